@@ -1,0 +1,6 @@
+// Every pricing kernel in one include.
+#pragma once
+
+#include "kernels/normal.hpp"
+#include "kernels/normalised_black.hpp"
+#include "kernels/price.hpp"
