@@ -2,6 +2,31 @@
 
 Black-Scholes-Merton (spot, dividend yield) and Black-76 (forward) models,
 computed by the C++ core ``karvex._core``.
+
+- ``karvex.bsm`` and ``karvex.black76``: the array API (numbers, arrays of any
+  shape, pandas Series; NumPy broadcasting; 'c'/'p' flags).
+- ``karvex._core``: the strict core (equal-length 1-D float64 arrays and int8
+  flags, plus ``_scalar`` twins).
+- ``python -m karvex chain`` / ``karvex chain``: implied volatilities and Greeks
+  of an option chain in CSV.
+
+Importing karvex is cheap: the submodules (and NumPy) load on first use.
 """
 
 __version__ = "0.1.7"
+
+__all__ = ["__version__", "bsm", "black76"]
+
+_SUBMODULES = ("bsm", "black76")
+
+
+def __getattr__(name):
+    if name in _SUBMODULES:
+        import importlib
+
+        return importlib.import_module(f"{__name__}.{name}")
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_SUBMODULES))
