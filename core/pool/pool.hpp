@@ -1,0 +1,109 @@
+// The worker pool on which the vectorised functions evaluate large inputs.
+//
+// One process-wide pool of P worker threads (POSIX threads with 2 MiB stacks, no names), created on
+// the first evaluation and never shut down. P is read once, at creation, from RAYON_NUM_THREADS,
+// then RAYON_RS_NUM_CPUS, then the number of online processors. Each worker keeps a double-ended
+// queue of pending pieces (its own newest first, thieves take the oldest); callers hand their
+// requests in through a shared injection queue; idle workers sleep until work arrives.
+//
+// An evaluation divides [0, n) adaptively: the split budget starts at P and halves on each split,
+// a stolen piece renews it to at least P, and pieces go down to one element. Slot i of the result
+// buffer receives the value for index i; the write counts of adjacent pieces add up to the total
+// that evaluate() returns. The caller blocks on a latch of its own until the whole range is done.
+//
+// A child process forked after the pool started inherits the pool's memory but none of its
+// threads; the child leaves that pool behind and starts a fresh one (reading the environment
+// again) on its first evaluation.
+//
+// This unit knows neither Python nor options: the per-index function is any callable.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+
+namespace karvex::pool {
+
+// Thrown by evaluate() when a per-index function threw inside a worker, and by the first evaluation
+// when the worker threads cannot be started. The pool stays usable after a failed evaluation.
+class EvaluationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Pool size from the two environment values (nullptr = unset) and the online processor count:
+// a value parses when it is an optional "+" followed by one or more decimal digits and nothing
+// else, without overflowing 64 bits. A positive RAYON_NUM_THREADS is the size; 0 selects the
+// default at once; anything unparsable goes on to RAYON_RS_NUM_CPUS, whose positive value is the
+// size. Otherwise the default: the online processor count, or 1 when that is 0. Pure; for tests.
+std::size_t size_from_environment(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
+                                  std::size_t online_processors) noexcept;
+
+// Evaluates the piece [begin, end) into the buffer that `context` describes and returns the number
+// of slots written. May throw; the pool carries the failure back to the caller.
+using RangeFunction = std::size_t (*)(const void* context, std::size_t begin, std::size_t end);
+
+// A pool of worker threads. The process-wide pool is one of these (process_pool()); separate
+// instances exist for benchmarks and tests (e.g. one worker against P in the same run). An
+// instance's destructor stops and joins its workers; no evaluation may be in flight then, and an
+// instance other than the process-wide pool must not be used in a child after fork().
+class Pool {
+ public:
+  // Starts `workers` threads (at least 1). Throws EvaluationError if they cannot be started.
+  explicit Pool(std::size_t workers);
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+  // Number of worker threads P.
+  std::size_t size() const noexcept;
+
+  // Evaluates fn(context, ...) over [0, n) split into pieces and blocks until all are done;
+  // returns the summed write counts. From a thread that is not one of this pool's workers the
+  // request goes through the injection queue and the caller waits on its latch; from one of its
+  // own workers (a nested evaluation) the range is divided on that worker, which never blocks.
+  // Throws EvaluationError if fn threw.
+  std::size_t evaluate_ranges(std::size_t n, RangeFunction fn, const void* context);
+
+  // Evaluates out[i] = fn(i) for every i in [0, n); returns the number of slots written.
+  template <class Slot, class Fn>
+  std::size_t evaluate(std::size_t n, const Fn& fn, Slot* out);
+
+  struct State;
+
+ private:
+  State* state_;
+};
+
+// The process-wide pool, created on first use (throws EvaluationError if its threads cannot be
+// started; the next call tries again).
+Pool& process_pool();
+
+// Number of workers P of the process-wide pool (creates the pool if needed).
+std::size_t thread_count();
+
+// Evaluates out[i] = fn(i) for every i in [0, n) on the process-wide pool and blocks the calling
+// (non-worker) thread until all are done; returns the number of slots written (the caller checks
+// it against n). Slot is e.g. double or a record of five doubles. fn must be callable concurrently.
+template <class Slot, class Fn>
+std::size_t evaluate(std::size_t n, const Fn& fn, Slot* out) {
+  return process_pool().evaluate(n, fn, out);
+}
+
+template <class Slot, class Fn>
+std::size_t Pool::evaluate(std::size_t n, const Fn& fn, Slot* out) {
+  struct Target {
+    const Fn& fn;
+    Slot* out;
+  };
+  const Target target{fn, out};
+  // The leaf loop: the per-index call is inlined here, so a piece costs one indirect call.
+  const RangeFunction leaf = [](const void* context, std::size_t begin,
+                                std::size_t end) -> std::size_t {
+    const Target& t = *static_cast<const Target*>(context);
+    for (std::size_t i = begin; i < end; ++i) t.out[i] = t.fn(i);
+    return end - begin;
+  };
+  return evaluate_ranges(n, leaf, &target);
+}
+
+}  // namespace karvex::pool
