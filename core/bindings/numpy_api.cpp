@@ -1,0 +1,123 @@
+// The lazy, process-wide import of NumPy's C API.
+#include "bindings/numpy_api.hpp"
+
+#include <atomic>
+#include <mutex>
+
+namespace karvex::bindings::numpy {
+namespace {
+
+// Slots of the API table (`PyArray_API[i]`), fixed by NumPy's ABI.
+enum Slot : int {
+  kGetNDArrayCVersion = 0,
+  kArrayType = 2,
+  kDescrFromType = 45,
+  kNewFromDescr = 94,
+  kEquivTypes = 182,
+  kGetEndianness = 210,
+  kGetNDArrayCFeatureVersion = 211,
+  kSetBaseObject = 282,
+};
+
+// The ABI version this module is written against (NumPy 2.0; 1.x tables are a prefix of it), the
+// oldest C-API feature version it needs (0xc, NumPy 1.15), and NPY_CPU_LITTLE.
+constexpr unsigned kAbiVersion = 0x2000000;
+constexpr unsigned kFeatureVersion = 0xc;
+constexpr int kLittleEndian = 1;
+
+Api g_storage;
+std::atomic<const Api*> g_api{nullptr};
+std::mutex g_import_guard;
+
+template <class F>
+F entry(void** table, Slot slot) {
+  return reinterpret_cast<F>(table[slot]);
+}
+
+// Imports NumPy's multiarray module and reads its API table; false with the error set on failure.
+bool import_api() {
+  Ref numpy(PyImport_ImportModule("numpy"));
+  if (!numpy) return false;
+  Ref version(PyObject_GetAttrString(numpy.get(), "__version__"));
+  if (!version) return false;
+  Ref lib(PyImport_ImportModule("numpy.lib"));
+  if (!lib) return false;
+  Ref parsed(PyObject_CallMethod(lib.get(), "NumpyVersion", "O", version.get()));
+  if (!parsed) return false;
+  Ref major_object(PyObject_GetAttrString(parsed.get(), "major"));
+  if (!major_object) return false;
+  const long major = PyLong_AsLong(major_object.get());
+  if (major == -1 && PyErr_Occurred()) return false;
+  if (major < 0 || major > 255) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+  }
+  Ref multiarray(
+      PyImport_ImportModule(major <= 1 ? "numpy.core.multiarray" : "numpy._core.multiarray"));
+  if (!multiarray) return false;
+  Ref capsule(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
+  if (!capsule) return false;
+  if (Py_TYPE(capsule.get()) != &PyCapsule_Type) {
+    set_not_an_instance(capsule.get(), &PyCapsule_Type);
+    return false;
+  }
+  auto** table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+  if (table == nullptr) return false;
+
+  const unsigned abi = entry<unsigned (*)()>(table, kGetNDArrayCVersion)();
+  if (abi > kAbiVersion) {
+    PyErr_Format(PyExc_RuntimeError,
+                 "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
+                 kAbiVersion, abi);
+    return false;
+  }
+  const unsigned feature = entry<unsigned (*)()>(table, kGetNDArrayCFeatureVersion)();
+  if (feature < kFeatureVersion) {
+    PyErr_Format(PyExc_RuntimeError,
+                 "module was compiled against NumPy C-API version 0x%x (NumPy 1.15) but the "
+                 "running NumPy has C-API version 0x%x",
+                 kFeatureVersion, feature);
+    return false;
+  }
+  if (entry<int (*)()>(table, kGetEndianness)() != kLittleEndian) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    "module compiled as little endian, but detected different endianness at "
+                    "runtime");
+    return false;
+  }
+
+  const auto descr_from_type = entry<PyObject* (*)(int)>(table, kDescrFromType);
+  Ref double_descr(descr_from_type(NPY_DOUBLE));
+  Ref byte_descr(descr_from_type(NPY_BYTE));
+  if (!double_descr || !byte_descr) return false;
+  g_storage.array_type = static_cast<PyTypeObject*>(table[kArrayType]);
+  g_storage.double_descr = double_descr.release();  // kept for the life of the process,
+  g_storage.byte_descr = byte_descr.release();      // like the capsule that holds the table
+  g_storage.new_from_descr = entry<decltype(Api::new_from_descr)>(table, kNewFromDescr);
+  g_storage.equiv_types = entry<decltype(Api::equiv_types)>(table, kEquivTypes);
+  g_storage.set_base_object = entry<decltype(Api::set_base_object)>(table, kSetBaseObject);
+  capsule.release();
+  return true;
+}
+
+}  // namespace
+
+const Api* api() {
+  if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
+  // Wait at the guard with the interpreter lock released, so that a thread importing meanwhile
+  // can run; take the lock again inside the guard for the import itself.
+  PyThreadState* saved = PyEval_SaveThread();
+  std::lock_guard<std::mutex> guard(g_import_guard);
+  PyEval_RestoreThread(saved);
+  if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
+  if (!import_api()) {
+    // The guard stays open: the next call tries the import again.
+    Ref text(take_error_text());
+    if (text) panic("Failed to access NumPy array API capsule: %U", text.get());
+    return nullptr;
+  }
+  g_api.store(&g_storage, std::memory_order_release);
+  return &g_storage;
+}
+
+}  // namespace karvex::bindings::numpy

@@ -1,0 +1,68 @@
+// The CPython limited API of 3.10 (the stable ABI) and the few helpers every binding unit shares.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <utility>
+
+namespace karvex::bindings {
+
+// An owned (strong) reference, released when it goes out of scope.
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(PyObject* owned) noexcept : p_(owned) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : p_(other.release()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(p_); }
+
+  PyObject* get() const noexcept { return p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  // Hands the reference over to the caller.
+  PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+
+ private:
+  PyObject* p_ = nullptr;
+};
+
+// Runs `work` with the interpreter lock released and returns its result. `work` must not touch
+// any Python object and must not throw: this is the only place where module code runs without
+// the lock.
+template <class Work>
+auto without_interpreter_lock(Work&& work) noexcept {
+  static_assert(noexcept(work()), "code run without the interpreter lock must not throw");
+  PyThreadState* const saved = PyEval_SaveThread();
+  // ---- interpreter lock released: no Python object is touched until it is re-acquired ----
+  auto result = work();
+  // ---- interpreter lock re-acquired ----
+  PyEval_RestoreThread(saved);
+  return result;
+}
+
+// Raises the module's PanicException (created on first need) with `format` rendered as by
+// PyUnicode_FromFormat. Always returns nullptr, for `return panic(...)`.
+PyObject* panic(const char* format, ...);
+
+// A result object could not be created (memory exhausted): the pending error is reported as
+// unraisable and the call fails with PanicException "PyObject pointer is null".
+PyObject* object_not_created();
+
+// Takes the pending exception and renders it as "<type name>: <message>" (just the type name
+// when the message is empty). Returns a new string; clears the exception.
+PyObject* take_error_text();
+
+// The TypeError for an object that is not of the required type: "'<type>' object is not an
+// instance of '<required>'" (for None: "'None' is not an instance of '<required>'").
+void set_not_an_instance(PyObject* object, PyTypeObject* required);
+
+// Adds "while processing '<parameter>'" to the pending exception through its add_note method;
+// where exceptions have no add_note (Python 3.10) the exception is left as it is.
+void add_parameter_note(const char* parameter);
+
+}  // namespace karvex::bindings

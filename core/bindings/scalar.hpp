@@ -1,0 +1,25 @@
+// The 16 `_scalar` functions: parse, convert, call one kernel, wrap the result. Everything runs on
+// the calling thread with the interpreter lock held.
+#pragma once
+
+#include "bindings/args.hpp"
+#include "bindings/functions.hpp"
+#include "bindings/python.hpp"
+
+namespace karvex::bindings {
+
+// The result as a Python float, or for the greeks a new 5-tuple of floats (delta, gamma, vega,
+// theta, rho). If the objects cannot be created the call fails with PanicException.
+PyObject* scalar_result(double value);
+PyObject* scalar_result(const Greeks& greeks);
+
+template <class Fn>
+PyObject* scalar_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ArgumentSlots slots;
+  if (!parse_arguments(Fn::name.c_str(), Fn::params, args, nargs, kwnames, slots)) return nullptr;
+  ScalarArguments in;
+  if (!convert_arguments(Fn::params, slots, in)) return nullptr;
+  return scalar_result(evaluate<Fn::model, Fn::quantity>(in.is_put, in.x.data()));
+}
+
+}  // namespace karvex::bindings

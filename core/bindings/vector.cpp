@@ -1,0 +1,226 @@
+// Array checks, read access, result arrays and the pool outcome of the vectorised functions.
+#include "bindings/vector.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "bindings/numpy_api.hpp"
+
+namespace karvex::bindings {
+namespace {
+
+// The process-wide registry of read access to input arrays: for each data address, the number of
+// shared (read-only) borrows held by calls in progress. The same array may be borrowed several
+// times at once (passed for several parameters, or by concurrent calls); no caller ever writes
+// through a borrow. Only touched with the interpreter lock held, which serialises it.
+class BorrowRegistry {
+ public:
+  // False with PanicException set when the borrow cannot be recorded.
+  bool acquire(const void* data) {
+    for (auto& entry : shared_) {
+      if (entry.first == data) {
+        ++entry.second;
+        return true;
+      }
+    }
+    try {
+      shared_.emplace_back(data, 1);
+    } catch (const std::bad_alloc&) {
+      panic("Internal borrow checking API error: could not register read access");
+      return false;
+    }
+    return true;
+  }
+
+  void release(const void* data) noexcept {
+    const auto entry = std::find_if(shared_.begin(), shared_.end(),
+                                    [data](const auto& e) { return e.first == data; });
+    if (entry == shared_.end()) return;
+    if (--entry->second == 0) {
+      *entry = shared_.back();
+      shared_.pop_back();
+    }
+  }
+
+ private:
+  std::vector<std::pair<const void*, std::size_t>> shared_;
+};
+
+BorrowRegistry g_borrows;
+
+// A one-dimensional array whose element type is equivalent to `expected`.
+bool is_vector_of(const numpy::Api& api, PyObject* object, PyObject* expected) {
+  if (!PyObject_TypeCheck(object, api.array_type)) return false;
+  const numpy::ArrayObject& a = numpy::fields(object);
+  return a.nd == 1 && (a.descr == expected || api.equiv_types(a.descr, expected) != 0);
+}
+
+// Aligned, contiguous (C or Fortran order; NumPy marks any one-element array contiguous) and
+// backed by memory.
+bool is_contiguous(PyObject* array) {
+  const numpy::ArrayObject& a = numpy::fields(array);
+  constexpr int contiguous = numpy::NPY_ARRAY_C_CONTIGUOUS | numpy::NPY_ARRAY_F_CONTIGUOUS;
+  return (a.flags & numpy::NPY_ARRAY_ALIGNED) != 0 && (a.flags & contiguous) != 0 &&
+         a.data != nullptr;
+}
+
+std::size_t length_of(PyObject* array) {
+  return static_cast<std::size_t>(numpy::fields(array).dimensions[0]);
+}
+
+// The owner of a result buffer: the array's base object, freeing the buffer when released.
+struct SliceContainer {
+  PyObject_HEAD void* ptr;
+  std::size_t len;
+  std::size_t cap;
+};
+
+void slice_container_dealloc(PyObject* self) {
+  PyMem_Free(reinterpret_cast<SliceContainer*>(self)->ptr);
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_Free(self);
+  Py_DECREF(type);
+}
+
+// The owner type, created on first need and kept for the process.
+PyTypeObject* slice_container_type() {
+  static PyTypeObject* type = nullptr;
+  if (type == nullptr) {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(&slice_container_dealloc)},
+        {Py_tp_doc, const_cast<char*>("Owner of the memory of a result array.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {"karvex._core.PySliceContainer", sizeof(SliceContainer), 0,
+                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  }
+  return type;
+}
+
+// A container that takes over the buffer; on failure the buffer stays with `buffer` (and is freed
+// with it) and PanicException is set.
+PyObject* take_over(Buffer<double>& buffer) {
+  PyTypeObject* type = slice_container_type();
+  SliceContainer* container = type != nullptr ? PyObject_New(SliceContainer, type) : nullptr;
+  if (container == nullptr) {
+    Ref text(take_error_text());
+    return text ? panic("Failed to create slice container: %U", text.get()) : nullptr;
+  }
+  container->len = container->cap = buffer.size();
+  container->ptr = buffer.release();
+  return reinterpret_cast<PyObject*>(container);
+}
+
+}  // namespace
+
+ArrayArguments::~ArrayArguments() {
+  for (std::size_t j = 0; j < held_; ++j) {
+    g_borrows.release(borrowed_[j]);
+    Py_DECREF(arrays_[j]);
+  }
+}
+
+bool ArrayArguments::take(const Parameters& params, const ArgumentSlots& slots) {
+  const numpy::Api* api = numpy::api();
+  if (api == nullptr) return false;
+
+  // Type, dimension and element type of every argument, taking read access as each passes.
+  const std::size_t flag = params.flag_index();
+  for (std::size_t i = 0; i < params.count; ++i) {
+    PyObject* object = slots[i];
+    if (!is_vector_of(*api, object, i == flag ? api->byte_descr : api->double_descr)) {
+      set_not_an_instance(object, api->array_type);
+      add_parameter_note(params.names[i].data());
+      return false;
+    }
+    const void* data = numpy::fields(object).data;
+    if (!g_borrows.acquire(data)) return false;
+    Py_INCREF(object);
+    arrays_[held_] = object;
+    borrowed_[held_] = data;
+    ++held_;
+  }
+
+  // Layout of every non-empty array, before any length is compared.
+  for (std::size_t i = 0; i < held_; ++i) {
+    if (length_of(arrays_[i]) != 0 && !is_contiguous(arrays_[i])) {
+      PyErr_SetString(PyExc_TypeError, "The given array is not contiguous or is misaligned.");
+      return false;
+    }
+  }
+
+  n_ = length_of(arrays_[0]);
+  for (std::size_t i = 1; i < held_; ++i) {
+    if (length_of(arrays_[i]) == n_) continue;
+    Ref lengths(PyList_New(static_cast<Py_ssize_t>(held_)));
+    if (!lengths) return false;
+    for (std::size_t j = 0; j < held_; ++j) {
+      PyObject* length = PyLong_FromSize_t(length_of(arrays_[j]));
+      if (length == nullptr) return false;
+      PyList_SetItem(lengths.get(), static_cast<Py_ssize_t>(j), length);
+    }
+    PyErr_Format(PyExc_ValueError, "input arrays have mismatched lengths: %R", lengths.get());
+    return false;
+  }
+
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < held_; ++i) {
+    const char* data = numpy::fields(arrays_[i]).data;
+    if (i == flag) {
+      flags_ = reinterpret_cast<const std::int8_t*>(data);
+    } else {
+      columns_[next++] = reinterpret_cast<const double*>(data);
+    }
+  }
+  return true;
+}
+
+PyObject* result_array(Buffer<double>& buffer) {
+  const numpy::Api* api = numpy::api();
+  if (api == nullptr) return nullptr;
+  Ref container(take_over(buffer));
+  if (!container) return nullptr;
+  void* data = reinterpret_cast<SliceContainer*>(container.get())->ptr;
+  const numpy::npy_intp dims[1] = {
+      static_cast<numpy::npy_intp>(reinterpret_cast<SliceContainer*>(container.get())->len)};
+  const numpy::npy_intp strides[1] = {sizeof(double)};
+  Py_INCREF(api->double_descr);  // stolen by new_from_descr
+  Ref array(api->new_from_descr(api->array_type, api->double_descr, 1, dims, strides, data,
+                                numpy::NPY_ARRAY_WRITEABLE, nullptr));
+  if (!array) return object_not_created();
+  if (api->set_base_object(array.get(), container.release()) < 0) return nullptr;
+  return array.release();
+}
+
+PyObject* result_tuple(std::array<Buffer<double>, 5>& buffers) {
+  Ref tuple(PyTuple_New(5));
+  if (!tuple) return object_not_created();
+  for (Py_ssize_t i = 0; i < 5; ++i) {
+    PyObject* array = result_array(buffers[static_cast<std::size_t>(i)]);
+    if (array == nullptr) return nullptr;
+    PyTuple_SetItem(tuple.get(), i, array);  // steals array
+  }
+  return tuple.release();
+}
+
+void PoolOutcome::fail(const char* what) noexcept {
+  failed = true;
+  std::strncpy(message, what, sizeof(message) - 1);
+}
+
+bool accept(const PoolOutcome& outcome, std::size_t n) {
+  if (outcome.failed) {
+    panic("%s", outcome.message);
+    return false;
+  }
+  if (outcome.written != n) {
+    panic("expected %zu total writes, but got %zu", n, outcome.written);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace karvex::bindings
