@@ -29,8 +29,8 @@
 
 #ifdef KARVEX_TSAN
 // The fork tests start threads in a child of a multi-threaded process, which ThreadSanitizer
-// refuses by default.
-extern "C" const char* __tsan_default_options() {
+// refuses by default. Exported: the sanitizer runtime looks the hook up dynamically.
+extern "C" __attribute__((visibility("default"))) const char* __tsan_default_options() {
   return "die_after_fork=0";
 }
 #endif
