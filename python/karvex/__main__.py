@@ -1,0 +1,151 @@
+"""The ``karvex`` command (also ``python -m karvex``).
+
+karvex chain [FILE]   implied volatility and Greeks of every option in a CSV
+                      chain (without FILE: the example chain shipped with karvex)
+karvex bench          options per second at one worker and at all workers
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+from . import __version__
+
+CHAIN_HELP = """\
+Columns (header names, any case; other columns are copied to the output):
+  type             C / P / call / put (or 1 / -1)
+  strike           strike price
+  expiry           time to expiry in years, or instead:
+  expiry_date      expiry date YYYY-MM-DD, with valuation_date (a column, or
+                   --valuation-date); years = days between them / 365
+  price            market price of the option
+  spot / forward   spot price (bsm) or forward price (black76)
+  rate             continuously compounded rate, 0.05 = 5% (or --rate)
+  dividend         continuous dividend yield (bsm; or --dividend; default 0)
+
+Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
+(ok; intrinsic: no time value, iv 0; below_intrinsic, above_upper_bound,
+invalid_input, no_solution: iv and Greeks left empty).  Vega is per 1.0 of
+volatility, theta per year, rho per 1.0 of rate.  A summary goes to standard
+error."""
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="karvex",
+        description="European option prices, Greeks and implied volatilities (BSM and Black-76).",
+    )
+    parser.add_argument("--version", action="version", version=f"karvex {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+
+    chain = commands.add_parser(
+        "chain",
+        help="implied volatility and Greeks of an option chain (CSV)",
+        description="Implied volatility and the five Greeks of every option of a CSV chain.",
+        epilog=CHAIN_HELP,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    chain.add_argument("file", nargs="?", metavar="FILE",
+                       help="CSV option chain ('-' for standard input; default: the example chain)")
+    chain.add_argument("--model", choices=("bsm", "black76"), default="bsm",
+                       help="bsm: spot with dividend yield (default); black76: forward")
+    chain.add_argument("-o", "--output", metavar="FILE",
+                       help="write the result to FILE (default: standard output)")
+    chain.add_argument("--plot", metavar="FILE.png",
+                       help="draw the volatility smile per expiry (needs matplotlib)")
+    chain.add_argument("--valuation-date", metavar="YYYY-MM-DD",
+                       help="valuation date for an expiry_date column")
+    chain.add_argument("--rate", type=float, metavar="R", help="rate for every row (replaces the column)")
+    chain.add_argument("--dividend", type=float, metavar="Q",
+                       help="dividend yield for every row (replaces the column)")
+    chain.add_argument("--engine", choices=("auto", "pandas", "builtin"), default="auto",
+                       help="CSV reader: pandas when installed (auto), or Python's csv module")
+    chain.add_argument("--chunk-rows", type=_positive, default=100_000, metavar="N",
+                       help="rows per chunk; memory grows with it (default 100000)")
+    chain.add_argument("-q", "--quiet", action="store_true", help="no summary on standard error")
+
+    bench = commands.add_parser(
+        "bench",
+        help="options per second of price, greeks and iv on this machine",
+        description="Throughput of the vectorised core at one worker and at all workers.",
+    )
+    bench.add_argument("--model", choices=("bsm", "black76"), default="bsm")
+    bench.add_argument("--size", type=_positive, default=500_000, metavar="N",
+                       help="options per call (default 500000)")
+    bench.add_argument("--seconds", type=float, default=0.5, metavar="S",
+                       help="time spent per measurement, at least (default 0.5)")
+    bench.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
+    return parser
+
+
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1: {text}")
+    return value
+
+
+def _chain(args) -> int:
+    from . import _chain
+
+    plot_data = None
+    if args.plot:
+        from ._plot import require_matplotlib
+
+        require_matplotlib()
+        plot_data = _chain.PlotData()
+    options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
+                             dividend=args.dividend, chunk_rows=args.chunk_rows)
+    summary = _chain.run(args.file, args.output, options, engine=args.engine, plot_data=plot_data)
+    lines = summary.lines()
+    if args.output:
+        lines.append(f"  output:       {args.output}")
+    if args.plot:
+        from ._plot import smile
+
+        title = f"Implied volatility smile: {summary.source} ({args.model.upper()})"
+        curves = smile(plot_data.arrays(), args.plot, title)
+        lines.append(f"  plot:         {args.plot} ({curves} expiries)")
+    if not args.quiet:
+        print("\n".join(lines), file=sys.stderr)
+    return 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = _parser().parse_args(argv)
+    from ._chain import ChainError
+    from ._plot import PlotUnavailable
+
+    try:
+        if args.command == "bench":
+            from . import _bench
+
+            if args.child:
+                return _bench.child_main(args.model, args.size, args.seconds)
+            return _bench.main(args.model, args.size, args.seconds)
+        return _chain(args)
+    except (ChainError, PlotUnavailable, RuntimeError) as exc:
+        print(f"karvex: error: {exc}", file=sys.stderr)
+        return 1
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            # The reader of standard output went away (e.g. `| head`).
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(devnull, sys.stdout.fileno())
+            return 1
+        where = f"{exc.filename}: " if exc.filename else ""
+        print(f"karvex: error: {where}{exc.strerror or exc}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("karvex: interrupted", file=sys.stderr)
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
