@@ -1,6 +1,7 @@
 // Every pricing kernel in one include.
 #pragma once
 
+#include "kernels/iv.hpp"
 #include "kernels/normal.hpp"
 #include "kernels/normalised_black.hpp"
 #include "kernels/price.hpp"
