@@ -218,7 +218,7 @@ def _broadcast_shape(fname: str, names, arrays) -> tuple[int, ...]:
     try:
         return np.broadcast_shapes(*(a.shape for a in arrays))
     except ValueError:
-        shapes = ", ".join(f"'{n}' {a.shape}" for n, a in zip(names, arrays))
+        shapes = ", ".join(f"'{n}' {a.shape}" for n, a in zip(names, arrays) if a.ndim)
         raise ValueError(f"{fname}(): arguments do not broadcast together: {shapes}") from None
 
 
