@@ -1,0 +1,168 @@
+// The five sensitivities of one European option, one kernel per Greek.
+//
+// One set of kernels serves both models: the Black-76 delta, gamma, vega and
+// theta are these kernels called with the forward in the place of the spot and
+// the rate in the place of the dividend yield.  Black-76 rho is the exception:
+// it is -t times the Black-76 price (black76_rho_kernel).
+//
+// Units carry no scaling: vega per 1.0 of volatility, theta per year of
+// elapsed time (-dV/dt with t the time to expiry), rho per 1.0 of rate.
+//
+// Arithmetic: every operation is rounded on its own (no fused multiply-add),
+// products left to right with the parentheses shown.  The single-pass kernels
+// in combined_greeks.hpp repeat these expressions operand for operand and so
+// reproduce every value here bit for bit; any change to an expression below
+// must be made there too.
+//
+// Degenerate inputs: every kernel but black76_rho_kernel first tests t <= 0,
+// then sigma <= 0, both ordered comparisons, so a NaN t or sigma alone is not
+// degenerate and flows into the formulas as NaN.  On that path gamma, vega,
+// theta and BSM rho are +0.0 and delta is a step on the forward moneyness.
+// The log-moneyness is not tested for finiteness: s = 0 or k = 0 flows
+// through cdf/pdf as d1 = -inf or +inf, negative s or k gives NaN.
+#pragma once
+
+#include <cmath>
+
+#include "kernels/normal.hpp"
+#include "kernels/price.hpp"
+
+namespace karvex {
+
+struct D1D2 {
+  double d1;
+  double d2;
+};
+
+namespace detail {
+
+// d1 and d2 from a log-moneyness ln(s/k) already formed; the single-pass
+// Black-76 kernel shares that logarithm with its price.
+inline D1D2 d1_d2_from_log(double log_sk, double t, double r, double q, double sigma) noexcept {
+  const double rt = std::sqrt(t);
+  const double v = rt * sigma;
+  const double d1 = (log_sk + t * ((r - q) + sigma * (sigma * 0.5))) / v;
+  return {d1, d1 - v};
+}
+
+}  // namespace detail
+
+// d1 = (ln(s/k) + t*((r - q) + sigma*(sigma*0.5))) / v and d2 = d1 - v,
+// with v = sqrt(t)*sigma the total volatility.  The quotient s/k is formed
+// first and its logarithm taken (not ln s - ln k).  For Black-76 (q = r) the
+// drift r - r is 0 for finite r and NaN for infinite r.
+inline D1D2 d1_d2(double s, double k, double t, double r, double q, double sigma) noexcept {
+  return detail::d1_d2_from_log(std::log(s / k), t, r, q, sigma);
+}
+
+namespace detail {
+
+// True when the Greeks take their degenerate values: an expired (or negative)
+// time, then no volatility.  Ordered comparisons, t first: NaN is not
+// degenerate by itself.
+inline bool greeks_degenerate(double t, double sigma) noexcept {
+  return t <= 0.0 || sigma <= 0.0;
+}
+
+// What gamma and vega share: rt = sqrt(t), the dividend discount
+// dq = exp(-(q*t)) and the density p = pdf(d1).
+struct DensityTerms {
+  double rt;
+  double dq;
+  double p;
+};
+inline DensityTerms density_terms(double s, double k, double t, double r, double q,
+                                  double sigma) noexcept {
+  return {std::sqrt(t), std::exp(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
+}
+
+// The delta of a degenerate option: a step on the forward moneyness.
+//   F = s for t <= 0 or t NaN, else s*exp(t*(r - q));
+//   m = max(t, 0) with a NaN t counting as 0, e = exp(-(q*m)), so e = 1 for
+//   t <= 0 and finite q, and e = exp(-(q*t)) (the dividend discount) for t > 0;
+//   call: e if F > k else 0.0; put: -e if F < k else 0.0.
+// Strict ordered comparisons: F = k, a NaN F or a NaN k give 0.0.
+inline double bsm_delta_step(bool is_put, double s, double k, double t, double r,
+                             double q) noexcept {
+  const bool live = t > 0.0;
+  const double f = live ? s * std::exp(t * (r - q)) : s;
+  const double m = live ? t : 0.0;
+  const double e = std::exp(-(q * m));
+  if (is_put) return f < k ? -e : 0.0;
+  return f > k ? e : 0.0;
+}
+
+}  // namespace detail
+
+// Delta dV/ds: dq*cdf(d1) for a call, -(dq*cdf(-d1)) for a put, with
+// dq = exp(-(q*t)).  cdf(-d1) is the distribution function at the negated
+// argument, never 1 - cdf(d1).  Degenerate inputs take the forward step.
+inline double bsm_delta_kernel(bool is_put, double s, double k, double t, double r, double q,
+                               double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma)) return detail::bsm_delta_step(is_put, s, k, t, r, q);
+  const double d1 = d1_d2(s, k, t, r, q, sigma).d1;
+  const double dq = std::exp(-(q * t));
+  if (is_put) return -(dq * cdf(-d1));
+  return dq * cdf(d1);
+}
+
+// Gamma d2V/ds2 = (dq*pdf(d1)) / (sqrt(t)*(s*sigma)); +0.0 when degenerate.
+// s = 0 gives 0/0 = NaN, k = 0 gives 0.
+inline double bsm_gamma_kernel(double s, double k, double t, double r, double q,
+                               double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma)) return 0.0;
+  const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
+  return (e.dq * e.p) / (e.rt * (s * sigma));
+}
+
+// Vega dV/dsigma per 1.0 of volatility = sqrt(t)*((s*dq)*pdf(d1)); +0.0 when
+// degenerate.
+inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
+                              double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma)) return 0.0;
+  const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
+  return e.rt * ((s * e.dq) * e.p);
+}
+
+// Theta per year of elapsed time, from three terms
+//   A = (sigma*((dq*s)*pdf(d1))) / (sqrt(t) + sqrt(t))   the volatility decay,
+//   B = (k*r)*dr                                         the carry on the strike,
+//   C = (s*q)*dq                                         the dividend carry,
+// call: ((-A) - B*cdf(d2)) + C*cdf(d1); put: ((-A) + B*cdf(-d2)) - C*cdf(-d1).
+// +0.0 when degenerate.  With s = f and q = r this is the Black-76 theta.
+inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double r, double q,
+                               double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma)) return 0.0;
+  const double rt = std::sqrt(t);
+  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
+  const double dq = std::exp(-(q * t));
+  const double dr = std::exp(-(r * t));
+  const double a = (sigma * ((dq * s) * pdf(d.d1))) / (rt + rt);
+  const double b = (k * r) * dr;
+  const double c = (s * q) * dq;
+  if (is_put) return ((-a) + b * cdf(-d.d2)) - c * cdf(-d.d1);
+  return ((-a) - b * cdf(d.d2)) + c * cdf(d.d1);
+}
+
+// BSM rho dV/dr per 1.0 of rate: ((k*t)*dr)*cdf(d2) for a call,
+// -(((k*t)*dr)*cdf(-d2)) for a put, dr = exp(-(r*t)); +0.0 when degenerate.
+// q enters only through d2.
+inline double bsm_rho_kernel(bool is_put, double s, double k, double t, double r, double q,
+                             double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma)) return 0.0;
+  const double d2 = d1_d2(s, k, t, r, q, sigma).d2;
+  const double dr = std::exp(-(r * t));
+  if (is_put) return -(((k * t) * dr) * cdf(-d2));
+  return ((k * t) * dr) * cdf(d2);
+}
+
+// Black-76 rho: -(t*P) with P the Black-76 price (the price kernel with q = r),
+// for every input, with no degenerate branch of its own: t = 0 gives -0.0, a
+// negative t gives |t| times the undiscounted intrinsic value, sigma <= 0
+// gives -t times the discounted intrinsic value.
+inline double black76_rho_kernel(bool is_put, double f, double k, double t, double r,
+                                 double sigma) noexcept {
+  return -(t * bsm_price_kernel(is_put, f, k, t, r, r, sigma));
+}
+
+}  // namespace karvex
