@@ -130,6 +130,8 @@ def to_float64(fname: str, name: str, value) -> np.ndarray:
             return arr.astype(np.float64)
         except (TypeError, ValueError) as exc:
             raise TypeError(f"{fname}(): argument '{name}' must be numbers: {exc}") from None
+    if kind in "US":
+        raise TypeError(f"{fname}(): argument '{name}' must be numbers, not text")
     raise TypeError(
         f"{fname}(): argument '{name}' must be real numbers, not an array of dtype {arr.dtype}"
     )

@@ -409,8 +409,10 @@ def write_builtin(out, header, chunk: Chunk, result: Result, keep, first: bool):
     if first:
         writer.writerow([header[p] for p in keep] + list(OUTPUT_COLUMNS))
     computed = [_format(result.iv)] + [_format(g) for g in result.greeks] + [result.status.tolist()]
-    for i, record in enumerate(chunk.passthrough):
-        writer.writerow([record[p] for p in keep] + [c[i] for c in computed])
+    writer.writerows(
+        [record[p] for p in keep] + list(values)
+        for record, values in zip(chunk.passthrough, zip(*computed))
+    )
 
 
 def write_pandas(out, header, chunk: Chunk, result: Result, keep, first: bool):
@@ -444,8 +446,7 @@ def atomic_output(path: str | None):
 class Progress:
     """Progress lines on standard error once a run has taken a few seconds."""
 
-    DELAY = 2.0
-    EVERY = 0.5
+    DELAY = 2.0  # quiet for runs shorter than this
 
     def __init__(self, total_bytes: int | None, stream=None):
         self.total = total_bytes
@@ -454,10 +455,12 @@ class Progress:
         self.last = self.start
         self.shown = False
         self.tty = hasattr(self.stream, "isatty") and self.stream.isatty()
+        # A terminal line is rewritten in place; a log gets a line now and then.
+        self.every = 0.5 if self.tty else 5.0
 
     def update(self, rows: int, position: int | None):
         now = time.perf_counter()
-        if now - self.start < self.DELAY or now - self.last < self.EVERY:
+        if now - self.start < self.DELAY or now - self.last < self.every:
             return
         self.last = now
         text = f"karvex: {rows:,} rows"
