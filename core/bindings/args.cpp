@@ -74,9 +74,19 @@ bool convert_flag(PyObject* object, bool& is_put) {
   return true;
 }
 
+// An attribute name, interned once for the process. Error paths that run often look names up
+// through these: the interpreter's attribute cache keeps a reference to the name it was asked for,
+// so a fresh string per call would stay alive there until evicted.
+PyObject* interned(PyObject*& slot, const char* text) {
+  return create_once(slot, [text] { return PyUnicode_InternFromString(text); });
+}
+
 // The __qualname__ of a type as a new string, or the stand-in text when it cannot be had.
 PyObject* qualified_name(PyTypeObject* type) {
-  PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__");
+  static PyObject* attribute = nullptr;
+  PyObject* name = interned(attribute, "__qualname__") != nullptr
+                       ? PyObject_GetAttr(reinterpret_cast<PyObject*>(type), attribute)
+                       : nullptr;
   if (name != nullptr && PyUnicode_Check(name)) return name;
   Py_XDECREF(name);
   PyErr_Clear();
@@ -180,7 +190,11 @@ void add_parameter_note(const char* parameter) {
     note.append("while processing '");
     note.append(parameter);
     note.append("'");
-    Ref noted(PyObject_CallMethod(value, "add_note", "s", note.c_str()));
+    static PyObject* add_note = nullptr;
+    Ref text(PyUnicode_FromString(note.c_str()));
+    Ref noted(text && interned(add_note, "add_note") != nullptr
+                  ? PyObject_CallMethodObjArgs(value, add_note, text.get(), nullptr)
+                  : nullptr);
     if (!noted) PyErr_Clear();
   }
   PyErr_Restore(type, value, traceback);

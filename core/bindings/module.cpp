@@ -23,18 +23,10 @@ constexpr const char kPanicDoc[] =
 // lock) and kept for the process. Not an attribute of the module.
 PyObject* panic_exception() {
   static PyObject* type = nullptr;
-  if (type == nullptr) {
-    PyObject* created = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
-                                                  PyExc_BaseException, nullptr);
-    if (created == nullptr) return nullptr;
-    // Creating a class can run Python code; a thread that got there first wins.
-    if (type == nullptr) {
-      type = created;
-    } else {
-      Py_DECREF(created);
-    }
-  }
-  return type;
+  return create_once(type, [] {
+    return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException,
+                                     nullptr);
+  });
 }
 
 // The entry of every function: the METH_FASTCALL | METH_KEYWORDS convention.

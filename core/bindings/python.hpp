@@ -31,6 +31,23 @@ class Ref {
   PyObject* p_ = nullptr;
 };
 
+// A process-wide object created on first need with the interpreter lock held and kept for the
+// life of the process. Creating it can run Python code, which may let another thread create it
+// too: the first one stored wins. Returns nullptr with the error set when creation fails.
+template <class Create>
+PyObject* create_once(PyObject*& slot, Create&& create) {
+  if (slot == nullptr) {
+    PyObject* created = create();
+    if (created == nullptr) return nullptr;
+    if (slot == nullptr) {
+      slot = created;
+    } else {
+      Py_DECREF(created);
+    }
+  }
+  return slot;
+}
+
 // Runs `work` with the interpreter lock released and returns its result. `work` must not touch
 // any Python object and must not throw: this is the only place where module code runs without
 // the lock.

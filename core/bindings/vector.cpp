@@ -86,8 +86,8 @@ void slice_container_dealloc(PyObject* self) {
 
 // The owner type, created on first need and kept for the process.
 PyTypeObject* slice_container_type() {
-  static PyTypeObject* type = nullptr;
-  if (type == nullptr) {
+  static PyObject* type = nullptr;
+  return reinterpret_cast<PyTypeObject*>(create_once(type, [] {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(&slice_container_dealloc)},
         {Py_tp_doc, const_cast<char*>("Owner of the memory of a result array.")},
@@ -95,9 +95,8 @@ PyTypeObject* slice_container_type() {
     };
     static PyType_Spec spec = {"karvex._core.PySliceContainer", sizeof(SliceContainer), 0,
                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-  }
-  return type;
+    return PyType_FromSpec(&spec);
+  }));
 }
 
 // A container that takes over the buffer; on failure the buffer stays with `buffer` (and is freed

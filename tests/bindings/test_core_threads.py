@@ -1,0 +1,141 @@
+"""Threads around the vectorised functions, the pool size, and leaks of memory or references."""
+
+import gc
+import hashlib
+import json
+import sys
+import threading
+import time
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import karvex._core as core
+from core_support import VECTORISED, assert_same_bits, make_inputs, run_python, scalar_results
+
+LARGE = 40_000  # above every serial limit
+
+
+def test_two_threads_running_large_iv_calls_get_their_own_results():
+    jobs = [make_inputs("bsm_iv", LARGE, seed=seed) for seed in (1, 2)]
+    expected = [scalar_results("bsm_iv", args) for args in jobs]
+    results = [None, None]
+
+    def work(i):
+        for _ in range(3):
+            results[i] = core.bsm_iv(*jobs[i])
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for got, want in zip(results, expected):
+        assert_same_bits(got, want)
+
+
+def test_another_thread_runs_while_a_large_call_evaluates():
+    # With a long switch interval the interpreter never takes the lock from this thread by
+    # itself: the counter can only move while the call has released it.
+    args = make_inputs("bsm_iv", 200_000, seed=3)
+    counter = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counter[0] += 1
+            time.sleep(0)  # gives the lock back and asks for it again
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(60.0)
+    worker = threading.Thread(target=count)
+    try:
+        worker.start()
+        before = counter[0]
+        core.bsm_iv(*args)
+        after = counter[0]
+    finally:
+        stop.set()
+        worker.join()
+        sys.setswitchinterval(interval)
+    assert after > before
+
+
+def digests():
+    """SHA-256 of every vectorised function's results on fixed large inputs."""
+    out = {}
+    for name in VECTORISED:
+        result = getattr(core, name)(*make_inputs(name, LARGE, seed=7))
+        arrays = result if isinstance(result, tuple) else (result,)
+        out[name] = hashlib.sha256(b"".join(a.tobytes() for a in arrays)).hexdigest()
+    return out
+
+
+def test_one_worker_gives_the_same_bits_as_the_default_pool():
+    out = run_python("""
+        import json
+        from test_core_threads import digests
+        print(json.dumps(digests()))
+        """, env={"RAYON_NUM_THREADS": "1"})
+    assert json.loads(out.stdout) == digests()
+
+
+def calls_of_every_kind():
+    """One round of calls: scalar and vectorised, serial and parallel, results and errors."""
+    small = make_inputs("bsm_greeks", 100, seed=4)
+    large = make_inputs("bsm_price", 8192, seed=5)  # at the serial limits of price and greeks
+    wrong = list(small)
+    wrong[6] = np.ones(100, np.float32)
+    mismatched = list(small)
+    mismatched[2] = small[2][:50]
+
+    def round_():
+        core.bsm_price_scalar(1, 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)
+        core.black76_greeks_scalar(-1, 100.0, 90.0, 0.5, 0.05, 0.3)
+        core.bsm_greeks(*small)
+        core.bsm_price(*large)
+        core.bsm_greeks(*large)
+        for fn, args, kwargs in (
+            (core.bsm_price_scalar, (1, "x", 1, 1, 1, 1, 1), {}),
+            (core.bsm_price_scalar, (300, 1, 1, 1, 1, 1, 1), {}),
+            (core.bsm_price_scalar, (1, 1), {"vol": 1}),
+            (core.bsm_price_scalar, (1,) * 8, {}),
+            (core.bsm_price, tuple(wrong), {}),
+            (core.bsm_price, tuple(mismatched), {}),
+            (core.bsm_price, tuple(small[:1]) + (small[1][::2],) + tuple(small[2:]), {}),
+        ):
+            try:
+                fn(*args, **kwargs)
+            except (TypeError, ValueError, OverflowError):
+                pass
+
+    return round_, small + large
+
+
+def test_repeated_calls_leak_neither_memory_nor_references():
+    round_, arrays = calls_of_every_kind()
+    round_()
+    gc.collect()
+    refcounts = [sys.getrefcount(a) for a in arrays]
+    container = type(core.bsm_gamma(*make_inputs("bsm_gamma", 2)).base)
+    container_refs = sys.getrefcount(container)
+    tracemalloc.start()
+    try:
+        # Warm-up under tracing: the interpreter's and NumPy's caches and free lists fill with
+        # traced memory, so that turning them over later does not look like growth.
+        for _ in range(100):
+            round_()
+        sizes = []
+        for _ in range(8):
+            for _ in range(50):
+                round_()
+            gc.collect()
+            sizes.append(tracemalloc.get_traced_memory()[0])
+    finally:
+        tracemalloc.stop()
+    # A leak of even one small object per round grows every batch by 50 x 16 bytes or more.
+    growth = sorted(b - a for a, b in zip(sizes, sizes[1:]))
+    assert growth[len(growth) // 2] < 512, sizes
+    assert [sys.getrefcount(a) for a in arrays] == refcounts
+    assert sys.getrefcount(container) == container_refs
