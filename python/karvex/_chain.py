@@ -44,7 +44,7 @@ ALIASES = {
     "valuation_date": ("valuation_date", "quote_date", "trade_date", "date"),
     "price": ("price", "premium", "mid", "target_price"),
     "spot": ("spot", "s", "underlying", "underlying_price"),
-    "forward": ("forward", "f", "underlying", "underlying_price"),
+    "forward": ("forward", "f"),
     "rate": ("rate", "r"),
     "dividend": ("dividend", "q", "dividend_yield"),
 }
@@ -182,7 +182,7 @@ def _cell_error(source, layout, chunk, pos, i, what):
     return ChainError(f"{source}, line {line}, column {pos + 1} ({name}): {what}: {value!r}")
 
 
-def parse_numbers(source, layout, chunk, pos) -> np.ndarray:
+def parse_numbers(source, layout, chunk, pos, what="not a number") -> np.ndarray:
     cells = np.char.strip(chunk.cells[pos])
     cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
     try:
@@ -192,7 +192,7 @@ def parse_numbers(source, layout, chunk, pos) -> np.ndarray:
             try:
                 float(text)
             except ValueError:
-                raise _cell_error(source, layout, chunk, pos, i, "not a number") from None
+                raise _cell_error(source, layout, chunk, pos, i, what) from None
         raise
 
 
@@ -223,7 +223,8 @@ def parse_types(source, layout, chunk, pos) -> np.ndarray:
 def year_fractions(source, layout, chunk) -> np.ndarray:
     """Time to expiry in years: the column, or ACT/365 between the dates."""
     if "expiry" in layout.columns:
-        return parse_numbers(source, layout, chunk, layout.columns["expiry"])
+        what = "not a number of years (name a date column expiry_date)"
+        return parse_numbers(source, layout, chunk, layout.columns["expiry"], what)
     expiry = parse_dates(source, layout, chunk, layout.columns["expiry_date"])
     if layout.valuation is not None:
         valuation = layout.valuation
