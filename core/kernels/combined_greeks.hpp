@@ -19,7 +19,6 @@
 
 #include "kernels/greeks.hpp"
 #include "kernels/normal.hpp"
-#include "kernels/normalised_black.hpp"
 #include "kernels/price.hpp"
 
 namespace karvex {
@@ -76,7 +75,8 @@ inline Greeks greeks_from_intermediates(bool is_put, double s, double k, double 
 // ln(F/k) is log_fk, so the exponential and the second logarithm are only
 // evaluated for an infinite or NaN t or r (F and x NaN).  For a non-finite x
 // the price is the discounted intrinsic max(f*dr - k*dr, 0) (its f*dr is the
-// price kernel's s*exp(-(q*t))), otherwise (dr*(sqrt(k)*sqrt(F)))*b + I.
+// price kernel's s*exp(-(q*t))), otherwise the price kernel's own last steps,
+// price_from_forward.
 inline double black76_price_past_degenerate(bool is_put, double f, double k, double t, double r,
                                             double v, double dr, double log_fk) noexcept {
   const double drift = t * (r - r);
@@ -86,19 +86,8 @@ inline double black76_price_past_degenerate(bool is_put, double f, double k, dou
     fwd = f * std::exp(drift);
     x = std::log(fwd / k);
   }
-  if (!std::isfinite(x)) {
-    const double f_discounted = f * dr;
-    const double k_discounted = k * dr;
-    return is_put ? max0(k_discounted - f_discounted) : max0(f_discounted - k_discounted);
-  }
-  const double b = normalised_black(-std::fabs(x), v).b;
-  double intrinsic = 0.0;
-  if (!is_put && x > 0.0) {
-    intrinsic = dr * (fwd - k);
-  } else if (is_put && x < 0.0) {
-    intrinsic = dr * (k - fwd);
-  }
-  return (dr * (std::sqrt(k) * std::sqrt(fwd))) * b + intrinsic;
+  if (!std::isfinite(x)) return intrinsic(is_put, f * dr, k * dr);
+  return price_from_forward(is_put, fwd, k, dr, x, v);
 }
 
 }  // namespace detail
