@@ -83,11 +83,10 @@ constexpr std::size_t serial_limit(Quantity q) {
 // The kernel table: the value of quantity Q under model M for one option. `x` holds the double
 // parameters in declaration order with the flag left out; `is_put` is the flag's sign. A Black-76
 // quantity without a kernel of its own calls the BSM kernel with f for s and the rate again for q.
-// Never inlined: the scalar entry, the serial loop and the pool's leaf loop all call this one
-// compiled copy, so they agree bit for bit even where IEEE arithmetic leaves bits open (the sign of
-// a NaN depends on operand order, which the compiler may commute differently in each caller).
+// Inlined into each caller; the results agree bit for bit everywhere except in the sign and payload
+// of a NaN, which follow the operand order the compiler picks for a commutative operation.
 template <Model M, Quantity Q>
-[[gnu::noinline]] auto evaluate(bool is_put, const double* x) noexcept {
+inline auto evaluate(bool is_put, const double* x) noexcept {
   constexpr bool bsm = M == Model::bsm;
   if constexpr (Q == Quantity::iv) {
     // target_price, s (or f), k, t, r, q (Black-76: r)

@@ -101,7 +101,7 @@ PyTypeObject* slice_container_type() {
 
 // A container that takes over the buffer; on failure the buffer stays with `buffer` (and is freed
 // with it) and PanicException is set.
-PyObject* take_over(Buffer<double>& buffer) {
+PyObject* take_over(Buffer& buffer) {
   PyTypeObject* type = slice_container_type();
   SliceContainer* container = type != nullptr ? PyObject_New(SliceContainer, type) : nullptr;
   if (container == nullptr) {
@@ -177,7 +177,7 @@ bool ArrayArguments::take(const Parameters& params, const ArgumentSlots& slots) 
   return true;
 }
 
-PyObject* result_array(Buffer<double>& buffer) {
+PyObject* result_array(Buffer& buffer) {
   const numpy::Api* api = numpy::api();
   if (api == nullptr) return nullptr;
   Ref container(take_over(buffer));
@@ -194,7 +194,7 @@ PyObject* result_array(Buffer<double>& buffer) {
   return array.release();
 }
 
-PyObject* result_tuple(std::array<Buffer<double>, 5>& buffers) {
+PyObject* result_tuple(std::array<Buffer, 5>& buffers) {
   Ref tuple(PyTuple_New(5));
   if (!tuple) return object_not_created();
   for (Py_ssize_t i = 0; i < 5; ++i) {

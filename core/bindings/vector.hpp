@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <type_traits>
 #include <utility>
 
 #include "bindings/args.hpp"
@@ -45,10 +44,9 @@ class ArrayArguments {
   std::size_t n_ = 0;
 };
 
-// A result buffer of n elements from the Python allocator (so that tracing tools see it; allocated
-// and freed with the interpreter lock held), freed when it goes out of scope unless a result array
-// has taken it over.
-template <class T>
+// A result buffer of n doubles from the Python allocator (tracing tools see it; allocated and
+// freed with the interpreter lock held), freed when it goes out of scope unless a result array has
+// taken it over.
 class Buffer {
  public:
   Buffer() = default;
@@ -58,25 +56,26 @@ class Buffer {
 
   // False with MemoryError set when the memory cannot be had.
   bool allocate(std::size_t n) {
-    data_ =
-        n <= PY_SSIZE_T_MAX / sizeof(T) ? static_cast<T*>(PyMem_Malloc(n * sizeof(T))) : nullptr;
+    data_ = n <= PY_SSIZE_T_MAX / sizeof(double)
+                ? static_cast<double*>(PyMem_Malloc(n * sizeof(double)))
+                : nullptr;
     size_ = n;
     if (data_ == nullptr) PyErr_NoMemory();
     return data_ != nullptr;
   }
-  T* data() const { return data_; }
+  double* data() const { return data_; }
   std::size_t size() const { return size_; }
-  T* release() { return std::exchange(data_, nullptr); }
+  double* release() { return std::exchange(data_, nullptr); }
 
  private:
-  T* data_ = nullptr;
+  double* data_ = nullptr;
   std::size_t size_ = 0;
 };
 
 // The buffer as a new one-dimensional float64 array that owns it through a PySliceContainer.
-PyObject* result_array(Buffer<double>& buffer);
+PyObject* result_array(Buffer& buffer);
 // The five buffers as a new tuple of such arrays.
-PyObject* result_tuple(std::array<Buffer<double>, 5>& buffers);
+PyObject* result_tuple(std::array<Buffer, 5>& buffers);
 
 // What came back from the worker pool, carried across the interpreter lock.
 struct PoolOutcome {
@@ -114,14 +113,46 @@ class Element {
   const std::int8_t* flags_;
 };
 
-// out[i] = element(i) for i in [0, n) on the worker pool, with the interpreter lock released
-// while it runs; false with PanicException set on an internal failure.
-template <class Slot, class Fn>
-bool evaluate_on_pool(std::size_t n, const Fn& element, Slot* out) {
+// Evaluates the elements [begin, end) into the result arrays: one array, or for the greeks one
+// array per Greek in the order delta, gamma, vega, theta, rho. Returns the number of elements
+// written. The serial path runs it over the whole range, the worker pool over its pieces.
+template <Model M, Quantity Q>
+struct Fill {
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? 5 : 1;
+
+  Element<M, Q> element;
+  std::array<double*, kOutputs> out;
+
+  std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
+    for (std::size_t i = begin; i < end; ++i) {
+      const auto value = element(i);
+      if constexpr (Q == Quantity::greeks) {
+        out[0][i] = value.delta;
+        out[1][i] = value.gamma;
+        out[2][i] = value.vega;
+        out[3][i] = value.theta;
+        out[4][i] = value.rho;
+      } else {
+        out[0][i] = value;
+      }
+    }
+    return end - begin;
+  }
+};
+
+template <class F>
+std::size_t fill_piece(const void* fill, std::size_t begin, std::size_t end) {
+  return (*static_cast<const F*>(fill))(begin, end);
+}
+
+// Runs `fill` over [0, n) on the worker pool with the interpreter lock released; false with
+// PanicException set on an internal failure (the pool failed, or did not write n elements).
+template <class F>
+bool fill_on_pool(std::size_t n, const F& fill) {
   const PoolOutcome outcome = without_interpreter_lock([&]() noexcept {
     PoolOutcome result;
     try {
-      result.written = pool::evaluate(n, element, out);
+      result.written = pool::process_pool().evaluate_ranges(n, &fill_piece<F>, &fill);
     } catch (const std::exception& e) {
       result.fail(e.what());
     } catch (...) {
@@ -139,44 +170,22 @@ PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   ArrayArguments in;
   if (!in.take(Fn::params, slots)) return nullptr;
 
-  const Element<Fn::model, Fn::quantity> element(in);
+  using Work = Fill<Fn::model, Fn::quantity>;
   const std::size_t n = in.size();
-  const bool serial = n < serial_limit(Fn::quantity);
-  if constexpr (Fn::quantity != Quantity::greeks) {
-    Buffer<double> out;
-    if (!out.allocate(n)) return nullptr;
-    if (serial) {
-      for (std::size_t i = 0; i < n; ++i) out.data()[i] = element(i);
-    } else if (!evaluate_on_pool(n, element, out.data())) {
-      return nullptr;
-    }
-    return result_array(out);
+  std::array<Buffer, Work::kOutputs> out;
+  Work fill{Element<Fn::model, Fn::quantity>(in), {}};
+  for (std::size_t j = 0; j < Work::kOutputs; ++j) {
+    if (!out[j].allocate(n)) return nullptr;
+    fill.out[j] = out[j].data();
+  }
+  if (n < serial_limit(Fn::quantity)) {
+    fill(0, n);
+  } else if (!fill_on_pool(n, fill)) {
+    return nullptr;
+  }
+  if constexpr (Work::kOutputs == 1) {
+    return result_array(out[0]);
   } else {
-    std::array<Buffer<double>, 5> out;
-    for (auto& buffer : out) {
-      if (!buffer.allocate(n)) return nullptr;
-    }
-    double* const delta = out[0].data();
-    double* const gamma = out[1].data();
-    double* const vega = out[2].data();
-    double* const theta = out[3].data();
-    double* const rho = out[4].data();
-    const auto scatter = [&](std::size_t i, const Greeks& g) {
-      delta[i] = g.delta;
-      gamma[i] = g.gamma;
-      vega[i] = g.vega;
-      theta[i] = g.theta;
-      rho[i] = g.rho;
-    };
-    if (serial) {
-      for (std::size_t i = 0; i < n; ++i) scatter(i, element(i));
-    } else {
-      // The pool writes whole records; they are spread over the five arrays afterwards.
-      Buffer<Greeks> records;
-      if (!records.allocate(n)) return nullptr;
-      if (!evaluate_on_pool(n, element, records.data())) return nullptr;
-      for (std::size_t i = 0; i < n; ++i) scatter(i, records.data()[i]);
-    }
     return result_tuple(out);
   }
 }

@@ -68,10 +68,13 @@ def scalar_results(name, columns):
 
 
 def assert_same_bits(actual, expected):
+    """Bit for bit equal; a NaN matches any NaN (its sign and payload follow the operand order
+    the compiler picked and are not part of a result)."""
     actual = np.ascontiguousarray(actual, dtype=np.float64)
     expected = np.ascontiguousarray(expected, dtype=np.float64)
     assert actual.shape == expected.shape
-    differ = np.flatnonzero(actual.view(np.uint64) != expected.view(np.uint64))
+    nan = np.isnan(actual) & np.isnan(expected)
+    differ = np.flatnonzero((actual.view(np.uint64) != expected.view(np.uint64)) & ~nan)
     assert differ.size == 0, f"{differ.size} elements differ, first at {differ[:5]}: " \
         f"{actual[differ[:5]]} vs {expected[differ[:5]]}"
 
