@@ -12,7 +12,8 @@ import numpy as np
 import pytest
 
 import karvex._core as core
-from core_support import VECTORISED, assert_same_bits, make_inputs, run_python, scalar_results
+from core_support import (VECTORISED, assert_same_bits, make_inputs, run_python, scalar_results,
+                          serial_limit)
 
 LARGE = 40_000  # above every serial limit
 
@@ -35,31 +36,54 @@ def test_two_threads_running_large_iv_calls_get_their_own_results():
         assert_same_bits(got, want)
 
 
-def test_another_thread_runs_while_a_large_call_evaluates():
-    # With a long switch interval the interpreter never takes the lock from this thread by
-    # itself: the counter can only move while the call has released it.
-    args = make_inputs("bsm_iv", 200_000, seed=3)
-    counter = [0]
-    stop = threading.Event()
+class Bystander:
+    """A thread that counts while it holds the interpreter lock. With a long switch interval the
+    interpreter never takes the lock from the calling thread by itself, so the count can only move
+    while a call has released the lock."""
 
-    def count():
-        while not stop.is_set():
-            counter[0] += 1
+    def __enter__(self):
+        self.count = 0
+        self.stop = threading.Event()
+        self.interval = sys.getswitchinterval()
+        sys.setswitchinterval(60.0)
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+        return self
+
+    def run(self):
+        while not self.stop.is_set():
+            self.count += 1
             time.sleep(0)  # gives the lock back and asks for it again
 
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(60.0)
-    worker = threading.Thread(target=count)
-    try:
-        worker.start()
-        before = counter[0]
+    def __exit__(self, *exc):
+        self.stop.set()
+        self.thread.join()
+        sys.setswitchinterval(self.interval)
+
+
+def test_another_thread_runs_while_a_large_call_evaluates():
+    args = make_inputs("bsm_iv", 200_000, seed=3)
+    with Bystander() as bystander:
+        before = bystander.count
         core.bsm_iv(*args)
-        after = counter[0]
-    finally:
-        stop.set()
-        worker.join()
-        sys.setswitchinterval(interval)
-    assert after > before
+        assert bystander.count > before
+
+
+@pytest.mark.parametrize("name", VECTORISED)
+def test_the_lock_is_released_exactly_from_the_serial_limit_on(name):
+    fn, limit = getattr(core, name), serial_limit(name)
+    args = make_inputs(name, limit, seed=6)
+    below = [a[:limit - 1] for a in args]
+    with Bystander() as bystander:
+        before = bystander.count
+        for _ in range(10):
+            fn(*below)
+        assert bystander.count == before  # held throughout below the limit
+        for _ in range(200):
+            fn(*args)
+            if bystander.count > before:
+                break
+        assert bystander.count > before
 
 
 def digests():
