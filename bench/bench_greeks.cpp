@@ -1,21 +1,21 @@
 // Cost per option of the individual Greek kernels against the single-pass
 // kernels, all on one random batch of valid options in one run, each timed
-// five times.  After the
-// table it prints the ratio (five individual kernels) / (single pass) for
-// both models: the single pass shares ln, three exponentials and two cdf
-// evaluations and should cost well under half.
+// five times.  After the table it prints ns per option (least CPU time over
+// the repetitions) and the ratio (five individual kernels) / (single pass)
+// for both models: the BSM single pass shares ln, three exponentials and two
+// cdf evaluations and should cost well under half; the Black-76 pass also
+// evaluates the price behind its rho, which dominates its cost.
 //
 //   bench_greeks [--benchmark_filter=...] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -59,21 +59,26 @@ Option at(const Batch& b, std::size_t i) {
   return {b.is_put[i] != 0, b.s[i], b.k[i], b.t[i], b.r[i], b.q[i], b.sigma[i]};
 }
 
-// Registers a benchmark that runs `per_option(option)` over the batch,
-// keeping each result alive; items = options.
+// Registers a benchmark that runs `per_option(option)` over the batch; items =
+// options.
 template <class F>
 void add(const char* name, F per_option) {
-  benchmark::RegisterBenchmark(
-      name,
-      [per_option](benchmark::State& state) {
-        const Batch& b = batch();
-        for (auto _ : state) {
-          for (std::size_t i = 0; i < b.size(); ++i) benchmark::DoNotOptimize(per_option(at(b, i)));
-        }
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * b.size()));
-      })
-      ->Repetitions(5)
-      ->MinTime(0.2);
+  const Batch& b = batch();
+  karvex::bench::add_per_call(name, b.size(),
+                              [&b, per_option](std::size_t i) { return per_option(at(b, i)); });
+}
+
+// The five individual kernels for one option; Black-76 calls them with q = r
+// and takes its own rho.
+template <bool black76>
+Greeks five_separate(const Option& o) {
+  const double q = black76 ? o.r : o.q;
+  return Greeks{bsm_delta_kernel(o.put, o.s, o.k, o.t, o.r, q, o.sigma),
+                bsm_gamma_kernel(o.s, o.k, o.t, o.r, q, o.sigma),
+                bsm_vega_kernel(o.s, o.k, o.t, o.r, q, o.sigma),
+                bsm_theta_kernel(o.put, o.s, o.k, o.t, o.r, q, o.sigma),
+                black76 ? black76_rho_kernel(o.put, o.s, o.k, o.t, o.r, o.sigma)
+                        : bsm_rho_kernel(o.put, o.s, o.k, o.t, o.r, q, o.sigma)};
 }
 
 void register_all() {
@@ -90,60 +95,22 @@ void register_all() {
   // The price that Black-76 rho rests on: the floor under any Black-76 pass.
   add("black76_price",
       [](const Option& o) { return bsm_price_kernel(o.put, o.s, o.k, o.t, o.r, o.r, o.sigma); });
-  add("bsm_five_separate", [](const Option& o) {
-    return Greeks{bsm_delta_kernel(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma),
-                  bsm_gamma_kernel(o.s, o.k, o.t, o.r, o.q, o.sigma),
-                  bsm_vega_kernel(o.s, o.k, o.t, o.r, o.q, o.sigma),
-                  bsm_theta_kernel(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma),
-                  bsm_rho_kernel(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma)};
-  });
+  add("bsm_five_separate", [](const Option& o) { return five_separate<false>(o); });
   add("bsm_greeks",
       [](const Option& o) { return bsm_greeks_kernel(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma); });
-  add("black76_five_separate", [](const Option& o) {
-    return Greeks{bsm_delta_kernel(o.put, o.s, o.k, o.t, o.r, o.r, o.sigma),
-                  bsm_gamma_kernel(o.s, o.k, o.t, o.r, o.r, o.sigma),
-                  bsm_vega_kernel(o.s, o.k, o.t, o.r, o.r, o.sigma),
-                  bsm_theta_kernel(o.put, o.s, o.k, o.t, o.r, o.r, o.sigma),
-                  black76_rho_kernel(o.put, o.s, o.k, o.t, o.r, o.sigma)};
-  });
+  add("black76_five_separate", [](const Option& o) { return five_separate<true>(o); });
   add("black76_greeks",
       [](const Option& o) { return black76_greeks_kernel(o.put, o.s, o.k, o.t, o.r, o.sigma); });
 }
-
-// Console output as usual, plus ns per option of each benchmark: the least
-// CPU time over its repetitions, the figure least disturbed by other work on
-// a shared machine.
-class PerOptionReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const double ns = run.GetAdjustedCPUTime() / static_cast<double>(batch().size());
-      const auto [it, fresh] = ns_per_option.try_emplace(run.run_name.function_name, ns);
-      if (!fresh && ns < it->second) it->second = ns;
-    }
-  }
-  std::map<std::string, double> ns_per_option;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   register_all();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  PerOptionReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  const auto& ns = reporter.ns_per_option;
-  std::printf("\nns per option:\n");
-  for (const auto& [name, value] : ns) std::printf("  %-22s %8.2f\n", name.c_str(), value);
-  const auto ratio = [&](const char* separate, const char* single) {
-    if (!ns.count(separate) || !ns.count(single)) return;
-    std::printf("%s / %s = %.2f\n", separate, single, ns.at(separate) / ns.at(single));
-  };
-  ratio("bsm_five_separate", "bsm_greeks");
-  ratio("black76_five_separate", "black76_greeks");
+  karvex::bench::LeastTimeReporter reporter(static_cast<double>(batch().size()));
+  if (!karvex::bench::run_benchmarks(&argc, argv, reporter)) return 1;
+  reporter.print_ns("ns per option:");
+  reporter.print_ratio("bsm_five_separate", "bsm_greeks");
+  reporter.print_ratio("black76_five_separate", "black76_greeks");
   return 0;
 }

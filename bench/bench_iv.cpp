@@ -18,13 +18,12 @@
 
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "kernels/iv.hpp"
 #include "kernels/price.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -106,21 +105,12 @@ const std::vector<Quote>& hard() {
   return set;
 }
 
+// Registers a benchmark that runs `per_quote(quote)` over one set; items =
+// quotes.
 template <class F>
-void add(const char* name, const std::vector<Quote>& (*set)(), F per_quote) {
-  benchmark::RegisterBenchmark(
-      name,
-      [set, per_quote](benchmark::State& state) {
-        const std::vector<Quote>& quotes = set();
-        for (auto _ : state) {
-          for (const Quote& o : quotes) {
-            benchmark::DoNotOptimize(per_quote(o));
-          }
-        }
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * quotes.size()));
-      })
-      ->Repetitions(5)
-      ->MinTime(0.2);
+void add(const char* name, const std::vector<Quote>& quotes, F per_quote) {
+  karvex::bench::add_per_call(name, quotes.size(),
+                              [&quotes, per_quote](std::size_t i) { return per_quote(quotes[i]); });
 }
 
 double iv_of(const Quote& o) {
@@ -129,21 +119,6 @@ double iv_of(const Quote& o) {
 double price_of(const Quote& o) {
   return bsm_price_kernel(o.is_put, o.s, o.k, o.t, o.r, o.q, o.sigma);
 }
-
-// Least CPU time per option over the repetitions of each benchmark.
-class PerQuoteReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const double ns = run.GetAdjustedCPUTime() / static_cast<double>(kSetSize);
-      auto [it, fresh] = best.try_emplace(run.run_name.function_name, ns);
-      if (!fresh && ns < it->second) it->second = ns;
-    }
-  }
-  std::map<std::string, double> best;
-};
 
 // Branch of the guess and Householder steps taken over one set, with the
 // results that were 0.0 (no time value) or NaN.
@@ -173,25 +148,16 @@ void print_distribution(const char* name, const std::vector<Quote>& quotes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  add("price_realistic", realistic, price_of);
-  add("iv_realistic", realistic, iv_of);
-  add("price_hard", hard, price_of);
-  add("iv_hard", hard, iv_of);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  PerQuoteReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-
-  const auto& ns = reporter.best;
-  std::printf("\nns per option:\n");
-  for (const auto& [name, value] : ns) std::printf("  %-16s %8.1f\n", name.c_str(), value);
-  const auto ratio = [&](const char* a, const char* b) {
-    if (ns.count(a) && ns.count(b)) std::printf("%s / %s = %.2f\n", a, b, ns.at(a) / ns.at(b));
-  };
-  ratio("iv_realistic", "price_realistic");
-  ratio("iv_hard", "price_hard");
-  ratio("iv_hard", "iv_realistic");
+  add("price_realistic", realistic(), price_of);
+  add("iv_realistic", realistic(), iv_of);
+  add("price_hard", hard(), price_of);
+  add("iv_hard", hard(), iv_of);
+  karvex::bench::LeastTimeReporter reporter(kSetSize);
+  if (!karvex::bench::run_benchmarks(&argc, argv, reporter)) return 1;
+  reporter.print_ns("ns per option:");
+  reporter.print_ratio("iv_realistic", "price_realistic");
+  reporter.print_ratio("iv_hard", "price_hard");
+  reporter.print_ratio("iv_hard", "iv_realistic");
   std::printf("\n");
   print_distribution("realistic", realistic());
   print_distribution("hard", hard());

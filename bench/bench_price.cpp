@@ -9,14 +9,12 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "kernels/normalised_black.hpp"
 #include "kernels/price.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -95,28 +93,11 @@ std::vector<double> uniform_batch(double lo, double hi) {
   return v;
 }
 
-// Registers `name`, which evaluates `call(i)` for i over the batch (inlined,
-// so the loop costs no indirect call); five repetitions, the result of every
-// call kept alive.
-template <class Call>
-void add(const std::string& name, Call call) {
-  benchmark::RegisterBenchmark(
-      name.c_str(),
-      [call](benchmark::State& state) {
-        for (auto _ : state) {
-          for (std::size_t i = 0; i < batch_size; ++i) {
-            benchmark::DoNotOptimize(call(i));
-          }
-        }
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * batch_size));
-      })
-      ->Repetitions(5)
-      ->MinTime(0.2);
-}
-
+// Every benchmark evaluates its call over one batch of batch_size arguments.
 void register_all() {
+  using karvex::bench::add_per_call;
   static const std::vector<Option> book = random_book();
-  add("bsm_price_kernel", [](std::size_t i) {
+  add_per_call("bsm_price_kernel", batch_size, [](std::size_t i) {
     const Option& o = book[i];
     return karvex::bsm_price_kernel(o.is_put, o.s, o.k, o.t, o.r, o.q, o.sigma);
   });
@@ -125,46 +106,26 @@ void register_all() {
   const char* names[4] = {"normalised_black/1_asymptotic", "normalised_black/2_small_volatility",
                           "normalised_black/3_phi_form", "normalised_black/4_erfcx_form"};
   for (int j = 0; j < 4; ++j) {
-    add(names[j], [j](std::size_t i) {
+    add_per_call(names[j], batch_size, [j](std::size_t i) {
       const Point& p = regions[j][i];
       return karvex::normalised_black(p.x, p.s).b;
     });
   }
   static const std::vector<double> exp_args = uniform_batch(-5.0, 5.0);
   static const std::vector<double> log_args = uniform_batch(0.01, 100.0);
-  add("std::exp", [](std::size_t i) { return std::exp(exp_args[i]); });
-  add("std::log", [](std::size_t i) { return std::log(log_args[i]); });
+  add_per_call("std::exp", batch_size, [](std::size_t i) { return std::exp(exp_args[i]); });
+  add_per_call("std::log", batch_size, [](std::size_t i) { return std::log(log_args[i]); });
 }
-
-// Console output as usual; keeps the least CPU time per call of each
-// benchmark over its repetitions (the figure least disturbed by other work).
-class LeastTimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const double ns = run.GetAdjustedCPUTime() / static_cast<double>(batch_size);
-      const auto [it, fresh] = ns_per_call.try_emplace(run.run_name.function_name, ns);
-      if (!fresh && ns < it->second) it->second = ns;
-    }
-  }
-  std::map<std::string, double> ns_per_call;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   register_all();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  LeastTimeReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  const auto& ns = reporter.ns_per_call;
-  const double exp_ns = ns.count("std::exp") ? ns.at("std::exp") : 0.0;
+  karvex::bench::LeastTimeReporter reporter(batch_size);
+  if (!karvex::bench::run_benchmarks(&argc, argv, reporter)) return 1;
+  const double exp_ns = reporter.ns("std::exp");
   std::printf("\n%-38s %10s %10s\n", "per call", "ns", "x std::exp");
-  for (const auto& [name, value] : ns) {
+  for (const auto& [name, value] : reporter.ns_per_call()) {
     std::printf("%-38s %10.2f %10.2f\n", name.c_str(), value, exp_ns > 0 ? value / exp_ns : 0.0);
   }
   return 0;
