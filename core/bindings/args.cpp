@@ -186,14 +186,10 @@ void add_parameter_note(const char* parameter) {
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   if (value != nullptr) {
-    ShortText note;
-    note.append("while processing '");
-    note.append(parameter);
-    note.append("'");
     static PyObject* add_note = nullptr;
-    Ref text(PyUnicode_FromString(note.c_str()));
-    Ref noted(text && interned(add_note, "add_note") != nullptr
-                  ? PyObject_CallMethodObjArgs(value, add_note, text.get(), nullptr)
+    Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
+    Ref noted(note && interned(add_note, "add_note") != nullptr
+                  ? PyObject_CallMethodObjArgs(value, add_note, note.get(), nullptr)
                   : nullptr);
     if (!noted) PyErr_Clear();
   }
