@@ -1,12 +1,16 @@
-// Small helpers shared by the kernel tests: bit patterns, ulp distance and a
-// reader for the comma-separated reference tables in tests/data.
+// Small helpers shared by the kernel tests: bit patterns, ulp distance,
+// neighbouring doubles, the sign check of a price, and a reader for the
+// comma-separated reference tables in tests/data.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -19,6 +23,30 @@ namespace karvex::testing {
 // The IEEE-754 bit pattern: compares NaNs and signed zeros exactly.
 inline std::uint64_t bits(double x) {
   return std::bit_cast<std::uint64_t>(x);
+}
+
+// Equal bit patterns, signed zeros distinguished; any two NaNs count as
+// equal, since the sign and payload of a NaN that an operation produces are
+// the compiler's choice of operand order, not part of the arithmetic.
+inline bool identical(double a, double b) {
+  return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
+}
+
+// The neighbouring doubles above and below x.
+inline double next_up(double x) {
+  return std::nextafter(x, std::numeric_limits<double>::infinity());
+}
+inline double next_down(double x) {
+  return std::nextafter(x, -std::numeric_limits<double>::infinity());
+}
+
+// What a price or a normalised price may be: positive (+inf included) or
+// +0.0; NaN, negatives and -0.0 fail.
+inline ::testing::AssertionResult positive_or_plus_zero(double v) {
+  if (std::isnan(v) || v < 0.0 || bits(v) == bits(-0.0)) {
+    return ::testing::AssertionFailure() << "value " << v;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 // Distance in units in the last place: the number of doubles between a and

@@ -17,17 +17,11 @@ namespace {
 
 using namespace karvex;
 using karvex::testing::bits;
+using karvex::testing::identical;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double eps = std::numeric_limits<double>::epsilon();
-
-// Equal bit patterns, signed zeros distinguished; any two NaNs count as
-// equal, since the sign and payload of a NaN that an operation produces are
-// the compiler's choice of operand order, not part of the arithmetic.
-bool identical(double a, double b) {
-  return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
-}
 
 // One row of greeks.csv: inputs, the five reference Greeks and their
 // condition figures.

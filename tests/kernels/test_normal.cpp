@@ -14,18 +14,13 @@
 namespace {
 
 using karvex::testing::bits;
+using karvex::testing::next_down;
+using karvex::testing::next_up;
 using karvex::testing::ulp_distance;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double c = 0.7071067811865476;  // 1/sqrt(2) as the kernels round it
-
-double up(double x) {
-  return std::nextafter(x, inf);
-}
-double down(double x) {
-  return std::nextafter(x, -inf);
-}
 
 double evaluate(const std::string& name, double x) {
   if (name == "erf") return karvex::erf(x);
@@ -78,9 +73,9 @@ TEST(NormalSpecialValues, CdfTailsUnderflowToZeroAndRoundToOne) {
   EXPECT_EQ(bits(karvex::cdf(8.5)), bits(1.0));
   EXPECT_EQ(bits(karvex::cdf(1e200)), bits(1.0));
   // Monotone across the tail switch.
-  EXPECT_LT(karvex::cdf(down(-4.0)), karvex::cdf(-4.0));
-  EXPECT_LT(karvex::cdf(-4.0), karvex::cdf(up(-4.0)));
-  EXPECT_LE(karvex::cdf(down(4.0)), karvex::cdf(4.0));
+  EXPECT_LT(karvex::cdf(next_down(-4.0)), karvex::cdf(-4.0));
+  EXPECT_LT(karvex::cdf(-4.0), karvex::cdf(next_up(-4.0)));
+  EXPECT_LE(karvex::cdf(next_down(4.0)), karvex::cdf(4.0));
 }
 
 TEST(NormalBranches, CdfSwitchesToTheScaledTailAtFour) {
@@ -93,12 +88,12 @@ TEST(NormalBranches, CdfSwitchesToTheScaledTailAtFour) {
   };
   EXPECT_EQ(bits(karvex::cdf(-4.0)), bits(tail_lower(-4.0)));
   EXPECT_EQ(bits(karvex::cdf(4.0)), bits(tail_upper(4.0)));
-  EXPECT_EQ(bits(karvex::cdf(up(-4.0))), bits(0.5 * karvex::erfc(up(-4.0) * (-c))));
-  EXPECT_EQ(bits(karvex::cdf(down(4.0))), bits((karvex::erf(down(4.0) * c) + 1.0) * 0.5));
+  EXPECT_EQ(bits(karvex::cdf(next_up(-4.0))), bits(0.5 * karvex::erfc(next_up(-4.0) * (-c))));
+  EXPECT_EQ(bits(karvex::cdf(next_down(4.0))), bits((karvex::erf(next_down(4.0) * c) + 1.0) * 0.5));
 }
 
 TEST(NormalBranches, ErfcxSwitchesToTheContinuedFractionAt26Point5) {
-  const double below = down(26.5);
+  const double below = next_down(26.5);
   EXPECT_EQ(bits(karvex::erfcx(below)), bits(std::exp(below * below) * karvex::erfc(below)));
   // Both sides about 0.0212750466853711 (the table pins the digits).
   EXPECT_NEAR(karvex::erfcx(26.5), 0.0212750466853711, 1e-15);
@@ -125,7 +120,7 @@ TEST(NormalSpecialValues, ErfAndErfcAtZerosInfinitiesAndNaN) {
 TEST(NormalSpecialValues, ErfOfTinyAndSubnormalArgumentsIsLinear) {
   // 0.125*(8*x + efx8*x): exact scaling keeps subnormals' precision.
   constexpr double efx8 = 1.0270333367641007;
-  for (double x : {0x1p-1074, 0x1p-1060, 0x1p-1022, 1e-300, 1e-20, down(0x1p-28)}) {
+  for (double x : {0x1p-1074, 0x1p-1060, 0x1p-1022, 1e-300, 1e-20, next_down(0x1p-28)}) {
     EXPECT_EQ(bits(karvex::erf(x)), bits(0.125 * (8.0 * x + efx8 * x))) << x;
     EXPECT_EQ(bits(karvex::erf(-x)), bits(-karvex::erf(x))) << x;
     EXPECT_GE(karvex::erf(x), x);
@@ -163,11 +158,11 @@ TEST(FdlibmExp, SpecialValuesAndThresholds) {
   constexpr double o_threshold = 709.782712893384;
   constexpr double u_threshold = -745.1332191019411;
   EXPECT_TRUE(std::isfinite(karvex::fdlibm_exp(o_threshold)));
-  EXPECT_EQ(bits(karvex::fdlibm_exp(up(o_threshold))), bits(inf));
+  EXPECT_EQ(bits(karvex::fdlibm_exp(next_up(o_threshold))), bits(inf));
   EXPECT_GT(karvex::fdlibm_exp(u_threshold), 0.0);
-  EXPECT_EQ(bits(karvex::fdlibm_exp(down(u_threshold))), bits(0.0));
+  EXPECT_EQ(bits(karvex::fdlibm_exp(next_down(u_threshold))), bits(0.0));
   // Known value of the classic algorithm: e^1 one ulp above the nearest double.
-  EXPECT_EQ(bits(karvex::fdlibm_exp(1.0)), bits(up(2.718281828459045)));
+  EXPECT_EQ(bits(karvex::fdlibm_exp(1.0)), bits(next_up(2.718281828459045)));
 }
 
 }  // namespace

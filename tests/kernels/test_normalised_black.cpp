@@ -18,26 +18,14 @@ using karvex::normalised_black;
 using karvex::normalised_intrinsic;
 using karvex::NormalisedBlack;
 using karvex::testing::bits;
+using karvex::testing::next_down;
+using karvex::testing::next_up;
+using karvex::testing::positive_or_plus_zero;
 using karvex::testing::ulp_distance;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double tau = 0.2102528541151713;
-
-double up(double x) {
-  return std::nextafter(x, inf);
-}
-double down(double x) {
-  return std::nextafter(x, -inf);
-}
-
-// b is a valid normalised price: finite or +inf, never negative, never -0.0.
-::testing::AssertionResult valid_b(double b) {
-  if (std::isnan(b) || b < 0.0 || bits(b) == bits(-0.0)) {
-    return ::testing::AssertionFailure() << "b = " << b;
-  }
-  return ::testing::AssertionSuccess();
-}
 
 TEST(NormalisedBlackAccuracy, AgreesWithHighPrecisionWithinFewUlpsTimesCondition) {
   // b: 8 ulps plus 4 per unit of its condition in (x, s). The small-volatility
@@ -99,7 +87,7 @@ std::pair<double, double> last_true(const std::function<bool(double)>& holds, do
                                     double hi) {
   EXPECT_TRUE(holds(lo));
   EXPECT_FALSE(holds(hi));
-  while (up(lo) < hi) {
+  while (next_up(lo) < hi) {
     const double mid = lo + (hi - lo) * 0.5;
     (holds(mid) ? lo : hi) = mid;
   }
@@ -111,7 +99,7 @@ TEST(NormalisedBlackRegions, AsymptoticBelowMinusTenTimesS) {
   for (double s : {1e-3, 0.05, 0.3}) {
     // x < s*(-10): asymptotic; x = s*(-10): small volatility (t < tau).
     const double edge = s * -10.0;
-    expect_switch({down(edge), s, black_asymptotic}, {edge, s, black_small_volatility});
+    expect_switch({next_down(edge), s, black_asymptotic}, {edge, s, black_small_volatility});
   }
 }
 
@@ -129,8 +117,9 @@ TEST(NormalisedBlackRegions, SmallVolatilityBelowTwiceTau) {
   using namespace karvex::detail;
   // At the money t = s*0.5 < tau decides: the doubles around s = 2*tau.
   const double s_edge = 2 * tau;
-  expect_switch({0.0, down(s_edge), black_small_volatility}, {0.0, s_edge, black_erfcx_form});
-  expect_switch({-0.1, down(s_edge), black_small_volatility}, {-0.1, s_edge, black_erfcx_form});
+  expect_switch({0.0, next_down(s_edge), black_small_volatility}, {0.0, s_edge, black_erfcx_form});
+  expect_switch({-0.1, next_down(s_edge), black_small_volatility},
+                {-0.1, s_edge, black_erfcx_form});
 }
 
 TEST(NormalisedBlackRegions, PhiFormAboveEightyFiveHundredthsOfS) {
@@ -196,7 +185,7 @@ TEST(NormalisedBlackDegenerate, TinyVolatilityUnderflowsGracefullyToZero) {
     double previous = normalised_black(x, 1.0).b;
     for (double s = 1.0; s > 1e-300; s *= 0.5) {
       const double b = normalised_black(x, s).b;
-      EXPECT_TRUE(valid_b(b)) << x << " " << s;
+      EXPECT_TRUE(positive_or_plus_zero(b)) << x << " " << s;
       EXPECT_LE(b, previous) << x << " " << s;  // b increases with s
       previous = b;
     }
@@ -211,7 +200,7 @@ TEST(NormalisedBlackDegenerate, PriceNeverNegativeNeverMinusZeroVegaNeverNegativ
     const double x = -std::pow(10.0, log_x(rng)), s = std::pow(10.0, log_s(rng));
     for (double xx : {x, -x}) {
       const NormalisedBlack nb = normalised_black(xx, s);
-      ASSERT_TRUE(valid_b(nb.b)) << std::hexfloat << xx << " " << s;
+      ASSERT_TRUE(positive_or_plus_zero(nb.b)) << std::hexfloat << xx << " " << s;
       ASSERT_GE(nb.nu, 0.0) << std::hexfloat << xx << " " << s;
     }
   }
@@ -231,7 +220,8 @@ TEST(NormalisedIntrinsic, TwiceSinhOfHalfXOnBothSidesOfTheSeriesSwitch) {
   // x*x < 98*2^-13 = 0.109375^2 takes the series. The exp form suffers the
   // cancellation of e - 1/e, about 2/|x| ulps near the switch.
   const double edge = 0.109375;
-  for (double x : {down(edge), edge, up(edge), 1e-300, 1e-8, 0.05, 0.3, 2.0, 30.0, 700.0}) {
+  for (double x :
+       {next_down(edge), edge, next_up(edge), 1e-300, 1e-8, 0.05, 0.3, 2.0, 30.0, 700.0}) {
     for (double v : {x, -x}) {
       const double want = 2.0 * std::sinh(v * 0.5);
       EXPECT_LE(static_cast<double>(ulp_distance(normalised_intrinsic(v), want)),
