@@ -163,3 +163,29 @@ def test_repeated_calls_leak_neither_memory_nor_references():
     assert growth[len(growth) // 2] < 512, sizes
     assert [sys.getrefcount(a) for a in arrays] == refcounts
     assert sys.getrefcount(container) == container_refs
+
+
+def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
+    out = run_python("""
+        import json, os, sys
+        threads = lambda: len(os.listdir("/proc/self/task"))
+        start = threads()
+        import karvex._core as core
+        report = {"numpy_after_import": "numpy" in sys.modules,
+                  "after_import": threads() - start}
+        core.bsm_price_scalar(1, 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)
+        report["numpy_after_scalar"] = "numpy" in sys.modules
+        import numpy as np
+        base = threads()  # NumPy may start threads of its own
+        empty, small = np.ones(0), np.ones(1000)
+        core.bsm_iv(empty, np.ones(0, np.int8), *[empty] * 5)
+        core.bsm_iv(small, np.ones(1000, np.int8), *[small] * 5)
+        report["after_small"] = threads() - base
+        large = np.ones(1024)
+        core.bsm_iv(large, np.ones(1024, np.int8), *[large] * 5)
+        report["after_large"] = threads() - base
+        print(json.dumps(report))
+        """, env={"RAYON_NUM_THREADS": "3"})
+    assert json.loads(out.stdout) == {
+        "numpy_after_import": False, "after_import": 0, "numpy_after_scalar": False,
+        "after_small": 0, "after_large": 3}
