@@ -17,7 +17,8 @@ namespace normal_constants {
 inline constexpr double one_over_sqrt2 = 0x1.6a09e667f3bcdp-1;    // 0.7071067811865476
 inline constexpr double one_over_sqrt2pi = 0x1.9884533d43651p-2;  // 0.3989422804014327
 inline constexpr double one_over_sqrtpi = 0x1.20dd750429b6dp-1;   // 0.5641895835477563
-inline constexpr double cdf_tail_switch = 4.0;                  // |z| >= 4: scaled tail evaluation
+inline constexpr double cdf_tail_switch = 4.0;  // |z| >= 4: scaled tail evaluation
+// erfcx: exp(a*a)*erfc(a) below 26.5, the continued fraction from 26.5 on
 inline constexpr double continued_fraction_switch = 0x1.a8p+4;  // 26.5
 }  // namespace normal_constants
 

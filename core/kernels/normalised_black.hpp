@@ -21,7 +21,7 @@ struct NormalisedBlack {
 namespace detail {
 
 namespace black_constants {
-inline constexpr double eta = -10.0;  // asymptotic region: h < eta
+inline constexpr double eta = -10.0;  // 0xc024000000000000; asymptotic region: h < eta
 // small-volatility region: t < tau
 inline constexpr double tau = 0x1.ae990c6285c66p-3;  // 0.2102528541151713
 // asymptotic region, second test: h + t < eta + tau
@@ -42,7 +42,8 @@ inline double max0(double v) noexcept {
 }
 
 // Region 1: Jaeckel's 17-term asymptotic expansion of (r/t)*[Y(h+t) - Y(h-t)],
-// Y = Phi/phi, for h < -10 and h + t < -10 + tau. One exponential.
+// Y = Phi/phi, for h < -10 and h + t < -10 + tau. One exponential. Far out of
+// the money b underflows gradually to +0; max0 keeps it from -0.0 and NaN.
 inline NormalisedBlack black_asymptotic(double x, double s, double t) noexcept {
   const double h = x / s;
   const double e = (t / h) * (t / h);
@@ -78,6 +79,10 @@ inline NormalisedBlack black_asymptotic(double x, double s, double t) noexcept {
 
 // Region 2: Jaeckel's expansion in powers of w = t*t for t < tau, with
 // a = 1 + h*Phi(h)/phi(h) from erfcx. One exponential and one erfcx.
+// Accuracy: a, about 1/h^2, is formed by cancellation, so it magnifies the
+// error of erfcx's exponential (about h^2/2 ulps, from the rounding of its
+// squared argument) by about h^2: up to about h^4/2 ulps as h nears -10, a
+// few ulps near the money.
 inline NormalisedBlack black_small_volatility(double x, double s, double t) noexcept {
   using namespace black_constants;
   const double h = x / s;
@@ -111,6 +116,8 @@ inline NormalisedBlack black_small_volatility(double x, double s, double t) noex
 }
 
 // Region 3: the Phi form, for h + t > 0.85. Two cdf and two exponentials.
+// The vega takes its closed form exp(-s*s/8)/sqrt(2*pi) at the money (x = 0)
+// and is 0 once x/s would overflow in h*h.
 inline NormalisedBlack black_phi_form(double x, double s, double t) noexcept {
   const double h = x / s;
   const double z1 = h + t;
