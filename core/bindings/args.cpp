@@ -38,6 +38,21 @@ int find_keyword(const Parameters& params, PyObject* keyword) {
   return -1;
 }
 
+// The keyword is named by its own text (a str subclass's __str__ plays no part), or by its str()
+// when it cannot be read as UTF-8.
+void raise_unexpected(const char* function, PyObject* keyword) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  Ref name(utf8 != nullptr ? PyUnicode_FromStringAndSize(utf8, size) : nullptr);
+  if (!name) {
+    PyErr_Clear();
+    name = Ref(PyObject_Str(keyword));
+    if (!name) return;
+  }
+  PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function,
+               name.get());
+}
+
 void raise_missing(const char* function, const Parameters& params, const ArgumentSlots& slots) {
   std::size_t missing = 0;
   for (std::size_t i = 0; i < params.count; ++i) missing += slots[i] == nullptr;
@@ -111,8 +126,7 @@ bool parse_arguments(const char* function, const Parameters& params, PyObject* c
     PyObject* keyword = PyTuple_GetItem(kwnames, j);
     const int slot = find_keyword(params, keyword);
     if (slot < 0) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function,
-                   keyword);
+      raise_unexpected(function, keyword);
       return false;
     }
     if (slots[static_cast<std::size_t>(slot)] != nullptr) {

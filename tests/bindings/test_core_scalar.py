@@ -61,6 +61,15 @@ class TestParser:
         raises(TypeError, "bsm_price_scalar() got an unexpected keyword argument 'Sigma'",
                price, *ARGS[:6], Sigma=0.2)
 
+    def test_keyword_given_as_a_str_subclass_is_named_by_its_text(self):
+        class Keyword(str):
+            def __str__(self):
+                return "other"
+
+        raises(TypeError, "bsm_price_scalar() got an unexpected keyword argument 'vol'",
+               price, *ARGS[:6], **{Keyword("vol"): 0.2})
+        assert price(*ARGS[:6], **{Keyword("sigma"): 0.2}) == price(*ARGS)
+
     def test_parsing_precedes_conversion(self):
         raises(TypeError, "bsm_price_scalar() missing 1 required positional argument: 'sigma'",
                price, "x", "y", "z", None, None, None)
