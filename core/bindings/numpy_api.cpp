@@ -100,22 +100,36 @@ bool import_api() {
   return true;
 }
 
+// Raises the pending error of a failed import as PanicException.
+const Api* import_failed() {
+  Ref text(take_error_text());
+  if (text) panic("Failed to access NumPy array API capsule: %U", text.get());
+  return nullptr;
+}
+
 }  // namespace
 
 const Api* api() {
   if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
+  // The import runs Python code (NumPy's own, import hooks, finalizers, signal handlers), which
+  // may call a vectorised function again on this thread. Waiting at the guard this thread holds
+  // would never end: such a call fails like an import that failed.
+  thread_local bool importing = false;
+  if (importing) {
+    PyErr_SetString(PyExc_RuntimeError, "NumPy's C API was needed while it was being imported");
+    return import_failed();
+  }
   // Wait at the guard with the interpreter lock released, so that a thread importing meanwhile
   // can run; take the lock again inside the guard for the import itself.
   PyThreadState* saved = PyEval_SaveThread();
   std::lock_guard<std::mutex> guard(g_import_guard);
   PyEval_RestoreThread(saved);
   if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
-  if (!import_api()) {
-    // The guard stays open: the next call tries the import again.
-    Ref text(take_error_text());
-    if (text) panic("Failed to access NumPy array API capsule: %U", text.get());
-    return nullptr;
-  }
+  importing = true;
+  const bool imported = import_api();
+  importing = false;
+  // After a failure the guard stays open: the next call tries the import again.
+  if (!imported) return import_failed();
   g_api.store(&g_storage, std::memory_order_release);
   return &g_storage;
 }

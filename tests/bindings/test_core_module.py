@@ -245,3 +245,29 @@ def test_numpy_import_checks_and_their_messages(tmp_path):
         "RuntimeError: module compiled as little endian, but detected different endianness at "
         "runtime",
     ]]
+
+
+def test_a_vectorised_call_made_while_numpy_is_being_imported_fails_instead_of_waiting(tmp_path):
+    # Python code run by the import (here NumPy's own package) calls back on the same thread.
+    fake = tmp_path / "numpy"
+    fake.mkdir()
+    (fake / "__init__.py").write_text(
+        "import karvex._core as core\n"
+        "try:\n"
+        f"    core.bsm_price({ARGS7})\n"
+        "except BaseException as e:\n"
+        "    inner = (type(e).__name__, e.args[0])\n")
+    out = run_python(f"""
+        import json, sys
+        sys.path.insert(0, {str(tmp_path)!r})
+        import karvex._core as core
+        try:
+            core.bsm_price({ARGS7})
+        except BaseException as e:
+            outer = type(e).__name__
+        print(json.dumps([sys.modules["numpy"].inner, outer]))
+        """)
+    inner, outer = json.loads(out.stdout)
+    assert inner == ["PanicException", "Failed to access NumPy array API capsule: RuntimeError: "
+                     "NumPy's C API was needed while it was being imported"]
+    assert outer == "PanicException"  # the fake package has no numpy.lib
