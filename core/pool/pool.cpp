@@ -458,8 +458,9 @@ void after_fork_in_parent() {
 }
 void after_fork_in_child() {
   // The child has only the forking thread: the next evaluation starts a fresh pool and reads the
-  // environment again.
+  // environment again. Should the forking thread have been a worker, it is one no longer.
   process_pool_instance.store(nullptr, std::memory_order_relaxed);
+  current_worker = nullptr;
   pthread_mutex_unlock(&creation_mutex);
 }
 

@@ -1,6 +1,7 @@
 // Tests of the worker pool: sizing from the environment, index-ordered results with exact write
 // counts, concurrent callers, failures carried back to the caller, and a child process after fork.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
@@ -312,6 +314,45 @@ TEST(PoolFailure, PoolStaysUsableAfterAFailure) {
 
 TEST(PoolFailure, TooManyWorkersIsAnEvaluationError) {
   EXPECT_THROW(Pool(static_cast<std::size_t>(-1)), EvaluationError);
+}
+
+TEST(PoolFailure, WorkersThatCannotStartFailTheEvaluationAndCreationIsRetried) {
+#if defined(__SANITIZE_ADDRESS__) || defined(KARVEX_TSAN)
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#else
+  const int status = run_in_child([] {
+    // Room for a few 2 MiB worker stacks, not for 200.
+    std::size_t vm_kib = 0;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, f)) std::sscanf(line, "VmSize: %zu kB", &vm_kib);
+      std::fclose(f);
+    }
+    if (vm_kib == 0) return 10;
+    rlimit saved{};
+    getrlimit(RLIMIT_AS, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = (vm_kib + 32 * 1024) * 1024;
+    if (setrlimit(RLIMIT_AS, &tight) != 0) return 11;
+    setenv("RAYON_NUM_THREADS", "200", 1);
+    try {
+      Pool pool(200);
+      return 1;
+    } catch (const EvaluationError&) {
+    }
+    double slot[2];
+    try {
+      karvex::pool::evaluate(2, uneven, slot);
+      return 2;
+    } catch (const EvaluationError&) {
+    }
+    // With room again, the next evaluation creates the pool.
+    setrlimit(RLIMIT_AS, &saved);
+    if (karvex::pool::evaluate(2, uneven, slot) != 2 || slot[1] != uneven(1)) return 3;
+    return karvex::pool::thread_count() == 200 ? 0 : 4;
+  });
+  EXPECT_EQ(status, 0);
+#endif
 }
 
 // --- fork ---------------------------------------------------------------------------------------
