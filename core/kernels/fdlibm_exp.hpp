@@ -48,9 +48,6 @@ inline double fdlibm_exp(double x) noexcept {
   constexpr double o_threshold = 0x1.62e42fefa39efp+9;   // 7.09782712893383973096e+02
   constexpr double u_threshold = -0x1.74910d52d3051p+9;  // -7.45133219101941108420e+02
   constexpr double twom1000 = 0x1p-1000;                 // 2^-1000
-  constexpr double halF[2] = {0.5, -0.5};
-  constexpr double ln2HI[2] = {ln2hi, -ln2hi};
-  constexpr double ln2LO[2] = {ln2lo, -ln2lo};
 
   const std::uint32_t word = detail::high_word(x);
   const int xsb = static_cast<int>(word >> 31);  // sign bit of x
@@ -66,20 +63,23 @@ inline double fdlibm_exp(double x) noexcept {
     if (x < u_threshold) return 0.0;
   }
 
-  // Argument reduction: x = hi - lo = r, e^x = 2^k * e^r.
+  // Argument reduction: x = hi - lo = r, e^x = 2^k * e^r. The classic code's
+  // sign-indexed tables (+-0.5, +-ln2hi, +-ln2lo by the sign bit of x) are
+  // copysign of the positive value: the same doubles, without a table in
+  // memory on the path to k.
   double hi = 0.0;
   double lo = 0.0;
   int k = 0;
   if (hx > 0x3fd62e42u) {    // |x| > 0.5*ln2
     if (hx < 0x3ff0a2b2u) {  // and |x| < 1.5*ln2: k = +-1
-      hi = x - ln2HI[xsb];
-      lo = ln2LO[xsb];
+      hi = x - std::copysign(ln2hi, x);
+      lo = std::copysign(ln2lo, x);
       k = 1 - xsb - xsb;
     } else {
-      k = static_cast<int>(invln2 * x + halF[xsb]);
+      k = static_cast<int>(invln2 * x + std::copysign(0.5, x));
       const double kd = k;
-      hi = x - kd * ln2HI[0];  // kd*ln2hi is exact here
-      lo = kd * ln2LO[0];
+      hi = x - kd * ln2hi;  // kd*ln2hi is exact here
+      lo = kd * ln2lo;
     }
     x = hi - lo;
   } else if (hx < 0x3e300000u) {  // |x| < 2^-28
