@@ -206,28 +206,18 @@ inline double erfc(double x) noexcept {
   return negative ? 2.0 : 0.0;
 }
 
-// erfcx(a) = exp(a*a) * erfc(a), the scaled complementary error function.
-//
-// Method: for a < 26.5, std::exp(a*a) * erfc(a) (overflows to +inf below
-// about -26.64; no kernel passes such an argument). For a >= 26.5 the
-// continued fraction
-//   erfc(a) = exp(-a*a)/sqrt(pi) / (a + (1/2)/(a + (2/2)/(a + (3/2)/(a + ...))))
-// by the modified Lentz method, at most 199 steps, stopping once a step
-// changes the value by less than 1e-16 relatively.
-//
-// Accuracy: near exp's rounding of a*a for a < 26.5 (about a*a/2 ulps from
-// the rounding of the square), a few ulps on the continued fraction.
-//
-// Special cases: erfcx(+inf) = 0, erfcx(-inf) = +inf, erfcx(NaN) = NaN.
-inline double erfcx(double a) noexcept {
+namespace detail {
+
+// erfcx for the arguments the common path leaves (a >= 26.5, +inf, NaN): the
+// continued fraction. Out of line, so that callers inline only the common
+// path.
+[[gnu::noinline]] inline double erfcx_large(double a) noexcept {
   constexpr double tiny = 0x1.56e1fc2f8f359p-997;           // 1e-300: Lentz guard
   constexpr double one_over_tiny = 0x1.7e43c8800759bp+996;  // 9.999999999999999e+299
   constexpr double tolerance = 0x1.cd2b297d889bcp-54;       // 1e-16
   constexpr int iteration_bound = 200;                      // n = 1 ... 199
   if (std::isnan(a)) return a + a;
   if (a == std::numeric_limits<double>::infinity()) return 0.0;
-  if (a == -std::numeric_limits<double>::infinity()) return std::numeric_limits<double>::infinity();
-  if (a < normal_constants::continued_fraction_switch) return std::exp(a * a) * karvex::erfc(a);
 
   double f = a;
   double C = a;
@@ -243,6 +233,27 @@ inline double erfcx(double a) noexcept {
     if (std::fabs(delta - 1.0) < tolerance) break;
   }
   return normal_constants::one_over_sqrtpi / f;
+}
+
+}  // namespace detail
+
+// erfcx(a) = exp(a*a) * erfc(a), the scaled complementary error function.
+//
+// Method: for a < 26.5, std::exp(a*a) * erfc(a) (overflows to +inf below
+// about -26.64; no kernel passes such an argument). For a >= 26.5 the
+// continued fraction
+//   erfc(a) = exp(-a*a)/sqrt(pi) / (a + (1/2)/(a + (2/2)/(a + (3/2)/(a + ...))))
+// by the modified Lentz method, at most 199 steps, stopping once a step
+// changes the value by less than 1e-16 relatively.
+//
+// Accuracy: near exp's rounding of a*a for a < 26.5 (about a*a/2 ulps from
+// the rounding of the square), a few ulps on the continued fraction.
+//
+// Special cases: erfcx(+inf) = 0, erfcx(-inf) = +inf, erfcx(NaN) = NaN.
+inline double erfcx(double a) noexcept {
+  // a = -inf takes this form too: exp(+inf)*erfc(-inf) = +inf*2 = +inf.
+  if (a < normal_constants::continued_fraction_switch) return std::exp(a * a) * karvex::erfc(a);
+  return detail::erfcx_large(a);
 }
 
 // pdf(z) = exp(-z*z/2)/sqrt(2*pi), formed as exp(z*(z*(-0.5))) * (1/sqrt(2*pi)).
