@@ -123,9 +123,13 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
   const double log_fk = std::log(f / k);
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
   const double dr = std::exp(-(r * t));
-  Greeks g = detail::greeks_from_intermediates(is_put, f, k, t, r, r, sigma, rt, d, dr, dr);
+  // The price first: its normalised Black evaluation is the longest chain, and
+  // the other Greeks do not depend on it, so they overlap it.
   const double v = rt * sigma;
-  g.rho = -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, dr, log_fk));
+  const double rho =
+      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, dr, log_fk));
+  Greeks g = detail::greeks_from_intermediates(is_put, f, k, t, r, r, sigma, rt, d, dr, dr);
+  g.rho = rho;
   return g;
 }
 
