@@ -1,7 +1,10 @@
 // Array checks, read access, result arrays and the pool outcome of the vectorised functions.
 #include "bindings/vector.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -175,6 +178,21 @@ bool ArrayArguments::take(const Parameters& params, const ArgumentSlots& slots) 
     }
   }
   return true;
+}
+
+void advise_huge_pages(void* data, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;  // 2 MiB
+  constexpr std::size_t worth_advising = 2 * huge_page;  // smaller buffers: 4 KiB pages as before
+  if (bytes < worth_advising) return;
+  const std::uintptr_t begin =
+      (reinterpret_cast<std::uintptr_t>(data) + huge_page - 1) & ~(huge_page - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge_page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 PyObject* result_array(Buffer& buffer) {

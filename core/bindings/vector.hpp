@@ -44,6 +44,12 @@ class ArrayArguments {
   std::size_t n_ = 0;
 };
 
+// Asks the operating system to back the whole 2 MiB pages inside a result buffer of 4 MiB or more
+// with huge pages (where it offers them on request). A fresh buffer is touched for the first time
+// by the kernel loop, and faulting it in 4 KiB pages costs about 3 ns per element written, a fifth
+// of a Greek kernel; the greeks write five arrays. Advice only: without it nothing changes.
+void advise_huge_pages(void* data, std::size_t bytes) noexcept;
+
 // A result buffer of n doubles from the Python allocator (tracing tools see it; allocated and
 // freed with the interpreter lock held), freed when it goes out of scope unless a result array has
 // taken it over.
@@ -60,8 +66,12 @@ class Buffer {
                 ? static_cast<double*>(PyMem_Malloc(n * sizeof(double)))
                 : nullptr;
     size_ = n;
-    if (data_ == nullptr) PyErr_NoMemory();
-    return data_ != nullptr;
+    if (data_ == nullptr) {
+      PyErr_NoMemory();
+      return false;
+    }
+    advise_huge_pages(data_, n * sizeof(double));
+    return true;
   }
   double* data() const { return data_; }
   std::size_t size() const { return size_; }
