@@ -70,7 +70,10 @@ inline double bsm_price_kernel(bool is_put, double s, double k, double t, double
                                double sigma) noexcept {
   if (t <= 0.0) return detail::intrinsic(is_put, s, k);
 
-  const double F = s * std::exp(t * (r - q));
+  // exp(+-0) is exactly 1: without drift (q = r, as for every Black-76 price)
+  // the forward is s itself and the exponential is not evaluated.
+  const double drift = t * (r - q);
+  const double F = drift == 0.0 ? s : s * std::exp(drift);
   const double DF = std::exp(-(r * t));
   const double x = std::log(F / k);
 
