@@ -110,6 +110,26 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   }
 }
 
+// The quantities whose kernel also comes in two stages (the price: see PriceStage). For them a
+// loop over many options forms the first stage of the next option before the second stage of this
+// one. second_stage(first_stage(is_put, x)) is evaluate<M, Q>(is_put, x) bit for bit: the kernel
+// is those two calls.
+template <Quantity Q>
+inline constexpr bool kTwoStages = Q == Quantity::price;
+
+template <Model M, Quantity Q>
+inline auto first_stage(bool is_put, const double* x) noexcept {
+  static_assert(kTwoStages<Q>);
+  constexpr bool bsm = M == Model::bsm;
+  // s (or f), k, t, r, q (Black-76: r), sigma, as in evaluate
+  return bsm_price_first_stage(is_put, x[0], x[1], x[2], x[3], bsm ? x[4] : x[3],
+                               bsm ? x[5] : x[4]);
+}
+
+inline double second_stage(const PriceStage& stage) noexcept {
+  return bsm_price_second_stage(stage);
+}
+
 // A string literal usable as a template argument (the documentation of a table row).
 template <std::size_t N>
 struct Literal {

@@ -112,13 +112,25 @@ class Element {
 
   auto operator()(std::size_t i) const noexcept {
     double x[kDoubles];
-    for (std::size_t j = 0; j < kDoubles; ++j) x[j] = columns_[j][i];
-    bool is_put = false;
-    if constexpr (params.has_flag()) is_put = flags_[i] < 0;
+    const bool is_put = read(i, x);
     return evaluate<M, Q>(is_put, x);
   }
 
+  // The first stage of element i, for a quantity that has two (kTwoStages).
+  auto first_stage(std::size_t i) const noexcept {
+    double x[kDoubles];
+    const bool is_put = read(i, x);
+    return bindings::first_stage<M, Q>(is_put, x);
+  }
+
  private:
+  // The double inputs of element i into x; returns the flag's sign (false without a flag).
+  bool read(std::size_t i, double* x) const noexcept {
+    for (std::size_t j = 0; j < kDoubles; ++j) x[j] = columns_[j][i];
+    if constexpr (params.has_flag()) return flags_[i] < 0;
+    return false;
+  }
+
   std::array<const double*, kDoubles> columns_;
   const std::int8_t* flags_;
 };
@@ -134,19 +146,33 @@ struct Fill {
   std::array<double*, kOutputs> out;
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    for (std::size_t i = begin; i < end; ++i) {
-      const auto value = element(i);
-      if constexpr (Q == Quantity::greeks) {
-        out[0][i] = value.delta;
-        out[1][i] = value.gamma;
-        out[2][i] = value.vega;
-        out[3][i] = value.theta;
-        out[4][i] = value.rho;
-      } else {
-        out[0][i] = value;
+    if constexpr (kTwoStages<Q>) {
+      // Software pipelined: the first stage of element i + 1 is formed before the second stage of
+      // element i, so that the processor overlaps the two.
+      if (begin == end) return 0;
+      auto stage = element.first_stage(begin);
+      for (std::size_t i = begin; i + 1 < end; ++i) {
+        const auto next = element.first_stage(i + 1);
+        store(i, second_stage(stage));
+        stage = next;
       }
+      store(end - 1, second_stage(stage));
+    } else {
+      for (std::size_t i = begin; i < end; ++i) store(i, element(i));
     }
     return end - begin;
+  }
+
+  void store(std::size_t i, const auto& value) const noexcept {
+    if constexpr (Q == Quantity::greeks) {
+      out[0][i] = value.delta;
+      out[1][i] = value.gamma;
+      out[2][i] = value.vega;
+      out[3][i] = value.theta;
+      out[4][i] = value.rho;
+    } else {
+      out[0][i] = value;
+    }
   }
 };
 
