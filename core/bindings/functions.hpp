@@ -110,24 +110,34 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   }
 }
 
-// The quantities whose kernel also comes in two stages (the price: see PriceStage). For them a
-// loop over many options forms the first stage of the next option before the second stage of this
-// one. second_stage(first_stage(is_put, x)) is evaluate<M, Q>(is_put, x) bit for bit: the kernel
-// is those two calls.
-template <Quantity Q>
-inline constexpr bool kTwoStages = Q == Quantity::price;
+// The quantities whose kernel also comes in two stages (the price and the single-pass BSM Greeks:
+// see PriceStage). For them a loop over many options forms the first stage of the next option
+// before the second stage of this one. second_stage(first_stage<M, Q>(is_put, x)) is
+// evaluate<M, Q>(is_put, x) bit for bit: the kernel is those two calls.
+template <Model M, Quantity Q>
+inline constexpr bool kTwoStages = Q == Quantity::price ||
+                                   (M == Model::bsm && Q == Quantity::greeks);
 
 template <Model M, Quantity Q>
 inline auto first_stage(bool is_put, const double* x) noexcept {
-  static_assert(kTwoStages<Q>);
+  static_assert(kTwoStages<M, Q>);
   constexpr bool bsm = M == Model::bsm;
   // s (or f), k, t, r, q (Black-76: r), sigma, as in evaluate
-  return bsm_price_first_stage(is_put, x[0], x[1], x[2], x[3], bsm ? x[4] : x[3],
-                               bsm ? x[5] : x[4]);
+  const double s = x[0], k = x[1], t = x[2], r = x[3];
+  const double q = bsm ? x[4] : x[3];
+  const double sigma = bsm ? x[5] : x[4];
+  if constexpr (Q == Quantity::price) {
+    return bsm_price_first_stage(is_put, s, k, t, r, q, sigma);
+  } else {
+    return bsm_greeks_first_stage(is_put, s, k, t, r, q, sigma);
+  }
 }
 
 inline double second_stage(const PriceStage& stage) noexcept {
   return bsm_price_second_stage(stage);
+}
+inline Greeks second_stage(const GreeksStage& stage) noexcept {
+  return bsm_greeks_second_stage(stage);
 }
 
 // A string literal usable as a template argument (the documentation of a table row).

@@ -116,7 +116,7 @@ class Element {
     return evaluate<M, Q>(is_put, x);
   }
 
-  // The first stage of element i, for a quantity that has two (kTwoStages).
+  // The first stage of element i, for a kernel that has two (kTwoStages).
   auto first_stage(std::size_t i) const noexcept {
     double x[kDoubles];
     const bool is_put = read(i, x);
@@ -146,7 +146,7 @@ struct Fill {
   std::array<double*, kOutputs> out;
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    if constexpr (kTwoStages<Q>) {
+    if constexpr (kTwoStages<M, Q>) {
       // Software pipelined: the first stage of element i + 1 is formed before the second stage of
       // element i, so that the processor overlaps the two.
       if (begin == end) return 0;
