@@ -102,27 +102,15 @@ void register_all() {
     const Option& o = book[i];
     return karvex::bsm_price_kernel(o.is_put, o.s, o.k, o.t, o.r, o.q, o.sigma);
   });
-  // The same book through the two stages of the kernel, software pipelined as the module's loop
-  // runs them: the first stage of option i + 1 before the second stage of option i.
-  benchmark::RegisterBenchmark(
-      "bsm_price_kernel/two_stages",
-      [](benchmark::State& state) {
-        for (auto _ : state) {
-          auto first = [](const Option& o) {
-            return karvex::bsm_price_first_stage(o.is_put, o.s, o.k, o.t, o.r, o.q, o.sigma);
-          };
-          karvex::PriceStage stage = first(book[0]);
-          for (std::size_t i = 1; i < batch_size; ++i) {
-            const karvex::PriceStage next = first(book[i]);
-            benchmark::DoNotOptimize(karvex::bsm_price_second_stage(stage));
-            stage = next;
-          }
-          benchmark::DoNotOptimize(karvex::bsm_price_second_stage(stage));
-        }
-        state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));
-      })
-      ->Repetitions(5)
-      ->MinTime(0.2);
+  // The same book through the two stages of the kernel, software pipelined as
+  // the module's loops run them.
+  karvex::bench::add_two_stages(
+      "bsm_price_kernel/two_stages", batch_size,
+      [](std::size_t i) {
+        const Option& o = book[i];
+        return karvex::bsm_price_first_stage(o.is_put, o.s, o.k, o.t, o.r, o.q, o.sigma);
+      },
+      [](const karvex::PriceStage& stage) { return karvex::bsm_price_second_stage(stage); });
   static const std::vector<Point> regions[4] = {region_points(1), region_points(2),
                                                 region_points(3), region_points(4)};
   const char* names[4] = {"normalised_black/1_asymptotic", "normalised_black/2_small_volatility",

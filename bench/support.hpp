@@ -36,6 +36,30 @@ void add_per_call(const std::string& name, std::size_t n, Call call) {
       ->MinTime(0.2);
 }
 
+// Registers `name` for a kernel in two stages, run as the module's loops run
+// it: one iteration forms second(first(i)) for i = 0 .. n - 1 with the first
+// stage of i + 1 formed before the second stage of i (software pipelined);
+// otherwise as add_per_call.
+template <class First, class Second>
+void add_two_stages(const std::string& name, std::size_t n, First first, Second second) {
+  benchmark::RegisterBenchmark(
+      name.c_str(),
+      [n, first, second](benchmark::State& state) {
+        for (auto _ : state) {
+          auto stage = first(0);
+          for (std::size_t i = 0; i + 1 < n; ++i) {
+            const auto next = first(i + 1);
+            benchmark::DoNotOptimize(second(stage));
+            stage = next;
+          }
+          benchmark::DoNotOptimize(second(stage));
+        }
+        state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
+      })
+      ->Repetitions(5)
+      ->MinTime(0.2);
+}
+
 // Console output as usual; in addition keeps, for each benchmark by name,
 // the least CPU time of one iteration over its repetitions, in ns whatever
 // the benchmark's time unit, divided by `calls_per_iteration`.
