@@ -1,6 +1,7 @@
-// The plain C++ loops out[i] = kernel(inputs at i) of the 16 vectorised functions on one thread:
-// the cost per option without the Python module around it. bench/bench_bindings.py writes the
-// inputs and compares these figures with the module's.
+// The plain C++ loops out[i] = kernel(inputs at i) of the 16 vectorised functions on one thread
+// (software pipelined over the two stages of the price and BSM Greeks kernels, as the module runs
+// them): the cost per option without the Python module around it. bench/bench_bindings.py writes
+// the inputs and compares these figures with the module's.
 //
 //   bench_kernel_loop DIR   reads DIR/{flag.i8, s, k, t, r, q, sigma, bsm_target, black76_target}
 //                           (.f64 for the doubles) and prints, per function, "name ns ns": the
@@ -44,11 +45,12 @@ struct Timing {
   double fresh;
 };
 
-template <class Slot, class Fn>
-Timing ns_per_option(std::size_t n, const Fn& fn) {
+// Best of five runs of `fill(out)`, which writes out[0 .. n), in ns per option.
+template <class Slot, class Fill>
+Timing time_fills(std::size_t n, const Fill& fill) {
   const auto pass = [&](Slot* out) {
     const auto start = std::chrono::steady_clock::now();
-    for (std::size_t i = 0; i < n; ++i) out[i] = fn(i);
+    fill(out);
     const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
     volatile Slot sink = out[n / 2];
     (void)sink;
@@ -66,6 +68,30 @@ Timing ns_per_option(std::size_t n, const Fn& fn) {
     best.fresh = std::min(best.fresh, took.count() / static_cast<double>(n));
   }
   return best;
+}
+
+// out[i] = fn(i), one option after the other.
+template <class Slot, class Fn>
+Timing ns_per_option(std::size_t n, const Fn& fn) {
+  return time_fills<Slot>(n, [&](Slot* out) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = fn(i);
+  });
+}
+
+// out[i] = second(first(i)) for a kernel in two stages, software pipelined as the module runs it:
+// the first stage of i + 1 before the second stage of i.
+template <class Slot, class First, class Second>
+Timing ns_per_option_in_two_stages(std::size_t n, const First& first, const Second& second) {
+  return time_fills<Slot>(n, [&](Slot* out) {
+    if (n == 0) return;
+    auto stage = first(0);
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+      const auto next = first(i + 1);
+      out[i] = second(stage);
+      stage = next;
+    }
+    out[n - 1] = second(stage);
+  });
 }
 
 }  // namespace
@@ -88,9 +114,14 @@ int main(int argc, char** argv) {
     std::printf("%s %.3f %.3f\n", name, ns.reused, ns.fresh);
   };
 
-  report("bsm_price", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_price_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
-         }));
+  const auto price_second = [](const PriceStage& stage) { return bsm_price_second_stage(stage); };
+  report("bsm_price", ns_per_option_in_two_stages<double>(
+                          n,
+                          [&](std::size_t i) {
+                            return bsm_price_first_stage(put(i), s[i], k[i], t[i], r[i], q[i],
+                                                         sigma[i]);
+                          },
+                          price_second));
   report("bsm_delta", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_delta_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
          }));
@@ -106,15 +137,23 @@ int main(int argc, char** argv) {
   report("bsm_rho", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_rho_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
          }));
-  report("bsm_greeks", ns_per_option<Greeks>(n, [&](std::size_t i) {
-           return bsm_greeks_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
-         }));
+  report("bsm_greeks",
+         ns_per_option_in_two_stages<Greeks>(
+             n,
+             [&](std::size_t i) {
+               return bsm_greeks_first_stage(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
+             },
+             [](const GreeksStage& stage) { return bsm_greeks_second_stage(stage); }));
   report("bsm_iv", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_iv_kernel(put(i), bsm_target[i], s[i], k[i], t[i], r[i], q[i]);
          }));
-  report("black76_price", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_price_kernel(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
-         }));
+  report("black76_price", ns_per_option_in_two_stages<double>(
+                              n,
+                              [&](std::size_t i) {
+                                return bsm_price_first_stage(put(i), s[i], k[i], t[i], r[i], r[i],
+                                                             sigma[i]);
+                              },
+                              price_second));
   report("black76_delta", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_delta_kernel(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
          }));
