@@ -102,11 +102,11 @@ def test_type_stubs_match_the_module():
 
 
 def test_execution_step_refuses_an_all_that_is_not_a_list():
-    spec = importlib.util.find_spec("karvex._core")
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.find_spec("karvex._core")
+    module = importlib.util.module_from_spec(found)
     module.__all__ = ("x",)
     with pytest.raises(TypeError, match="^'tuple' object is not an instance of 'list'$"):
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
 
 
 def test_extension_is_stable_abi_and_exports_only_its_init():
