@@ -1,5 +1,5 @@
 // The individual Greek kernels: accuracy against high-precision closed forms
-// (tests/data/greeks.csv, from gen_greeks.py), agreement with finite
+// (tests/data/greeks.csv, from tools/reference/gen_greeks.py), agreement with finite
 // differences of the price kernel, and the values on degenerate and
 // non-finite inputs.
 #include <gtest/gtest.h>

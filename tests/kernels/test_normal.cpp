@@ -1,5 +1,5 @@
 // The normal distribution functions: accuracy against high-precision values
-// (tests/data/normal.csv, from gen_normal_price.py), the branch taken at each
+// (tests/data/normal.csv, from tools/reference/gen_normal_price.py), the branch taken at each
 // switch, and the special values.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The normalised Black function: accuracy against high-precision values
-// (tests/data/normalised_black.csv, from gen_normal_price.py), the region
+// (tests/data/normalised_black.csv, from tools/reference/gen_normal_price.py), the region
 // chosen on each side of every switch, agreement across the switches, the
 // normalised intrinsic value, and NaN, infinite and degenerate inputs.
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The option price kernel: accuracy against high-precision BSM and Black-76
-// prices (tests/data/price.csv, from gen_normal_price.py), every rule of the
+// prices (tests/data/price.csv, from tools/reference/gen_normal_price.py), every rule of the
 // degenerate-input table, put-call parity, the Black-76 convention, and the
 // sign of every price.
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@ Black function and option prices, in high precision.
 
 Usage (from the project root; needs mpmath, takes about a minute):
 
-    python3 tests/data/gen_normal_price.py              # writes the three tables
-    python3 tests/data/gen_normal_price.py -d DIR       # writes them into DIR
+    python3 tools/reference/gen_normal_price.py              # writes the three tables
+    python3 tools/reference/gen_normal_price.py -d DIR       # writes them into DIR
 
 It writes, next to this script:
 
@@ -47,7 +47,7 @@ import struct
 
 import mpmath as mp
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data")
 DIGITS = 100
 CHECK_DIGITS = 130
 
@@ -350,7 +350,7 @@ def write_price(path, rng):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("-d", "--dir", default=HERE, help="output directory (default: beside this script)")
+    ap.add_argument("-d", "--dir", default=HERE, help="output directory (default: tests/data)")
     args = ap.parse_args()
     write_normal(os.path.join(args.dir, "normal.csv"), random.Random(20240611))
     write_black(os.path.join(args.dir, "normalised_black.csv"), random.Random(20240612))

@@ -3,8 +3,8 @@
 
 Usage (from the project root; needs mpmath, takes well under a minute):
 
-    python3 tests/data/gen_greeks.py            # writes tests/data/greeks.csv
-    python3 tests/data/gen_greeks.py -o FILE    # writes FILE instead
+    python3 tools/reference/gen_greeks.py            # writes tests/data/greeks.csv
+    python3 tools/reference/gen_greeks.py -o FILE    # writes FILE instead
 
 Each row is one option: the inputs as exact doubles and the five Greeks
 (delta, gamma, vega, theta, rho) from the closed-form sensitivities evaluated
@@ -38,7 +38,7 @@ import mpmath as mp
 
 mp.mp.dps = 60
 GREEKS = ("delta", "gamma", "vega", "theta", "rho")
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data")
 
 
 def ncdf(x):

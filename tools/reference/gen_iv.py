@@ -10,7 +10,7 @@ cover the central region, both sides of the central/tail split (|p - 0.5| =
 down to the smallest subnormal p, and the upper half up to the largest double
 below 1. One header line, no comments.
 
-Usage: python3 tests/data/gen_iv.py        (needs mpmath; takes a few seconds)
+Usage: python3 tools/reference/gen_iv.py        (needs mpmath; takes a few seconds)
 """
 import math
 import os
@@ -59,7 +59,7 @@ def points():
 
 
 def main():
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "inv_cdf.csv")
+    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data", "inv_cdf.csv")
     with open(out, "w") as f:
         f.write("p,x\n")
         for p in points():
