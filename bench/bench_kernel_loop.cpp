@@ -1,7 +1,7 @@
 // The plain C++ loops out[i] = kernel(inputs at i) of the 16 vectorised functions on one thread
-// (software pipelined over the two stages of the price and BSM Greeks kernels, as the module runs
-// them): the cost per option without the Python module around it. bench/bench_bindings.py writes
-// the inputs and compares these figures with the module's.
+// (software pipelined over the two stages of the price, BSM Greeks and Black-76 rho kernels, as
+// the module runs them): the cost per option without the Python module around it.
+// bench/bench_bindings.py writes the inputs and compares these figures with the module's.
 //
 //   bench_kernel_loop DIR   reads DIR/{flag.i8, s, k, t, r, q, sigma, bsm_target, black76_target}
 //                           (.f64 for the doubles) and prints, per function, "name ns ns": the
@@ -166,9 +166,13 @@ int main(int argc, char** argv) {
   report("black76_theta", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_theta_kernel(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
          }));
-  report("black76_rho", ns_per_option<double>(n, [&](std::size_t i) {
-           return black76_rho_kernel(put(i), s[i], k[i], t[i], r[i], sigma[i]);
-         }));
+  report("black76_rho",
+         ns_per_option_in_two_stages<double>(
+             n,
+             [&](std::size_t i) {
+               return black76_rho_first_stage(put(i), s[i], k[i], t[i], r[i], sigma[i]);
+             },
+             [](const Black76RhoStage& stage) { return black76_rho_second_stage(stage); }));
   report("black76_greeks", ns_per_option<Greeks>(n, [&](std::size_t i) {
            return black76_greeks_kernel(put(i), s[i], k[i], t[i], r[i], sigma[i]);
          }));

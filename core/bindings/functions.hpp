@@ -110,13 +110,14 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   }
 }
 
-// The quantities whose kernel also comes in two stages (the price and the single-pass BSM Greeks:
-// see PriceStage). For them a loop over many options forms the first stage of the next option
-// before the second stage of this one. second_stage(first_stage<M, Q>(is_put, x)) is
+// The quantities whose kernel also comes in two stages (the price, the single-pass BSM Greeks and
+// the Black-76 rho: see PriceStage). For them a loop over many options forms the first stage of the
+// next option before the second stage of this one. second_stage(first_stage<M, Q>(is_put, x)) is
 // evaluate<M, Q>(is_put, x) bit for bit: the kernel is those two calls.
 template <Model M, Quantity Q>
 inline constexpr bool kTwoStages = Q == Quantity::price ||
-                                   (M == Model::bsm && Q == Quantity::greeks);
+                                   (M == Model::bsm && Q == Quantity::greeks) ||
+                                   (M == Model::black76 && Q == Quantity::rho);
 
 template <Model M, Quantity Q>
 inline auto first_stage(bool is_put, const double* x) noexcept {
@@ -128,6 +129,8 @@ inline auto first_stage(bool is_put, const double* x) noexcept {
   const double sigma = bsm ? x[5] : x[4];
   if constexpr (Q == Quantity::price) {
     return bsm_price_first_stage(is_put, s, k, t, r, q, sigma);
+  } else if constexpr (Q == Quantity::rho) {
+    return black76_rho_first_stage(is_put, s, k, t, r, sigma);
   } else {
     return bsm_greeks_first_stage(is_put, s, k, t, r, q, sigma);
   }
@@ -138,6 +141,9 @@ inline double second_stage(const PriceStage& stage) noexcept {
 }
 inline Greeks second_stage(const GreeksStage& stage) noexcept {
   return bsm_greeks_second_stage(stage);
+}
+inline double second_stage(const Black76RhoStage& stage) noexcept {
+  return black76_rho_second_stage(stage);
 }
 
 // A string literal usable as a template argument (the documentation of a table row).

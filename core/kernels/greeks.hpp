@@ -162,13 +162,31 @@ inline double bsm_rho_kernel(bool is_put, double s, double k, double t, double r
   return ((k * t) * dr) * cdf(d2);
 }
 
+// Black-76 rho in two stages, those of the price kernel (see PriceStage) with
+// t carried along; black76_rho_kernel is the two in a row.
+struct Black76RhoStage {
+  double t;
+  PriceStage price;
+};
+
+// The first stage of black76_rho_kernel.
+inline Black76RhoStage black76_rho_first_stage(bool is_put, double f, double k, double t, double r,
+                                               double sigma) noexcept {
+  return {t, bsm_price_first_stage(is_put, f, k, t, r, r, sigma)};
+}
+
+// The second stage of black76_rho_kernel: -(t*P) from its first stage.
+inline double black76_rho_second_stage(const Black76RhoStage& stage) noexcept {
+  return -(stage.t * bsm_price_second_stage(stage.price));
+}
+
 // Black-76 rho: -(t*P) with P the Black-76 price (the price kernel with q = r),
 // for every input, with no degenerate branch of its own: t = 0 gives -0.0, a
 // negative t gives |t| times the undiscounted intrinsic value, sigma <= 0
 // gives -t times the discounted intrinsic value.
 inline double black76_rho_kernel(bool is_put, double f, double k, double t, double r,
                                  double sigma) noexcept {
-  return -(t * bsm_price_kernel(is_put, f, k, t, r, r, sigma));
+  return black76_rho_second_stage(black76_rho_first_stage(is_put, f, k, t, r, sigma));
 }
 
 }  // namespace karvex
