@@ -92,34 +92,17 @@ inline double black76_price_past_degenerate(bool is_put, double f, double k, dou
 
 }  // namespace detail
 
-// The single-pass BSM Greeks in two stages, for loops over many options (as
-// the price kernel's, see PriceStage): the first stage forms sqrt(t), d1 and
-// d2 and the two discount factors, or notes a degenerate input; the second
-// derives the five Greeks. bsm_greeks_kernel is the two in a row.
-struct GreeksStage {
-  bool is_put;
-  bool degenerate;
-  double s, k, t, r, q, sigma;
-  double rt;
-  D1D2 d;
-  double dq, dr;
-};
-
-// The first stage of bsm_greeks_kernel.
-inline GreeksStage bsm_greeks_first_stage(bool is_put, double s, double k, double t, double r,
-                                          double q, double sigma) noexcept {
-  if (detail::greeks_degenerate(t, sigma)) {
-    return {is_put, true, s, k, t, r, q, sigma, 0.0, {0.0, 0.0}, 0.0, 0.0};
-  }
-  const double rt = std::sqrt(t);
-  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = std::exp(-(q * t));
-  const double dr = std::exp(-(r * t));
-  return {is_put, false, s, k, t, r, q, sigma, rt, d, dq, dr};
+// The single-pass BSM Greeks in two stages (see GreeksStage): the first stage
+// forms sqrt(t), d1 and d2 and the two discount factors, or notes a
+// degenerate input; the second derives the five Greeks.
+[[gnu::always_inline]] inline GreeksStage bsm_greeks_first_stage(bool is_put, double s, double k,
+                                                                 double t, double r, double q,
+                                                                 double sigma) noexcept {
+  return detail::full_greeks_stage(is_put, s, k, t, r, q, sigma);
 }
 
 // The second stage of bsm_greeks_kernel: the five Greeks from its first stage.
-inline Greeks bsm_greeks_second_stage(const GreeksStage& g) noexcept {
+[[gnu::always_inline]] inline Greeks bsm_greeks_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) {
     return {bsm_delta_kernel(g.is_put, g.s, g.k, g.t, g.r, g.q, g.sigma), 0.0, 0.0, 0.0, 0.0};
   }

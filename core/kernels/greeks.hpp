@@ -100,16 +100,61 @@ inline double bsm_delta_step(bool is_put, double s, double k, double t, double r
 
 }  // namespace detail
 
+// The Greek kernels in two stages, for loops over many options (as the price
+// kernel's, see PriceStage): the first stage forms d1 and d2, sqrt(t) and the
+// discount factors the Greek uses, or notes a degenerate input; the second
+// forms the Greek. A kernel with stages (delta, theta, BSM rho here, the
+// single-pass BSM Greeks in combined_greeks.hpp) is its two stages in a row.
+// Fields a Greek does not use are left 0. The stage functions are always
+// inlined, so that a kernel compiles as the one function it would be written
+// as (left to the inliner, the split cost the plain theta kernel some 10%).
+struct GreeksStage {
+  bool is_put;
+  bool degenerate;  // t <= 0, then sigma <= 0: nothing formed
+  double s, k, t, r, q, sigma;
+  double rt;  // sqrt(t)
+  D1D2 d;
+  double dq;  // exp(-(q*t))
+  double dr;  // exp(-(r*t))
+};
+
+namespace detail {
+
+// The first stage that forms everything: sqrt(t), d1 and d2, dq and dr.
+[[gnu::always_inline]] inline GreeksStage full_greeks_stage(bool is_put, double s, double k,
+                                                            double t, double r, double q,
+                                                            double sigma) noexcept {
+  if (greeks_degenerate(t, sigma)) return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
+  const double rt = std::sqrt(t);
+  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
+  const double dq = std::exp(-(q * t));
+  const double dr = std::exp(-(r * t));
+  return {is_put, false, s, k, t, r, q, sigma, rt, d, dq, dr};
+}
+
+}  // namespace detail
+
 // Delta dV/ds: dq*cdf(d1) for a call, -(dq*cdf(-d1)) for a put, with
 // dq = exp(-(q*t)).  cdf(-d1) is the distribution function at the negated
 // argument, never 1 - cdf(d1).  Degenerate inputs take the forward step.
+// First stage: d1 (with d2) and dq.
+[[gnu::always_inline]] inline GreeksStage bsm_delta_first_stage(bool is_put, double s, double k,
+                                                                double t, double r, double q,
+                                                                double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma))
+    return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
+  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
+  const double dq = std::exp(-(q * t));
+  return {is_put, false, s, k, t, r, q, sigma, 0.0, d, dq, 0.0};
+}
+[[gnu::always_inline]] inline double bsm_delta_second_stage(const GreeksStage& g) noexcept {
+  if (g.degenerate) return detail::bsm_delta_step(g.is_put, g.s, g.k, g.t, g.r, g.q);
+  if (g.is_put) return -(g.dq * cdf(-g.d.d1));
+  return g.dq * cdf(g.d.d1);
+}
 inline double bsm_delta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
-  if (detail::greeks_degenerate(t, sigma)) return detail::bsm_delta_step(is_put, s, k, t, r, q);
-  const double d1 = d1_d2(s, k, t, r, q, sigma).d1;
-  const double dq = std::exp(-(q * t));
-  if (is_put) return -(dq * cdf(-d1));
-  return dq * cdf(d1);
+  return bsm_delta_second_stage(bsm_delta_first_stage(is_put, s, k, t, r, q, sigma));
 }
 
 // Gamma d2V/ds2 = (dq*pdf(d1)) / (sqrt(t)*(s*sigma)); +0.0 when degenerate.
@@ -136,30 +181,45 @@ inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
 //   C = (s*q)*dq                                         the dividend carry,
 // call: ((-A) - B*cdf(d2)) + C*cdf(d1); put: ((-A) + B*cdf(-d2)) - C*cdf(-d1).
 // +0.0 when degenerate.  With s = f and q = r this is the Black-76 theta.
+// First stage: sqrt(t), d1, d2, dq and dr.
+[[gnu::always_inline]] inline GreeksStage bsm_theta_first_stage(bool is_put, double s, double k,
+                                                                double t, double r, double q,
+                                                                double sigma) noexcept {
+  return detail::full_greeks_stage(is_put, s, k, t, r, q, sigma);
+}
+[[gnu::always_inline]] inline double bsm_theta_second_stage(const GreeksStage& g) noexcept {
+  if (g.degenerate) return 0.0;
+  const double a = (g.sigma * ((g.dq * g.s) * pdf(g.d.d1))) / (g.rt + g.rt);
+  const double b = (g.k * g.r) * g.dr;
+  const double c = (g.s * g.q) * g.dq;
+  if (g.is_put) return ((-a) + b * cdf(-g.d.d2)) - c * cdf(-g.d.d1);
+  return ((-a) - b * cdf(g.d.d2)) + c * cdf(g.d.d1);
+}
 inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
-  if (detail::greeks_degenerate(t, sigma)) return 0.0;
-  const double rt = std::sqrt(t);
-  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = std::exp(-(q * t));
-  const double dr = std::exp(-(r * t));
-  const double a = (sigma * ((dq * s) * pdf(d.d1))) / (rt + rt);
-  const double b = (k * r) * dr;
-  const double c = (s * q) * dq;
-  if (is_put) return ((-a) + b * cdf(-d.d2)) - c * cdf(-d.d1);
-  return ((-a) - b * cdf(d.d2)) + c * cdf(d.d1);
+  return bsm_theta_second_stage(bsm_theta_first_stage(is_put, s, k, t, r, q, sigma));
 }
 
 // BSM rho dV/dr per 1.0 of rate: ((k*t)*dr)*cdf(d2) for a call,
 // -(((k*t)*dr)*cdf(-d2)) for a put, dr = exp(-(r*t)); +0.0 when degenerate.
-// q enters only through d2.
+// q enters only through d2.  First stage: d2 (with d1) and dr.
+[[gnu::always_inline]] inline GreeksStage bsm_rho_first_stage(bool is_put, double s, double k,
+                                                              double t, double r, double q,
+                                                              double sigma) noexcept {
+  if (detail::greeks_degenerate(t, sigma))
+    return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
+  const D1D2 d = d1_d2(s, k, t, r, q, sigma);
+  const double dr = std::exp(-(r * t));
+  return {is_put, false, s, k, t, r, q, sigma, 0.0, d, 0.0, dr};
+}
+[[gnu::always_inline]] inline double bsm_rho_second_stage(const GreeksStage& g) noexcept {
+  if (g.degenerate) return 0.0;
+  if (g.is_put) return -(((g.k * g.t) * g.dr) * cdf(-g.d.d2));
+  return ((g.k * g.t) * g.dr) * cdf(g.d.d2);
+}
 inline double bsm_rho_kernel(bool is_put, double s, double k, double t, double r, double q,
                              double sigma) noexcept {
-  if (detail::greeks_degenerate(t, sigma)) return 0.0;
-  const double d2 = d1_d2(s, k, t, r, q, sigma).d2;
-  const double dr = std::exp(-(r * t));
-  if (is_put) return -(((k * t) * dr) * cdf(-d2));
-  return ((k * t) * dr) * cdf(d2);
+  return bsm_rho_second_stage(bsm_rho_first_stage(is_put, s, k, t, r, q, sigma));
 }
 
 // Black-76 rho in two stages, those of the price kernel (see PriceStage) with
@@ -170,13 +230,15 @@ struct Black76RhoStage {
 };
 
 // The first stage of black76_rho_kernel.
-inline Black76RhoStage black76_rho_first_stage(bool is_put, double f, double k, double t, double r,
-                                               double sigma) noexcept {
+[[gnu::always_inline]] inline Black76RhoStage black76_rho_first_stage(bool is_put, double f,
+                                                                      double k, double t, double r,
+                                                                      double sigma) noexcept {
   return {t, bsm_price_first_stage(is_put, f, k, t, r, r, sigma)};
 }
 
 // The second stage of black76_rho_kernel: -(t*P) from its first stage.
-inline double black76_rho_second_stage(const Black76RhoStage& stage) noexcept {
+[[gnu::always_inline]] inline double black76_rho_second_stage(
+    const Black76RhoStage& stage) noexcept {
   return -(stage.t * bsm_price_second_stage(stage.price));
 }
 
