@@ -4,9 +4,9 @@
 // the repetitions) and the ratio (five individual kernels) / (single pass)
 // for both models: the BSM single pass shares ln, three exponentials and two
 // cdf evaluations and should cost well under half; the Black-76 pass also
-// evaluates the price behind its rho, which dominates its cost.  The BSM
-// single pass is also timed in its two stages, software pipelined as the
-// module's loop runs it.
+// evaluates the price behind its rho, which dominates its cost.  Delta, theta,
+// rho and the BSM single pass are also timed in their two stages, software
+// pipelined as the module's loops run them.
 //
 //   bench_greeks [--benchmark_filter=...] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
@@ -100,15 +100,25 @@ void register_all() {
   add("bsm_five_separate", [](const Option& o) { return five_separate<false>(o); });
   add("bsm_greeks",
       [](const Option& o) { return bsm_greeks_kernel(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma); });
-  // The single-pass BSM Greeks in their two stages, software pipelined as the
-  // module's loop runs them.
-  karvex::bench::add_two_stages(
-      "bsm_greeks/two_stages", batch().size(),
-      [](std::size_t i) {
-        const Option o = at(batch(), i);
-        return bsm_greeks_first_stage(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma);
-      },
-      [](const GreeksStage& stage) { return bsm_greeks_second_stage(stage); });
+  // The kernels with two stages, software pipelined as the module's loops run
+  // them.
+  const auto add_staged = [](const char* name, auto first, auto second) {
+    karvex::bench::add_two_stages(
+        name, batch().size(),
+        [first](std::size_t i) {
+          const Option o = at(batch(), i);
+          return first(o.put, o.s, o.k, o.t, o.r, o.q, o.sigma);
+        },
+        second);
+  };
+  add_staged("delta/two_stages", bsm_delta_first_stage,
+             [](const GreeksStage& g) { return bsm_delta_second_stage(g); });
+  add_staged("theta/two_stages", bsm_theta_first_stage,
+             [](const GreeksStage& g) { return bsm_theta_second_stage(g); });
+  add_staged("rho/two_stages", bsm_rho_first_stage,
+             [](const GreeksStage& g) { return bsm_rho_second_stage(g); });
+  add_staged("bsm_greeks/two_stages", bsm_greeks_first_stage,
+             [](const GreeksStage& g) { return bsm_greeks_second_stage(g); });
   add("black76_five_separate", [](const Option& o) { return five_separate<true>(o); });
   add("black76_greeks",
       [](const Option& o) { return black76_greeks_kernel(o.put, o.s, o.k, o.t, o.r, o.sigma); });

@@ -1,6 +1,6 @@
 // The plain C++ loops out[i] = kernel(inputs at i) of the 16 vectorised functions on one thread
-// (software pipelined over the two stages of the price, BSM Greeks and Black-76 rho kernels, as
-// the module runs them): the cost per option without the Python module around it.
+// (software pipelined over the two stages of the kernels that have them, as the module runs
+// them): the cost per option without the Python module around it.
 // bench/bench_bindings.py writes the inputs and compares these figures with the module's.
 //
 //   bench_kernel_loop DIR   reads DIR/{flag.i8, s, k, t, r, q, sigma, bsm_target, black76_target}
@@ -122,21 +122,33 @@ int main(int argc, char** argv) {
                                                          sigma[i]);
                           },
                           price_second));
-  report("bsm_delta", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_delta_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
-         }));
+  report("bsm_delta", ns_per_option_in_two_stages<double>(
+                          n,
+                          [&](std::size_t i) {
+                            return bsm_delta_first_stage(put(i), s[i], k[i], t[i], r[i], q[i],
+                                                         sigma[i]);
+                          },
+                          [](const GreeksStage& stage) { return bsm_delta_second_stage(stage); }));
   report("bsm_gamma", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_gamma_kernel(s[i], k[i], t[i], r[i], q[i], sigma[i]);
          }));
   report("bsm_vega", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_vega_kernel(s[i], k[i], t[i], r[i], q[i], sigma[i]);
          }));
-  report("bsm_theta", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_theta_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
-         }));
-  report("bsm_rho", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_rho_kernel(put(i), s[i], k[i], t[i], r[i], q[i], sigma[i]);
-         }));
+  report("bsm_theta", ns_per_option_in_two_stages<double>(
+                          n,
+                          [&](std::size_t i) {
+                            return bsm_theta_first_stage(put(i), s[i], k[i], t[i], r[i], q[i],
+                                                         sigma[i]);
+                          },
+                          [](const GreeksStage& stage) { return bsm_theta_second_stage(stage); }));
+  report("bsm_rho", ns_per_option_in_two_stages<double>(
+                        n,
+                        [&](std::size_t i) {
+                          return bsm_rho_first_stage(put(i), s[i], k[i], t[i], r[i], q[i],
+                                                     sigma[i]);
+                        },
+                        [](const GreeksStage& stage) { return bsm_rho_second_stage(stage); }));
   report("bsm_greeks",
          ns_per_option_in_two_stages<Greeks>(
              n,
@@ -154,18 +166,26 @@ int main(int argc, char** argv) {
                                                              sigma[i]);
                               },
                               price_second));
-  report("black76_delta", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_delta_kernel(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
-         }));
+  report("black76_delta",
+         ns_per_option_in_two_stages<double>(
+             n,
+             [&](std::size_t i) {
+               return bsm_delta_first_stage(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
+             },
+             [](const GreeksStage& stage) { return bsm_delta_second_stage(stage); }));
   report("black76_gamma", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_gamma_kernel(s[i], k[i], t[i], r[i], r[i], sigma[i]);
          }));
   report("black76_vega", ns_per_option<double>(n, [&](std::size_t i) {
            return bsm_vega_kernel(s[i], k[i], t[i], r[i], r[i], sigma[i]);
          }));
-  report("black76_theta", ns_per_option<double>(n, [&](std::size_t i) {
-           return bsm_theta_kernel(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
-         }));
+  report("black76_theta",
+         ns_per_option_in_two_stages<double>(
+             n,
+             [&](std::size_t i) {
+               return bsm_theta_first_stage(put(i), s[i], k[i], t[i], r[i], r[i], sigma[i]);
+             },
+             [](const GreeksStage& stage) { return bsm_theta_second_stage(stage); }));
   report("black76_rho",
          ns_per_option_in_two_stages<double>(
              n,

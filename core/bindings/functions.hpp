@@ -110,14 +110,13 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   }
 }
 
-// The quantities whose kernel also comes in two stages (the price, the single-pass BSM Greeks and
-// the Black-76 rho: see PriceStage). For them a loop over many options forms the first stage of the
-// next option before the second stage of this one. second_stage(first_stage<M, Q>(is_put, x)) is
-// evaluate<M, Q>(is_put, x) bit for bit: the kernel is those two calls.
+// The quantities whose kernel also comes in two stages (see PriceStage and GreeksStage): all but
+// gamma, vega and the implied volatility. For them a loop over many options forms the first stage
+// of the next option before the second stage of this one. second_stage<M, Q>(first_stage<M, Q>(
+// is_put, x)) is evaluate<M, Q>(is_put, x) bit for bit: the kernel is those two calls.
 template <Model M, Quantity Q>
-inline constexpr bool kTwoStages = Q == Quantity::price ||
-                                   (M == Model::bsm && Q == Quantity::greeks) ||
-                                   (M == Model::black76 && Q == Quantity::rho);
+inline constexpr bool kTwoStages = Q != Quantity::gamma&& Q != Quantity::vega&& Q != Quantity::iv &&
+                                   !(M == Model::black76 && Q == Quantity::greeks);
 
 template <Model M, Quantity Q>
 inline auto first_stage(bool is_put, const double* x) noexcept {
@@ -127,23 +126,23 @@ inline auto first_stage(bool is_put, const double* x) noexcept {
   const double s = x[0], k = x[1], t = x[2], r = x[3];
   const double q = bsm ? x[4] : x[3];
   const double sigma = bsm ? x[5] : x[4];
-  if constexpr (Q == Quantity::price) {
-    return bsm_price_first_stage(is_put, s, k, t, r, q, sigma);
-  } else if constexpr (Q == Quantity::rho) {
+  if constexpr (Q == Quantity::price) return bsm_price_first_stage(is_put, s, k, t, r, q, sigma);
+  if constexpr (Q == Quantity::delta) return bsm_delta_first_stage(is_put, s, k, t, r, q, sigma);
+  if constexpr (Q == Quantity::theta) return bsm_theta_first_stage(is_put, s, k, t, r, q, sigma);
+  if constexpr (Q == Quantity::rho && bsm) return bsm_rho_first_stage(is_put, s, k, t, r, q, sigma);
+  if constexpr (Q == Quantity::rho && !bsm)
     return black76_rho_first_stage(is_put, s, k, t, r, sigma);
-  } else {
-    return bsm_greeks_first_stage(is_put, s, k, t, r, q, sigma);
-  }
+  if constexpr (Q == Quantity::greeks) return bsm_greeks_first_stage(is_put, s, k, t, r, q, sigma);
 }
 
-inline double second_stage(const PriceStage& stage) noexcept {
-  return bsm_price_second_stage(stage);
-}
-inline Greeks second_stage(const GreeksStage& stage) noexcept {
-  return bsm_greeks_second_stage(stage);
-}
-inline double second_stage(const Black76RhoStage& stage) noexcept {
-  return black76_rho_second_stage(stage);
+template <Model M, Quantity Q, class Stage>
+inline auto second_stage(const Stage& stage) noexcept {
+  if constexpr (Q == Quantity::price) return bsm_price_second_stage(stage);
+  if constexpr (Q == Quantity::delta) return bsm_delta_second_stage(stage);
+  if constexpr (Q == Quantity::theta) return bsm_theta_second_stage(stage);
+  if constexpr (Q == Quantity::rho && M == Model::bsm) return bsm_rho_second_stage(stage);
+  if constexpr (Q == Quantity::rho && M == Model::black76) return black76_rho_second_stage(stage);
+  if constexpr (Q == Quantity::greeks) return bsm_greeks_second_stage(stage);
 }
 
 // A string literal usable as a template argument (the documentation of a table row).

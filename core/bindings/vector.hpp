@@ -153,10 +153,10 @@ struct Fill {
       auto stage = element.first_stage(begin);
       for (std::size_t i = begin; i + 1 < end; ++i) {
         const auto next = element.first_stage(i + 1);
-        store(i, second_stage(stage));
+        store(i, second_stage<M, Q>(stage));
         stage = next;
       }
-      store(end - 1, second_stage(stage));
+      store(end - 1, second_stage<M, Q>(stage));
     } else {
       for (std::size_t i = begin; i < end; ++i) store(i, element(i));
     }
