@@ -1,6 +1,5 @@
 // The normalised Black function: accuracy against high-precision values
-// (tests/data/normalised_black.csv, from tools/reference/gen_normal_price.py), the region
-// chosen on each side of every switch, agreement across the switches, the
+// (tests/data/normalised_black.csv), the region chosen on each side of every switch, the
 // normalised intrinsic value, and NaN, infinite and degenerate inputs.
 #include <gtest/gtest.h>
 
@@ -18,6 +17,7 @@ using karvex::normalised_black;
 using karvex::normalised_intrinsic;
 using karvex::NormalisedBlack;
 using karvex::testing::bits;
+using karvex::testing::identical;
 using karvex::testing::next_down;
 using karvex::testing::next_up;
 using karvex::testing::positive_or_plus_zero;
@@ -28,11 +28,9 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double tau = 0.2102528541151713;
 
 TEST(NormalisedBlackAccuracy, AgreesWithHighPrecisionWithinFewUlpsTimesCondition) {
-  // b: 8 ulps plus 4 per unit of its condition in (x, s). The small-volatility
-  // expansion forms a = 1 + h*Phi(h)/phi(h), about 1/h^2, by cancellation and
-  // so magnifies erfcx's rounding of exp(a*a) (about h^2/2 ulps) by about h^2:
-  // its rows (t < tau, h >= -10) get h^4/2 more. nu: 4 ulps plus 2 per unit
-  // of h^2 + t^2, the magnification of its exponent's rounding.
+  // b: 8 ulps plus 4 per unit of its condition; the small-volatility expansion (t < tau,
+  // h >= -10) forms a ~ 1/h^2 by cancellation and adds about h^4/2 ulps. nu: 4 ulps plus 2 per
+  // unit of its condition.
   const auto table = karvex::testing::read_csv(KARVEX_TEST_DATA_DIR "/normalised_black.csv");
   ASSERT_GT(table.size(), 600u);
   for (const auto& row : table) {
@@ -42,29 +40,15 @@ TEST(NormalisedBlackAccuracy, AgreesWithHighPrecisionWithinFewUlpsTimesCondition
     const double small_vol = (t < tau && h >= -10.5) ? h * h * h * h / 2 : 0.0;
     EXPECT_LE(static_cast<double>(ulp_distance(got.b, row.num("b"))),
               8.0 + 4.0 * row.num("cond_b") + small_vol)
-        << std::hexfloat << "x=" << x << " s=" << s << " b=" << got.b << " want " << row.num("b");
+        << std::hexfloat << "x=" << x << " s=" << s << " b=" << got.b;
     EXPECT_LE(static_cast<double>(ulp_distance(got.nu, row.num("nu"))),
               4.0 + 2.0 * row.num("cond_nu"))
-        << std::hexfloat << "x=" << x << " s=" << s << " nu=" << got.nu << " want "
-        << row.num("nu");
+        << std::hexfloat << "x=" << x << " s=" << s << " nu=" << got.nu;
   }
 }
 
-TEST(NormalisedBlackAccuracy, AtTheMoneyEqualsTwicePhiOfHalfSMinusOne) {
-  // b(0, s) = 2*Phi(s/2) - 1 = erf(s/(2*sqrt(2))), nu(0, s) = phi(s/2), across
-  // the small-volatility (s < 2*tau), erfcx (up to about 1.7) and Phi forms.
-  for (double s = 1e-4; s < 40.0; s *= 1.07) {
-    const NormalisedBlack nb = normalised_black(0.0, s);
-    const double b = karvex::erf(s * 0.5 * 0.7071067811865476);
-    EXPECT_LE(ulp_distance(nb.b, b), 8u) << "s=" << s;
-    EXPECT_LE(ulp_distance(nb.nu, karvex::pdf(s * 0.5)), 4u) << "s=" << s;
-    EXPECT_EQ(bits(normalised_black(-0.0, s).b), bits(nb.b)) << "s=" << s;
-  }
-}
-
-// Pins the region taken on each side of a switch: the region functions are
-// evaluated directly and compared bit for bit, and the two sides must agree
-// to 1e-12 relatively (the regions meet continuously).
+// Both sides of a switch: each side's result is its region function's to the bit, and the two
+// sides agree to 1e-12 relatively (the regions meet continuously).
 struct Side {
   double x, s;
   NormalisedBlack (*region)(double, double, double);
@@ -81,12 +65,10 @@ void expect_switch(const Side& lo, const Side& hi) {
   EXPECT_NEAR(b_lo, b_hi, 1e-12 * b_hi) << std::hexfloat << lo.x << " " << lo.s;
 }
 
-// The adjacent doubles x0 < x1 between lo and hi where `holds` turns from
-// true to false (bisection; holds(lo) and !holds(hi)).
+// The adjacent doubles lo < hi where `holds` turns from true to false (bisection).
 std::pair<double, double> last_true(const std::function<bool(double)>& holds, double lo,
                                     double hi) {
-  EXPECT_TRUE(holds(lo));
-  EXPECT_FALSE(holds(hi));
+  EXPECT_TRUE(holds(lo) && !holds(hi));
   while (next_up(lo) < hi) {
     const double mid = lo + (hi - lo) * 0.5;
     (holds(mid) ? lo : hi) = mid;
@@ -94,102 +76,83 @@ std::pair<double, double> last_true(const std::function<bool(double)>& holds, do
   return {lo, hi};
 }
 
-TEST(NormalisedBlackRegions, AsymptoticBelowMinusTenTimesS) {
+TEST(NormalisedBlackRegions, EachSwitchSitsWhereItsTestTurns) {
   using namespace karvex::detail;
+  // x < s*(-10) is asymptotic, x = s*(-10) small volatility (t < tau).
   for (double s : {1e-3, 0.05, 0.3}) {
-    // x < s*(-10): asymptotic; x = s*(-10): small volatility (t < tau).
-    const double edge = s * -10.0;
-    expect_switch({next_down(edge), s, black_asymptotic}, {edge, s, black_small_volatility});
+    expect_switch({next_down(s * -10.0), s, black_asymptotic},
+                  {s * -10.0, s, black_small_volatility});
   }
-}
-
-TEST(NormalisedBlackRegions, AsymptoticNeedsItsSecondTestForLargerVolatility) {
-  using namespace karvex::detail;
-  // s = 1: x < -10 holds but x + s*t < s*(-10 + tau) only below about -10.29;
-  // above that the erfcx form takes over (t >= tau, h + t <= 0.85).
-  const double s = 1.0, t = 0.5;
+  // s = 1: below -10 the second test x + s*t < s*(-10 + tau) decides against the erfcx form.
   const auto [x0, x1] =
-      last_true([&](double x) { return x + s * t < s * -9.789747145884828; }, -10.5, -10.0);
-  expect_switch({x0, s, black_asymptotic}, {x1, s, black_erfcx_form});
-}
-
-TEST(NormalisedBlackRegions, SmallVolatilityBelowTwiceTau) {
-  using namespace karvex::detail;
-  // At the money t = s*0.5 < tau decides: the doubles around s = 2*tau.
-  const double s_edge = 2 * tau;
-  expect_switch({0.0, next_down(s_edge), black_small_volatility}, {0.0, s_edge, black_erfcx_form});
-  expect_switch({-0.1, next_down(s_edge), black_small_volatility},
-                {-0.1, s_edge, black_erfcx_form});
-}
-
-TEST(NormalisedBlackRegions, PhiFormAboveEightyFiveHundredthsOfS) {
-  using namespace karvex::detail;
-  for (double s : {1.8, 2.5, 4.0}) {
-    const double t = s * 0.5;
-    const auto [x0, x1] = last_true([&](double x) { return !(x + s * t > s * 0.85); }, -5.0, 0.0);
-    expect_switch({x0, s, black_erfcx_form}, {x1, s, black_phi_form});
+      last_true([](double x) { return x + 0.5 < -9.789747145884828; }, -10.5, -10.0);
+  expect_switch({x0, 1.0, black_asymptotic}, {x1, 1.0, black_erfcx_form});
+  // Small volatility below t = tau: the doubles around s = 2*tau.
+  for (double x : {0.0, -0.1}) {
+    expect_switch({x, next_down(2 * tau), black_small_volatility}, {x, 2 * tau, black_erfcx_form});
   }
-  // At the money the Phi form starts where s*(s*0.5) > s*0.85.
+  // The Phi form above x + s*t > 0.85*s, off and at the money.
+  for (double s : {1.8, 2.5, 4.0}) {
+    const auto [a, b] =
+        last_true([&](double x) { return !(x + s * (s * 0.5) > s * 0.85); }, -5.0, 0.0);
+    expect_switch({a, s, black_erfcx_form}, {b, s, black_phi_form});
+  }
   const auto [s0, s1] = last_true([](double s) { return !(s * (s * 0.5) > s * 0.85); }, 1.6, 1.8);
   expect_switch({0.0, s0, black_erfcx_form}, {0.0, s1, black_phi_form});
 }
 
-TEST(NormalisedBlackDegenerate, NonPositiveVolatilityGivesZeroOrIntrinsic) {
+TEST(NormalisedBlackDegenerate, ExactResultsForNonPositiveNaNAndInfiniteArguments) {
+  // s <= 0: (+0, +0), or the intrinsic value in the money.
   for (double s : {0.0, -0.0, -1.0, -inf}) {
     for (double x : {0.0, -0.0, -1.0, -inf, nan}) {
-      const NormalisedBlack nb = normalised_black(x, s);
-      EXPECT_EQ(bits(nb.b), bits(0.0)) << x << " " << s;
-      EXPECT_EQ(bits(nb.nu), bits(0.0)) << x << " " << s;
+      EXPECT_EQ(bits(normalised_black(x, s).b), 0u) << x << " " << s;
+      EXPECT_EQ(bits(normalised_black(x, s).nu), 0u) << x << " " << s;
     }
-    const NormalisedBlack itm = normalised_black(0.7, s);
-    EXPECT_EQ(bits(itm.b), bits(normalised_intrinsic(0.7)));
-    EXPECT_EQ(bits(itm.nu), bits(0.0));
+    EXPECT_EQ(bits(normalised_black(0.7, s).b), bits(normalised_intrinsic(0.7)));
+    EXPECT_EQ(bits(normalised_black(0.7, s).nu), 0u);
+  }
+  struct Case {
+    double x, s, b, nu;
+  };
+  const double big = std::numeric_limits<double>::max();
+  const Case table[] = {
+      // NaN x with s > 0 (small-volatility and erfcx regions), NaN s with x <= 0: b = +0, NaN nu.
+      {nan, 1e-3, 0.0, nan},
+      {nan, 1.0, 0.0, nan},
+      {nan, 10.0, 0.0, nan},
+      {-1.0, nan, 0.0, nan},
+      {0.0, nan, 0.0, nan},
+      {-inf, nan, 0.0, nan},
+      // Infinite moneyness, infinite volatility (0*inf clamped to +0) and an overflowing s*t.
+      {-inf, 1e-3, 0.0, 0.0},
+      {-inf, 50.0, 0.0, 0.0},
+      {inf, 1e-3, inf, 0.0},
+      {inf, 0.3, inf, 0.0},
+      {inf, 1.0, inf, 0.0},
+      {inf, 50.0, inf, 0.0},
+      {0.0, inf, 0.0, 0.0},
+      {-0.5, inf, 0.0, 0.0},
+      {-30.0, inf, 0.0, 0.0},
+      {-big, 0x1.8p512, 0.0, 0.0}};
+  for (const Case& e : table) {
+    const NormalisedBlack nb = normalised_black(e.x, e.s);
+    EXPECT_TRUE(identical(nb.b, e.b) && identical(nb.nu, e.nu)) << e.x << " " << e.s;
+  }
+  for (double s : {1e-3, 0.5, 3.0}) {  // -0.0 is at the money
+    EXPECT_EQ(bits(normalised_black(-0.0, s).b), bits(normalised_black(0.0, s).b)) << s;
   }
 }
 
-TEST(NormalisedBlackDegenerate, NaNGivesZeroPriceAndNaNVega) {
-  // NaN x with s > 0 (small s takes the small-volatility region, larger the
-  // erfcx form), NaN s with x <= 0.
-  for (const auto& [x, s] :
-       {std::pair{nan, 1e-3}, {nan, 1.0}, {nan, 10.0}, {-1.0, nan}, {0.0, nan}, {-inf, nan}}) {
-    const NormalisedBlack nb = normalised_black(x, s);
-    EXPECT_EQ(bits(nb.b), bits(0.0)) << x << " " << s;
-    EXPECT_TRUE(std::isnan(nb.nu)) << x << " " << s;
-  }
-}
-
-TEST(NormalisedBlackDegenerate, InfiniteArguments) {
-  for (double s : {1e-3, 0.3, 1.0, 50.0}) {
-    const NormalisedBlack far_otm = normalised_black(-inf, s);
-    EXPECT_EQ(bits(far_otm.b), bits(0.0));
-    EXPECT_EQ(bits(far_otm.nu), bits(0.0));
-    const NormalisedBlack far_itm = normalised_black(inf, s);
-    EXPECT_EQ(bits(far_itm.b), bits(inf));
-    EXPECT_EQ(bits(far_itm.nu), bits(0.0));
-  }
-  // Infinite volatility: 0*inf in the erfcx form, clamped to +0 (not the
-  // upper bound exp(x/2)).
-  for (double x : {0.0, -0.5, -30.0}) {
-    const NormalisedBlack nb = normalised_black(x, inf);
-    EXPECT_EQ(bits(nb.b), bits(0.0)) << x;
-    EXPECT_EQ(bits(nb.nu), bits(0.0)) << x;
-  }
-  // Largest |x| with s*t overflowing: the Phi form's vega guard gives 0.
-  const NormalisedBlack huge = normalised_black(-std::numeric_limits<double>::max(), 0x1.8p512);
-  EXPECT_EQ(bits(huge.b), bits(0.0));
-  EXPECT_EQ(bits(huge.nu), bits(0.0));
-}
-
-TEST(NormalisedBlackDegenerate, TinyVolatilityUnderflowsGracefullyToZero) {
+TEST(NormalisedBlackDegenerate, TinyVolatilityUnderflowsMonotonicallyToPlusZero) {
   for (double x : {-1e-6, -1e-3, -0.5, -40.0}) {
     double previous = normalised_black(x, 1.0).b;
     for (double s = 1.0; s > 1e-300; s *= 0.5) {
       const double b = normalised_black(x, s).b;
       EXPECT_TRUE(positive_or_plus_zero(b)) << x << " " << s;
-      EXPECT_LE(b, previous) << x << " " << s;  // b increases with s
+      EXPECT_LE(b, previous) << x << " " << s;
       previous = b;
     }
-    EXPECT_EQ(bits(previous), bits(0.0)) << x;
+    EXPECT_EQ(bits(previous), 0u) << x;
   }
 }
 
@@ -197,7 +160,7 @@ TEST(NormalisedBlackDegenerate, PriceNeverNegativeNeverMinusZeroVegaNeverNegativ
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> log_x(-12.0, 3.0), log_s(-12.0, 3.0);
   for (int i = 0; i < 20000; ++i) {
-    const double x = -std::pow(10.0, log_x(rng)), s = std::pow(10.0, log_s(rng));
+    const double x = std::pow(10.0, log_x(rng)), s = std::pow(10.0, log_s(rng));
     for (double xx : {x, -x}) {
       const NormalisedBlack nb = normalised_black(xx, s);
       ASSERT_TRUE(positive_or_plus_zero(nb.b)) << std::hexfloat << xx << " " << s;
@@ -217,25 +180,22 @@ TEST(NormalisedBlackParity, InTheMoneyIsOutOfTheMoneyPlusIntrinsic) {
 }
 
 TEST(NormalisedIntrinsic, TwiceSinhOfHalfXOnBothSidesOfTheSeriesSwitch) {
-  // x*x < 98*2^-13 = 0.109375^2 takes the series. The exp form suffers the
-  // cancellation of e - 1/e, about 2/|x| ulps near the switch.
+  // x*x < 98*2^-13 = 0.109375^2 takes the series; the exp form suffers the cancellation of
+  // e - 1/e, about 2/|x| ulps near the switch.
   const double edge = 0.109375;
   for (double x :
        {next_down(edge), edge, next_up(edge), 1e-300, 1e-8, 0.05, 0.3, 2.0, 30.0, 700.0}) {
     for (double v : {x, -x}) {
-      const double want = 2.0 * std::sinh(v * 0.5);
-      EXPECT_LE(static_cast<double>(ulp_distance(normalised_intrinsic(v), want)),
-                2.0 + 2.0 / std::fabs(v))
+      EXPECT_LE(
+          static_cast<double>(ulp_distance(normalised_intrinsic(v), 2.0 * std::sinh(v * 0.5))),
+          2.0 + 2.0 / std::fabs(v))
           << std::hexfloat << v;
     }
   }
-  // The series is odd and keeps the sign of zero.
   EXPECT_EQ(bits(normalised_intrinsic(-0.05)), bits(-normalised_intrinsic(0.05)));
-  EXPECT_EQ(bits(normalised_intrinsic(0.0)), bits(0.0));
-  EXPECT_EQ(bits(normalised_intrinsic(-0.0)), bits(-0.0));
-  EXPECT_EQ(bits(normalised_intrinsic(inf)), bits(inf));
-  EXPECT_EQ(bits(normalised_intrinsic(-inf)), bits(-inf));
-  EXPECT_TRUE(std::isnan(normalised_intrinsic(nan)));
+  for (double x : {0.0, -0.0, inf, -inf, nan}) {
+    EXPECT_TRUE(identical(normalised_intrinsic(x), x)) << x;
+  }
 }
 
 }  // namespace
