@@ -1,5 +1,6 @@
 """Threads around the vectorised functions, the pool size, and leaks of memory or references."""
 
+import contextlib
 import gc
 import hashlib
 import json
@@ -28,45 +29,33 @@ def test_two_threads_running_large_iv_calls_get_their_own_results():
             results[i] = core.bsm_iv(*jobs[i])
 
     threads = [threading.Thread(target=work, args=(i,)) for i in range(2)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    [t.start() for t in threads]
+    [t.join() for t in threads]
     for got, want in zip(results, expected):
         assert_same_bits(got, want)
 
 
-class Bystander:
+@contextlib.contextmanager
+def bystander():
     """A thread that counts while it holds the interpreter lock. With a long switch interval the
     interpreter never takes the lock from the calling thread by itself, so the count can only move
     while a call has released the lock."""
+    count, stop, interval = [0], threading.Event(), sys.getswitchinterval()
 
-    def __enter__(self):
-        self.count = 0
-        self.stop = threading.Event()
-        self.interval = sys.getswitchinterval()
-        sys.setswitchinterval(60.0)
-        self.thread = threading.Thread(target=self.run)
-        self.thread.start()
-        return self
-
-    def run(self):
-        while not self.stop.is_set():
-            self.count += 1
+    def run():
+        while not stop.is_set():
+            count[0] += 1
             time.sleep(0)  # gives the lock back and asks for it again
 
-    def __exit__(self, *exc):
-        self.stop.set()
-        self.thread.join()
-        sys.setswitchinterval(self.interval)
-
-
-def test_another_thread_runs_while_a_large_call_evaluates():
-    args = make_inputs("bsm_iv", 200_000, seed=3)
-    with Bystander() as bystander:
-        before = bystander.count
-        core.bsm_iv(*args)
-        assert bystander.count > before
+    sys.setswitchinterval(60.0)
+    thread = threading.Thread(target=run)
+    thread.start()
+    try:
+        yield count
+    finally:
+        stop.set()
+        thread.join()
+        sys.setswitchinterval(interval)
 
 
 @pytest.mark.parametrize("name", VECTORISED)
@@ -74,16 +63,16 @@ def test_the_lock_is_released_exactly_from_the_serial_limit_on(name):
     fn, limit = getattr(core, name), serial_limit(name)
     args = make_inputs(name, limit, seed=6)
     below = [a[:limit - 1] for a in args]
-    with Bystander() as bystander:
-        before = bystander.count
+    with bystander() as count:
+        before = count[0]
         for _ in range(10):
             fn(*below)
-        assert bystander.count == before  # held throughout below the limit
+        assert count[0] == before  # held throughout below the limit
         for _ in range(200):
             fn(*args)
-            if bystander.count > before:
+            if count[0] > before:
                 break
-        assert bystander.count > before
+        assert count[0] > before
 
 
 def digests():
@@ -105,14 +94,16 @@ def test_one_worker_gives_the_same_bits_as_the_default_pool():
     assert json.loads(out.stdout) == digests()
 
 
-def calls_of_every_kind():
-    """One round of calls: scalar and vectorised, serial and parallel, results and errors."""
+def test_repeated_calls_leak_neither_memory_nor_references():
+    # Scalar and vectorised calls, serial and parallel, results and errors of every stage.
     small = make_inputs("bsm_greeks", 100, seed=4)
     large = make_inputs("bsm_price", 8192, seed=5)  # at the serial limits of price and greeks
-    wrong = list(small)
-    wrong[6] = np.ones(100, np.float32)
-    mismatched = list(small)
-    mismatched[2] = small[2][:50]
+    failing = [(core.bsm_price_scalar, (1, "x", 1, 1, 1, 1, 1), {}),
+               (core.bsm_price_scalar, (300, 1, 1, 1, 1, 1, 1), {}),
+               (core.bsm_price_scalar, (1, 1), {"vol": 1}), (core.bsm_price_scalar, (1,) * 8, {}),
+               (core.bsm_price, small[:6] + [np.ones(100, np.float32)], {}),
+               (core.bsm_price, small[:2] + [small[2][:50]] + small[3:], {}),
+               (core.bsm_price, small[:1] + [small[1][::2]] + small[2:], {})]
 
     def round_():
         core.bsm_price_scalar(1, 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)
@@ -120,25 +111,13 @@ def calls_of_every_kind():
         core.bsm_greeks(*small)
         core.bsm_price(*large)
         core.bsm_greeks(*large)
-        for fn, args, kwargs in (
-            (core.bsm_price_scalar, (1, "x", 1, 1, 1, 1, 1), {}),
-            (core.bsm_price_scalar, (300, 1, 1, 1, 1, 1, 1), {}),
-            (core.bsm_price_scalar, (1, 1), {"vol": 1}),
-            (core.bsm_price_scalar, (1,) * 8, {}),
-            (core.bsm_price, tuple(wrong), {}),
-            (core.bsm_price, tuple(mismatched), {}),
-            (core.bsm_price, tuple(small[:1]) + (small[1][::2],) + tuple(small[2:]), {}),
-        ):
+        for fn, args, kwargs in failing:
             try:
                 fn(*args, **kwargs)
             except (TypeError, ValueError, OverflowError):
                 pass
 
-    return round_, small + large
-
-
-def test_repeated_calls_leak_neither_memory_nor_references():
-    round_, arrays = calls_of_every_kind()
+    arrays = small + large
     round_()
     gc.collect()
     refcounts = [sys.getrefcount(a) for a in arrays]
