@@ -1,6 +1,7 @@
 """The karvex command: chain on the example and on malformed files, bench."""
 
 import csv
+import importlib.util
 import io
 import os
 import subprocess
@@ -18,11 +19,7 @@ HEADER = EXAMPLE.splitlines()[0].split(",")
 
 
 def have(module):
-    try:
-        __import__(module)
-    except ImportError:
-        return False
-    return True
+    return importlib.util.find_spec(module) is not None
 
 
 ENGINES = ["builtin"] + (["pandas"] if have("pandas") else [])
@@ -56,7 +53,7 @@ def edit_cell(text, line, column, value):
 
 
 class TestExampleChain:
-    def test_summary_counts_each_reason(self, capsys, tmp_path):
+    def test_summary_counts_each_reason_and_statuses_name_the_faulty_quotes(self, capsys, tmp_path):
         status, out, err = chain(capsys, "-o", tmp_path / "out.csv")
         assert status == 0 and out == ""
         lines = err.splitlines()
@@ -64,6 +61,9 @@ class TestExampleChain:
         assert lines[1].split() == ["inverted:", "315"]
         assert lines[2] == "  not inverted: 3 (below intrinsic 1, above upper bound 1, invalid inputs 1)"
         assert "options/s" in lines[3]
+        bad = {r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"}
+        assert bad == {"KVX250321P00535000": "below_intrinsic", "KVX250516C00580000": "above_upper_bound",
+                       "KVX250620P00390000": "invalid_input"}
 
     @pytest.mark.parametrize("model", ["bsm", "black76"])
     def test_output_values_are_the_array_api_values(self, capsys, tmp_path, model):
@@ -75,10 +75,8 @@ class TestExampleChain:
         def col(name):
             return np.array([float(r[name]) if r[name] else np.nan for r in rows])
 
-        days = np.array(
-            [(np.datetime64(r["expiry_date"]) - np.datetime64(r["valuation_date"])).astype(float) for r in rows]
-        )
-        t = days / 365.0
+        t = np.array([(np.datetime64(r["expiry_date"]) - np.datetime64(r["valuation_date"])).astype(float)
+                      for r in rows]) / 365.0
         flag = [r["type"] for r in rows]
         if model == "bsm":
             iv = bsm.iv(col("price"), flag, col("spot"), col("strike"), t, col("rate"), col("dividend"))
@@ -93,15 +91,6 @@ class TestExampleChain:
             assert np.array_equal(col(name)[ok], values[ok])
             assert np.isnan(col(name)[~ok]).all()
         assert 0.1 < iv[ok].min() and iv[ok].max() < 0.5  # a realistic smile
-
-    def test_statuses_name_the_faulty_quotes(self, capsys, tmp_path):
-        chain(capsys, "-o", tmp_path / "out.csv")
-        bad = {r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"}
-        assert bad == {
-            "KVX250321P00535000": "below_intrinsic",
-            "KVX250516C00580000": "above_upper_bound",
-            "KVX250620P00390000": "invalid_input",
-        }
 
     def test_readers_and_file_forms_agree(self, capsys, tmp_path):
         # The example in years instead of dates, through each reader, with
