@@ -115,10 +115,8 @@ def test_without_numpy_the_scalars_work_and_the_arrays_panic_until_numpy_returns
                 classes.append(type(e))
                 report["args"] = list(e.args)
         cls = classes[0]
-        report.update(
-            same_class=classes[0] is classes[1], module=cls.__module__, name=cls.__name__,
-            bases=[b.__name__ for b in cls.__bases__], doc=cls.__doc__,
-            numpy_loaded="numpy" in sys.modules and sys.modules["numpy"] is not None)
+        report.update(same_class=classes[0] is classes[1], module=cls.__module__, name=cls.__name__,
+                      bases=[b.__name__ for b in cls.__bases__], doc=cls.__doc__)
         del sys.modules["numpy"]          # numpy is back: the next call imports it
         report["after"] = core.bsm_gamma(*[__import__("numpy").ones(2)] * 6).tolist()
         print(json.dumps(report))
@@ -179,20 +177,13 @@ def test_numpy_import_checks_and_their_messages(tmp_path):
             except BaseException as e:
                 return e.args[0]
 
-        report = [attempt()]                      # 1.x: numpy.core, not a capsule
-        numpy.lib.NumpyVersion.major = 2          # 2.x: numpy._core
-        report.append(attempt())
-        numpy.lib.NumpyVersion.major = 256
-        report.append(attempt())
-        numpy.lib.NumpyVersion.major = "1"
-        report.append(attempt())
-        numpy.lib.NumpyVersion.major = 1
-        m1._ARRAY_API = m1.capsule(abi=0x2000001)
-        report.append(attempt())
-        m1._ARRAY_API = m1.capsule(abi=0x1000009, feature=0xb)
-        report.append(attempt())
-        m1._ARRAY_API = m1.capsule(endian=2)
-        report.append(attempt())
+        report = []  # 1.x reads numpy.core (not a capsule at first), 2.x numpy._core
+        for major, api in [(1, None), (2, None), (256, None), ("1", None), (1, dict(abi=0x2000001)),
+                           (1, dict(abi=0x1000009, feature=0xb)), (1, dict(endian=2))]:
+            numpy.lib.NumpyVersion.major = major
+            if api:
+                m1._ARRAY_API = m1.capsule(**api)
+            report.append(attempt())
         print(json.dumps(report))
         """)
     prefix = "Failed to access NumPy array API capsule: "
