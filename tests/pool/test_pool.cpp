@@ -5,11 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -165,20 +165,13 @@ TEST(PoolEvaluate, ResultsInIndexOrderWithExactWriteCountForEveryPoolSize) {
 }
 
 TEST(PoolEvaluate, RecordSlotsOfFiveDoubles) {
-  struct Record {
-    double a, b, c, d, e;
-  };
   const auto record_at = [](std::size_t i) {
     const double x = uneven(i);
-    return Record{x, -x, x * 0.5, static_cast<double>(i), 1.0 / (x + 1.0)};
+    return std::array<double, 5>{x, -x, x * 0.5, static_cast<double>(i), 1.0 / (x + 1.0)};
   };
-  const std::size_t n = 10000;
-  std::vector<Record> out(n);
-  ASSERT_EQ(karvex::pool::evaluate(n, record_at, out.data()), n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Record want = record_at(i);
-    ASSERT_EQ(std::memcmp(&out[i], &want, sizeof want), 0) << "index " << i;
-  }
+  std::vector<std::array<double, 5>> out(10000);
+  ASSERT_EQ(karvex::pool::evaluate(out.size(), record_at, out.data()), out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], record_at(i)) << "index " << i;
 }
 
 TEST(PoolEvaluate, SeveralCallerThreadsShareTheWorkers) {
