@@ -96,9 +96,9 @@ PyTypeObject* slice_container_type() {
         {Py_tp_doc, const_cast<char*>("Owner of the memory of a result array.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"karvex._core.PySliceContainer", sizeof(SliceContainer), 0,
-                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    return PyType_FromSpec(&spec);
+    static PyType_Spec type_spec = {"karvex._core.PySliceContainer", sizeof(SliceContainer), 0,
+                                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return PyType_FromSpec(&type_spec);
   }));
 }
 
