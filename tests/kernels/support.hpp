@@ -18,6 +18,9 @@
 
 namespace karvex::testing {
 
+inline constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double inf = std::numeric_limits<double>::infinity();
+
 inline std::uint64_t bits(double x) {
   return std::bit_cast<std::uint64_t>(x);
 }

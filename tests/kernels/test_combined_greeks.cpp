@@ -14,10 +14,8 @@
 namespace {
 
 using namespace karvex;
-using karvex::testing::identical;
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
+using namespace karvex::testing;
+using karvex::testing::nan;  // rather than ::nan(const char*) of the C library
 
 // Both models' single pass against the five individual kernels (Black-76: s = f, q = r and its
 // own rho). Reports the first mismatching option only, so a broken kernel does not flood the log.

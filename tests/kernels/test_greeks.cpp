@@ -13,11 +13,8 @@
 namespace {
 
 using namespace karvex;
-using karvex::testing::bits;
-using karvex::testing::identical;
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
+using namespace karvex::testing;
+using karvex::testing::nan;  // rather than ::nan(const char*) of the C library
 
 TEST(GreeksAccuracy, AgreeWithHighPrecisionToFewUlpTimesCondition) {
   // 2 ulps times the row's condition figure for the closed forms, 8 for the Black-76 rho (its

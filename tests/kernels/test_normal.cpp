@@ -12,14 +12,9 @@
 
 namespace {
 
-using karvex::testing::bits;
-using karvex::testing::identical;
-using karvex::testing::next_down;
-using karvex::testing::next_up;
-using karvex::testing::ulp_distance;
+using namespace karvex::testing;
+using karvex::testing::nan;  // rather than ::nan(const char*) of the C library
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double c = 0.7071067811865476;  // 1/sqrt(2) as the kernels round it
 
 TEST(NormalAccuracy, AgreesWithHighPrecisionWithinFewUlpsTimesConditionAndErfIsOdd) {

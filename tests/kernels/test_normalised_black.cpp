@@ -16,15 +16,9 @@ namespace {
 using karvex::normalised_black;
 using karvex::normalised_intrinsic;
 using karvex::NormalisedBlack;
-using karvex::testing::bits;
-using karvex::testing::identical;
-using karvex::testing::next_down;
-using karvex::testing::next_up;
-using karvex::testing::positive_or_plus_zero;
-using karvex::testing::ulp_distance;
+using namespace karvex::testing;
+using karvex::testing::nan;  // rather than ::nan(const char*) of the C library
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double tau = 0.2102528541151713;
 
 TEST(NormalisedBlackAccuracy, AgreesWithHighPrecisionWithinFewUlpsTimesCondition) {

@@ -13,13 +13,9 @@
 namespace {
 
 using karvex::bsm_price_kernel;
-using karvex::testing::bits;
-using karvex::testing::identical;
-using karvex::testing::positive_or_plus_zero;
-using karvex::testing::ulp_distance;
+using namespace karvex::testing;
+using karvex::testing::nan;  // rather than ::nan(const char*) of the C library
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double tau = 0.2102528541151713;
 constexpr bool call = false, put = true;
 
