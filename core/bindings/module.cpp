@@ -184,6 +184,24 @@ PyObject* panic(const char* format, ...) {
   return nullptr;
 }
 
+namespace {
+thread_local bool g_interpreter_lock_lost = false;
+}  // namespace
+
+void retake_interpreter_lock(PyThreadState* saved) {
+  try {
+    PyEval_RestoreThread(saved);
+  } catch (...) {
+    // Only the unwinding that ends this thread gets here; it must go on.
+    g_interpreter_lock_lost = true;
+    throw;
+  }
+}
+
+bool interpreter_lock_lost() noexcept {
+  return g_interpreter_lock_lost;
+}
+
 PyObject* object_not_created() {
   if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
   return panic("PyObject pointer is null");

@@ -2,7 +2,6 @@
 #include "bindings/numpy_api.hpp"
 
 #include <atomic>
-#include <mutex>
 
 namespace karvex::bindings::numpy {
 namespace {
@@ -27,15 +26,15 @@ constexpr int kLittleEndian = 1;
 
 Api g_storage;
 std::atomic<const Api*> g_api{nullptr};
-std::mutex g_import_guard;
 
 template <class F>
 F entry(void** table, Slot slot) {
   return reinterpret_cast<F>(table[slot]);
 }
 
-// Imports NumPy's multiarray module and reads its API table; false with the error set on failure.
-bool import_api() {
+// Imports NumPy's multiarray module and reads its API table into `out` (which then owns a
+// reference to each descriptor); false with the error set on failure.
+bool import_api(Api& out) {
   Ref numpy(PyImport_ImportModule("numpy"));
   if (!numpy) return false;
   Ref version(PyObject_GetAttrString(numpy.get(), "__version__"));
@@ -90,13 +89,13 @@ bool import_api() {
   Ref double_descr(descr_from_type(NPY_DOUBLE));
   Ref byte_descr(descr_from_type(NPY_BYTE));
   if (!double_descr || !byte_descr) return false;
-  g_storage.array_type = static_cast<PyTypeObject*>(table[kArrayType]);
-  g_storage.double_descr = double_descr.release();  // kept for the life of the process,
-  g_storage.byte_descr = byte_descr.release();      // like the capsule that holds the table
-  g_storage.new_from_descr = entry<decltype(Api::new_from_descr)>(table, kNewFromDescr);
-  g_storage.equiv_types = entry<decltype(Api::equiv_types)>(table, kEquivTypes);
-  g_storage.set_base_object = entry<decltype(Api::set_base_object)>(table, kSetBaseObject);
-  capsule.release();
+  out.array_type = static_cast<PyTypeObject*>(table[kArrayType]);
+  out.double_descr = double_descr.release();
+  out.byte_descr = byte_descr.release();
+  out.new_from_descr = entry<decltype(Api::new_from_descr)>(table, kNewFromDescr);
+  out.equiv_types = entry<decltype(Api::equiv_types)>(table, kEquivTypes);
+  out.set_base_object = entry<decltype(Api::set_base_object)>(table, kSetBaseObject);
+  capsule.release();  // the table lives as long as the capsule: kept for the process
   return true;
 }
 
@@ -112,24 +111,29 @@ const Api* import_failed() {
 const Api* api() {
   if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
   // The import runs Python code (NumPy's own, import hooks, finalizers, signal handlers), which
-  // may call a vectorised function again on this thread. Waiting at the guard this thread holds
-  // would never end: such a call fails like an import that failed.
+  // may call a vectorised function again on this thread: such a call fails like an import that
+  // failed rather than importing inside the import.
   thread_local bool importing = false;
   if (importing) {
     PyErr_SetString(PyExc_RuntimeError, "NumPy's C API was needed while it was being imported");
     return import_failed();
   }
-  // Wait at the guard with the interpreter lock released, so that a thread importing meanwhile
-  // can run; take the lock again inside the guard for the import itself.
-  PyThreadState* saved = PyEval_SaveThread();
-  std::lock_guard<std::mutex> guard(g_import_guard);
-  PyEval_RestoreThread(saved);
-  if (const Api* ready = g_api.load(std::memory_order_acquire)) return ready;
+  // No lock of our own is held across the import: the Python code it runs may release the
+  // interpreter lock, let other threads import too, or fork (a lock held by another thread at a
+  // fork would stay locked in the child forever). The interpreter lock serialises the step that
+  // matters, publishing the table: the first thread to finish wins, later ones drop theirs.
   importing = true;
-  const bool imported = import_api();
+  Api imported{};
+  const bool ok = import_api(imported);
   importing = false;
-  // After a failure the guard stays open: the next call tries the import again.
-  if (!imported) return import_failed();
+  // After a failure nothing is published: the next call tries the import again.
+  if (!ok) return import_failed();
+  if (const Api* ready = g_api.load(std::memory_order_acquire)) {
+    Py_DECREF(imported.double_descr);
+    Py_DECREF(imported.byte_descr);
+    return ready;
+  }
+  g_storage = imported;
   g_api.store(&g_storage, std::memory_order_release);
   return &g_storage;
 }

@@ -48,17 +48,26 @@ PyObject* create_once(PyObject*& slot, Create&& create) {
   return slot;
 }
 
+// Takes the interpreter lock back after PyEval_SaveThread. While the interpreter finalises, CPython
+// ends a thread that asks for the lock with pthread_exit, which unwinds the stack like an exception
+// that every frame must let pass: no frame from here up to the caller may be noexcept, and no
+// catch(...) may swallow it. The call's objects that hold Python references or Python memory must
+// not release them on that unwinding (the lock is not held); they ask interpreter_lock_lost() and
+// leave them behind: the process is ending.
+void retake_interpreter_lock(PyThreadState* saved);
+// True on a thread that is being ended because it asked for the lock during finalisation.
+bool interpreter_lock_lost() noexcept;
+
 // Runs `work` with the interpreter lock released and returns its result. `work` must not touch
-// any Python object and must not throw: this is the only place where module code runs without
-// the lock.
+// any Python object and throws nothing but what retake_interpreter_lock lets pass: this is the
+// only place where module code runs without the lock.
 template <class Work>
-auto without_interpreter_lock(Work&& work) noexcept {
-  static_assert(noexcept(work()), "code run without the interpreter lock must not throw");
+auto without_interpreter_lock(Work&& work) {
   PyThreadState* const saved = PyEval_SaveThread();
   // ---- interpreter lock released: no Python object is touched until it is re-acquired ----
   auto result = work();
   // ---- interpreter lock re-acquired ----
-  PyEval_RestoreThread(saved);
+  retake_interpreter_lock(saved);
   return result;
 }
 

@@ -119,6 +119,7 @@ PyObject* take_over(Buffer& buffer) {
 }  // namespace
 
 ArrayArguments::~ArrayArguments() {
+  if (interpreter_lock_lost()) return;  // the references and borrows stay: see python.hpp
   for (std::size_t j = 0; j < held_; ++j) {
     g_borrows.release(borrowed_[j]);
     Py_DECREF(arrays_[j]);

