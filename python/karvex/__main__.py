@@ -96,7 +96,7 @@ def _chain(args) -> int:
 
     plot_data = None
     if args.plot:
-        from ._plot import require_matplotlib
+        from ._chain.plot import require_matplotlib
 
         require_matplotlib()
         plot_data = _chain.PlotData()
@@ -107,7 +107,7 @@ def _chain(args) -> int:
     if args.output:
         lines.append(f"  output:       {args.output}")
     if args.plot:
-        from ._plot import smile
+        from ._chain.plot import smile
 
         title = f"Implied volatility smile: {summary.source} ({args.model.upper()})"
         curves = smile(plot_data.arrays(), args.plot, title)
@@ -119,8 +119,7 @@ def _chain(args) -> int:
 
 def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
-    from ._chain import ChainError
-    from ._plot import PlotUnavailable
+    from ._chain import ChainError, PlotUnavailable
 
     try:
         if args.command == "bench":

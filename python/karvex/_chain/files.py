@@ -1,9 +1,10 @@
-"""Files that appear complete or not at all."""
+"""Output files that appear complete or not at all."""
 
 from __future__ import annotations
 
 import contextlib
 import os
+import sys
 import tempfile
 
 
@@ -34,3 +35,14 @@ def atomic_file(path: str, binary: bool = False):
         with contextlib.suppress(OSError):
             os.unlink(tmp)
         raise
+
+
+@contextlib.contextmanager
+def atomic_output(path: str | None):
+    """Standard output, or a file that appears only once fully written."""
+    if path is None:
+        yield sys.stdout
+        sys.stdout.flush()
+        return
+    with atomic_file(path) as out:
+        yield out

@@ -1,10 +1,15 @@
-"""The implied-volatility smile of a chain, one curve per expiry (matplotlib)."""
+"""Plot: what the smile picture needs of each chunk, and the picture, one
+curve of implied volatility per expiry (matplotlib)."""
 
 from __future__ import annotations
 
+import dataclasses
+
 import numpy as np
 
-from ._files import atomic_file
+from .compute import Result
+from .files import atomic_file
+from .prices import Inputs
 
 
 class PlotUnavailable(Exception):
@@ -18,6 +23,33 @@ def require_matplotlib():
         raise PlotUnavailable(
             "--plot needs matplotlib: pip install 'karvex[plot]'"
         ) from None
+
+
+@dataclasses.dataclass
+class PlotData:
+    """The rows the picture draws: those with a volatility above zero."""
+
+    labels: list = dataclasses.field(default_factory=list)
+    strike: list = dataclasses.field(default_factory=list)
+    forward: list = dataclasses.field(default_factory=list)
+    t: list = dataclasses.field(default_factory=list)
+    iv: list = dataclasses.field(default_factory=list)
+    put: list = dataclasses.field(default_factory=list)
+
+    def add(self, inputs: Inputs, result: Result):
+        keep = np.isfinite(result.iv) & (result.iv > 0)
+        self.labels.append(inputs.expiry_label[keep])
+        self.strike.append(inputs.strike[keep])
+        self.forward.append(inputs.forward[keep])
+        self.t.append(inputs.t[keep])
+        self.iv.append(result.iv[keep])
+        self.put.append(inputs.flag[keep] < 0)
+
+    def arrays(self) -> dict:
+        return {
+            f.name: (np.concatenate(getattr(self, f.name)) if getattr(self, f.name) else np.array([]))
+            for f in dataclasses.fields(self)
+        }
 
 
 def smile(data: dict, path: str, title: str) -> int:

@@ -1,0 +1,53 @@
+"""Text cells of a chunk to float64 / int8 arrays; a bad cell is reported
+with its file, line and column."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING
+
+import numpy as np
+
+from .options import ChainError
+from .read import Chunk
+
+if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
+    from .columns import Columns
+
+
+def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, what: str) -> ChainError:
+    line = int(chunk.lines[i])
+    name = columns.header[pos].strip()
+    value = str(chunk.cells[pos][i])
+    return ChainError(f"{source}, line {line}, column {pos + 1} ({name}): {what}: {value!r}")
+
+
+def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number") -> np.ndarray:
+    cells = np.char.strip(chunk.cells[pos])
+    cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
+    try:
+        return cells.astype(np.float64)
+    except ValueError:
+        for i, text in enumerate(cells):
+            try:
+                float(text)
+            except ValueError:
+                raise cell_error(source, columns, chunk, pos, i, what) from None
+        raise
+
+
+def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+    words = np.char.lower(np.char.strip(chunk.cells[pos]))
+    is_put = (words == "p") | (words == "put") | (words == "-1")
+    is_call = (words == "c") | (words == "call") | (words == "1")
+    bad = ~(is_put | is_call)
+    if bad.any():
+        i = int(np.argmax(bad))
+        raise cell_error(source, columns, chunk, pos, i, "not an option type (C, P, call, put, 1, -1)")
+    return np.where(is_put, np.int8(-1), np.int8(1))
+
+
+def value_of(source, columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
+    """An input of every row: its column, or the constant that replaces it."""
+    if key in columns.constants:
+        return np.full(len(chunk.lines), columns.constants[key])
+    return numbers(source, columns, chunk, columns.positions[key])

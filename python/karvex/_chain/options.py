@@ -1,0 +1,20 @@
+"""What the user asked for, and the one error type for the user's mistakes."""
+
+from __future__ import annotations
+
+import dataclasses
+
+CHUNK_ROWS = 100_000
+
+
+class ChainError(Exception):
+    """A mistake in the user's input or options: reported in one line."""
+
+
+@dataclasses.dataclass
+class Options:
+    model: str = "bsm"
+    valuation_date: str | None = None
+    rate: float | None = None
+    dividend: float | None = None
+    chunk_rows: int = CHUNK_ROWS

@@ -1,0 +1,55 @@
+"""Write the output table: the input columns, then iv, the five Greeks and
+the status of every row."""
+
+from __future__ import annotations
+
+import csv
+
+import numpy as np
+
+from .compute import Result
+from .read import Chunk
+
+OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
+
+
+def kept_columns(header: list[str]) -> list[int]:
+    """Positions of the input columns echoed to the output: all but those
+    named like a computed column."""
+    return [p for p, h in enumerate(header) if h.strip().lower() not in OUTPUT_COLUMNS]
+
+
+def _format(values: np.ndarray) -> list[str]:
+    # repr is the shortest text that reads back as the same double.
+    return ["" if v != v else repr(v) for v in values.tolist()]
+
+
+def write_header(out, header: list[str], keep: list[int]):
+    csv.writer(out, lineterminator="\n").writerow([header[p] for p in keep] + list(OUTPUT_COLUMNS))
+
+
+def write_builtin(out, header, chunk: Chunk, result: Result, keep, first: bool):
+    if first:
+        write_header(out, header, keep)
+    writer = csv.writer(out, lineterminator="\n")
+    computed = [_format(result.iv)] + [_format(g) for g in result.greeks] + [result.status.tolist()]
+    writer.writerows(
+        [record[p] for p in keep] + list(values)
+        for record, values in zip(chunk.passthrough, zip(*computed))
+    )
+
+
+def write_pandas(out, header, chunk: Chunk, result: Result, keep, first: bool):
+    import pandas as pd
+
+    frame = chunk.passthrough[keep]
+    frame.columns = [header[p] for p in keep]
+    computed = pd.DataFrame(
+        dict(zip(OUTPUT_COLUMNS, (result.iv, *result.greeks, result.status))),
+        index=frame.index,
+    )
+    frame = pd.concat([frame, computed], axis=1)
+    frame.to_csv(out, header=first, index=False, na_rep="", lineterminator="\n")
+
+
+WRITERS = {"builtin": write_builtin, "pandas": write_pandas}
