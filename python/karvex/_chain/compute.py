@@ -23,19 +23,27 @@ REASONS = {
 PRICE_TOLERANCE = 1e-12  # the core's absolute tolerance on the price bounds
 
 
+# Every status, in the order of their codes in Result.status.
+STATUSES = (STATUS_OK, STATUS_INTRINSIC, *REASONS)
+_CODE = {name: np.int8(code) for code, name in enumerate(STATUSES)}
+
+
 @dataclasses.dataclass
 class Result:
     iv: np.ndarray
     greeks: tuple  # delta, gamma, vega, theta, rho
-    status: np.ndarray  # of str objects
+    status: np.ndarray  # int8 codes: STATUSES[code] is the status of the row
     core_seconds: float
+
+    def status_names(self) -> np.ndarray:
+        return np.array(STATUSES, dtype=object)[self.status]
 
 
 def classify(iv, price, put, s, k, t, r, q) -> np.ndarray:
-    """Status of each row: ok, intrinsic (iv 0: no time value) or why the
-    price could not be inverted, checked in the order the core checks."""
-    status = np.full(len(iv), STATUS_OK, dtype=object)
-    status[iv == 0.0] = STATUS_INTRINSIC
+    """Status code of each row: ok, intrinsic (iv 0: no time value) or why
+    the price could not be inverted, checked in the order the core checks."""
+    status = np.zeros(len(iv), dtype=np.int8)
+    status[iv == 0.0] = _CODE[STATUS_INTRINSIC]
     failed = np.isnan(iv)
     if not failed.any():
         return status
@@ -50,10 +58,10 @@ def classify(iv, price, put, s, k, t, r, q) -> np.ndarray:
         # The core also refuses prices so close to the bound that no finite
         # volatility reaches them: they count as at the upper bound.
         above = price > upper - upper * 1e-9 - PRICE_TOLERANCE
-    status[failed] = "no_solution"
-    status[failed & above] = "above_upper_bound"
-    status[failed & below] = "below_intrinsic"
-    status[failed & invalid] = "invalid_input"
+    status[failed] = _CODE["no_solution"]
+    status[failed & above] = _CODE["above_upper_bound"]
+    status[failed & below] = _CODE["below_intrinsic"]
+    status[failed & invalid] = _CODE["invalid_input"]
     return status
 
 

@@ -50,6 +50,9 @@ def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
 
 
 def expiry_labels(columns: Columns, chunk: Chunk, t: np.ndarray) -> np.ndarray:
+    """The expiry of each row as the plot names it: the date as given, or the
+    years (formatted once per distinct value)."""
     if "expiry_date" in columns.positions:
         return np.char.strip(chunk.cells[columns.positions["expiry_date"]])
-    return np.array([f"T = {x:.4g} y" for x in t]) if len(t) else np.array([], dtype=str)
+    years, rows = np.unique(t, return_inverse=True)
+    return np.array([f"T = {x:.4g} y" for x in years.tolist()], dtype=str)[rows.reshape(-1)]

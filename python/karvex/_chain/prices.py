@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import dataclasses
+import functools
+from typing import Callable
 
 import numpy as np
 
@@ -25,7 +27,12 @@ class Inputs:
     dividend: np.ndarray  # bsm: the yield; black76: the rate (no carry)
     price: np.ndarray
     forward: np.ndarray  # the forward to each expiry
-    expiry_label: np.ndarray
+    labels_of: Callable[[], np.ndarray] = dataclasses.field(repr=False)
+
+    @functools.cached_property
+    def expiry_label(self) -> np.ndarray:
+        """The expiry of each row as the plot names it (made only when asked for)."""
+        return self.labels_of()
 
 
 def inputs(source: str, columns: Columns, chunk: Chunk, model: str) -> Inputs:
@@ -44,5 +51,5 @@ def inputs(source: str, columns: Columns, chunk: Chunk, model: str) -> Inputs:
         s = cells.numbers(source, columns, chunk, pos["forward"])
         q = r
         forward = s
-    labels = expiry_labels(columns, chunk, t)
+    labels = functools.partial(expiry_labels, columns, chunk, t)
     return Inputs(model, flag, s, k, t, r, q, price, forward, labels)

@@ -8,7 +8,7 @@ import time
 
 import numpy as np
 
-from .compute import REASONS, STATUS_INTRINSIC, Result
+from .compute import REASONS, STATUS_INTRINSIC, STATUSES, Result
 
 
 class Progress:
@@ -58,9 +58,10 @@ class Summary:
         status = result.status
         self.rows += len(status)
         self.core_seconds += result.core_seconds
-        names, counts = np.unique(status.astype(str), return_counts=True)
-        for name, count in zip(names.tolist(), counts.tolist()):
-            self.counts[name] = self.counts.get(name, 0) + count
+        counts = np.bincount(status, minlength=len(STATUSES))
+        for name, count in zip(STATUSES, counts.tolist()):
+            if count:
+                self.counts[name] = self.counts.get(name, 0) + count
 
     def lines(self) -> list[str]:
         failed = sum(self.counts.get(r, 0) for r in REASONS)

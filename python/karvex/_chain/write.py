@@ -32,7 +32,7 @@ def write_builtin(out, header, chunk: Chunk, result: Result, keep, first: bool):
     if first:
         write_header(out, header, keep)
     writer = csv.writer(out, lineterminator="\n")
-    computed = [_format(result.iv)] + [_format(g) for g in result.greeks] + [result.status.tolist()]
+    computed = [_format(result.iv)] + [_format(g) for g in result.greeks] + [result.status_names().tolist()]
     writer.writerows(
         [record[p] for p in keep] + list(values)
         for record, values in zip(chunk.passthrough, zip(*computed))
@@ -45,7 +45,7 @@ def write_pandas(out, header, chunk: Chunk, result: Result, keep, first: bool):
     frame = chunk.passthrough[keep]
     frame.columns = [header[p] for p in keep]
     computed = pd.DataFrame(
-        dict(zip(OUTPUT_COLUMNS, (result.iv, *result.greeks, result.status))),
+        dict(zip(OUTPUT_COLUMNS, (result.iv, *result.greeks, result.status_names()))),
         index=frame.index,
     )
     frame = pd.concat([frame, computed], axis=1)
