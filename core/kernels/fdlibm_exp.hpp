@@ -19,6 +19,30 @@ inline std::uint32_t high_word(double x) noexcept {
   return static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(x) >> 32);
 }
 
+namespace fdlibm_exp_constants {
+inline constexpr double ln2hi = 0x1.62e42fee00000p-1;         // 6.93147180369123816490e-01
+inline constexpr double ln2lo = 0x1.a39ef35793c76p-33;        // 1.90821492927058770002e-10
+inline constexpr double invln2 = 0x1.71547652b82fep+0;        // 1.44269504088896338700e+00
+inline constexpr double P1 = 0x1.555555555553ep-3;            // 1.66666666666666019037e-01
+inline constexpr double P2 = -0x1.6c16c16bebd93p-9;           // -2.77777777770155933842e-03
+inline constexpr double P3 = 0x1.1566aaf25de2cp-14;           // 6.61375632143793436117e-05
+inline constexpr double P4 = -0x1.bbd41c5d26bf1p-20;          // -1.65339022054652515390e-06
+inline constexpr double P5 = 0x1.6376972bea4d0p-25;           // 4.13813679705723846039e-08
+inline constexpr double o_threshold = 0x1.62e42fefa39efp+9;   // 7.09782712893383973096e+02
+inline constexpr double u_threshold = -0x1.74910d52d3051p+9;  // -7.45133219101941108420e+02
+inline constexpr double twom1000 = 0x1p-1000;                 // 2^-1000
+}  // namespace fdlibm_exp_constants
+
+// c = x - x*x*(P1 + x*x*(P2 + ... + x*x*P5)) on the primary range, the
+// numerator term of e^x = 1 + x + x*c/(2 - c). A template over the lane type,
+// shared by the scalar kernel (double) and the block loops (vectors of doubles).
+template <class V>
+inline V fdlibm_exp_c(V x) noexcept {
+  using namespace fdlibm_exp_constants;
+  const V t = x * x;
+  return x - t * (P1 + t * (P2 + t * (P3 + t * (P4 + t * P5))));
+}
+
 }  // namespace detail
 
 // fdlibm_exp(x): e^x.
@@ -37,17 +61,7 @@ inline std::uint32_t high_word(double x) noexcept {
 // x > o_threshold overflows to +inf, x < u_threshold underflows to +0;
 // |x| < 2^-28 returns 1 + x.
 inline double fdlibm_exp(double x) noexcept {
-  constexpr double ln2hi = 0x1.62e42fee00000p-1;         // 6.93147180369123816490e-01
-  constexpr double ln2lo = 0x1.a39ef35793c76p-33;        // 1.90821492927058770002e-10
-  constexpr double invln2 = 0x1.71547652b82fep+0;        // 1.44269504088896338700e+00
-  constexpr double P1 = 0x1.555555555553ep-3;            // 1.66666666666666019037e-01
-  constexpr double P2 = -0x1.6c16c16bebd93p-9;           // -2.77777777770155933842e-03
-  constexpr double P3 = 0x1.1566aaf25de2cp-14;           // 6.61375632143793436117e-05
-  constexpr double P4 = -0x1.bbd41c5d26bf1p-20;          // -1.65339022054652515390e-06
-  constexpr double P5 = 0x1.6376972bea4d0p-25;           // 4.13813679705723846039e-08
-  constexpr double o_threshold = 0x1.62e42fefa39efp+9;   // 7.09782712893383973096e+02
-  constexpr double u_threshold = -0x1.74910d52d3051p+9;  // -7.45133219101941108420e+02
-  constexpr double twom1000 = 0x1p-1000;                 // 2^-1000
+  using namespace detail::fdlibm_exp_constants;
 
   const std::uint32_t word = detail::high_word(x);
   const int xsb = static_cast<int>(word >> 31);  // sign bit of x
@@ -87,8 +101,7 @@ inline double fdlibm_exp(double x) noexcept {
   }
 
   // x is now in the primary range.
-  const double t = x * x;
-  const double c = x - t * (P1 + t * (P2 + t * (P3 + t * (P4 + t * P5))));
+  const double c = detail::fdlibm_exp_c(x);
   if (k == 0) return 1.0 - ((x * c) / (c - 2.0) - x);
   const double y = 1.0 - ((lo - (x * c) / (2.0 - c)) - hi);
 

@@ -98,12 +98,42 @@ inline constexpr std::uint32_t hw_6 = 0x40180000u;            // 6: erf = +-1 fr
 inline constexpr std::uint32_t hw_28 = 0x403c0000u;           // 28: erfc = 0 or 2 from here on
 inline constexpr std::uint32_t hw_inf = 0x7ff00000u;          // infinities and NaN
 
+// The rational approximations of erf and erfc, as templates over the lane
+// type: the scalar functions below use them with double, the block loops with
+// vectors of doubles, so each polynomial is written once.
+
 // P(z)/Q(z) with the pp/qq sets, z = x*x, for |x| < 0.84375.
-inline double erf_small_ratio(double z) noexcept {
+template <class V>
+inline V erf_small_ratio(V z) noexcept {
   using namespace erf_coefficients;
-  const double r = pp0 + z * (pp1 + z * (pp2 + z * (pp3 + z * pp4)));
-  const double s = 1.0 + z * (qq1 + z * (qq2 + z * (qq3 + z * (qq4 + z * qq5))));
+  const V r = pp0 + z * (pp1 + z * (pp2 + z * (pp3 + z * pp4)));
+  const V s = 1.0 + z * (qq1 + z * (qq2 + z * (qq3 + z * (qq4 + z * qq5))));
   return r / s;
+}
+
+// P(u) and Q(u) with the pa/qa sets, u = |x| - 1, for 0.84375 <= |x| < 1.25.
+template <class V>
+inline void erfc_pa_qa(V u, V& P, V& Q) noexcept {
+  using namespace erf_coefficients;
+  P = pa0 + u * (pa1 + u * (pa2 + u * (pa3 + u * (pa4 + u * (pa5 + u * pa6)))));
+  Q = 1.0 + u * (qa1 + u * (qa2 + u * (qa3 + u * (qa4 + u * (qa5 + u * qa6)))));
+}
+
+// R(v) and S(v) with the ra/sa sets, v = 1/(x*x), for 1.25 <= |x| < 1/0.35.
+template <class V>
+inline void erfc_ra_sa(V v, V& R, V& S) noexcept {
+  using namespace erf_coefficients;
+  R = ra0 + v * (ra1 + v * (ra2 + v * (ra3 + v * (ra4 + v * (ra5 + v * (ra6 + v * ra7))))));
+  S = 1.0 +
+      v * (sa1 + v * (sa2 + v * (sa3 + v * (sa4 + v * (sa5 + v * (sa6 + v * (sa7 + v * sa8)))))));
+}
+
+// R(v) and S(v) with the rb/sb sets, v = 1/(x*x), for 1/0.35 <= |x| < 28.
+template <class V>
+inline void erfc_rb_sb(V v, V& R, V& S) noexcept {
+  using namespace erf_coefficients;
+  R = rb0 + v * (rb1 + v * (rb2 + v * (rb3 + v * (rb4 + v * (rb5 + v * rb6)))));
+  S = 1.0 + v * (sb1 + v * (sb2 + v * (sb3 + v * (sb4 + v * (sb5 + v * (sb6 + v * sb7))))));
 }
 
 // The tail value r(ax) = erfc(ax) for 0.84375 <= ax < 28, ax = |x| and ix
@@ -121,21 +151,18 @@ inline double erf_small_ratio(double z) noexcept {
 inline double erfc_tail(double ax, std::uint32_t ix) noexcept {
   using namespace erf_coefficients;
   if (ix < hw_1_25) {
-    const double u = ax - 1.0;
-    const double P = pa0 + u * (pa1 + u * (pa2 + u * (pa3 + u * (pa4 + u * (pa5 + u * pa6)))));
-    const double Q = 1.0 + u * (qa1 + u * (qa2 + u * (qa3 + u * (qa4 + u * (qa5 + u * qa6)))));
+    double P;
+    double Q;
+    erfc_pa_qa(ax - 1.0, P, Q);
     return one_minus_erx - P / Q;
   }
   const double v = 1.0 / (ax * ax);
   double R;
   double S;
   if (ix < hw_1_over_0_35) {
-    R = ra0 + v * (ra1 + v * (ra2 + v * (ra3 + v * (ra4 + v * (ra5 + v * (ra6 + v * ra7))))));
-    S = 1.0 +
-        v * (sa1 + v * (sa2 + v * (sa3 + v * (sa4 + v * (sa5 + v * (sa6 + v * (sa7 + v * sa8)))))));
+    erfc_ra_sa(v, R, S);
   } else {
-    R = rb0 + v * (rb1 + v * (rb2 + v * (rb3 + v * (rb4 + v * (rb5 + v * rb6)))));
-    S = 1.0 + v * (sb1 + v * (sb2 + v * (sb3 + v * (sb4 + v * (sb5 + v * (sb6 + v * sb7))))));
+    erfc_rb_sb(v, R, S);
   }
   const double w = std::bit_cast<double>(std::bit_cast<std::uint64_t>(ax) & 0xffffffff00000000u);
   const double r = fdlibm_exp(-w * w - 0.5625) * fdlibm_exp((w - ax) * (w + ax) + R / S);

@@ -1,0 +1,11 @@
+// The price block loop compiled for AVX2 with FMA: vectors of 4 doubles.
+#include "simd/price_block.hpp"
+
+namespace karvex::simd {
+
+void price_range_avx2(const OptionColumns& in, double* out, std::size_t begin,
+                      std::size_t end) noexcept {
+  price_blocks<Lanes<4>>(in, out, begin, end);
+}
+
+}  // namespace karvex::simd

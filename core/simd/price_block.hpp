@@ -1,0 +1,278 @@
+// The price of a block of options on vectors of N doubles, lane for lane the
+// bits of bsm_price_kernel.
+//
+// Method: the kernel's steps in stages over a block of up to 128 options,
+//   1. (vector) the drift t*(r - q) and the discount exponent -(r*t);
+//   2. (scalar) their platform exponentials;
+//   3. (vector) the forward F and the ratio F/k;
+//   4. (scalar) the platform log of the ratio, the log-moneyness x;
+//   5. (vector) the total volatility v = sqrt(t)*sigma, the region of the
+//      normalised Black function b(-|x|, v) and the arguments of its
+//      exponentials: the erfcx arguments a1 and a2 and the exponent of its
+//      vega factor;
+//   6. (scalar) the platform exponentials exp(a1*a1), exp(a2*a2) and of the
+//      exponent;
+//   7. (vector) erfc (fdlibm, exponentials included), b and the price;
+//   8. (scalar) the scalar kernel for the options on a rare path.
+// Calling exp and log lane by lane inside the vector passes would spill every
+// vector register at each call (they are all caller-saved); gathered in tight
+// loops between the passes they cost what the scalar loop pays for them. The
+// vector passes evaluate the small-volatility region and the erfcx form of the
+// normalised Black function (together about 95 % of the prices of a book);
+// degenerate inputs (t <= 0, sigma <= 0, x or v not finite), the asymptotic
+// and the Phi regions and erfcx arguments from 26.5 on take the scalar kernel,
+// which is the definition of the result.
+//
+// Written once: the series of the small-volatility region, the rational
+// approximations of erfc and the polynomial of the exponential are the
+// templates the scalar kernels call; the region tests and the final steps
+// of the price are repeated here as lane selections, with the same
+// operations in the same order (bsm_price_first_stage, normalised_black,
+// black_small_volatility, black_erfcx_form, erfcx and price_from_forward).
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/normalised_black.hpp"
+#include "simd/lanes.hpp"
+#include "simd/normal_lanes.hpp"
+#include "simd/variants.hpp"
+
+namespace karvex::simd {
+
+template <class L>
+struct PriceBlock {
+  using D = typename L::D;
+  using I = typename L::I;
+  static constexpr std::size_t kSize = 128;
+  static constexpr std::size_t N = L::size;
+
+  // Lane order: the inputs and what the stages form from them.
+  alignas(64) double s[kSize], k[kSize], t[kSize], r[kSize], q[kSize], sigma[kSize];
+  alignas(64) std::int64_t put[kSize];      // all ones for a put
+  alignas(64) double drift[kSize];          // t*(r - q)
+  alignas(64) double growth[kSize];         // exp(drift), where the drift is not zero
+  alignas(64) double discount[kSize];       // -(r*t), then DF
+  alignas(64) double F[kSize];              // the forward
+  alignas(64) double x[kSize];              // F/k, then its log
+  alignas(64) double h[kSize];              // x/v with x = -|ln(F/k)|
+  alignas(64) double half[kSize];           // v/2
+  alignas(64) double a1[kSize], a2[kSize];  // erfcx arguments
+  alignas(64) double vega_exponent[kSize];  // (h*h + half*half)*(-0.5)
+  alignas(64) double b[kSize];              // the normalised Black function
+  alignas(64) double out[kSize];
+
+  // The options of one region of the normalised Black function, gathered so
+  // that every lane of a vector takes the same formula: indices into the
+  // block and the region's operands, padded to whole vectors.
+  struct Group {
+    std::uint32_t index[kSize];
+    std::size_t count;
+    alignas(64) double h[kSize], half[kSize], a1[kSize], a2[kSize];
+    alignas(64) double e1[kSize], e2[kSize], ev[kSize], b[kSize];
+  };
+  Group small_volatility, erfcx_form, asymptotic,
+      *regions[3] = {&small_volatility, &erfcx_form, &asymptotic};
+  std::uint32_t rare[kSize];
+  std::size_t rare_count;
+
+  // Options [base, base + n) of `in` into the block, padded to whole vectors
+  // with an ordinary option whose result is dropped.
+  void load(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+      s[i] = in.s[base + i];
+      k[i] = in.k[base + i];
+      t[i] = in.t[base + i];
+      r[i] = in.r[base + i];
+      q[i] = in.q[base + i];
+      sigma[i] = in.sigma[base + i];
+      put[i] = in.flag[base + i] < 0 ? -1 : 0;
+    }
+    for (std::size_t i = n; i % N != 0; ++i) {
+      s[i] = k[i] = t[i] = sigma[i] = 1.0;
+      r[i] = q[i] = 0.0;
+      put[i] = 0;
+    }
+  }
+
+  // Appends the lanes j + l of `mask` below n to the index list.
+  static void append(std::uint32_t* list, std::size_t& count, I mask, std::size_t j,
+                     std::size_t n) noexcept {
+    for (unsigned m = L::movemask(mask); m != 0; m &= m - 1) {
+      const std::size_t i = j + static_cast<std::size_t>(__builtin_ctz(m));
+      if (i < n) list[count++] = static_cast<std::uint32_t>(i);
+    }
+  }
+
+  // The operands of a region's options into its group, with the platform
+  // exponentials of its erfcx factors and of its vega factor (the lanes a
+  // region does not use hold copies, and their exponentials are not taken).
+  void gather(Group& g, bool with_erfcx, bool with_second) noexcept {
+    for (std::size_t m = 0; m < g.count; ++m) {
+      const std::uint32_t i = g.index[m];
+      g.h[m] = h[i];
+      g.half[m] = half[i];
+      g.ev[m] = std::exp(vega_exponent[i]);
+      if (with_erfcx) {
+        g.a1[m] = a1[i];
+        g.e1[m] = std::exp(a1[i] * a1[i]);
+      }
+      if (with_second) {
+        g.a2[m] = a2[i];
+        g.e2[m] = std::exp(a2[i] * a2[i]);
+      }
+    }
+    for (std::size_t m = g.count; m % N != 0; ++m) {
+      g.h[m] = g.h[m - 1];
+      g.half[m] = g.half[m - 1];
+      g.ev[m] = g.ev[m - 1];
+      g.a1[m] = g.a1[m - 1];
+      g.e1[m] = g.e1[m - 1];
+      g.a2[m] = g.a2[m - 1];
+      g.e2[m] = g.e2[m - 1];
+    }
+  }
+
+  void scatter(const Group& g) noexcept {
+    for (std::size_t m = 0; m < g.count; ++m) b[g.index[m]] = g.b[m];
+  }
+
+  // black_small_volatility on the group's lanes.
+  static void evaluate_small_volatility(Group& g) noexcept {
+    using namespace detail::black_constants;
+    for (std::size_t j = 0; j < g.count; j += N) {
+      const D hv = L::load(g.h + j), th = L::load(g.half + j);
+      // erfcx(a) = exp(a*a)*erfc(a) below 26.5
+      const D X1 = L::load(g.e1 + j) * erfc_lanes<L>(L::load(g.a1 + j));
+      const D a = (hv * sqrt_pi_over_2) * X1 + 1.0;
+      const D w = th * th;
+      const D gg = hv * hv;
+      const D E = detail::small_volatility_series(a, gg, w);
+      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
+      L::store(g.b + j, L::max0(nu * ((th + th) * E)));
+    }
+  }
+
+  // black_erfcx_form on the group's lanes.
+  static void evaluate_erfcx_form(Group& g) noexcept {
+    for (std::size_t j = 0; j < g.count; j += N) {
+      const D X1 = L::load(g.e1 + j) * erfc_lanes<L>(L::load(g.a1 + j));
+      const D X2 = L::load(g.e2 + j) * erfc_lanes<L>(L::load(g.a2 + j));
+      L::store(g.b + j, L::max0((L::load(g.ev + j) * 0.5) * (X1 - X2)));
+    }
+  }
+
+  // black_asymptotic on the group's lanes.
+  static void evaluate_asymptotic(Group& g) noexcept {
+    for (std::size_t j = 0; j < g.count; j += N) {
+      const D hv = L::load(g.h + j), th = L::load(g.half + j);
+      const D e = (th / hv) * (th / hv);
+      const D rr = (hv + th) * (hv - th);
+      const D qq = (hv / rr) * (hv / rr);
+      const D A = detail::asymptotic_series(e, qq);
+      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
+      L::store(g.b + j, L::max0(((th / rr) * nu) * A));
+    }
+  }
+
+  void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
+    using namespace detail::black_constants;
+    const std::size_t lanes = (n + N - 1) / N * N;
+
+    // 1. drift and discount exponents
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D tv = L::load(t + j), rv = L::load(r + j), qv = L::load(q + j);
+      L::store(drift + j, tv * (rv - qv));
+      L::store(discount + j, -(rv * tv));
+    }
+    // 2. their exponentials; exp(+-0) is exactly 1 and not evaluated
+    for (std::size_t i = 0; i < lanes; ++i) {
+      growth[i] = drift[i] != 0.0 ? std::exp(drift[i]) : 1.0;
+      discount[i] = std::exp(discount[i]);
+    }
+    // 3. forward and moneyness ratio
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D sv = L::load(s + j);
+      const D f = L::select(L::load(drift + j) == 0.0, sv, sv * L::load(growth + j));
+      L::store(F + j, f);
+      L::store(x + j, f / L::load(k + j));
+    }
+    // 4. log-moneyness
+    for (std::size_t i = 0; i < lanes; ++i) x[i] = std::log(x[i]);
+    // 5. the region of each option and the arguments of its exponentials
+    rare_count = 0;
+    for (Group* g : regions) g->count = 0;
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D tv = L::load(t + j), sig = L::load(sigma + j), xv = L::load(x + j);
+      I rare_lane = ~(tv > 0.0) | ~(sig > 0.0) | ~L::finite(xv);
+      const D v = L::sqrt(tv) * sig;
+      rare_lane |= ~(v > 0.0) | ~L::finite(v);
+      const D xo = -L::fabs(xv);
+      const D th = v * 0.5;
+      const I asymptotic_lane = (xo < v * eta) & (xo + v * th < v * eta_plus_tau);
+      const I small_lane = ~asymptotic_lane & (th < tau);
+      const I phi_lane = ~asymptotic_lane & ~small_lane & (xo + v * th > v * phi_form_bound);
+      const I erfcx_lane = ~asymptotic_lane & ~small_lane & ~phi_lane;
+      const D hv = xo / v;
+      const D arg1 =
+          L::select(small_lane, hv * minus_one_over_sqrt2, (hv + th) * minus_one_over_sqrt2);
+      const D arg2 = L::select(small_lane, D{}, (hv - th) * minus_one_over_sqrt2);
+      // the Phi form, and erfcx from 26.5 on (its continued fraction), stay scalar
+      rare_lane |= phi_lane | ((small_lane | erfcx_lane) &
+                               (~(arg1 < normal_constants::continued_fraction_switch) |
+                                ~(arg2 < normal_constants::continued_fraction_switch)));
+      L::store(h + j, hv);
+      L::store(half + j, th);
+      L::store(a1 + j, arg1);
+      L::store(a2 + j, arg2);
+      L::store(vega_exponent + j, (hv * hv + th * th) * (-0.5));
+      append(rare, rare_count, rare_lane, j, n);
+      append(small_volatility.index, small_volatility.count, small_lane & ~rare_lane, j, n);
+      append(erfcx_form.index, erfcx_form.count, erfcx_lane & ~rare_lane, j, n);
+      append(asymptotic.index, asymptotic.count, asymptotic_lane & ~rare_lane, j, n);
+    }
+    // 6. each region with its exponentials
+    gather(small_volatility, true, false);
+    evaluate_small_volatility(small_volatility);
+    scatter(small_volatility);
+    gather(erfcx_form, true, true);
+    evaluate_erfcx_form(erfcx_form);
+    scatter(erfcx_form);
+    gather(asymptotic, false, false);
+    evaluate_asymptotic(asymptotic);
+    scatter(asymptotic);
+    // 7. the price (price_from_forward)
+    for (std::size_t m = 0; m < rare_count; ++m) b[rare[m]] = 0.0;
+    for (std::size_t i = n; i < lanes; ++i) b[i] = 0.0;
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D f = L::load(F + j), kv = L::load(k + j), df = L::load(discount + j);
+      const D xv = L::load(x + j);
+      const I is_put = L::load_mask(put + j);
+      const D intrinsic = L::select(~is_put & (xv > 0.0), df * (f - kv),
+                                    L::select(is_put & (xv < 0.0), df * (kv - f), D{}));
+      L::store(out + j, (df * (L::sqrt(kv) * L::sqrt(f))) * L::load(b + j) + intrinsic);
+    }
+    // 8. the rare paths
+    for (std::size_t m = 0; m < rare_count; ++m) {
+      out[rare[m]] = scalar_price(in, base + rare[m]);
+    }
+  }
+};
+
+// The prices of options [begin, end) block by block.
+template <class L>
+void price_blocks(const OptionColumns& in, double* out, std::size_t begin,
+                  std::size_t end) noexcept {
+  using Block = PriceBlock<L>;
+  Block block;
+  for (std::size_t base = begin; base < end; base += Block::kSize) {
+    const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
+    block.load(in, base, n);
+    block.evaluate(in, base, n);
+    for (std::size_t i = 0; i < n; ++i) out[base + i] = block.out[i];
+  }
+}
+
+}  // namespace karvex::simd
