@@ -13,6 +13,7 @@
 #include "bindings/functions.hpp"
 #include "bindings/python.hpp"
 #include "pool/pool.hpp"
+#include "simd/dispatch.hpp"
 
 namespace karvex::bindings {
 
@@ -118,6 +119,15 @@ class Element {
     return evaluate<M, Q>(is_put, x);
   }
 
+  // The inputs as BSM option columns, for the functions that evaluate many options at once on the
+  // vector paths (a Black-76 function passes the rate again as q).
+  simd::OptionColumns option_columns() const noexcept {
+    static_assert(params.has_flag() && Q != Quantity::iv);
+    constexpr bool bsm = M == Model::bsm;
+    return {flags_,      columns_[0],       columns_[1],      columns_[2],
+            columns_[3], columns_[3 + bsm], columns_[4 + bsm]};
+  }
+
   // The first stage of element i, for a kernel that has two (kTwoStages).
   auto first_stage(std::size_t i) const noexcept {
     double x[kDoubles];
@@ -148,7 +158,10 @@ struct Fill {
   std::array<double*, kOutputs> out;
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    if constexpr (kTwoStages<M, Q>) {
+    if constexpr (Q == Quantity::price) {
+      // Block by block on the process's vector path (the same bits as the loops below).
+      simd::price_range(simd::active_path(), element.option_columns(), out[0], begin, end);
+    } else if constexpr (kTwoStages<M, Q>) {
       // Software pipelined: the first stage of element i + 1 is formed before the second stage of
       // element i, so that the processor overlaps the two.
       if (begin == end) return 0;
