@@ -29,7 +29,11 @@ Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
 (ok; intrinsic: no time value, iv 0; below_intrinsic, above_upper_bound,
 invalid_input, no_solution: iv and Greeks left empty).  Vega is per 1.0 of
 volatility, theta per year, rho per 1.0 of rate.  A summary goes to standard
-error."""
+error.
+
+Parquet (needs pyarrow: pip install 'karvex[arrow]'): a FILE ending in
+.parquet, .parq or .pq, or starting with Parquet's magic bytes, is read as
+Parquet; -o FILE with such an ending, or --format parquet, writes Parquet."""
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -43,13 +47,13 @@ def _parser() -> argparse.ArgumentParser:
 
     chain = commands.add_parser(
         "chain",
-        help="implied volatility and Greeks of an option chain (CSV)",
-        description="Implied volatility and the five Greeks of every option of a CSV chain.",
+        help="implied volatility and Greeks of an option chain (CSV or Parquet)",
+        description="Implied volatility and the five Greeks of every option of a CSV or Parquet chain.",
         epilog=CHAIN_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     chain.add_argument("file", nargs="?", metavar="FILE",
-                       help="CSV option chain ('-' for standard input; default: the example chain)")
+                       help="CSV or Parquet option chain ('-' for standard input; default: the example chain)")
     chain.add_argument("--model", choices=("bsm", "black76"), default="bsm",
                        help="bsm: spot with dividend yield (default); black76: forward")
     chain.add_argument("-o", "--output", metavar="FILE",
@@ -61,8 +65,11 @@ def _parser() -> argparse.ArgumentParser:
     chain.add_argument("--rate", type=float, metavar="R", help="rate for every row (replaces the column)")
     chain.add_argument("--dividend", type=float, metavar="Q",
                        help="dividend yield for every row (replaces the column)")
-    chain.add_argument("--engine", choices=("auto", "pandas", "builtin"), default="auto",
-                       help="CSV reader: pandas when installed (auto), or Python's csv module")
+    chain.add_argument("--engine", choices=("auto", "arrow", "pandas", "builtin"), default="auto",
+                       help="reader and writer: pyarrow when installed (auto), else pandas, else "
+                            "Python's csv module")
+    chain.add_argument("--format", choices=("csv", "parquet"), dest="output_format",
+                       help="output format (default: by the extension of -o FILE, else csv)")
     chain.add_argument("--chunk-rows", type=_positive, default=100_000, metavar="N",
                        help="rows per chunk; memory grows with it (default 100000)")
     chain.add_argument("-q", "--quiet", action="store_true", help="no summary on standard error")
@@ -101,7 +108,8 @@ def _chain(args) -> int:
         require_matplotlib()
         plot_data = _chain.PlotData()
     options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
-                             dividend=args.dividend, chunk_rows=args.chunk_rows)
+                             dividend=args.dividend, chunk_rows=args.chunk_rows,
+                             output_format=args.output_format)
     summary = _chain.run(args.file, args.output, options, engine=args.engine, plot_data=plot_data)
     lines = summary.lines()
     if args.output:

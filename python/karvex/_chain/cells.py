@@ -7,6 +7,7 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
+from . import arrow_read
 from .options import ChainError
 from .read import Chunk
 
@@ -18,10 +19,26 @@ def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, wh
     line = int(chunk.lines[i])
     name = columns.header[pos].strip()
     value = str(chunk.cells[pos][i])
-    return ChainError(f"{source}, line {line}, column {pos + 1} ({name}): {what}: {value!r}")
+    return ChainError(f"{source}, {chunk.unit} {line}, column {pos + 1} ({name}): {what}: {value!r}")
+
+
+def by_distinct(rule, source, columns: Columns, column, pos: int) -> np.ndarray:
+    """A rule over text cells applied to an Arrow column once per distinct
+    value; a value the rule refuses makes the chunk go through the builtin
+    rules (arrow_read.Refused), which name its line."""
+
+    def apply(text: np.ndarray) -> np.ndarray:
+        try:
+            return rule(source, columns, Chunk({pos: text}, np.zeros(len(text), np.int64), None), pos)
+        except ChainError:
+            raise arrow_read.Refused from None
+
+    return arrow_read.by_distinct(column, apply)
 
 
 def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number") -> np.ndarray:
+    if arrow_read.is_arrow(chunk.cells[pos]):
+        return arrow_read.numbers(chunk.cells[pos])
     cells = np.char.strip(chunk.cells[pos])
     cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
     try:
@@ -36,6 +53,8 @@ def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number
 
 
 def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+    if arrow_read.is_arrow(chunk.cells[pos]):
+        return by_distinct(option_types, source, columns, chunk.cells[pos], pos)
     words = np.char.lower(np.char.strip(chunk.cells[pos]))
     is_put = (words == "p") | (words == "put") | (words == "-1")
     is_call = (words == "c") | (words == "call") | (words == "1")
@@ -49,5 +68,5 @@ def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray
 def value_of(source, columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
     """An input of every row: its column, or the constant that replaces it."""
     if key in columns.constants:
-        return np.full(len(chunk.lines), columns.constants[key])
+        return np.full(len(chunk), columns.constants[key])
     return numbers(source, columns, chunk, columns.positions[key])

@@ -7,7 +7,8 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from .cells import cell_error, numbers
+from . import arrow_read
+from .cells import by_distinct, cell_error, numbers
 from .options import ChainError
 from .read import Chunk
 
@@ -23,6 +24,8 @@ def parse_date_option(text: str) -> np.datetime64:
 
 
 def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+    if arrow_read.is_arrow(chunk.cells[pos]):
+        return by_distinct(parse_dates, source, columns, chunk.cells[pos], pos)
     cells = np.char.strip(chunk.cells[pos])
     try:
         return cells.astype("datetime64[D]")
@@ -53,6 +56,9 @@ def expiry_labels(columns: Columns, chunk: Chunk, t: np.ndarray) -> np.ndarray:
     """The expiry of each row as the plot names it: the date as given, or the
     years (formatted once per distinct value)."""
     if "expiry_date" in columns.positions:
-        return np.char.strip(chunk.cells[columns.positions["expiry_date"]])
+        cells = chunk.cells[columns.positions["expiry_date"]]
+        if arrow_read.is_arrow(cells):
+            return arrow_read.by_distinct(cells, np.char.strip)
+        return np.char.strip(cells)
     years, rows = np.unique(t, return_inverse=True)
     return np.array([f"T = {x:.4g} y" for x in years.tolist()], dtype=str)[rows.reshape(-1)]

@@ -18,3 +18,4 @@ class Options:
     rate: float | None = None
     dividend: float | None = None
     chunk_rows: int = CHUNK_ROWS
+    output_format: str | None = None  # csv or parquet; None: by the output's extension

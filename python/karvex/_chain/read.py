@@ -46,7 +46,11 @@ class Chunk:
 
     cells: dict[int, np.ndarray]  # column position -> array of str
     lines: np.ndarray
-    passthrough: object  # rows to echo: a list of lists or a DataFrame
+    passthrough: object  # rows to echo: a list of lists, a DataFrame or an Arrow table
+    unit: str = "line"  # what `lines` count: lines of a CSV file, rows of a Parquet file
+
+    def __len__(self) -> int:
+        return len(self.lines)
 
 
 def open_source(path: str | None) -> Source:
@@ -75,9 +79,11 @@ def read_header(source: Source) -> list[str]:
     return next(csv.reader([first_line]))
 
 
-def builtin_chunks(source, handle, header_len, positions, rows) -> Iterator[Chunk]:
-    """Chunks through the csv module: handle is a text file after the header."""
+def builtin_chunks(source, handle, header_len, positions, rows, first_line=2) -> Iterator[Chunk]:
+    """Chunks through the csv module: handle is a text file after the header,
+    whose first line is line `first_line` of the file."""
     reader = csv.reader(handle)
+    before = first_line - 1  # lines before the handle's first
     while True:
         records, lines = [], []
         try:
@@ -86,17 +92,17 @@ def builtin_chunks(source, handle, header_len, positions, rows) -> Iterator[Chun
                     continue  # blank line
                 if len(record) > header_len:
                     raise ChainError(
-                        f"{source}, line {reader.line_num + 1}: expected {header_len} fields, "
+                        f"{source}, line {reader.line_num + before}: expected {header_len} fields, "
                         f"found {len(record)}"
                     )
                 if len(record) < header_len:
                     record = record + [""] * (header_len - len(record))
                 records.append(record)
-                lines.append(reader.line_num + 1)  # the header is line 1
+                lines.append(reader.line_num + before)
                 if len(records) == rows:
                     break
         except csv.Error as exc:
-            raise ChainError(f"{source}, line {reader.line_num + 1}: {exc}") from None
+            raise ChainError(f"{source}, line {reader.line_num + before}: {exc}") from None
         except UnicodeDecodeError as exc:
             raise ChainError(f"{source}: not UTF-8 text ({exc.reason})") from None
         if not records:
@@ -154,6 +160,11 @@ def pandas_chunks(source, handle, header_len, positions, rows) -> Iterator[Chunk
 def chunks(source: Source, engine: str, header_len: int, positions: list[int],
            rows: int) -> Iterator[Iterator[Chunk]]:
     """The chunks after the header, through the named reader."""
+    if engine == "arrow":
+        from .arrow_read import csv_chunks
+
+        yield csv_chunks(source, header_len, positions, rows)
+        return
     if engine == "pandas":
         yield pandas_chunks(source.name, source.handle, header_len, positions, rows)
         return

@@ -53,6 +53,9 @@ class Summary:
     counts: dict = dataclasses.field(default_factory=dict)
     seconds: float = 0.0
     core_seconds: float = 0.0
+    read_seconds: float = 0.0  # reading and converting the input
+    compute_seconds: float = 0.0  # the core, statuses and forwards
+    write_seconds: float = 0.0
 
     def add(self, result: Result):
         status = result.status

@@ -53,3 +53,35 @@ def write_pandas(out, header, chunk: Chunk, result: Result, keep, first: bool):
 
 
 WRITERS = {"builtin": write_builtin, "pandas": write_pandas}
+
+
+class TextWriter:
+    """The builtin and pandas writers: CSV text through the csv module or pandas."""
+
+    def __init__(self, out, header: list[str], keep: list[int], engine: str):
+        self.out, self.header, self.keep = out, header, keep
+        self.write_chunk = WRITERS[engine]
+        self.first = True
+
+    def write(self, chunk: Chunk, result: Result):
+        self.write_chunk(self.out, self.header, chunk, result, self.keep, self.first)
+        self.first = False
+
+    def close(self):
+        if self.first:  # no rows: the header alone
+            write_header(self.out, self.header, self.keep)
+
+
+def open_writer(out, engine: str, output_format: str, header: list[str], keep: list[int], schema=None):
+    """The writer of the output table: write(chunk, result) for each chunk,
+    then close()."""
+    names = [header[p] for p in keep] + list(OUTPUT_COLUMNS)
+    if output_format == "parquet":
+        from .arrow_write import ParquetWriter
+
+        return ParquetWriter(out, header, keep, names, schema)
+    if engine == "arrow":
+        from .arrow_write import CsvWriter
+
+        return CsvWriter(out, header, keep, names)
+    return TextWriter(out, header, keep, engine)

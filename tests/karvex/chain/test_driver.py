@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from chain_support import ENGINES, EXAMPLE, HEADER, chain, read_rows, write_chain
+from chain_support import ENGINES, EXAMPLE, HEADER, chain, have, read_rows, write_chain
 from karvex import black76, bsm
 
 
@@ -64,3 +64,11 @@ class TestExampleChain:
         assert done.returncode == 0
         assert len(done.stdout.splitlines()) == 319
         assert "318 rows" in done.stderr
+
+
+@pytest.mark.skipif(have("pyarrow"), reason="pyarrow installed")
+def test_without_pyarrow_arrow_and_parquet_say_what_to_install(capsys, tmp_path):
+    source = write_chain(tmp_path, EXAMPLE)
+    for argv in (["--engine", "arrow"], ["-o", tmp_path / "out.parquet"]):
+        status, _, err = chain(capsys, source, *argv)
+        assert status == 1 and "needs pyarrow: pip install 'karvex[arrow]'" in err

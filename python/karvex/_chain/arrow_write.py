@@ -1,0 +1,214 @@
+"""Write the output table with Apache Arrow: CSV lines built column-wise in
+native code, or Parquet, one row group per chunk.
+
+CSV.  Every output line is the input's fields as they were read, then the
+computed values and the status, joined by commas in one Arrow call over the
+whole chunk; the joined text is written straight from Arrow's buffer.  Numbers
+are formatted by Arrow (the shortest text that reads back as the same double,
+spelt as Arrow spells it: ``0`` and ``2500`` for whole numbers, positional
+notation from 1e-6 up to 1e15, exponents without a leading zero, ``1e-7``),
+the columns in parallel.  Fields that contain a comma, a quote or a line
+break are quoted exactly as the csv module quotes them.
+
+Parquet.  The input's columns keep their types (text when the input is CSV),
+the results are float64 columns with missing values where the CSV has empty
+cells, and the status is a dictionary-encoded text column.
+"""
+
+from __future__ import annotations
+
+import concurrent.futures
+import csv
+import io
+import os
+
+import numpy as np
+
+from .compute import STATUSES, Result
+from .read import Chunk
+from .write import OUTPUT_COLUMNS
+
+_JOIN_BYTES = 1 << 30  # text joined per Arrow call: well inside its 2 GiB string limit
+
+
+def _quoted_characters() -> str:
+    """The characters that make the csv module quote a field (this Python's
+    rules, with the command's "\\n" line end)."""
+    out = io.StringIO()
+    candidates = ',"\r\n'
+    csv.writer(out, lineterminator="\n").writerow(list(candidates))
+    fields = out.getvalue()[:-1]
+    return "".join(c for c in candidates if f'"{c}"' in fields or f'"{c}{c}"' in fields)
+
+
+_QUOTED = _quoted_characters()
+_FORMAT_THREADS = None
+
+
+def _pool() -> concurrent.futures.ThreadPoolExecutor:
+    global _FORMAT_THREADS
+    if _FORMAT_THREADS is None:
+        _FORMAT_THREADS = concurrent.futures.ThreadPoolExecutor(max(1, min(os.cpu_count() or 1, 6)))
+    return _FORMAT_THREADS
+
+
+def binary_stream(out):
+    """The byte stream under a text stream (flushed first), or `out` itself."""
+    buffer = getattr(out, "buffer", None)
+    if buffer is None:
+        return out
+    out.flush()
+    return buffer
+
+
+def results(result: Result) -> list:
+    """iv and the five Greeks as Arrow float64 arrays, missing where NaN."""
+    return [float64_array(values) for values in (result.iv, *result.greeks)]
+
+
+# Arrow arrays made from NumPy's buffers, without the copy and the scan for
+# Python objects of pa.array().
+
+
+def float64_array(values: np.ndarray):
+    """The values without a copy, missing where NaN."""
+    import pyarrow as pa
+
+    values = np.ascontiguousarray(values, dtype=np.float64)
+    valid = ~np.isnan(values)
+    bitmap = None if valid.all() else pa.py_buffer(np.packbits(valid, bitorder="little"))
+    return pa.Array.from_buffers(pa.float64(), len(values), [bitmap, pa.py_buffer(values)])
+
+
+def int8_array(values: np.ndarray):
+    import pyarrow as pa
+
+    values = np.ascontiguousarray(values, dtype=np.int8)
+    return pa.Array.from_buffers(pa.int8(), len(values), [None, pa.py_buffer(values)])
+
+
+def text_array(texts):
+    """Python strings as an Arrow text array."""
+    import pyarrow as pa
+
+    data = [t.encode("utf-8") for t in texts]
+    offsets = np.zeros(len(data) + 1, dtype=np.int32)
+    np.cumsum([len(d) for d in data], out=offsets[1:])
+    return pa.Array.from_buffers(pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))])
+
+
+def passthrough(chunk, keep: list[int]) -> list:
+    """The echoed input columns as Arrow arrays, as they were read."""
+    import pyarrow as pa
+
+    table = getattr(chunk, "table", None)
+    if table is None and isinstance(chunk, Chunk):
+        table = chunk.passthrough if isinstance(chunk.passthrough, pa.Table) else None
+    if table is not None:
+        return [table.column(p).combine_chunks() for p in keep]
+    # Rows the builtin reader read (a block Arrow refused): lists of text.
+    return [text_array([record[p] for record in chunk.passthrough]) for p in keep]
+
+
+class CsvWriter:
+    def __init__(self, out, header: list[str], keep: list[int], names: list[str]):
+        self.out = binary_stream(out)
+        self.keep = keep
+        line = io.StringIO()
+        csv.writer(line, lineterminator="\n").writerow(names)
+        self.out.write(line.getvalue().encode("utf-8"))
+        self.status_lines = text_array([name + "\n" for name in STATUSES])
+
+    def write(self, chunk, result: Result):
+        import pyarrow as pa
+        import pyarrow.compute as pc
+
+        columns = [_csv_text(c) for c in passthrough(chunk, self.keep)]
+        columns += list(_pool().map(lambda a: pc.cast(a, pa.string()), results(result)))
+        columns.append(pc.take(self.status_lines, int8_array(result.status)))
+        rows = len(result.status)
+        size = sum(c.nbytes for c in columns)
+        step = max(1, rows * _JOIN_BYTES // max(size, 1))
+        for start in range(0, rows, step):
+            part = [c.slice(start, step) for c in columns]
+            lines = pc.binary_join_element_wise(*part, ",", null_handling="replace", null_replacement="")
+            self.out.write(_text_bytes(lines))
+
+    def close(self):
+        self.out.flush()
+
+
+def _csv_text(column):
+    """A column as CSV fields: text as it is (quoted where the csv module
+    quotes), other types in Arrow's text form."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    if pa.types.is_dictionary(column.type):
+        column = column.dictionary_decode()
+    if not (pa.types.is_string(column.type) or pa.types.is_large_string(column.type)):
+        return pc.cast(column, pa.string())
+    data = column.buffers()[2]
+    if data is None:
+        return column
+    text = data.to_pybytes()  # all values at once: a quick look for the characters that need quotes
+    if not any(c.encode() in text for c in _QUOTED):
+        return column
+    special = pc.match_substring_regex(column, "[" + "".join(_REGEX_ESCAPE.get(c, c) for c in _QUOTED) + "]")
+    escaped = pc.binary_join_element_wise('"', pc.replace_substring(column, '"', '""'), '"', "")
+    return pc.if_else(special, escaped, column)
+
+
+_REGEX_ESCAPE = {"\r": "\\r", "\n": "\\n"}
+
+
+def _text_bytes(array) -> memoryview:
+    """The concatenated values of an Arrow text array, without a copy."""
+    offsets = np.frombuffer(array.buffers()[1], dtype=np.int32)[array.offset: array.offset + len(array) + 1]
+    data = array.buffers()[2]
+    if data is None:
+        return memoryview(b"")
+    return memoryview(data)[int(offsets[0]): int(offsets[-1])]
+
+
+class ParquetWriter:
+    def __init__(self, out, header: list[str], keep: list[int], names: list[str], schema=None):
+        self.out = binary_stream(out)
+        self.keep = keep
+        self.names = names
+        self.schema = schema  # of the input's columns, when known (Parquet)
+        self.writer = None
+
+    def _table(self, columns, status):
+        import pyarrow as pa
+
+        status = pa.DictionaryArray.from_arrays(int8_array(status), text_array(STATUSES))
+        return pa.Table.from_arrays(columns + [status], names=self.names)
+
+    def write(self, chunk, result: Result):
+        table = self._table(passthrough(chunk, self.keep) + results(result), result.status)
+        if self.writer is None:
+            self.writer = self._open(table.schema)
+        self.writer.write_table(table)
+
+    def _open(self, schema):
+        import pyarrow.parquet as pq
+
+        # Dictionary pages for the input's columns and the status; not for the
+        # results, whose values are almost all distinct (the writer would build
+        # a dictionary for each page only to give it up).
+        dictionary = [name for name in self.names if name not in OUTPUT_COLUMNS[:-1]]
+        return pq.ParquetWriter(self.out, schema, use_dictionary=dictionary)
+
+    def close(self):
+        import pyarrow as pa
+
+        if self.writer is None:  # no rows: the columns alone
+            inputs = [pa.nulls(0, self.schema.field(p).type if self.schema is not None else pa.string())
+                      for p in self.keep]
+            floats = [pa.nulls(0, pa.float64())] * 6
+            table = self._table(inputs + floats, np.zeros(0, np.int8))
+            self.writer = self._open(table.schema)
+            self.writer.write_table(table)
+        self.writer.close()
+        self.out.flush()
