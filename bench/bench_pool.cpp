@@ -223,8 +223,9 @@ void print_summary(std::map<std::string, std::map<std::string, double>>& r, std:
 int main(int argc, char** argv) {
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
   const std::size_t p = karvex::pool::size_from_environment(
-      std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
-      online > 0 ? static_cast<std::size_t>(online) : 0);
+                            std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+                            online > 0 ? static_cast<std::size_t>(online) : 0)
+                            .workers;
   auto one = std::make_unique<Pool>(1);
   auto many = std::make_unique<Pool>(p);
   one_worker = one.get();

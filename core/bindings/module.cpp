@@ -202,6 +202,13 @@ bool interpreter_lock_lost() noexcept {
   return g_interpreter_lock_lost;
 }
 
+bool signal_raised(PyThreadState* saved) {
+  retake_interpreter_lock(saved);
+  const bool raised = PyErr_CheckSignals() < 0;
+  PyEval_SaveThread();
+  return raised;
+}
+
 PyObject* object_not_created() {
   if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
   return panic("PyObject pointer is null");

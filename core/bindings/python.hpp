@@ -58,18 +58,25 @@ void retake_interpreter_lock(PyThreadState* saved);
 // True on a thread that is being ended because it asked for the lock during finalisation.
 bool interpreter_lock_lost() noexcept;
 
-// Runs `work` with the interpreter lock released and returns its result. `work` must not touch
-// any Python object and throws nothing but what retake_interpreter_lock lets pass: this is the
-// only place where module code runs without the lock.
+// Runs `work(saved)` with the interpreter lock released and returns its result. `work` must not
+// touch any Python object (but may hand `saved` to signal_raised) and throws nothing but what
+// retake_interpreter_lock lets pass: this is the only place where module code runs without the
+// lock.
 template <class Work>
 auto without_interpreter_lock(Work&& work) {
   PyThreadState* const saved = PyEval_SaveThread();
   // ---- interpreter lock released: no Python object is touched until it is re-acquired ----
-  auto result = work();
+  auto result = work(saved);
   // ---- interpreter lock re-acquired ----
   retake_interpreter_lock(saved);
   return result;
 }
+
+// Called inside without_interpreter_lock with its `saved` thread state: takes the lock for a moment
+// and runs the handlers of signals that arrived meanwhile (only on the main thread; elsewhere this
+// does nothing). True when one raised, e.g. KeyboardInterrupt: the exception stays set, for the
+// call to report once it holds the lock again. May end the thread as retake_interpreter_lock does.
+bool signal_raised(PyThreadState* saved);
 
 // Raises the module's PanicException (created on first need) with `format` rendered as by
 // PyUnicode_FromFormat. Always returns nullptr, for `return panic(...)`.

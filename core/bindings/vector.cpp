@@ -230,6 +230,11 @@ void PoolOutcome::fail(const char* what) noexcept {
 }
 
 bool accept(const PoolOutcome& outcome, std::size_t n) {
+  if (outcome.interrupted) return false;
+  if (outcome.not_started) {
+    PyErr_Format(PyExc_RuntimeError, "cannot start the worker pool: %s", outcome.message);
+    return false;
+  }
   if (outcome.failed) {
     panic("%s", outcome.message);
     return false;

@@ -93,13 +93,17 @@ PyObject* result_tuple(std::array<Buffer, 5>& buffers);
 // What came back from the worker pool, carried across the interpreter lock.
 struct PoolOutcome {
   std::size_t written = 0;
+  bool interrupted = false;  // a signal handler raised: its exception is set
+  bool not_started = false;  // the pool could not be created with the size asked for
   bool failed = false;
   char message[256] = {};
 
   void fail(const char* what) noexcept;
 };
 
-// Raises PanicException when the pool failed or did not write exactly n slots.
+// False when a signal handler interrupted the call (its exception is set); raises RuntimeError
+// when the pool could not be created, PanicException when it failed or did not write exactly n
+// slots.
 bool accept(const PoolOutcome& outcome, std::size_t n);
 
 // Element i of a vectorised function: reads element i of every input and calls the kernel.
@@ -196,14 +200,24 @@ std::size_t fill_piece(const void* fill, std::size_t begin, std::size_t end) {
   return (*static_cast<const F*>(fill))(begin, end);
 }
 
-// Runs `fill` over [0, n) on the worker pool with the interpreter lock released; false with
-// PanicException set on an internal failure (the pool failed, or did not write n elements).
+// Runs `fill` over [0, n) on the worker pool with the interpreter lock released; false with the
+// exception set when a signal handler raised meanwhile (the pool stops handing out pieces, those
+// in flight finish, no result is returned) or with PanicException set on an internal failure (the
+// pool failed, or did not write n elements).
 template <class F>
 bool fill_on_pool(std::size_t n, const F& fill) {
-  const PoolOutcome outcome = without_interpreter_lock([&] {
+  const PoolOutcome outcome = without_interpreter_lock([&](PyThreadState* saved) {
     PoolOutcome result;
+    // Asked by the pool while a long call runs: whether a signal handler (Ctrl-C) raised.
+    const pool::CancellationCheck interrupt{
+        [](void* state) { return signal_raised(static_cast<PyThreadState*>(state)); }, saved};
     try {
-      result.written = pool::process_pool().evaluate_ranges(n, &fill_piece<F>, &fill);
+      result.written = pool::process_pool().evaluate_ranges(n, &fill_piece<F>, &fill, &interrupt);
+    } catch (const pool::Cancelled&) {
+      result.interrupted = true;
+    } catch (const pool::StartError& e) {
+      result.not_started = true;
+      result.fail(e.what());
     } catch (const std::exception& e) {
       // Everything the pool throws; the unwinding that ends the thread is no std::exception.
       result.fail(e.what());

@@ -65,6 +65,7 @@ struct Request {
 
   RangeFunction fn;
   const void* context;
+  std::atomic<bool> stopped{false};  // failed or cancelled: no further block starts
   std::atomic<bool> failed{false};
   std::mutex failure_mutex;
   std::exception_ptr failure;
@@ -77,6 +78,7 @@ struct Request {
     std::lock_guard<std::mutex> guard(failure_mutex);
     if (!failure) failure = std::move(e);
     failed.store(true, std::memory_order_relaxed);
+    stopped.store(true, std::memory_order_relaxed);
   }
 
   // Opens the latch. Notifies while holding the mutex: the caller may destroy the request as soon
@@ -91,6 +93,31 @@ struct Request {
   std::size_t wait() {
     std::unique_lock<std::mutex> lock(latch_mutex);
     latch_cv.wait(lock, [this] { return done; });
+    return count;
+  }
+
+  // Waits like wait(), asking `cancel` every kPollInterval; on its first yes (or exception) stops
+  // the evaluation and waits for the pieces in flight, then throws Cancelled (or rethrows). The
+  // request must outlive every piece: it is the caller's stack object.
+  std::size_t wait(const CancellationCheck& cancel) {
+    std::unique_lock<std::mutex> lock(latch_mutex);
+    while (!latch_cv.wait_for(lock, kPollInterval, [this] { return done; })) {
+      lock.unlock();
+      bool requested;
+      try {
+        requested = cancel.requested(cancel.context);
+      } catch (...) {  // also the forced unwinding that ends a thread (rethrown)
+        stopped.store(true, std::memory_order_relaxed);
+        wait();
+        throw;
+      }
+      if (requested) {
+        stopped.store(true, std::memory_order_relaxed);
+        wait();
+        throw Cancelled();
+      }
+      lock.lock();
+    }
     return count;
   }
 
@@ -293,15 +320,20 @@ struct Pool::State {
 
   // --- dividing a range ---------------------------------------------------------------------
 
-  // Evaluates [a, b) in ascending index order on this thread.
+  // Evaluates [a, b) in ascending index order on this thread, block by block until the request
+  // stops.
   static std::size_t leaf(Request& request, std::size_t a, std::size_t b) noexcept {
-    if (request.failed.load(std::memory_order_relaxed)) return 0;
+    std::size_t written = 0;
     try {
-      return request.fn(request.context, a, b);
+      while (a < b && !request.stopped.load(std::memory_order_relaxed)) {
+        const std::size_t end = b - a > kBlock ? a + kBlock : b;
+        written += request.fn(request.context, a, end);
+        a = end;
+      }
     } catch (...) {
       request.record_failure(std::current_exception());
-      return 0;
     }
+    return written;
   }
 
   // The adaptive rule: a stolen piece renews its budget to at least P, an unstolen one halves it
@@ -348,21 +380,26 @@ void* worker_main(void* arg) {
 
 }  // namespace
 
-std::size_t size_from_environment(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
-                                  std::size_t online_processors) noexcept {
+RequestedSize size_from_environment(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
+                                    std::size_t online_processors) noexcept {
   std::uint64_t value = 0;
   if (parse_count(rayon_num_threads, value)) {
-    if (value > 0) return static_cast<std::size_t>(value);
+    if (value > 0) return {static_cast<std::size_t>(value), "RAYON_NUM_THREADS"};
   } else if (parse_count(rayon_rs_num_cpus, value) && value > 0) {
-    return static_cast<std::size_t>(value);
+    return {static_cast<std::size_t>(value), "RAYON_RS_NUM_CPUS"};
   }
-  return online_processors > 0 ? online_processors : 1;
+  return {std::clamp<std::size_t>(online_processors, 1, kMaxWorkers), nullptr};
 }
 
-Pool::Pool(std::size_t workers) : state_(new State) {
-  std::unique_ptr<State> state(state_);
-  state->size = std::max<std::size_t>(workers, 1);
+Pool::Pool(std::size_t workers) {
+  if (workers > kMaxWorkers) {
+    throw StartError("more worker threads than a pool has (at most " + std::to_string(kMaxWorkers) +
+                     ")");
+  }
+  std::unique_ptr<State> state;
   try {
+    state = std::make_unique<State>();
+    state->size = std::max<std::size_t>(workers, 1);
     state->workers.reserve(state->size);
     for (std::size_t i = 0; i < state->size; ++i) {
       auto w = std::make_unique<Worker>();
@@ -371,9 +408,7 @@ Pool::Pool(std::size_t workers) : state_(new State) {
       state->workers.push_back(std::move(w));
     }
   } catch (const std::bad_alloc&) {
-    throw EvaluationError("failed to start the worker threads: out of memory");
-  } catch (const std::length_error&) {
-    throw EvaluationError("failed to start the worker threads: too many threads");
+    throw StartError("failed to start the worker threads: out of memory");
   }
 
   pthread_attr_t attr;
@@ -389,9 +424,9 @@ Pool::Pool(std::size_t workers) : state_(new State) {
   if (rc != 0) {
     state->stop();
     for (std::size_t i = 0; i < started; ++i) pthread_join(state->workers[i]->thread, nullptr);
-    throw EvaluationError(std::string("failed to start the worker threads: ") + std::strerror(rc));
+    throw StartError("failed to start the worker threads: " + std::string(std::strerror(rc)));
   }
-  state.release();
+  state_ = state.release();
 }
 
 Pool::~Pool() {
@@ -404,7 +439,8 @@ std::size_t Pool::size() const noexcept {
   return state_->size;
 }
 
-std::size_t Pool::evaluate_ranges(std::size_t n, RangeFunction fn, const void* context) {
+std::size_t Pool::evaluate_ranges(std::size_t n, RangeFunction fn, const void* context,
+                                  const CancellationCheck* cancel) {
   if (n == 0) return 0;
   Request request(fn, context);
   std::size_t count;
@@ -418,7 +454,7 @@ std::size_t Pool::evaluate_ranges(std::size_t n, RangeFunction fn, const void* c
     Task root{&request, 0, n, 0, kNoOwner, false, true};
     state_->injected.push_back(&root);
     state_->announce_work();
-    count = request.wait();
+    count = cancel != nullptr ? request.wait(*cancel) : request.wait();
   }
   request.throw_if_failed();
   return count;
@@ -481,10 +517,18 @@ Pool& process_pool() {
     }
     fork_handlers_installed = true;
   }
-  const std::size_t workers = size_from_environment(
-      std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"), online_processors());
+  const char* const num_threads = std::getenv("RAYON_NUM_THREADS");
+  const char* const rs_num_cpus = std::getenv("RAYON_RS_NUM_CPUS");
+  const RequestedSize size = size_from_environment(num_threads, rs_num_cpus, online_processors());
   auto record = std::make_unique<CreatedPool>();
-  record->pool = new Pool(workers);
+  try {
+    record->pool = new Pool(size.workers);
+  } catch (const StartError& e) {
+    if (size.variable == nullptr) throw;
+    const bool first = std::strcmp(size.variable, "RAYON_NUM_THREADS") == 0;
+    throw StartError(std::string(size.variable) + "=" + (first ? num_threads : rs_num_cpus) + ": " +
+                     e.what());
+  }
   record->previous = created_pools;
   created_pools = record.release();
   process_pool_instance.store(created_pools->pool, std::memory_order_release);

@@ -114,6 +114,11 @@ def test_without_numpy_the_scalars_work_and_the_arrays_panic_until_numpy_returns
             except BaseException as e:
                 classes.append(type(e))
                 report["args"] = list(e.args)
+        try:
+            import karvex
+            karvex.bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)
+        except ModuleNotFoundError:
+            report["array_api"] = "ModuleNotFoundError"
         cls = classes[0]
         report.update(same_class=classes[0] is classes[1], module=cls.__module__, name=cls.__name__,
                       bases=[b.__name__ for b in cls.__bases__], doc=cls.__doc__)
@@ -123,6 +128,7 @@ def test_without_numpy_the_scalars_work_and_the_arrays_panic_until_numpy_returns
         """)
     report = json.loads(out.stdout)
     assert report["scalar"] > 0
+    assert report["array_api"] == "ModuleNotFoundError"
     assert "caught_as_exception" not in report
     assert report["args"] == ["Failed to access NumPy array API capsule: ModuleNotFoundError: "
                               "import of numpy halted; None in sys.modules"]

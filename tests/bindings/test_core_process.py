@@ -116,3 +116,40 @@ def test_a_child_forked_during_the_first_vectorised_call_can_make_its_own():
     for process in processes:
         status, out, err = finish(process)
         assert (status, out) == (0, "child 0 parent (3,)\n"), err[-2000:]
+
+
+INTERRUPTED_CALL = """
+    import os, signal, threading, time
+    import numpy as np
+    import karvex._core as core
+
+    n = 10_000_000  # seconds of implied volatilities on one worker
+    price, spot, t, r = np.full(n, 10.0), np.full(n, 100.0), np.ones(n), np.full(n, 0.05)
+    args = (price, np.ones(n, np.int8), spot, spot, t, r, r)
+    tenth = [a[:n // 10] for a in args]
+    start = time.monotonic()
+    expected = core.bsm_iv(*tenth)
+    tenth_time = time.monotonic() - start
+
+    def interrupt():
+        time.sleep(0.2)
+        os.kill(os.getpid(), signal.SIGINT)
+
+    threading.Thread(target=interrupt).start()
+    start = time.monotonic()
+    try:
+        core.bsm_iv(*args)
+        time.sleep(60)  # a KeyboardInterrupt after the call returned lands here
+    except KeyboardInterrupt:
+        elapsed = time.monotonic() - start
+    # a generous bound: the whole call takes about ten times tenth_time
+    print("interrupted within half the call:", elapsed < 5 * tenth_time)
+    print("same bits after:", core.bsm_iv(*tenth).tobytes() == expected.tobytes())
+    """
+
+
+def test_ctrl_c_interrupts_a_long_parallel_call():
+    for _ in range(3):
+        status, out, err = finish(spawn(INTERRUPTED_CALL, env={"RAYON_NUM_THREADS": "1"}))
+        assert (status, out) == (
+            0, "interrupted within half the call: True\nsame bits after: True\n"), err[-2000:]

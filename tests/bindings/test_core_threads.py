@@ -168,3 +168,28 @@ def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
     assert json.loads(out.stdout) == {
         "numpy_after_import": False, "after_import": 0, "numpy_after_scalar": False,
         "after_small": 0, "after_large": 3}
+
+
+@pytest.mark.parametrize("value", ["100000000", "18446744073709551615"])
+def test_a_pool_size_above_the_maximum_fails_each_large_call_at_once_naming_it(value):
+    # The address space is capped 1 GiB above what is in use: a pool that allocated per worker
+    # before knowing it can start them runs out of it (or of the machine's memory) instead.
+    out = run_python("""
+        import json, resource
+        import numpy as np
+        import karvex._core as core
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (used + 2**30, resource.RLIM_INFINITY))
+        small, large = np.ones(100), np.ones(20_000)
+        report = [core.bsm_gamma(*[small] * 6).shape[0]]
+        for _ in range(2):
+            try:
+                core.bsm_gamma(*[large] * 6)
+            except RuntimeError as e:
+                report.append(str(e))
+        print(json.dumps(report))
+        """, env={"RAYON_NUM_THREADS": value})
+    assert json.loads(out.stdout) == [100] + [
+        f"cannot start the worker pool: RAYON_NUM_THREADS={value}: more worker threads than a "
+        "pool has (at most 1024)"] * 2

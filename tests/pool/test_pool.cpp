@@ -1,5 +1,6 @@
 // Tests of the worker pool: sizing from the environment, index-ordered results with exact write
-// counts, concurrent callers, failures carried back to the caller, and a child process after fork.
+// counts, concurrent callers, failures carried back to the caller, cancellation by the waiting
+// caller, and a child process after fork.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -115,20 +117,60 @@ TEST(PoolSize, FirstVariableWhenItParsesThenAPositiveSecondThenTheProcessorCount
       {nullptr, nullptr, 0, 1}, {"0", "0", 0, 1}, {"5", nullptr, 0, 5}};
   // clang-format on
   for (const Case& c : cases) {
-    EXPECT_EQ(size_from_environment(c.first, c.second, c.online), c.expected)
+    EXPECT_EQ(size_from_environment(c.first, c.second, c.online).workers, c.expected)
         << (c.first ? c.first : "(unset)") << " / " << (c.second ? c.second : "(unset)");
   }
   for (const char* first : {"", "abc", "-2", "+", "++3", "-0", " 3", "3 ", "3x", "0x10", "1e3",
                             "3.0", "18446744073709551616", "99999999999999999999"}) {
-    EXPECT_EQ(size_from_environment(first, nullptr, 6), 6u) << '"' << first << '"';
-    EXPECT_EQ(size_from_environment(first, "4", 6), 4u) << '"' << first << '"';
-    EXPECT_EQ(size_from_environment(first, "+5", 6), 5u) << '"' << first << '"';
-    EXPECT_EQ(size_from_environment(first, "0", 6), 6u) << '"' << first << '"';
+    EXPECT_EQ(size_from_environment(first, nullptr, 6).workers, 6u) << '"' << first << '"';
+    EXPECT_EQ(size_from_environment(first, "4", 6).workers, 4u) << '"' << first << '"';
+    EXPECT_EQ(size_from_environment(first, "+5", 6).workers, 5u) << '"' << first << '"';
+    EXPECT_EQ(size_from_environment(first, "0", 6).workers, 6u) << '"' << first << '"';
   }
   for (const char* second : {"0", "", "abc", "-2", "+", "18446744073709551616"}) {
-    EXPECT_EQ(size_from_environment(nullptr, second, 6), 6u) << '"' << second << '"';
-    EXPECT_EQ(size_from_environment("abc", second, 6), 6u) << '"' << second << '"';
+    EXPECT_EQ(size_from_environment(nullptr, second, 6).workers, 6u) << '"' << second << '"';
+    EXPECT_EQ(size_from_environment("abc", second, 6).workers, 6u) << '"' << second << '"';
   }
+}
+
+TEST(PoolSize, TheDecidingVariableIsNamedAndOnlyTheProcessorCountIsCapped) {
+  using karvex::pool::kMaxWorkers;
+  EXPECT_STREQ(size_from_environment("3", "4", 6).variable, "RAYON_NUM_THREADS");
+  EXPECT_STREQ(size_from_environment("x", "4", 6).variable, "RAYON_RS_NUM_CPUS");
+  EXPECT_EQ(size_from_environment("0", "4", 6).variable, nullptr);
+  EXPECT_EQ(size_from_environment(nullptr, nullptr, kMaxWorkers * 4).workers, kMaxWorkers);
+  EXPECT_EQ(size_from_environment(nullptr, "100000000", 6).workers, 100000000u);
+}
+
+TEST(PoolSize, ASizeAboveTheMaximumFailsAtOnceNamingTheVariableAndValue) {
+  EXPECT_THROW(Pool(karvex::pool::kMaxWorkers + 1), karvex::pool::StartError);
+  // Memory is capped in the child: a pool that allocated per worker first would fail otherwise.
+  const auto message_with = [](const char* variable, const char* value) {
+    return run_in_child([=] {
+      rlimit tight{};
+      getrlimit(RLIMIT_AS, &tight);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(KARVEX_TSAN)
+      tight.rlim_cur = 4ull << 30;
+      setrlimit(RLIMIT_AS, &tight);
+#endif
+      unsetenv("RAYON_NUM_THREADS");
+      setenv(variable, value, 1);
+      const std::string expected = std::string(variable) + "=" + value +
+                                   ": more worker threads than a pool has (at most 1024)";
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+          karvex::pool::thread_count();
+          return 1;
+        } catch (const karvex::pool::StartError& e) {
+          if (e.what() != expected) return 2;
+        }
+      }
+      return 0;
+    });
+  };
+  EXPECT_EQ(message_with("RAYON_NUM_THREADS", "100000000"), 0);
+  EXPECT_EQ(message_with("RAYON_NUM_THREADS", "18446744073709551615"), 0);
+  EXPECT_EQ(message_with("RAYON_RS_NUM_CPUS", "+1025"), 0);
 }
 
 TEST(PoolSize, ProcessPoolReadsTheEnvironmentOnceWhenCreated) {
@@ -234,6 +276,81 @@ TEST(PoolFailure, ThrowingIndexFunctionReachesTheCallerAndThePoolStaysUsable) {
     EXPECT_THROW(karvex::pool::evaluate(5000, fails_last, out.data()), EvaluationError);
     expect_index_ordered(karvex::pool::process_pool(), 20000);
   }
+}
+
+// A slow range function over [0, n) (about 1 us per index) that records which indices ran and
+// how many pieces are running at any moment.
+struct SlowRanges {
+  std::vector<std::atomic<unsigned char>> ran;
+  std::atomic<int> running{0};
+
+  explicit SlowRanges(std::size_t n) : ran(n) {}
+
+  static std::size_t run(const void* context, std::size_t begin, std::size_t end) {
+    auto& self = *static_cast<SlowRanges*>(const_cast<void*>(context));
+    self.running.fetch_add(1);
+    for (std::size_t i = begin; i < end; ++i) {
+      volatile double x = 1.0;
+      for (int k = 0; k < 300; ++k) x = x * 1.0000001 + 1e-9;
+      self.ran[i].store(1, std::memory_order_relaxed);
+    }
+    self.running.fetch_sub(1);
+    return end - begin;
+  }
+
+  std::size_t count_ran() const {
+    std::size_t c = 0;
+    for (const auto& r : ran) c += r.load();
+    return c;
+  }
+};
+
+TEST(PoolCancellation, ACheckThatSaysYesStopsTheEvaluationAfterThePiecesInFlight) {
+  Pool pool(2);
+  const std::size_t n = 20'000'000;  // tens of seconds of work
+  SlowRanges work(n);
+  int asked = 0;
+  const auto yes = [](void* c) { return ++*static_cast<int*>(c) >= 2; };
+  const karvex::pool::CancellationCheck check{yes, &asked};
+  EXPECT_THROW(pool.evaluate_ranges(n, &SlowRanges::run, &work, &check), karvex::pool::Cancelled);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(work.running.load(), 0);  // nothing runs once the caller has its answer
+  const std::size_t ran = work.count_ran();
+  EXPECT_GT(ran, 0u);
+  EXPECT_LT(ran, n / 2);
+  expect_index_ordered(pool, 20000);  // the pool goes on
+}
+
+TEST(PoolCancellation, AThrowingCheckPassesItsExceptionOnAfterThePiecesInFlight) {
+  Pool pool(2);
+  const std::size_t n = 20'000'000;
+  SlowRanges work(n);
+  const auto throws = [](void*) -> bool { throw std::runtime_error("check failed"); };
+  const karvex::pool::CancellationCheck check{throws, nullptr};
+  try {
+    pool.evaluate_ranges(n, &SlowRanges::run, &work, &check);
+    FAIL() << "the check's exception did not pass";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "check failed");
+    EXPECT_EQ(work.running.load(), 0);
+  }
+  EXPECT_LT(work.count_ran(), n / 2);
+  expect_index_ordered(pool, 20000);
+}
+
+TEST(PoolCancellation, ACheckThatSaysNoIsAskedWhileTheEvaluationRunsAndChangesNothing) {
+  Pool pool(3);
+  int asked = 0;
+  const auto no = [](void* c) {
+    ++*static_cast<int*>(c);
+    return false;
+  };
+  const karvex::pool::CancellationCheck check{no, &asked};
+  const std::size_t n = 2'000'000;  // half a second of work or more
+  SlowRanges slow(n);
+  EXPECT_EQ(pool.evaluate_ranges(n, &SlowRanges::run, &slow, &check), n);
+  EXPECT_EQ(slow.count_ran(), n);
+  EXPECT_GT(asked, 0);
 }
 
 TEST(PoolFailure, WorkersThatCannotStartFailTheEvaluationAndCreationIsRetried) {
