@@ -4,8 +4,9 @@ row groups, and the conversion of Arrow columns to the core's arrays.
 The arrow engine is the fast path of the command, not a second set of rules.
 Arrow parses a CSV block and converts its numbers in native code; whatever it
 cannot take as the builtin reader would (a field-count mismatch, a blank or
-whitespace-only row, text that is not UTF-8, a number spelt in a way Arrow's
-parser does not know, a bad cell) makes the block go through the builtin
+whitespace-only row, text that is not UTF-8, a field longer than the csv
+module takes, a number spelt in a way Arrow's parser does not know, a bad
+cell) makes the block go through the builtin
 reader and the builtin conversions instead, which either read it the same way
 or report the one-line error that names file, line and column.  Text columns
 with few distinct values (option types, dates) are converted by the shared
@@ -14,6 +15,7 @@ rules once per distinct value.
 
 from __future__ import annotations
 
+import csv
 import dataclasses
 import io
 from typing import Callable, Iterator
@@ -133,11 +135,20 @@ def _parse_block(raw, read_options, convert, positions, reread):
         return reread()  # a field-count mismatch, bad UTF-8, a quote left open
     if table.num_rows == 0:
         return None
-    if _has_blank_rows(table):
+    if _has_blank_rows(table) or _has_long_fields(table):
         return reread()
     table = table.combine_chunks()
     cells = {p: table.column(p).chunk(0) for p in positions}
     return ArrowChunk(cells, table, reread)
+
+
+def _has_long_fields(table) -> bool:
+    """Fields the csv module refuses as too long (its limit counts characters,
+    so a field this many bytes long may be one)."""
+    import pyarrow.compute as pc
+
+    limit = csv.field_size_limit()
+    return any(pc.max(pc.binary_length(column)).as_py() >= limit for column in table.columns)
 
 
 def _has_blank_rows(table) -> bool:
