@@ -54,19 +54,66 @@ std::string name_of(const char* function, Path path) {
   return std::string(function) + "/" + karvex::simd::path_name(path);
 }
 
+using karvex::simd::Greek;
+using karvex::simd::OptionColumns;
+
+// A function as the module evaluates one piece of it: name, model and the range call.
+struct Function {
+  const char* name;
+  bool black76;
+  void (*range)(Path, const OptionColumns&, double* const*, std::size_t, std::size_t);
+};
+
+template <Greek G>
+void greek_range(Path p, const OptionColumns& in, double* const* out, std::size_t b,
+                 std::size_t e) {
+  karvex::simd::greeks_range(p, G, in, out, b, e);
+}
+
+const Function functions[] = {
+    {"bsm_price", false,
+     [](Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
+       karvex::simd::price_range(p, in, out[0], b, e);
+     }},
+    {"black76_price", true,
+     [](Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
+       karvex::simd::price_range(p, in, out[0], b, e);
+     }},
+    {"bsm_delta", false, greek_range<Greek::delta>},
+    {"bsm_gamma", false, greek_range<Greek::gamma>},
+    {"bsm_vega", false, greek_range<Greek::vega>},
+    {"bsm_theta", false, greek_range<Greek::theta>},
+    {"bsm_rho", false, greek_range<Greek::rho>},
+    {"black76_rho", true,
+     [](Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
+       karvex::simd::black76_rho_range(p, in, out[0], b, e);
+     }},
+    {"bsm_greeks", false, greek_range<Greek::all>},
+    {"black76_greeks", true,
+     [](Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
+       karvex::simd::greeks_range(p, Greek::all, in, out, b, e);
+       karvex::simd::black76_rho_range(p, in, out[4], b, e);
+     }},
+};
+
 void register_all() {
   static const Book bsm(false), black76(true);
-  static std::vector<double> out(batch_size);
-  for (const Path path : karvex::simd::kPaths) {
-    if (!karvex::simd::supported(path)) continue;
-    for (const auto& [function, book] :
-         {std::pair{"bsm_price", &bsm}, {"black76_price", &black76}}) {
+  static std::vector<double> results[5] = {
+      std::vector<double>(batch_size), std::vector<double>(batch_size),
+      std::vector<double>(batch_size), std::vector<double>(batch_size),
+      std::vector<double>(batch_size)};
+  static double* const out[5] = {results[0].data(), results[1].data(), results[2].data(),
+                                 results[3].data(), results[4].data()};
+  for (const Function& f : functions) {
+    for (const Path path : karvex::simd::kPaths) {
+      if (!karvex::simd::supported(path)) continue;
+      const Book* book = f.black76 ? &black76 : &bsm;
       benchmark::RegisterBenchmark(
-          name_of(function, path).c_str(),
-          [path, book = book](benchmark::State& state) {
-            const karvex::simd::OptionColumns in = book->columns();
+          name_of(f.name, path).c_str(),
+          [path, book, range = f.range](benchmark::State& state) {
+            const OptionColumns in = book->columns();
             for (auto _ : state) {
-              karvex::simd::price_range(path, in, out.data(), 0, batch_size);
+              range(path, in, out, 0, batch_size);
               benchmark::ClobberMemory();
             }
             state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));
@@ -84,12 +131,12 @@ int main(int argc, char** argv) {
   karvex::bench::LeastTimeReporter reporter(batch_size);
   if (!karvex::bench::run_benchmarks(&argc, argv, reporter)) return 1;
   std::printf("\n%-28s %10s %14s\n", "per option, one thread", "ns", "scalar / path");
-  for (const char* function : {"bsm_price", "black76_price"}) {
-    const double scalar = reporter.ns(name_of(function, Path::scalar));
+  for (const Function& f : functions) {
+    const double scalar = reporter.ns(name_of(f.name, Path::scalar));
     for (const Path path : karvex::simd::kPaths) {
-      const double ns = reporter.ns(name_of(function, path));
+      const double ns = reporter.ns(name_of(f.name, path));
       if (ns > 0.0) {
-        std::printf("%-28s %10.2f %13.2fx\n", name_of(function, path).c_str(), ns,
+        std::printf("%-28s %10.2f %13.2fx\n", name_of(f.name, path).c_str(), ns,
                     scalar > 0.0 ? scalar / ns : 0.0);
       }
     }

@@ -123,13 +123,18 @@ class Element {
     return evaluate<M, Q>(is_put, x);
   }
 
-  // The inputs as BSM option columns, for the functions that evaluate many options at once on the
-  // vector paths (a Black-76 function passes the rate again as q).
+  // The inputs as BSM option columns, for the block loops of the vector paths (a Black-76
+  // function passes the rate again as q; gamma and vega have no flag).
   simd::OptionColumns option_columns() const noexcept {
-    static_assert(params.has_flag() && Q != Quantity::iv);
+    static_assert(Q != Quantity::iv);
     constexpr bool bsm = M == Model::bsm;
-    return {flags_,      columns_[0],       columns_[1],      columns_[2],
-            columns_[3], columns_[3 + bsm], columns_[4 + bsm]};
+    return {params.has_flag() ? flags_ : nullptr,
+            columns_[0],
+            columns_[1],
+            columns_[2],
+            columns_[3],
+            columns_[3 + bsm],
+            columns_[4 + bsm]};
   }
 
   // The first stage of element i, for a kernel that has two (kTwoStages).
@@ -162,10 +167,16 @@ struct Fill {
   std::array<double*, kOutputs> out;
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    if constexpr (Q == Quantity::price) {
-      // Block by block on the process's vector path (the same bits as the loops below).
-      simd::price_range(simd::active_path(), element.option_columns(), out[0], begin, end);
-    } else if constexpr (kTwoStages<M, Q>) {
+    if constexpr (Q != Quantity::iv) {
+      // Block by block on the process's vector path, when it has one: the same bits as the loops
+      // below.
+      const simd::Path path = simd::active_path();
+      if (path != simd::Path::scalar) {
+        blocks(path, begin, end);
+        return end - begin;
+      }
+    }
+    if constexpr (kTwoStages<M, Q>) {
       // Software pipelined: the first stage of element i + 1 is formed before the second stage of
       // element i, so that the processor overlaps the two.
       if (begin == end) return 0;
@@ -180,6 +191,38 @@ struct Fill {
       for (std::size_t i = begin; i < end; ++i) store(i, element(i));
     }
     return end - begin;
+  }
+
+  // The elements [begin, end) on the vector path `path`.
+  void blocks(simd::Path path, std::size_t begin, std::size_t end) const noexcept {
+    const simd::OptionColumns in = element.option_columns();
+    constexpr auto greek = [] {
+      switch (Q) {
+        case Quantity::delta:
+          return simd::Greek::delta;
+        case Quantity::gamma:
+          return simd::Greek::gamma;
+        case Quantity::vega:
+          return simd::Greek::vega;
+        case Quantity::theta:
+          return simd::Greek::theta;
+        case Quantity::rho:
+          return simd::Greek::rho;
+        default:
+          return simd::Greek::all;
+      }
+    }();
+    if constexpr (Q == Quantity::price) {
+      simd::price_range(path, in, out[0], begin, end);
+    } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
+      simd::black76_rho_range(path, in, out[0], begin, end);
+    } else {
+      // The Black-76 Greeks are the BSM kernels with q = r, but for the rho of the single pass.
+      simd::greeks_range(path, greek, in, out.data(), begin, end);
+      if constexpr (M == Model::black76 && Q == Quantity::greeks) {
+        simd::black76_rho_range(path, in, out[4], begin, end);
+      }
+    }
   }
 
   void store(std::size_t i, const auto& value) const noexcept {

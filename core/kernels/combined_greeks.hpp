@@ -24,46 +24,53 @@
 namespace karvex {
 
 // delta, gamma, vega, theta, rho: the order of the five-tuple the entry points
-// return.
-struct Greeks {
-  double delta;
-  double gamma;
-  double vega;
-  double theta;
-  double rho;
+// return. GreeksOf<V> holds them for a lane type V (double, or a vector of
+// doubles in the block loops).
+template <class V>
+struct GreeksOf {
+  V delta;
+  V gamma;
+  V vega;
+  V theta;
+  V rho;
 };
+using Greeks = GreeksOf<double>;
 static_assert(sizeof(Greeks) == 5 * sizeof(double), "Greeks is exactly five doubles");
 
 namespace detail {
 
 // The non-degenerate delta, gamma, vega and theta and the BSM rho from the
-// shared intermediates: rt = sqrt(t), d = d1_d2(...), dq = exp(-(q*t)),
-// dr = exp(-(r*t)).  For a put n1 = cdf(-d1) and n2 = cdf(-d2); the put's
+// shared intermediates: rt = sqrt(t), dq = exp(-(q*t)), dr = exp(-(r*t)),
+// p = pdf(d1), and the two cdf values of the option's side, n1 = cdf(d1) and
+// n2 = cdf(d2) for a call, n1 = cdf(-d1) and n2 = cdf(-d2) for a put. The put's
 // theta sum (-A) + B*n2 is written as in bsm_theta_kernel, so the two agree to
-// the bit.
+// the bit. A template over the lane type V and its put test M (bool for
+// double, a lane mask for vectors: `is_put ? a : b` selects either way), so the
+// block loops evaluate these very expressions.
+template <class V, class M>
+inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q, V sigma, V rt, V dq, V dr,
+                                     V p, V n1, V n2) noexcept {
+  const V a = (sigma * ((dq * s) * p)) / (rt + rt);
+  const V b = (k * r) * dr;
+  const V c = (s * q) * dq;
+  const V rho_mag = ((k * t) * dr) * n2;
+  GreeksOf<V> g;
+  g.gamma = (dq * p) / (rt * (s * sigma));
+  g.vega = rt * ((s * dq) * p);
+  g.delta = is_put ? -(dq * n1) : dq * n1;
+  g.theta = is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1;
+  g.rho = is_put ? -rho_mag : rho_mag;
+  return g;
+}
+
+// greeks_from_terms with pdf(d1) and the cdf values formed here, d = d1_d2(...).
 inline Greeks greeks_from_intermediates(bool is_put, double s, double k, double t, double r,
                                         double q, double sigma, double rt, D1D2 d, double dq,
                                         double dr) noexcept {
   const double p = pdf(d.d1);
   const double n1 = is_put ? cdf(-d.d1) : cdf(d.d1);
   const double n2 = is_put ? cdf(-d.d2) : cdf(d.d2);
-  const double a = (sigma * ((dq * s) * p)) / (rt + rt);
-  const double b = (k * r) * dr;
-  const double c = (s * q) * dq;
-  const double rho_mag = ((k * t) * dr) * n2;
-  Greeks g;
-  g.gamma = (dq * p) / (rt * (s * sigma));
-  g.vega = rt * ((s * dq) * p);
-  if (is_put) {
-    g.delta = -(dq * n1);
-    g.theta = ((-a) + b * n2) - c * n1;
-    g.rho = -rho_mag;
-  } else {
-    g.delta = dq * n1;
-    g.theta = ((-a) - b * n2) + c * n1;
-    g.rho = rho_mag;
-  }
-  return g;
+  return greeks_from_terms(is_put, s, k, t, r, q, sigma, rt, dq, dr, p, n1, n2);
 }
 
 // The Black-76 price past its degenerate tests (t > 0 and sigma > 0 or NaN),

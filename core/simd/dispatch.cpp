@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernels/combined_greeks.hpp"
+#include "kernels/greeks.hpp"
 #include "kernels/price.hpp"
 #include "simd/variants.hpp"
 
@@ -70,6 +72,68 @@ void price_range_scalar(const OptionColumns& in, double* out, std::size_t begin,
   out[end - 1] = bsm_price_second_stage(stage);
 }
 
+// The scalar loop of a kernel in two stages, software pipelined as the price's.
+template <class First, class Second, class Store>
+void pipelined(std::size_t begin, std::size_t end, First first, Second second,
+               Store store) noexcept {
+  if (begin == end) return;
+  auto stage = first(begin);
+  for (std::size_t i = begin; i + 1 < end; ++i) {
+    const auto next = first(i + 1);
+    store(i, second(stage));
+    stage = next;
+  }
+  store(end - 1, second(stage));
+}
+
+bool put_at(const OptionColumns& in, std::size_t i) {
+  return in.flag != nullptr && in.flag[i] < 0;
+}
+
+template <Greek G>
+void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_t begin,
+                         std::size_t end) noexcept {
+  const auto first = [&in](std::size_t i) {
+    const bool put = put_at(in, i);
+    const double s = in.s[i], k = in.k[i], t = in.t[i], r = in.r[i], q = in.q[i];
+    const double sigma = in.sigma[i];
+    if constexpr (G == Greek::delta) return bsm_delta_first_stage(put, s, k, t, r, q, sigma);
+    if constexpr (G == Greek::theta) return bsm_theta_first_stage(put, s, k, t, r, q, sigma);
+    if constexpr (G == Greek::rho) return bsm_rho_first_stage(put, s, k, t, r, q, sigma);
+    if constexpr (G == Greek::all) return bsm_greeks_first_stage(put, s, k, t, r, q, sigma);
+  };
+  const auto store = [out](std::size_t i, const auto& value) {
+    if constexpr (G == Greek::all) {
+      out[0][i] = value.delta;
+      out[1][i] = value.gamma;
+      out[2][i] = value.vega;
+      out[3][i] = value.theta;
+      out[4][i] = value.rho;
+    } else {
+      out[0][i] = value;
+    }
+  };
+  if constexpr (G == Greek::gamma || G == Greek::vega) {
+    for (std::size_t i = begin; i < end; ++i) {
+      double values[5];
+      scalar_greeks(G, in, i, values);
+      out[0][i] = values[0];
+    }
+  } else if constexpr (G == Greek::delta) {
+    pipelined(
+        begin, end, first, [](const GreeksStage& g) { return bsm_delta_second_stage(g); }, store);
+  } else if constexpr (G == Greek::theta) {
+    pipelined(
+        begin, end, first, [](const GreeksStage& g) { return bsm_theta_second_stage(g); }, store);
+  } else if constexpr (G == Greek::rho) {
+    pipelined(
+        begin, end, first, [](const GreeksStage& g) { return bsm_rho_second_stage(g); }, store);
+  } else {
+    pipelined(
+        begin, end, first, [](const GreeksStage& g) { return bsm_greeks_second_stage(g); }, store);
+  }
+}
+
 }  // namespace
 
 Path active_path() noexcept {
@@ -79,6 +143,72 @@ Path active_path() noexcept {
 
 double scalar_price(const OptionColumns& in, std::size_t i) noexcept {
   return bsm_price_kernel(in.flag[i] < 0, in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
+}
+
+double scalar_cdf(double z) noexcept {
+  return cdf(z);
+}
+
+void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept {
+  const bool put = put_at(in, i);
+  const double s = in.s[i], k = in.k[i], t = in.t[i], r = in.r[i], q = in.q[i];
+  const double sigma = in.sigma[i];
+  switch (which) {
+    case Greek::delta:
+      values[0] = bsm_delta_kernel(put, s, k, t, r, q, sigma);
+      return;
+    case Greek::gamma:
+      values[0] = bsm_gamma_kernel(s, k, t, r, q, sigma);
+      return;
+    case Greek::vega:
+      values[0] = bsm_vega_kernel(s, k, t, r, q, sigma);
+      return;
+    case Greek::theta:
+      values[0] = bsm_theta_kernel(put, s, k, t, r, q, sigma);
+      return;
+    case Greek::rho:
+      values[0] = bsm_rho_kernel(put, s, k, t, r, q, sigma);
+      return;
+    case Greek::all: {
+      const Greeks g = bsm_greeks_kernel(put, s, k, t, r, q, sigma);
+      values[0] = g.delta;
+      values[1] = g.gamma;
+      values[2] = g.vega;
+      values[3] = g.theta;
+      values[4] = g.rho;
+      return;
+    }
+  }
+}
+
+void greeks_range(Path path, Greek which, const OptionColumns& in, double* const* out,
+                  std::size_t begin, std::size_t end) noexcept {
+#ifdef KARVEX_SIMD_VARIANTS
+  if (path == Path::avx512) return greeks_range_avx512(which, in, out, begin, end);
+  if (path == Path::avx2) return greeks_range_avx2(which, in, out, begin, end);
+#else
+  (void)path;
+#endif
+  switch (which) {
+    case Greek::delta:
+      return greeks_range_scalar<Greek::delta>(in, out, begin, end);
+    case Greek::gamma:
+      return greeks_range_scalar<Greek::gamma>(in, out, begin, end);
+    case Greek::vega:
+      return greeks_range_scalar<Greek::vega>(in, out, begin, end);
+    case Greek::theta:
+      return greeks_range_scalar<Greek::theta>(in, out, begin, end);
+    case Greek::rho:
+      return greeks_range_scalar<Greek::rho>(in, out, begin, end);
+    case Greek::all:
+      return greeks_range_scalar<Greek::all>(in, out, begin, end);
+  }
+}
+
+void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
+                       std::size_t end) noexcept {
+  price_range(path, in, rho, begin, end);
+  for (std::size_t i = begin; i < end; ++i) rho[i] = -(in.t[i] * rho[i]);
 }
 
 void price_range(Path path, const OptionColumns& in, double* out, std::size_t begin,

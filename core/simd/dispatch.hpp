@@ -52,4 +52,20 @@ struct OptionColumns {
 void price_range(Path path, const OptionColumns& in, double* out, std::size_t begin,
                  std::size_t end) noexcept;
 
+// The BSM Greeks a block loop evaluates: one of the five, or all five in one
+// pass (the single-pass kernel).
+enum class Greek : unsigned char { delta, gamma, vega, theta, rho, all };
+
+// out[0][i] = the kernel of Greek `which` (bsm_delta_kernel ... bsm_rho_kernel)
+// for i in [begin, end), or for Greek::all out[0 .. 4][i] = bsm_greeks_kernel's
+// delta, gamma, vega, theta and rho, bit for bit, on the given path. Gamma and
+// vega take no flag (in.flag may be null).
+void greeks_range(Path path, Greek which, const OptionColumns& in, double* const* out,
+                  std::size_t begin, std::size_t end) noexcept;
+
+// The Black-76 rho black76_rho_kernel = -(t*P), P the price with q = r (in.q
+// must be in.r), into rho[i] for i in [begin, end), on the given path.
+void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
+                       std::size_t end) noexcept;
+
 }  // namespace karvex::simd

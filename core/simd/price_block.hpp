@@ -13,7 +13,8 @@
 //   6. (scalar) the platform exponentials exp(a1*a1), exp(a2*a2) and of the
 //      exponent;
 //   7. (vector) erfc (fdlibm, exponentials included), b and the price;
-//   8. (scalar) the scalar kernel for the options on a rare path.
+//   8. (scalar) the scalar kernel for the options on a rare path (and any
+//      NaN price).
 // Calling exp and log lane by lane inside the vector passes would spill every
 // vector register at each call (they are all caller-saved); gathered in tight
 // loops between the passes they cost what the scalar loop pays for them. The
@@ -36,6 +37,7 @@
 #include <cstdint>
 
 #include "kernels/normalised_black.hpp"
+#include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
 #include "simd/variants.hpp"
@@ -43,25 +45,26 @@
 namespace karvex::simd {
 
 template <class L>
-struct PriceBlock {
+struct PriceBlock : BlockInputs<L> {
   using D = typename L::D;
   using I = typename L::I;
-  static constexpr std::size_t kSize = 128;
+  static constexpr std::size_t kSize = kBlockSize;
+  using BlockInputs<L>::s, BlockInputs<L>::k, BlockInputs<L>::t, BlockInputs<L>::r,
+      BlockInputs<L>::q, BlockInputs<L>::sigma, BlockInputs<L>::put;
   static constexpr std::size_t N = L::size;
 
   // Lane order: the inputs and what the stages form from them.
-  alignas(64) double s[kSize], k[kSize], t[kSize], r[kSize], q[kSize], sigma[kSize];
-  alignas(64) std::int64_t put[kSize];      // all ones for a put
-  alignas(64) double drift[kSize];          // t*(r - q)
-  alignas(64) double growth[kSize];         // exp(drift), where the drift is not zero
-  alignas(64) double discount[kSize];       // -(r*t), then DF
-  alignas(64) double F[kSize];              // the forward
-  alignas(64) double x[kSize];              // F/k, then its log
-  alignas(64) double h[kSize];              // x/v with x = -|ln(F/k)|
-  alignas(64) double half[kSize];           // v/2
-  alignas(64) double a1[kSize], a2[kSize];  // erfcx arguments
-  alignas(64) double vega_exponent[kSize];  // (h*h + half*half)*(-0.5)
-  alignas(64) double b[kSize];              // the normalised Black function
+  alignas(64) double drift[kSize];                 // t*(r - q)
+  alignas(64) double growth[kSize];                // exp(drift), where the drift is not zero
+  alignas(64) double discount[kSize];              // -(r*t), then DF
+  alignas(64) double F[kSize];                     // the forward
+  alignas(64) double x[kSize];                     // F/k, then its log
+  alignas(64) double h[kSize];                     // x/v with x = -|ln(F/k)|
+  alignas(64) double half[kSize];                  // v/2
+  alignas(64) double a1[kSize], a2[kSize];         // erfcx arguments
+  alignas(64) double vega_exponent[kSize];         // (h*h + half*half)*(-0.5)
+  alignas(64) double b[kSize];                     // the normalised Black function
+  alignas(64) std::int64_t rare_lane_mask[kSize];  // all ones for the options in `rare`
   alignas(64) double out[kSize];
 
   // The options of one region of the normalised Black function, gathered so
@@ -77,34 +80,6 @@ struct PriceBlock {
       *regions[3] = {&small_volatility, &erfcx_form, &asymptotic};
   std::uint32_t rare[kSize];
   std::size_t rare_count;
-
-  // Options [base, base + n) of `in` into the block, padded to whole vectors
-  // with an ordinary option whose result is dropped.
-  void load(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
-    for (std::size_t i = 0; i < n; ++i) {
-      s[i] = in.s[base + i];
-      k[i] = in.k[base + i];
-      t[i] = in.t[base + i];
-      r[i] = in.r[base + i];
-      q[i] = in.q[base + i];
-      sigma[i] = in.sigma[base + i];
-      put[i] = in.flag[base + i] < 0 ? -1 : 0;
-    }
-    for (std::size_t i = n; i % N != 0; ++i) {
-      s[i] = k[i] = t[i] = sigma[i] = 1.0;
-      r[i] = q[i] = 0.0;
-      put[i] = 0;
-    }
-  }
-
-  // Appends the lanes j + l of `mask` below n to the index list.
-  static void append(std::uint32_t* list, std::size_t& count, I mask, std::size_t j,
-                     std::size_t n) noexcept {
-    for (unsigned m = L::movemask(mask); m != 0; m &= m - 1) {
-      const std::size_t i = j + static_cast<std::size_t>(__builtin_ctz(m));
-      if (i < n) list[count++] = static_cast<std::uint32_t>(i);
-    }
-  }
 
   // The operands of a region's options into its group, with the platform
   // exponentials of its erfcx factors and of its vega factor (the lanes a
@@ -228,10 +203,12 @@ struct PriceBlock {
       L::store(a1 + j, arg1);
       L::store(a2 + j, arg2);
       L::store(vega_exponent + j, (hv * hv + th * th) * (-0.5));
-      append(rare, rare_count, rare_lane, j, n);
-      append(small_volatility.index, small_volatility.count, small_lane & ~rare_lane, j, n);
-      append(erfcx_form.index, erfcx_form.count, erfcx_lane & ~rare_lane, j, n);
-      append(asymptotic.index, asymptotic.count, asymptotic_lane & ~rare_lane, j, n);
+      append_lanes<L>(rare, rare_count, rare_lane, j, n);
+      L::store_mask(rare_lane_mask + j, rare_lane);
+      append_lanes<L>(small_volatility.index, small_volatility.count, small_lane & ~rare_lane, j,
+                      n);
+      append_lanes<L>(erfcx_form.index, erfcx_form.count, erfcx_lane & ~rare_lane, j, n);
+      append_lanes<L>(asymptotic.index, asymptotic.count, asymptotic_lane & ~rare_lane, j, n);
     }
     // 6. each region with its exponentials
     gather(small_volatility, true, false);
@@ -252,7 +229,12 @@ struct PriceBlock {
       const I is_put = L::load_mask(put + j);
       const D intrinsic = L::select(~is_put & (xv > 0.0), df * (f - kv),
                                     L::select(is_put & (xv < 0.0), df * (kv - f), D{}));
-      L::store(out + j, (df * (L::sqrt(kv) * L::sqrt(f))) * L::load(b + j) + intrinsic);
+      const D price = (df * (L::sqrt(kv) * L::sqrt(f))) * L::load(b + j) + intrinsic;
+      L::store(out + j, price);
+      // A NaN price takes the scalar kernel too: the sign and payload of a NaN follow the operand
+      // order of each compiled copy of a formula, and only the scalar kernel's are the same
+      // wherever the pieces of a call begin.
+      append_lanes<L>(rare, rare_count, (price != price) & ~L::load_mask(rare_lane_mask + j), j, n);
     }
     // 8. the rare paths
     for (std::size_t m = 0; m < rare_count; ++m) {

@@ -1,0 +1,198 @@
+// The BSM Greeks of a block of options on vectors of N doubles, lane for lane
+// the bits of the scalar kernels (bsm_delta_kernel ... bsm_rho_kernel and
+// bsm_greeks_kernel; the Black-76 delta, gamma, vega, theta and the first four
+// single-pass Black-76 Greeks are these with the rate again as q).
+//
+// Method: in stages over a block of up to 128 options, as the price block:
+//   1. (vector) s/k and the discount exponents -(q*t) and -(r*t);
+//   2. (scalar) the platform log and the exponentials the Greek uses;
+//   3. (vector) sqrt(t), d1 and d2 (d1_d2_from_log), the exponent of pdf(d1)
+//      and the cdf arguments of the option's side (-d1, -d2 for a put);
+//   4. (scalar) the platform exponential of pdf(d1);
+//   5. (vector) cdf for |z| < 4 (erf, erfc and the fdlibm exponential as
+//      vectors); 6. (scalar) karvex::cdf on the lanes in its scaled tails;
+//   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
+//      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
+//      inputs (t <= 0, then sigma <= 0) and for NaN results.
+// Only what the Greek needs is formed: the delta takes no pdf, no d2 and no
+// exp(-(r*t)), gamma and vega no cdf at all.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/combined_greeks.hpp"
+#include "simd/block.hpp"
+#include "simd/lanes.hpp"
+#include "simd/normal_lanes.hpp"
+#include "simd/variants.hpp"
+
+namespace karvex::simd {
+
+template <class L, Greek G>
+struct GreeksBlock : BlockInputs<L> {
+  using D = typename L::D;
+  using I = typename L::I;
+  static constexpr std::size_t kSize = kBlockSize;
+  using BlockInputs<L>::s, BlockInputs<L>::k, BlockInputs<L>::t, BlockInputs<L>::r,
+      BlockInputs<L>::q, BlockInputs<L>::sigma, BlockInputs<L>::put;
+  static constexpr std::size_t N = L::size;
+  static constexpr bool kAll = G == Greek::all;
+  static constexpr std::size_t kOutputs = kAll ? 5 : 1;
+  // What the Greek uses.
+  static constexpr bool kDq = G != Greek::rho;
+  static constexpr bool kDr = kAll || G == Greek::theta || G == Greek::rho;
+  static constexpr bool kPdf = kAll || G == Greek::gamma || G == Greek::vega || G == Greek::theta;
+  static constexpr bool kN1 = kAll || G == Greek::delta || G == Greek::theta;
+  static constexpr bool kN2 = kAll || G == Greek::theta || G == Greek::rho;
+
+  alignas(64) double log_sk[kSize];         // s/k, then its log
+  alignas(64) double dq[kSize];             // -(q*t), then exp
+  alignas(64) double dr[kSize];             // -(r*t), then exp
+  alignas(64) double rt[kSize];             // sqrt(t)
+  alignas(64) double p[kSize];              // the exponent of pdf(d1), then its exp
+  alignas(64) double z1[kSize], z2[kSize];  // cdf arguments
+  alignas(64) double n1[kSize], n2[kSize];  // cdf values
+  alignas(64) double out[kOutputs][kSize];
+  std::uint32_t rare[kSize], tail1[kSize], tail2[kSize];
+  std::size_t rare_count, tail1_count, tail2_count;
+
+  void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
+    const std::size_t lanes = (n + N - 1) / N * N;
+
+    // 1. moneyness ratio and discount exponents
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D tv = L::load(t + j);
+      L::store(log_sk + j, L::load(s + j) / L::load(k + j));
+      if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
+      if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
+    }
+    // 2. the platform log and exponentials
+    for (std::size_t i = 0; i < lanes; ++i) {
+      log_sk[i] = std::log(log_sk[i]);
+      if constexpr (kDq) dq[i] = std::exp(dq[i]);
+      if constexpr (kDr) dr[i] = std::exp(dr[i]);
+    }
+    // 3. d1, d2, the pdf exponent and the cdf arguments
+    rare_count = tail1_count = tail2_count = 0;
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D tv = L::load(t + j), sig = L::load(sigma + j);
+      const I degenerate = (tv <= 0.0) | (sig <= 0.0);
+      append_lanes<L>(rare, rare_count, degenerate, j, n);
+      const D rtv = L::sqrt(tv);
+      const D v = rtv * sig;
+      const D d1 =
+          (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) / v;
+      const D d2 = d1 - v;
+      const I is_put = L::load_mask(put + j);
+      L::store(rt + j, rtv);
+      // degenerate lanes get harmless arguments: their results are replaced
+      if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
+      if constexpr (kN1) L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
+      if constexpr (kN2) L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+    }
+    // 4. the density's exponential
+    if constexpr (kPdf) {
+      for (std::size_t i = 0; i < lanes; ++i) p[i] = std::exp(p[i]);
+    }
+    // 5. cdf inside its scaled tails; 6. the scalar cdf beyond
+    for (std::size_t j = 0; j < lanes; j += N) {
+      I outside;
+      if constexpr (kN1) {
+        L::store(n1 + j, cdf_core_lanes<L>(L::load(z1 + j), outside));
+        append_lanes<L>(tail1, tail1_count, outside, j, n);
+      }
+      if constexpr (kN2) {
+        L::store(n2 + j, cdf_core_lanes<L>(L::load(z2 + j), outside));
+        append_lanes<L>(tail2, tail2_count, outside, j, n);
+      }
+    }
+    for (std::size_t m = 0; m < tail1_count; ++m) n1[tail1[m]] = scalar_cdf(z1[tail1[m]]);
+    for (std::size_t m = 0; m < tail2_count; ++m) n2[tail2[m]] = scalar_cdf(z2[tail2[m]]);
+    // 7. the Greeks
+    for (std::size_t j = 0; j < lanes; j += N) {
+      const D zero{};
+      const D pv = kPdf ? L::load(p + j) * normal_constants::one_over_sqrt2pi : zero;
+      const D tv = L::load(t + j), sig = L::load(sigma + j);
+      const GreeksOf<D> g = detail::greeks_from_terms(
+          L::load_mask(put + j), L::load(s + j), L::load(k + j), tv, L::load(r + j), L::load(q + j),
+          sig, L::load(rt + j), kDq ? L::load(dq + j) : zero, kDr ? L::load(dr + j) : zero, pv,
+          kN1 ? L::load(n1 + j) : zero, kN2 ? L::load(n2 + j) : zero);
+      // A NaN result takes the scalar kernel too: the sign and payload of a NaN follow the
+      // operand order of each compiled copy of a formula, and only the scalar kernel's are the
+      // same wherever the pieces of a call begin.
+      I nan = kAll ? (g.delta != g.delta) | (g.gamma != g.gamma) | (g.vega != g.vega) |
+                         (g.theta != g.theta) | (g.rho != g.rho)
+                   : I{};
+      if constexpr (G == Greek::delta) nan = g.delta != g.delta;
+      if constexpr (G == Greek::gamma) nan = g.gamma != g.gamma;
+      if constexpr (G == Greek::vega) nan = g.vega != g.vega;
+      if constexpr (G == Greek::theta) nan = g.theta != g.theta;
+      if constexpr (G == Greek::rho) nan = g.rho != g.rho;
+      append_lanes<L>(rare, rare_count, nan & ~((tv <= 0.0) | (sig <= 0.0)), j, n);
+      if constexpr (kAll) {
+        L::store(out[0] + j, g.delta);
+        L::store(out[1] + j, g.gamma);
+        L::store(out[2] + j, g.vega);
+        L::store(out[3] + j, g.theta);
+        L::store(out[4] + j, g.rho);
+      } else if constexpr (G == Greek::delta) {
+        L::store(out[0] + j, g.delta);
+      } else if constexpr (G == Greek::gamma) {
+        L::store(out[0] + j, g.gamma);
+      } else if constexpr (G == Greek::vega) {
+        L::store(out[0] + j, g.vega);
+      } else if constexpr (G == Greek::theta) {
+        L::store(out[0] + j, g.theta);
+      } else {
+        L::store(out[0] + j, g.rho);
+      }
+    }
+    // 8. degenerate inputs and NaN results
+    for (std::size_t m = 0; m < rare_count; ++m) {
+      double values[5];
+      scalar_greeks(G, in, base + rare[m], values);
+      for (std::size_t o = 0; o < kOutputs; ++o) out[o][rare[m]] = values[o];
+    }
+  }
+};
+
+// The Greek G of options [begin, end) block by block into out[0] (all five
+// into out[0 .. 4] for Greek::all).
+template <class L, Greek G>
+void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
+                   std::size_t end) noexcept {
+  using Block = GreeksBlock<L, G>;
+  Block block;
+  for (std::size_t base = begin; base < end; base += Block::kSize) {
+    const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
+    block.load(in, base, n);
+    block.evaluate(in, base, n);
+    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
+      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.out[o][i];
+    }
+  }
+}
+
+// Greek `which` at run time.
+template <class L>
+void greeks_blocks(Greek which, const OptionColumns& in, double* const* out, std::size_t begin,
+                   std::size_t end) noexcept {
+  switch (which) {
+    case Greek::delta:
+      return greeks_blocks<L, Greek::delta>(in, out, begin, end);
+    case Greek::gamma:
+      return greeks_blocks<L, Greek::gamma>(in, out, begin, end);
+    case Greek::vega:
+      return greeks_blocks<L, Greek::vega>(in, out, begin, end);
+    case Greek::theta:
+      return greeks_blocks<L, Greek::theta>(in, out, begin, end);
+    case Greek::rho:
+      return greeks_blocks<L, Greek::rho>(in, out, begin, end);
+    case Greek::all:
+      return greeks_blocks<L, Greek::all>(in, out, begin, end);
+  }
+}
+
+}  // namespace karvex::simd
