@@ -13,27 +13,54 @@ import sys
 
 from . import __version__
 
-CHAIN_HELP = """\
-Columns (header names, any case; other columns are copied to the output):
-  type             C / P / call / put (or 1 / -1)
-  strike           strike price
-  expiry           time to expiry in years, or instead:
-  expiry_date      expiry date YYYY-MM-DD, with valuation_date (a column, or
-                   --valuation-date); years = days between them / 365
-  price            market price of the option
-  spot / forward   spot price (bsm) or forward price (black76)
-  rate             continuously compounded rate, 0.05 = 5% (or --rate)
-  dividend         continuous dividend yield (bsm; or --dividend; default 0)
+# What each input column means, in the order --help lists them; the names
+# accepted for each come from the command's own table.
+COLUMN_HELP = {
+    "type": "C / P / call / put (or 1 / -1)",
+    "strike": "strike price",
+    "expiry": "time to expiry in years, or instead:",
+    "expiry_date": "expiry date (YYYY-MM-DD or YYYYMMDD; at --expiry-time) or date-time",
+    "valuation_date": "with expiry_date: the quote's date or date-time (or --valuation-date)",
+    "price": "market price of the option, or instead (or --price-column NAME):",
+    "bid": "bid and ask: the price is their mid; no bid (0), a crossed quote or",
+    "ask": "a missing side is a status of its own, with no volatility",
+    "spot": "bsm: price of the underlying (a column of text, e.g. a ticker, is skipped)",
+    "underlying_bid": "instead of spot: the mid of the underlying's bid",
+    "underlying_ask": "and ask",
+    "forward": "black76: forward price of the underlying",
+    "rate": "continuously compounded rate, 0.05 = 5% (or --rate)",
+    "dividend": "continuous dividend yield (bsm; or --dividend; default 0)",
+}
+
+CHAIN_FOOTER = """\
+Time to expiry: (expiry date at --expiry-time, default 16:00, minus the
+quote's date-time) / 365 days; with dates alone, whole days / 365.  A quote at
+or after its expiry has the status expired.
 
 Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
-(ok; intrinsic: no time value, iv 0; below_intrinsic, above_upper_bound,
-invalid_input, no_solution: iv and Greeks left empty).  Vega is per 1.0 of
-volatility, theta per year, rho per 1.0 of rate.  A summary goes to standard
-error.
+(ok; intrinsic: no time value, iv 0; near_intrinsic: below intrinsic by at
+most --intrinsic-tolerance, iv 0; below_intrinsic, above_upper_bound,
+invalid_input, no_solution, no_bid, crossed_quote, missing_quote, expired,
+no_forward: iv and Greeks left empty).  With --forward parity, the column
+implied_forward comes before iv.  Vega is per 1.0 of volatility, theta per
+year, rho per 1.0 of rate.  A summary goes to standard error.
 
 Parquet (needs pyarrow: pip install 'karvex[arrow]'): a FILE ending in
 .parquet, .parq or .pq, or starting with Parquet's magic bytes, is read as
 Parquet; -o FILE with such an ending, or --format parquet, writes Parquet."""
+
+
+def chain_help() -> str:
+    """The columns part of `karvex chain --help`: every accepted name."""
+    from ._chain.columns import ALIASES
+
+    lines = ["Columns (header names, any case; other columns are copied to the output):"]
+    for key, text in COLUMN_HELP.items():
+        lines.append(f"  {key:<16}{text}")
+        others = ALIASES[key][1:]
+        if others:
+            lines.append(f"  {'':<16}also: {', '.join(others)}")
+    return "\n".join(lines) + "\n\n" + CHAIN_FOOTER
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -49,7 +76,7 @@ def _parser() -> argparse.ArgumentParser:
         "chain",
         help="implied volatility and Greeks of an option chain (CSV or Parquet)",
         description="Implied volatility and the five Greeks of every option of a CSV or Parquet chain.",
-        epilog=CHAIN_HELP,
+        epilog=chain_help(),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     chain.add_argument("file", nargs="?", metavar="FILE",
@@ -62,6 +89,14 @@ def _parser() -> argparse.ArgumentParser:
                        help="draw the volatility smile per expiry (needs matplotlib)")
     chain.add_argument("--valuation-date", metavar="YYYY-MM-DD",
                        help="valuation date for an expiry_date column")
+    chain.add_argument("--price-column", metavar="NAME",
+                       help="the column that holds the option's price (e.g. last or mark)")
+    chain.add_argument("--forward", choices=("model", "parity"), default="model",
+                       help="model: the spot carried at r - q, or the forward column (default); "
+                            "parity: per expiry from call and put prices, then Black-76 on it")
+    chain.add_argument("--intrinsic-tolerance", type=_tolerance, default=0.0, metavar="X",
+                       help="a price at most X below intrinsic value gives iv 0 (status near_intrinsic); "
+                            "default 0")
     chain.add_argument("--rate", type=float, metavar="R", help="rate for every row (replaces the column)")
     chain.add_argument("--dividend", type=float, metavar="Q",
                        help="dividend yield for every row (replaces the column)")
@@ -98,6 +133,16 @@ def _positive(text: str) -> int:
     return value
 
 
+def _tolerance(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not value >= 0.0 or value == float("inf"):
+        raise argparse.ArgumentTypeError(f"must be a finite number, 0 or more: {text}")
+    return value
+
+
 def _chain(args) -> int:
     from . import _chain
 
@@ -109,7 +154,8 @@ def _chain(args) -> int:
         plot_data = _chain.PlotData()
     options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
                              dividend=args.dividend, chunk_rows=args.chunk_rows,
-                             output_format=args.output_format)
+                             output_format=args.output_format, price_column=args.price_column,
+                             forward=args.forward, intrinsic_tolerance=args.intrinsic_tolerance)
     summary = _chain.run(args.file, args.output, options, engine=args.engine, plot_data=plot_data)
     lines = summary.lines()
     if args.output:
@@ -117,7 +163,8 @@ def _chain(args) -> int:
     if args.plot:
         from ._chain.plot import smile
 
-        title = f"Implied volatility smile: {summary.source} ({args.model.upper()})"
+        model = "BLACK76 on parity forwards" if args.forward == "parity" else args.model.upper()
+        title = f"Implied volatility smile: {summary.source} ({model})"
         curves = smile(plot_data.arrays(), args.plot, title)
         lines.append(f"  plot:         {args.plot} ({curves} expiries)")
     if not args.quiet:

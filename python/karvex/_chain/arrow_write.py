@@ -26,7 +26,7 @@ import numpy as np
 
 from .compute import STATUSES, Result
 from .read import Chunk
-from .write import OUTPUT_COLUMNS
+from .write import FORWARD_COLUMN, OUTPUT_COLUMNS
 
 _JOIN_BYTES = 1 << 30  # text joined per Arrow call: well inside its 2 GiB string limit
 
@@ -63,7 +63,7 @@ def binary_stream(out):
 
 def results(result: Result) -> list:
     """iv and the five Greeks as Arrow float64 arrays, missing where NaN."""
-    return [float64_array(values) for values in (result.iv, *result.greeks)]
+    return [float64_array(values) for values in result.values()]
 
 
 # Arrow arrays made from NumPy's buffers, without the copy and the scan for
@@ -197,7 +197,8 @@ class ParquetWriter:
         # Dictionary pages for the input's columns and the status; not for the
         # results, whose values are almost all distinct (the writer would build
         # a dictionary for each page only to give it up).
-        dictionary = [name for name in self.names if name not in OUTPUT_COLUMNS[:-1]]
+        floats = (FORWARD_COLUMN, *OUTPUT_COLUMNS[:-1])
+        dictionary = [name for name in self.names if name not in floats]
         return pq.ParquetWriter(self.out, schema, use_dictionary=dictionary)
 
     def close(self):
@@ -206,7 +207,7 @@ class ParquetWriter:
         if self.writer is None:  # no rows: the columns alone
             inputs = [pa.nulls(0, self.schema.field(p).type if self.schema is not None else pa.string())
                       for p in self.keep]
-            floats = [pa.nulls(0, pa.float64())] * 6
+            floats = [pa.nulls(0, pa.float64())] * (len(self.names) - len(self.keep) - 1)
             table = self._table(inputs + floats, np.zeros(0, np.int8))
             self.writer = self._open(table.schema)
             self.writer.write_table(table)

@@ -52,6 +52,23 @@ def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number
         raise
 
 
+def is_numeric(chunk: Chunk, pos: int) -> bool:
+    """Whether every cell of the column is a number or empty."""
+    column = chunk.cells[pos]
+    if arrow_read.is_arrow(column):
+        try:
+            arrow_read.numbers(column)
+            return True
+        except arrow_read.Refused:
+            column = arrow_read.texts(column)
+    cells = np.char.strip(np.asarray(column, dtype=str))
+    try:
+        cells[cells != ""].astype(np.float64)
+    except ValueError:
+        return False
+    return True
+
+
 def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(option_types, source, columns, chunk.cells[pos], pos)

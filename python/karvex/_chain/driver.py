@@ -6,15 +6,18 @@ import contextlib
 import sys
 import time
 
+import numpy as np
+
 from . import arrow_read, read
-from .columns import resolve
+from .columns import resolve, settle
 from .compute import compute
 from .files import atomic_output
 from .options import ChainError, Options
 from .plot import PlotData
 from .prices import inputs
+from .parity import ParityForwards
 from .summary import Progress, Summary
-from .write import kept_columns, open_writer
+from .write import computed_names, kept_columns, open_writer
 
 
 def run(path, output, options: Options, engine: str = "auto", plot_data: PlotData | None = None,
@@ -23,6 +26,8 @@ def run(path, output, options: Options, engine: str = "auto", plot_data: PlotDat
     return the summary.  Raises ChainError for user mistakes, after removing
     any partial output."""
     source = read.open_source(path)
+    if options.forward == "parity":
+        source = read.seekable(source)  # read twice: first for the forwards
     try:
         parquet = arrow_read.is_parquet(path, source)
         engine = _engine(engine, path, parquet)
@@ -58,52 +63,102 @@ def _format_of(output: str | None) -> str:
 
 
 def _run(source, output, options, engine, parquet, output_format, plot_data, progress_stream) -> Summary:
-    summary = Summary(source.name, options.model)
+    model = "black76 on parity forwards" if options.forward == "parity" else options.model
+    summary = Summary(source.name, model)
     start = time.perf_counter()  # from the first byte read to the last written
     progress = Progress(source.total_bytes, progress_stream)
-    schema = None
+    parity = None
     try:
-        if parquet:
+        if options.forward == "parity":
+            # A first pass over the file finds the forward of each expiry.
+            parity = ParityForwards()
+            for _, x in _stages(source, options, engine, parquet, summary, nan_forwards):
+                parity.add(x)
+            parity.finish()
+            summary.parity = parity
+            source.handle.seek(0)
+        stages = _stages(source, options, engine, parquet, summary,
+                                                    parity.lookup if parity else None)
+        with atomic_output(output) as out:
+            writer = None
+            for chunk, x in stages:
+                if writer is None:
+                    writer = _open_writer(out, engine, output_format, stages, parity)
+                t1 = time.perf_counter()
+                result = compute(x, options.intrinsic_tolerance, parity is not None)
+                t2 = time.perf_counter()
+                writer.write(chunk, result)
+                t3 = time.perf_counter()
+                summary.compute_seconds += t2 - t1
+                summary.write_seconds += t3 - t2
+                summary.add(result, x)
+                if plot_data is not None:
+                    plot_data.add(x, result)
+                progress.update(summary.rows, source.position())
+            if writer is None:  # no rows: the header alone
+                writer = _open_writer(out, engine, output_format, stages, parity)
+            writer.close()
+    finally:
+        progress.finish()
+    summary.seconds = time.perf_counter() - start
+    return summary
+
+
+def nan_forwards(labels, t):
+    return np.full(len(t), np.nan)
+
+
+class _Stages:
+    """The chain read chunk by chunk, each chunk with its inputs: (chunk,
+    Inputs) pairs.  The header and the columns are known once iteration
+    has started."""
+
+    def __init__(self, source, options, engine, parquet, summary, forwards):
+        self.source, self.options, self.engine, self.parquet = source, options, engine, parquet
+        self.summary, self.forwards = summary, forwards
+        self.header = self.columns = self.schema = None
+
+    def __iter__(self):
+        source, options, summary = self.source, self.options, self.summary
+        t0 = time.perf_counter()
+        if self.parquet:
             parquet_file, header = arrow_read.parquet_header(source)
-            schema = parquet_file.schema_arrow
+            self.schema = parquet_file.schema_arrow
         else:
             header = read.read_header(source)
-        columns = resolve(source.name, header, options)
-        positions = sorted(set(columns.positions.values()))
-        keep = kept_columns(header)
-        if parquet:
+        self.header = header
+        self.columns = columns = resolve(source.name, header, options)
+        positions = columns.read_positions()
+        if self.parquet:
             reader = contextlib.nullcontext(
                 arrow_read.parquet_chunks(source, parquet_file, positions, options.chunk_rows))
         else:
-            reader = read.chunks(source, engine, len(header), positions, options.chunk_rows)
-        with reader as chunks, atomic_output(output) as out:
-            writer = open_writer(out, engine, output_format, header, keep, schema)
+            reader = read.chunks(source, self.engine, len(header), positions, options.chunk_rows)
+        summary.read_seconds += time.perf_counter() - t0
+        with reader as chunks:
             chunks = iter(chunks)
             while True:
                 t0 = time.perf_counter()
                 chunk = next(chunks, None)
                 if chunk is None:
                     summary.read_seconds += time.perf_counter() - t0
-                    break
+                    return
+                if columns.candidates or columns.spot_quotes:
+                    settle(columns, chunk)
                 try:
-                    x = inputs(source.name, columns, chunk, options.model)
+                    x = inputs(source.name, columns, chunk, options.model, self.forwards)
                 except arrow_read.Refused:  # cells Arrow cannot take as the builtin rules do
                     chunk = chunk.as_text()
-                    x = inputs(source.name, columns, chunk, options.model)
-                t1 = time.perf_counter()
-                result = compute(x)
-                t2 = time.perf_counter()
-                writer.write(chunk, result)
-                t3 = time.perf_counter()
-                summary.read_seconds += t1 - t0
-                summary.compute_seconds += t2 - t1
-                summary.write_seconds += t3 - t2
-                summary.add(result)
-                if plot_data is not None:
-                    plot_data.add(x, result)
-                progress.update(summary.rows, source.position())
-            writer.close()
-    finally:
-        progress.finish()
-    summary.seconds = time.perf_counter() - start
-    return summary
+                    x = inputs(source.name, columns, chunk, options.model, self.forwards)
+                summary.read_seconds += time.perf_counter() - t0
+                yield chunk, x
+
+
+def _stages(*args) -> _Stages:
+    return _Stages(*args)
+
+
+def _open_writer(out, engine, output_format, stages: _Stages, parity):
+    keep = kept_columns(stages.header)
+    return open_writer(out, engine, output_format, stages.header, keep, stages.schema,
+                       computed_names(parity is not None))

@@ -67,6 +67,19 @@ def open_source(path: str | None) -> Source:
     return Source(path, handle, os.fstat(handle.fileno()).st_size, True)
 
 
+def seekable(source: Source) -> Source:
+    """The source, or a temporary copy of it that can be read twice."""
+    if source.handle.seekable():
+        return source
+    import shutil
+    import tempfile
+
+    copy = tempfile.TemporaryFile()
+    shutil.copyfileobj(source.handle, copy)
+    copy.seek(0)
+    return Source(source.name, copy, None, True)
+
+
 def read_header(source: Source) -> list[str]:
     try:
         first_line = source.handle.readline().decode("utf-8")

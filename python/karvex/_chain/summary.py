@@ -8,7 +8,22 @@ import time
 
 import numpy as np
 
-from .compute import REASONS, STATUS_INTRINSIC, STATUSES, Result
+from .compute import Result
+from .parity import group_ids
+from .prices import Inputs
+from .statuses import REASONS, STATUS_INTRINSIC, STATUS_NEAR_INTRINSIC, STATUSES
+
+# Values that are probably in the wrong unit, once per input, with the rows
+# concerned: (input, test, what was probably meant).
+UNIT_CHECKS = (
+    ("rate", lambda x: np.abs(x.rate) > 1.0, "above 1 (100 %): percent meant? 0.043 is 4.3 %"),
+    ("dividend", lambda x: np.abs(x.dividend) > 1.0, "above 1 (100 %): percent meant? 0.013 is 1.3 %"),
+    ("expiry", lambda x: x.t > 30.0, "above 30 years: days meant? (years = days / 365)"),
+)
+# Calls whose volatility is above (or below) that of the put of the same
+# strike and expiry by more than this, at more than half of the strikes,
+# point at a forward that is off: a missing dividend yield or a wrong rate.
+SMILE_JUMP = 0.01
 
 
 class Progress:
@@ -53,11 +68,23 @@ class Summary:
     counts: dict = dataclasses.field(default_factory=dict)
     seconds: float = 0.0
     core_seconds: float = 0.0
+    units: dict = dataclasses.field(default_factory=dict)  # input -> rows in a probably wrong unit
+    high_iv: int = 0  # rows whose volatility came out above 5 (500 %)
+    pairs: int = 0  # strikes with a call and a put both inverted
+    calls_above: int = 0  # of which the call's volatility exceeds the put's by SMILE_JUMP
+    calls_below: int = 0  # of which the put's exceeds the call's by SMILE_JUMP
+    pending: dict = dataclasses.field(default_factory=dict, repr=False)  # unpaired (expiry, strike, put) -> iv
+    expiry_keys: dict = dataclasses.field(default_factory=dict, repr=False)
+    parity: object = None  # the ParityForwards of a --forward parity run
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
     write_seconds: float = 0.0
 
-    def add(self, result: Result):
+    def add(self, result: Result, x: Inputs | None = None):
+        if x is not None:
+            self._check_units(result, x)
+            if self.parity is None and x.model == "bsm":
+                self._pair_calls_and_puts(result, x)
         status = result.status
         self.rows += len(status)
         self.core_seconds += result.core_seconds
@@ -66,6 +93,64 @@ class Summary:
             if count:
                 self.counts[name] = self.counts.get(name, 0) + count
 
+    def _check_units(self, result: Result, x: Inputs):
+        with np.errstate(invalid="ignore"):
+            for name, test, _ in UNIT_CHECKS:
+                if name == "dividend" and x.model != "bsm":
+                    continue  # Black-76 carries the rate in that slot
+                count = int(np.count_nonzero(test(x)))
+                if count:
+                    self.units[name] = self.units.get(name, 0) + count
+            self.high_iv += int(np.count_nonzero(result.iv > 5.0))
+
+    def _pair_calls_and_puts(self, result: Result, x: Inputs):
+        """Match each inverted call with the put of its strike and expiry
+        (within the chunk by sorting, across chunks through `pending`)."""
+        with np.errstate(invalid="ignore"):
+            rows = np.flatnonzero(result.iv > 0.0)
+        if len(rows) == 0:
+            return
+        ids = group_ids(self.expiry_keys, x.expiry_label[rows], x.t[rows])
+        strike, put, iv = x.strike[rows], x.flag[rows] < 0, result.iv[rows]
+        order = np.lexsort((put, strike, ids))
+        ids, strike, put, iv = ids[order], strike[order], put[order], iv[order]
+        pair = (ids[1:] == ids[:-1]) & (strike[1:] == strike[:-1]) & ~put[:-1] & put[1:]
+        self._count_pairs(iv[:-1][pair] - iv[1:][pair])
+        paired = np.zeros(len(ids), dtype=bool)
+        paired[:-1] |= pair
+        paired[1:] |= pair
+        leftover = []
+        for g, k, p, v in zip(ids[~paired].tolist(), strike[~paired].tolist(), put[~paired].tolist(),
+                              iv[~paired].tolist()):
+            other = self.pending.pop((g, k, not p), None)
+            if other is None:
+                self.pending[(g, k, p)] = v
+            else:
+                leftover.append(other - v if p else v - other)
+        self._count_pairs(np.array(leftover))
+
+    def _count_pairs(self, call_minus_put: np.ndarray):
+        self.pairs += len(call_minus_put)
+        self.calls_above += int(np.count_nonzero(call_minus_put > SMILE_JUMP))
+        self.calls_below += int(np.count_nonzero(call_minus_put < -SMILE_JUMP))
+
+    def warnings(self) -> list[str]:
+        out = []
+        for name, _, meant in UNIT_CHECKS:
+            if self.units.get(name):
+                out.append(f"  warning:      {name} {meant} ({self.units[name]:,} rows)")
+        if self.high_iv:
+            out.append(f"  warning:      iv above 5 (500 %) in {self.high_iv:,} rows: prices, strikes and "
+                       "spot in different units?")
+        jumps = max(self.calls_above, self.calls_below)
+        if self.pairs >= 5 and jumps > self.pairs / 2:
+            side = "below" if self.calls_below > self.calls_above else "above"
+            out.append(
+                f"  warning:      calls {side} puts of the same strike by more than {100 * SMILE_JUMP:.0f} "
+                f"volatility point at {jumps:,} of {self.pairs:,} strikes: a dividend yield is likely "
+                f"missing or the rate is wrong (give --dividend, or use --forward parity)")
+        return out
+
     def lines(self) -> list[str]:
         failed = sum(self.counts.get(r, 0) for r in REASONS)
         out = [f"karvex chain: {self.source} ({self.model}): {self.rows:,} rows"]
@@ -73,9 +158,15 @@ class Summary:
         line = f"  inverted:     {inverted:,}"
         if self.counts.get(STATUS_INTRINSIC):
             line += f" (of which {self.counts[STATUS_INTRINSIC]:,} at intrinsic value: iv 0)"
+        if self.counts.get(STATUS_NEAR_INTRINSIC):
+            line += (f" (of which {self.counts[STATUS_NEAR_INTRINSIC]:,} within --intrinsic-tolerance "
+                     "below intrinsic value: iv 0)")
         out.append(line)
         reasons = ", ".join(f"{text} {self.counts[r]:,}" for r, text in REASONS.items() if self.counts.get(r))
         out.append(f"  not inverted: {failed:,}" + (f" ({reasons})" if reasons else ""))
+        if self.parity is not None:
+            out += self.parity.lines()
+        out += self.warnings()
         out.append(
             f"  time:         {_duration(self.seconds)}, {_rate(self.rows, self.seconds)} "
             f"(in the core: {_duration(self.core_seconds)}, {_rate(self.rows, self.core_seconds)})"

@@ -11,6 +11,11 @@ from .compute import Result
 from .read import Chunk
 
 OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
+FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
+
+
+def computed_names(parity: bool) -> tuple[str, ...]:
+    return ((FORWARD_COLUMN,) if parity else ()) + OUTPUT_COLUMNS
 
 
 def kept_columns(header: list[str]) -> list[int]:
@@ -24,15 +29,15 @@ def _format(values: np.ndarray) -> list[str]:
     return ["" if v != v else repr(v) for v in values.tolist()]
 
 
-def write_header(out, header: list[str], keep: list[int]):
-    csv.writer(out, lineterminator="\n").writerow([header[p] for p in keep] + list(OUTPUT_COLUMNS))
+def write_header(out, header: list[str], keep: list[int], names=OUTPUT_COLUMNS):
+    csv.writer(out, lineterminator="\n").writerow([header[p] for p in keep] + list(names))
 
 
 def write_builtin(out, header, chunk: Chunk, result: Result, keep, first: bool):
     if first:
-        write_header(out, header, keep)
+        write_header(out, header, keep, computed_names(result.forward is not None))
     writer = csv.writer(out, lineterminator="\n")
-    computed = [_format(result.iv)] + [_format(g) for g in result.greeks] + [result.status_names().tolist()]
+    computed = [_format(v) for v in result.values()] + [result.status_names().tolist()]
     writer.writerows(
         [record[p] for p in keep] + list(values)
         for record, values in zip(chunk.passthrough, zip(*computed))
@@ -45,7 +50,7 @@ def write_pandas(out, header, chunk: Chunk, result: Result, keep, first: bool):
     frame = chunk.passthrough[keep]
     frame.columns = [header[p] for p in keep]
     computed = pd.DataFrame(
-        dict(zip(OUTPUT_COLUMNS, (result.iv, *result.greeks, result.status_names()))),
+        dict(zip(computed_names(result.forward is not None), (*result.values(), result.status_names()))),
         index=frame.index,
     )
     frame = pd.concat([frame, computed], axis=1)
@@ -58,8 +63,8 @@ WRITERS = {"builtin": write_builtin, "pandas": write_pandas}
 class TextWriter:
     """The builtin and pandas writers: CSV text through the csv module or pandas."""
 
-    def __init__(self, out, header: list[str], keep: list[int], engine: str):
-        self.out, self.header, self.keep = out, header, keep
+    def __init__(self, out, header: list[str], keep: list[int], engine: str, names=OUTPUT_COLUMNS):
+        self.out, self.header, self.keep, self.names = out, header, keep, names
         self.write_chunk = WRITERS[engine]
         self.first = True
 
@@ -69,13 +74,14 @@ class TextWriter:
 
     def close(self):
         if self.first:  # no rows: the header alone
-            write_header(self.out, self.header, self.keep)
+            write_header(self.out, self.header, self.keep, self.names)
 
 
-def open_writer(out, engine: str, output_format: str, header: list[str], keep: list[int], schema=None):
+def open_writer(out, engine: str, output_format: str, header: list[str], keep: list[int], schema=None,
+                computed=OUTPUT_COLUMNS):
     """The writer of the output table: write(chunk, result) for each chunk,
     then close()."""
-    names = [header[p] for p in keep] + list(OUTPUT_COLUMNS)
+    names = [header[p] for p in keep] + list(computed)
     if output_format == "parquet":
         from .arrow_write import ParquetWriter
 
@@ -84,4 +90,4 @@ def open_writer(out, engine: str, output_format: str, header: list[str], keep: l
         from .arrow_write import CsvWriter
 
         return CsvWriter(out, header, keep, names)
-    return TextWriter(out, header, keep, engine)
+    return TextWriter(out, header, keep, engine, computed)

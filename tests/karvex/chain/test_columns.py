@@ -2,8 +2,10 @@
 
 import pytest
 
-from chain_support import ENGINES, EXAMPLE, assert_one_line_error
-from karvex._chain.columns import resolve
+from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, read_rows, write_chain
+from karvex import bsm
+from karvex.__main__ import main
+from karvex._chain.columns import ALIASES, resolve
 from karvex._chain.options import ChainError, Options
 
 
@@ -29,3 +31,35 @@ class TestResolve:
     def test_missing_column_is_a_one_line_error(self, capsys, tmp_path, engine):
         text = EXAMPLE.replace(",strike,", ",strik,", 1)
         assert_one_line_error(capsys, tmp_path, text, "line 1: missing column 'strike'", engine)
+
+
+class TestColumnChoice:
+    TEXT = ("type,strike,expiry,price,underlying,underlying_bid,underlying_ask{}\n"
+            "C,100,0.5,6.0,KVX,99.9,100.1{}\nP,100,0.5,5.0,KVX,99.9,100.1{}\n")
+
+    @pytest.mark.parametrize("engine", ENGINES)
+    def test_a_ticker_column_is_never_the_spot(self, capsys, tmp_path, engine):
+        # With underlying_price: that column; without it: the underlying's mid.
+        for extra, spot in ((",underlying_price", 100.5), ("", 0.5 * (99.9 + 100.1))):
+            text = self.TEXT.format(extra, ",100.5" if extra else "", ",100.5" if extra else "")
+            out = tmp_path / "out.csv"
+            status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", "0.03", "--engine", engine,
+                                   "-o", out)
+            assert status == 0, err
+            iv = [float(r["iv"]) for r in read_rows(out)]
+            assert iv == bsm.iv([6.0, 5.0], ["C", "P"], spot, 100.0, 0.5, 0.03, 0.0).tolist()
+
+    def test_a_text_spot_with_nothing_else_is_still_a_one_line_error(self, capsys, tmp_path):
+        text = "type,strike,expiry,price,underlying\nC,100,0.5,6.0,KVX\n"
+        status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", "0.03")
+        assert status == 1 and "line 2, column 5 (underlying): not a number: 'KVX'" in err
+
+    def test_help_lists_every_accepted_name(self, capsys):
+        with pytest.raises(SystemExit):
+            main(["chain", "--help"])
+        text = capsys.readouterr().out
+        listed = set()
+        for line in text.splitlines():
+            words = line.replace(",", " ").split()
+            listed.update(words[1:] if words[:1] == ["also:"] else words[:1])
+        assert {name for names in ALIASES.values() for name in names} <= listed

@@ -1,0 +1,65 @@
+"""Forwards implied by put-call parity (--forward parity)."""
+
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from chain_support import ENGINES, chain, read_rows, write_chain
+from karvex import black76
+
+RATE = 0.04
+# expiry date -> (years from 2025-03-14, forward)
+EXPIRIES = {"2025-04-17": (34 / 365, 101.3), "2025-12-19": (280 / 365, 97.2)}
+
+
+def parity_chain(tmp_path, bad_quote=True, lonely=False):
+    """Calls and puts priced with Black-76 on known forwards and a smile;
+    one put near the money quoted 30 % too high; optionally an expiry with
+    calls only."""
+    lines = ["symbol,type,strike,expiration,quote_date,price,underlying_price"]
+    for expiry, (t, f) in EXPIRIES.items():
+        for k in np.arange(80.0, 121.0, 2.5):
+            sigma = 0.2 - 0.3 * np.log(k / f) + 0.5 * np.log(k / f) ** 2
+            for kind in ("C", "P"):
+                price = black76.price(kind, f, k, t, RATE, sigma)
+                if bad_quote and kind == "P" and k == 100.0:
+                    price *= 1.3
+                lines.append(f"x,{kind},{k},{expiry},2025-03-14,{price!r},99.5")
+    if lonely:
+        lines.append("x,C,100,2026-03-20,2025-03-14,9.0,99.5")
+    return write_chain(tmp_path, "\n".join(lines) + "\n")
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_forward_per_expiry_from_parity_and_black76_on_it(capsys, tmp_path, engine):
+    source = parity_chain(tmp_path, lonely=True)
+    status, _, err = chain(capsys, source, "--rate", RATE, "--forward", "parity", "--engine", engine,
+                           "-o", tmp_path / "out.csv")
+    assert status == 0, err
+    rows = read_rows(tmp_path / "out.csv")
+    assert list(rows[0])[-8:-6] == ["implied_forward", "iv"]
+    for expiry, (t, f) in EXPIRIES.items():
+        mine = [r for r in rows if r["expiration"] == expiry]
+        # The one bad quote among the strikes nearest the money moves nothing.
+        forwards = {float(r["implied_forward"]) for r in mine}
+        assert len(forwards) == 1 and forwards.pop() == pytest.approx(f, rel=1e-12)
+        good = [r for r in mine if not (r["type"] == "P" and float(r["strike"]) == 100.0)]
+        k = np.array([float(r["strike"]) for r in good])
+        assert np.allclose([float(r["iv"]) for r in good],
+                           0.2 - 0.3 * np.log(k / f) + 0.5 * np.log(k / f) ** 2, rtol=0, atol=1e-9)
+        assert f"{expiry}" in err and f"{f:,.2f}" in err
+    assert [r["status"] for r in rows if r["expiration"] == "2026-03-20"] == ["no_forward"]
+    assert "(black76 on parity forwards)" in err.splitlines()[0]
+    # The carry against the file's spot: r - q = ln(F / S) / t.
+    t, f = EXPIRIES["2025-12-19"]
+    assert f"carry r - q {100 * np.log(f / 99.5) / t:.2f} %" in err
+
+
+def test_parity_reads_standard_input_twice(tmp_path):
+    data = parity_chain(tmp_path).read_bytes()
+    done = subprocess.run([sys.executable, "-m", "karvex", "chain", "-", "--rate", str(RATE), "--forward",
+                           "parity"], input=data, capture_output=True, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.count(b"\n") == 1 + 2 * 2 * 17 and b",ok\n" in done.stdout

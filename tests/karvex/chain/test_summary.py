@@ -1,0 +1,44 @@
+"""The summary's warnings: units that are probably wrong, and calls and puts
+that disagree on volatility (a missing dividend)."""
+
+import pytest
+
+from chain_support import ENGINES, EXAMPLE, chain, edit_cell, write_chain
+
+
+def warnings(err):
+    return [line.strip() for line in err.splitlines() if line.strip().startswith("warning:")]
+
+
+class TestWarnings:
+    def test_a_missing_dividend_shows_as_calls_below_puts_and_parity_or_the_yield_clears_it(self, capsys, tmp_path):
+        _, _, err = chain(capsys, "--dividend", "0", "-o", tmp_path / "out.csv")
+        assert len(warnings(err)) == 1
+        assert "calls below puts of the same strike by more than 1 volatility point at" in err
+        assert "a dividend yield is likely missing or the rate is wrong" in err
+        for options in ((), ("--forward", "parity")):
+            _, _, err = chain(capsys, *options, "-o", tmp_path / "out.csv")
+            assert warnings(err) == []
+
+    @pytest.mark.parametrize("engine", ENGINES)
+    def test_units_probably_wrong_warn_once_per_column_with_the_rows_concerned(self, capsys, tmp_path, engine):
+        text = EXAMPLE
+        for line in (2, 3, 4):
+            text = edit_cell(text, line, "rate", "4.3")
+        text = edit_cell(text, 5, "dividend", "1.3")
+        status, _, err = chain(capsys, write_chain(tmp_path, text), "--engine", engine, "--chunk-rows", 2,
+                               "-o", tmp_path / "out.csv")
+        assert status == 0
+        assert warnings(err) == [
+            "warning:      rate above 1 (100 %): percent meant? 0.043 is 4.3 % (3 rows)",
+            "warning:      dividend above 1 (100 %): percent meant? 0.013 is 1.3 % (1 rows)",
+        ]
+
+    def test_years_above_30_and_volatilities_above_5_warn(self, capsys, tmp_path):
+        text = "type,strike,expiry,price,spot\nC,100,90,5,100\nC,100,0.5,95,100\nC,100,0.5,6,100\n"
+        status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", "0.03", "-o", tmp_path / "o.csv")
+        assert status == 0
+        assert warnings(err) == [
+            "warning:      expiry above 30 years: days meant? (years = days / 365) (1 rows)",
+            "warning:      iv above 5 (500 %) in 1 rows: prices, strikes and spot in different units?",
+        ]
