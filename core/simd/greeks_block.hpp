@@ -10,7 +10,9 @@
 //      and the cdf arguments of the option's side (-d1, -d2 for a put);
 //   4. (scalar) the platform exponential of pdf(d1);
 //   5. (vector) cdf for |z| < 4 (erf, erfc and the fdlibm exponential as
-//      vectors); 6. (scalar) karvex::cdf on the lanes in its scaled tails;
+//      vectors, the lanes sorted by fdlibm's ranges: CdfBlock); 6. the scaled
+//      tails of cdf (CdfTails: two platform exponentials per lane, erfc as
+//      vectors);
 //   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
 //      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
 //      inputs (t <= 0, then sigma <= 0) and for NaN results.
@@ -55,8 +57,9 @@ struct GreeksBlock : BlockInputs<L> {
   alignas(64) double z1[kSize], z2[kSize];  // cdf arguments
   alignas(64) double n1[kSize], n2[kSize];  // cdf values
   alignas(64) double out[kOutputs][kSize];
-  std::uint32_t rare[kSize], tail1[kSize], tail2[kSize];
-  std::size_t rare_count, tail1_count, tail2_count;
+  std::uint32_t rare[kSize];
+  std::size_t rare_count;
+  CdfBlock<L> cdf_block;
 
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
@@ -75,7 +78,7 @@ struct GreeksBlock : BlockInputs<L> {
       if constexpr (kDr) dr[i] = std::exp(dr[i]);
     }
     // 3. d1, d2, the pdf exponent and the cdf arguments
-    rare_count = tail1_count = tail2_count = 0;
+    rare_count = 0;
     for (std::size_t j = 0; j < lanes; j += N) {
       const D tv = L::load(t + j), sig = L::load(sigma + j);
       const I degenerate = (tv <= 0.0) | (sig <= 0.0);
@@ -96,20 +99,9 @@ struct GreeksBlock : BlockInputs<L> {
     if constexpr (kPdf) {
       for (std::size_t i = 0; i < lanes; ++i) p[i] = std::exp(p[i]);
     }
-    // 5. cdf inside its scaled tails; 6. the scalar cdf beyond
-    for (std::size_t j = 0; j < lanes; j += N) {
-      I outside;
-      if constexpr (kN1) {
-        L::store(n1 + j, cdf_core_lanes<L>(L::load(z1 + j), outside));
-        append_lanes<L>(tail1, tail1_count, outside, j, n);
-      }
-      if constexpr (kN2) {
-        L::store(n2 + j, cdf_core_lanes<L>(L::load(z2 + j), outside));
-        append_lanes<L>(tail2, tail2_count, outside, j, n);
-      }
-    }
-    for (std::size_t m = 0; m < tail1_count; ++m) n1[tail1[m]] = scalar_cdf(z1[tail1[m]]);
-    for (std::size_t m = 0; m < tail2_count; ++m) n2[tail2[m]] = scalar_cdf(z2[tail2[m]]);
+    // 5. and 6. cdf
+    if constexpr (kN1) cdf_block.evaluate(z1, n1, lanes, n);
+    if constexpr (kN2) cdf_block.evaluate(z2, n2, lanes, n);
     // 7. the Greeks
     for (std::size_t j = 0; j < lanes; j += N) {
       const D zero{};

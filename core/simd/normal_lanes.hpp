@@ -84,6 +84,19 @@ typename L::D fdlibm_exp_lanes(typename L::D x) noexcept {
   return L::select(settled, settled_value, result);
 }
 
+// The tail value erfc(ax) from 1.25 on (detail::erfc_tail), from the ratio R/S
+// of the lane's band: exp(-w*w - 0.5625)*exp((w - ax)*(w + ax) + R/S)/ax, on the
+// lanes of `active` (the others get harmless exponents).
+template <class L>
+typename L::D erfc_far_lanes(typename L::D ax, typename L::D ratio, typename L::I active) noexcept {
+  using D = typename L::D;
+  const D w = L::from_bits(L::bits(ax) & 0xffffffff00000000u);
+  const D e1 = fdlibm_exp_lanes<L>(L::select(active, -w * w - 0.5625, D{}));
+  const D e2 = fdlibm_exp_lanes<L>(L::select(active, (w - ax) * (w + ax) + ratio, D{}));
+  const D r = e1 * e2;
+  return r / ax;
+}
+
 // The tail value erfc(ax) for 0.84375 <= ax < 28 (detail::erfc_tail), on the
 // lanes of `active`; other lanes return an unspecified value.
 template <class L>
@@ -108,13 +121,7 @@ typename L::D erfc_tail_lanes(typename L::D ax, typename L::I ix, typename L::I 
   }
   const D ratio = P / Q;  // P/Q on the lanes near 1, R/S on the others
   D result = one_minus_erx - ratio;
-  if (L::any(far)) {
-    const D w = L::from_bits(L::bits(ax) & 0xffffffff00000000u);
-    const D e1 = fdlibm_exp_lanes<L>(L::select(far, -w * w - 0.5625, D{}));
-    const D e2 = fdlibm_exp_lanes<L>(L::select(far, (w - ax) * (w + ax) + ratio, D{}));
-    const D r = e1 * e2;
-    result = L::select(far, r / ax, result);
-  }
+  if (L::any(far)) result = L::select(far, erfc_far_lanes<L>(ax, ratio, far), result);
   return result;
 }
 
