@@ -18,6 +18,9 @@ import numpy as np
 from .prices import Inputs
 
 NEAREST = 5
+# The carry ln(F / S) / T of expiries nearer than this is not shown: over a
+# few days a cent on the forward is a percent of carry.
+CARRY_YEARS = 7.0 / 365.0
 
 
 @dataclasses.dataclass
@@ -94,7 +97,7 @@ class ParityForwards:
                 out.append(f"    {e.label:<20} none: no strike quoted on both sides")
                 continue
             line = f"    {e.label:<20} {e.forward:>12,.2f}  ({e.strikes} strikes"
-            if np.isfinite(e.carry):
+            if np.isfinite(e.carry) and e.t >= CARRY_YEARS:
                 line += f"; carry r - q {100 * e.carry:.2f} %, dividend yield {100 * (e.rate - e.carry):.2f} %"
             out.append(line + ")")
         return out

@@ -138,6 +138,8 @@ def draw(data: dict, title: str):
 
 
 def _days(days: float) -> str:
+    if days < 1.0 / 24.0:
+        return f"{days * 1440:.0f} min"
     return f"{days * 24:.1f} h" if days < 1.0 else f"{days:.0f} d"
 
 

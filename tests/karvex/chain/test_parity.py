@@ -8,6 +8,7 @@ import pytest
 
 from chain_support import ENGINES, chain, read_rows, write_chain
 from karvex import black76
+from karvex._chain.parity import Expiry, ParityForwards
 
 RATE = 0.04
 # expiry date -> (years from 2025-03-14, forward)
@@ -63,3 +64,13 @@ def test_parity_reads_standard_input_twice(tmp_path):
                            "parity"], input=data, capture_output=True, cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     assert done.stdout.count(b"\n") == 1 + 2 * 2 * 17 and b",ok\n" in done.stdout
+
+
+def test_carry_is_not_shown_for_expiries_under_a_week():
+    # Over a few hours a cent on the forward is a percent of carry.
+    forwards = ParityForwards()
+    forwards.expiries = [Expiry("2025-03-14", 15 / (60 * 24 * 365), 5638.91, 3, -0.09, 0.043),
+                         Expiry("2025-03-21", 7 / 365, 5642.2, 5, 0.030, 0.043)]
+    lines = forwards.lines()
+    assert lines[1].split() == ["2025-03-14", "5,638.91", "(3", "strikes)"]
+    assert "carry r - q 3.00 %, dividend yield 1.30 %" in lines[2]
