@@ -10,23 +10,31 @@ computed by the C++ core ``karvex._core``.
 - ``python -m karvex chain`` / ``karvex chain``: implied volatilities and Greeks
   of an option chain in CSV.
 
-Importing karvex is cheap: the submodules (and NumPy) load on first use.
+Importing karvex is cheap: the submodules (and NumPy) load on first use, also
+on first attribute access (``karvex.bsm``, ``karvex._core``).
 """
+
+from __future__ import annotations
+
+import importlib
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from . import _core, black76, bsm
 
 __version__ = "0.1.7"
 
 __all__ = ["__version__", "bsm", "black76"]
 
-_SUBMODULES = ("bsm", "black76")
+# Loaded on first access: the array API (which imports NumPy) and the core.
+_SUBMODULES = ("bsm", "black76", "_core")
 
 
-def __getattr__(name):
+def __getattr__(name: str) -> Any:
     if name in _SUBMODULES:
-        import importlib
-
         return importlib.import_module(f"{__name__}.{name}")
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
-def __dir__():
+def __dir__() -> list[str]:
     return sorted(set(globals()) | set(_SUBMODULES))

@@ -3,50 +3,69 @@
 The core functions in ``karvex._core`` take equal-length one-dimensional
 float64 arrays (int8 for the flag) and nothing else.  This module turns what
 users hold -- Python numbers, sequences, NumPy arrays of any shape and numeric
-dtype, pandas Series, 'c'/'p' flags -- into exactly those arrays, broadcasts
-them together, calls the core function once and gives the result back in the
-broadcast shape (a float for all-scalar input, a Series for Series input).
+dtype, masked arrays, pandas Series, 'c'/'p' flags -- into exactly those
+arrays, broadcasts them together, calls the core function once and gives the
+result back in the broadcast shape (a float for all-scalar input, a Series for
+Series input, a masked array for masked input).
 
-Values are never touched after conversion: the result is bit for bit what the
-core function returns for the broadcast, converted arrays.
+Two rules differ from the core's, and only here (``_apply_nan_rule``):
+
+- an option with a NaN among its inputs has NaN for every quantity (the core
+  prices a NaN ``s``, ``k``, ``t``, ``r`` or ``q`` at 0.0 and a NaN ``sigma``
+  at the discounted intrinsic value);
+- ``sigma = +inf`` with ``t > 0`` gives each quantity's limit as the
+  volatility grows (the core treats it like a NaN ``sigma``).
+
+Every other value is bit for bit what the core function returns for the
+broadcast, converted arrays.
+
+Calls whose arguments need no conversion -- ready one-dimensional float64 and
+int8 arrays of one length, Python numbers and flag words -- take a fast path
+that goes straight to the core (``_fast_call``): no pandas lookup, no dtype
+machinery, a handful of microseconds in all.
 """
 
 from __future__ import annotations
 
 import inspect
+import math
 import sys
-from typing import Any, Callable, NamedTuple
+from collections.abc import Callable, Sequence
+from typing import Any, NamedTuple
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _core
+from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
+FUNCTIONS = (*QUANTITIES, "iv_status")
 GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
 
-_CALL_WORDS = ("c", "call")
-_PUT_WORDS = ("p", "put")
+# Status of an implied volatility, in the order of their int8 codes (see
+# iv_status_codes); the chain command reports the same names.
+STATUSES = ("ok", "intrinsic", "below_intrinsic", "above_upper_bound", "invalid_input",
+            "no_solution")
+PRICE_TOLERANCE = 1e-12  # the core's absolute tolerance on the price bounds
+
+_WORDS = {"c": 1, "call": 1, "p": -1, "put": -1}
 _FLAG_FORMS = (
     "expected 'c'/'call' or 'p'/'put' (any case), a signed integer "
     "(negative = put) or a bool (True = call, False = put)"
 )
+_F64 = np.dtype(np.float64)
+_I8 = np.dtype(np.int8)
 
-
-class Greeks(NamedTuple):
-    """The five sensitivities of one option or of arrays of options."""
-
-    delta: Any
-    gamma: Any
-    vega: Any
-    theta: Any
-    rho: Any
+__all__ = ["FUNCTIONS", "GREEK_NAMES", "Greeks", "QUANTITIES", "STATUSES", "iv_status_codes",
+           "make_function", "parameters"]
 
 
 def parameters(model: str, quantity: str) -> tuple[str, ...]:
     """Parameter names of a core function, in the core's order."""
     if quantity in ("gamma", "vega"):
-        names = ("s", "k", "t", "r", "q", "sigma")
-    elif quantity == "iv":
+        names: tuple[str, ...] = ("s", "k", "t", "r", "q", "sigma")
+    elif quantity in ("iv", "iv_status"):
         names = ("target_price", "flag", "s", "k", "t", "r", "q")
     else:
         names = ("flag", "s", "k", "t", "r", "q", "sigma")
@@ -57,6 +76,19 @@ def parameters(model: str, quantity: str) -> tuple[str, ...]:
     return names
 
 
+class _Spec(NamedTuple):
+    """What one public function needs: its names and the core functions."""
+
+    fname: str
+    model: str
+    quantity: str
+    names: tuple[str, ...]
+    vector: Callable[..., Any]
+    scalar: Callable[..., Any]
+    flag_at: int  # position of the flag, -1 for gamma and vega
+    nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
+
+
 # --------------------------------------------------------------------------
 # argument binding
 
@@ -64,7 +96,8 @@ def parameters(model: str, quantity: str) -> tuple[str, ...]:
 _MISSING = object()
 
 
-def _bind(fname: str, names: tuple[str, ...], args: tuple, kwargs: dict) -> list:
+def _bind(fname: str, names: tuple[str, ...], args: tuple[Any, ...],
+          kwargs: dict[str, Any]) -> list[Any]:
     if len(args) > len(names):
         raise TypeError(
             f"{fname}() takes {len(names)} positional arguments but {len(args)} were given"
@@ -89,35 +122,65 @@ def _bind(fname: str, names: tuple[str, ...], args: tuple, kwargs: dict) -> list
 # conversion of one argument
 
 
-def _series_type():
+class _Refused(Exception):
+    """An argument karvex itself refuses; carries the exception to raise."""
+
+    def __init__(self, error: Exception) -> None:
+        super().__init__(error)
+        self.error = error
+
+
+def _named(fname: str, name: str, exc: Exception) -> Exception:
+    """An exception raised while converting argument ``name`` (by NumPy, by
+    pandas or by the user's own ``__float__`` / ``__array__``), restated so
+    that it names the argument.  Overflow, type and value errors keep their
+    class; anything else becomes a TypeError.  The original is the cause."""
+    for cls in (OverflowError, TypeError, ValueError):
+        if isinstance(exc, cls):
+            break
+    else:
+        cls = TypeError
+    what = str(exc) if cls is type(exc) else f"{type(exc).__name__}: {exc}"
+    error = cls(f"{fname}(): argument '{name}' cannot be converted: {what}")
+    error.__cause__ = exc
+    return error
+
+
+def _series_type() -> Any:
     # pandas is optional: if it has not been imported, no Series can exist.
     pd = sys.modules.get("pandas")
     return None if pd is None else pd.Series
 
 
-def _from_series(value, numeric: bool):
+def _masked_type() -> Any:
+    # Likewise numpy.ma: no masked array exists before it is imported.
+    ma = sys.modules.get("numpy.ma")
+    return None if ma is None else ma.MaskedArray
+
+
+def _from_series(fname: str, value: Any, is_flag: bool) -> Any:
     """The values of a Series as an ndarray (numeric extension dtypes with
-    missing values become float64 with NaN)."""
+    missing values become float64 with NaN); a categorical flag column as
+    int8 flags, converted once per category."""
     dtype = value.dtype
     if isinstance(dtype, np.dtype):
         return value.to_numpy()
-    if numeric and getattr(dtype, "kind", "O") in "biuf":
+    if is_flag and dtype.name == "category":
+        codes = np.asarray(value.cat.codes.to_numpy())
+        categories = to_flag(fname, value.cat.categories.to_numpy())
+        if len(categories) == 0 or (codes < 0).any():
+            raise _bad_flag(fname, value.to_numpy(dtype=object), codes < 0)
+        return categories[codes]
+    if not is_flag and getattr(dtype, "kind", "O") in "biuf":
         return value.to_numpy(dtype=np.float64, na_value=np.nan)
     return value.to_numpy()
 
 
-def _as_array(fname: str, name: str, value) -> np.ndarray:
-    try:
-        return np.asarray(value)
-    except (TypeError, ValueError) as exc:
-        raise type(exc)(f"{fname}(): argument '{name}' cannot be converted to an array: {exc}") from None
-
-
-def to_float64(fname: str, name: str, value) -> np.ndarray:
+def to_float64(fname: str, name: str, value: Any) -> npt.NDArray[np.float64]:
     """A number argument as a float64 array (no copy if it already is one)."""
     if type(value) is np.ndarray and value.dtype == np.float64:
         return value
-    arr = _as_array(fname, name, value)
+    arr = np.asarray(value)
     kind = arr.dtype.kind
     if kind in "biuf":
         return arr.astype(np.float64, copy=False)
@@ -125,53 +188,82 @@ def to_float64(fname: str, name: str, value) -> np.ndarray:
         # Objects that know how to be a float (Decimal, Fraction, None as
         # NaN); text is refused here as it is for NumPy string arrays.
         if any(isinstance(v, (str, bytes)) for v in arr.flat):
-            raise TypeError(f"{fname}(): argument '{name}' must be numbers, not text")
-        try:
-            return arr.astype(np.float64)
-        except (TypeError, ValueError) as exc:
-            raise TypeError(f"{fname}(): argument '{name}' must be numbers: {exc}") from None
+            raise _Refused(TypeError(f"{fname}(): argument '{name}' must be numbers, not text"))
+        return arr.astype(np.float64)
     if kind in "US":
-        raise TypeError(f"{fname}(): argument '{name}' must be numbers, not text")
-    raise TypeError(
+        raise _Refused(TypeError(f"{fname}(): argument '{name}' must be numbers, not text"))
+    raise _Refused(TypeError(
         f"{fname}(): argument '{name}' must be real numbers, not an array of dtype {arr.dtype}"
-    )
+    ))
 
 
-def _flag_from_sign(arr: np.ndarray) -> np.ndarray:
+def _flag_from_sign(arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
     return np.where(arr < 0, np.int8(-1), np.int8(1))
 
 
-def _bad_flag(fname: str, arr: np.ndarray, bad: np.ndarray) -> ValueError:
-    where = np.argwhere(bad)[0]
+def _bad_flag(fname: str, arr: npt.NDArray[Any], bad: npt.NDArray[np.bool_]) -> _Refused:
+    where = np.argwhere(bad)[0] if bad.any() else np.zeros(arr.ndim, dtype=np.intp)
     value = arr[tuple(where)]
     at = f" at index {tuple(int(i) for i in where)}" if arr.ndim else ""
-    return ValueError(f"{fname}(): invalid flag {value!r}{at}: {_FLAG_FORMS}")
+    return _Refused(ValueError(f"{fname}(): invalid flag {value!r}{at}: {_FLAG_FORMS}"))
 
 
-def _flag_from_words(fname: str, arr: np.ndarray) -> np.ndarray:
-    if arr.dtype.kind == "S":
-        arr = np.char.decode(arr, "ascii", errors="replace")
-    words = np.char.lower(np.char.strip(arr))
-    is_call = (words == _CALL_WORDS[0]) | (words == _CALL_WORDS[1])
-    is_put = (words == _PUT_WORDS[0]) | (words == _PUT_WORDS[1])
+def _word_keys(arr: npt.NDArray[Any]) -> npt.NDArray[np.uint32] | None:
+    """Each text of a fixed-width 'U' or 'S' array as one integer key (its
+    first four characters, ASCII lower case, one byte each), or None when
+    some text cannot be a flag word as it stands (longer than four
+    characters, blanks, non-ASCII): those go the slow way."""
+    width = arr.dtype.itemsize // (4 if arr.dtype.kind == "U" else 1)
+    if width == 0:
+        return None
+    chars = np.ascontiguousarray(arr).view(np.uint32 if arr.dtype.kind == "U" else np.uint8)
+    chars = chars.reshape(arr.size, width)
+    if width > 4:
+        if chars[:, 4:].any():
+            return None
+        chars = chars[:, :4]
+    codes = chars.astype(np.uint32)
+    if (codes >= 128).any() or ((codes > 0) & (codes <= 32)).any():
+        return None
+    codes |= ((codes - 65) < 26).astype(np.uint32) << 5  # 'A'..'Z' to 'a'..'z'
+    keys = np.zeros(arr.size, dtype=np.uint32)
+    for i in range(codes.shape[1]):
+        keys |= codes[:, i] << (8 * i)
+    return keys
+
+
+def _key(word: str) -> int:
+    return sum(ord(c) << (8 * i) for i, c in enumerate(word))
+
+
+_CALL_KEYS = np.array([_key("c"), _key("call")], dtype=np.uint32)
+_PUT_KEYS = np.array([_key("p"), _key("put")], dtype=np.uint32)
+
+
+def _flag_from_words(fname: str, arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
+    keys = _word_keys(arr)
+    if keys is not None:
+        is_put = (keys == _PUT_KEYS[0]) | (keys == _PUT_KEYS[1])
+        is_call = (keys == _CALL_KEYS[0]) | (keys == _CALL_KEYS[1])
+        if (is_put | is_call).all():
+            return np.where(is_put, np.int8(-1), np.int8(1)).reshape(arr.shape)
+    text = np.char.decode(arr, "ascii", errors="replace") if arr.dtype.kind == "S" else arr
+    words = np.char.lower(np.char.strip(text))
+    is_call = (words == "c") | (words == "call")
+    is_put = (words == "p") | (words == "put")
     bad = ~(is_call | is_put)
     if bad.any():
         raise _bad_flag(fname, arr, bad)
     return np.where(is_put, np.int8(-1), np.int8(1))
 
 
-def _flag_from_object(value) -> int | None:
+def _flag_of(value: Any) -> int | None:
     """The flag of one Python object, or None if it has no flag meaning."""
     if isinstance(value, (bool, np.bool_)):
         return 1 if value else -1
     if isinstance(value, (str, bytes)):
-        word = (value.decode("ascii", "replace") if isinstance(value, bytes) else value)
-        word = word.strip().lower()
-        if word in _CALL_WORDS:
-            return 1
-        if word in _PUT_WORDS:
-            return -1
-        return None
+        word = value.decode("ascii", "replace") if isinstance(value, bytes) else value
+        return _WORDS.get(word.strip().lower())
     if isinstance(value, (int, np.integer)):
         return -1 if value < 0 else 1
     if isinstance(value, (float, np.floating)) and value == value and float(value).is_integer():
@@ -179,7 +271,31 @@ def _flag_from_object(value) -> int | None:
     return None
 
 
-def to_flag(fname: str, value) -> np.ndarray:
+def _flag_from_objects(fname: str, arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
+    """Flags of an object array (text columns of pandas): each distinct
+    value converted once, then spread by its codes."""
+    pd = sys.modules.get("pandas")
+    flat = arr.reshape(-1)
+    if pd is not None:
+        try:
+            codes, uniques = pd.factorize(flat)
+        except TypeError:  # unhashable values
+            codes = None
+        if codes is not None:
+            flags = [_flag_of(v) for v in uniques]
+            bad_unique = np.array([f is None for f in flags] + [True])  # code -1: missing
+            bad = bad_unique[codes]
+            if bad.any():
+                raise _bad_flag(fname, arr, bad.reshape(arr.shape))
+            table = np.array([*flags, 1], dtype=np.int8)
+            return np.asarray(table[codes]).reshape(arr.shape)
+    found = [_flag_of(v) for v in flat]
+    if None in found:
+        raise _bad_flag(fname, arr, np.array([f is None for f in found]).reshape(arr.shape))
+    return np.array(found, dtype=np.int8).reshape(arr.shape)
+
+
+def to_flag(fname: str, value: Any) -> npt.NDArray[np.int8]:
     """The flag argument as an int8 array of signs (no copy for int8 input).
 
     Accepted forms: 'c'/'call' and 'p'/'put' in any case; integers, whose
@@ -188,7 +304,7 @@ def to_flag(fname: str, value) -> np.ndarray:
     """
     if type(value) is np.ndarray and value.dtype == np.int8:
         return value
-    arr = _as_array(fname, "flag", value)
+    arr = np.asarray(value)
     kind = arr.dtype.kind
     if kind == "i":
         return arr if arr.dtype == np.int8 else _flag_from_sign(arr)
@@ -205,18 +321,258 @@ def to_flag(fname: str, value) -> np.ndarray:
     if kind in "US":
         return _flag_from_words(fname, arr)
     if kind == "O":
-        flags = [_flag_from_object(v) for v in arr.flat]
-        if None in flags:
-            raise _bad_flag(fname, arr, np.array([f is None for f in flags]).reshape(arr.shape))
-        return np.array(flags, dtype=np.int8).reshape(arr.shape)
-    raise TypeError(f"{fname}(): argument 'flag' must be call/put flags, not dtype {arr.dtype}")
+        return _flag_from_objects(fname, arr)
+    raise _Refused(TypeError(
+        f"{fname}(): argument 'flag' must be call/put flags, not dtype {arr.dtype}"
+    ))
+
+
+def _convert(spec: _Spec, name: str, value: Any, series: Any) -> npt.NDArray[Any]:
+    """One argument converted, with every error naming it."""
+    is_flag = name == "flag"
+    try:
+        if series is not None and isinstance(value, series):
+            value = _from_series(spec.fname, value, is_flag)
+        if is_flag:
+            return to_flag(spec.fname, value)
+        return to_float64(spec.fname, name, value)
+    except _Refused as refused:
+        raise refused.error from None
+    except Exception as exc:
+        raise _named(spec.fname, name, exc) from exc
+
+
+# --------------------------------------------------------------------------
+# NaN stays NaN; the limits at infinite volatility
+
+
+def _sigma_limits(black76: bool, put: bool, s: float, k: float, t: float, r: float,
+                  q: float) -> tuple[float, float, float, float, float, float]:
+    """Price, delta, gamma, vega, theta and rho as sigma grows without bound
+    (t > 0): the price tends to the discounted spot (call) or the discounted
+    strike (put), the density terms to zero.  Discount factors use the same
+    exponential as the core (the C library's ``exp``)."""
+    dr = math.exp(-(r * t))
+    dq = dr if black76 else math.exp(-(q * t))
+    if put:
+        price, delta, theta = k * dr, -0.0, (k * r) * dr
+    else:
+        price, delta, theta = s * dq, dq, (s * q) * dq
+    if black76:
+        rho = -(t * price)
+    else:
+        rho = -((k * t) * dr) if put else 0.0
+    return price, delta, 0.0, 0.0, theta, rho
+
+
+_LIMIT_INDEX = {"price": (0,), "delta": (1,), "gamma": (2,), "vega": (3,), "theta": (4,),
+                "rho": (5,), "greeks": (1, 2, 3, 4, 5)}
+
+
+def _inputs(spec: _Spec, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
+    """s (or f), k, t, r, q, sigma of a price or Greek call (q = r for Black-76)."""
+    named = dict(zip(spec.names, values))
+    s = named["f"] if spec.model == "black76" else named["s"]
+    r = named["r"]
+    q = r if spec.model == "black76" else named["q"]
+    return s, named["k"], named["t"], r, q, named["sigma"]
+
+
+def _scalar_nan_rule(spec: _Spec, args: list[Any], result: Any) -> Any:
+    """The NaN rule for the scalar twins (args converted, result as returned)."""
+    s, k, t, r, q, sigma = _inputs(spec, args)
+    if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
+        return (math.nan,) * 5 if spec.quantity == "greeks" else math.nan
+    if sigma == math.inf and t > 0:
+        put = spec.flag_at >= 0 and args[spec.flag_at] < 0
+        limits = _sigma_limits(spec.model == "black76", put, s, k, t, r, q)
+        picked = tuple(limits[i] for i in _LIMIT_INDEX[spec.quantity])
+        return picked if spec.quantity == "greeks" else picked[0]
+    return result
+
+
+def _apply_nan_rule(spec: _Spec, flat: list[npt.NDArray[Any]], result: Any) -> None:
+    """The NaN rule on the core's result for the flattened arguments, in place."""
+    outputs = result if spec.quantity == "greeks" else (result,)
+    s, k, t, r, q, sigma = _inputs(spec, flat)
+    nan = np.isnan(s)
+    for a in (k, t, r, q, sigma):
+        nan |= np.isnan(a)
+    if nan.any():
+        for out in outputs:
+            out[nan] = np.nan
+    with np.errstate(invalid="ignore"):
+        limit = (sigma == np.inf) & (t > 0) & ~nan
+    if limit.any():
+        put = flat[spec.flag_at] < 0 if spec.flag_at >= 0 else np.zeros(len(s), dtype=bool)
+        picks = _LIMIT_INDEX[spec.quantity]
+        black76 = spec.model == "black76"
+        for i in np.flatnonzero(limit).tolist():
+            limits = _sigma_limits(black76, bool(put[i]), float(s[i]), float(k[i]), float(t[i]),
+                                   float(r[i]), float(q[i]))
+            for out, pick in zip(outputs, picks):
+                out[i] = limits[pick]
+
+
+def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
+    """True when no number argument holds a NaN or an infinity (a quick test
+    that may also say False for finite values whose products overflow; the
+    exact rule runs then, and finds nothing to change).
+
+    One BLAS dot product reads two whole arrays in one call, the cheapest
+    NumPy call that sees every element: any NaN or infinity in either makes
+    the sum of the products non-finite.  The floating-point flags it may
+    raise on such values are not warnings here."""
+    total = 0.0
+    arrays = []
+    for name, v in zip(spec.names, values):
+        if name == "flag":
+            continue
+        if isinstance(v, (int, float)):
+            total += v
+        elif v.size == 1:
+            total += float(v.reshape(-1)[0])
+        elif v.size:
+            arrays.append(v.reshape(-1))
+    if arrays:
+        with np.errstate(all="ignore"):
+            while arrays:
+                a = arrays.pop()
+                same = next((i for i, b in enumerate(arrays) if b.size == a.size), -1)
+                b = arrays.pop(same) if same >= 0 else a
+                total += float(a.dot(b))
+    return math.isfinite(total)
+
+
+# --------------------------------------------------------------------------
+# implied-volatility status
+
+
+def iv_status_codes(iv: F64Array, price: F64Array, put: npt.NDArray[np.bool_], s: F64Array,
+                    k: F64Array, t: F64Array, r: F64Array, q: F64Array) -> npt.NDArray[np.int8]:
+    """The status of each implied volatility as an int8 code into STATUSES.
+
+    One-dimensional arrays of one length; ``iv`` is what the core's iv
+    returned for the other arguments (Black-76: the forward as ``s``, ``q``
+    = ``r``).  ``ok`` and ``intrinsic`` follow from ``iv`` itself (positive,
+    0.0); a NaN is explained by the core's own tests in the core's order:
+    invalid inputs (a non-finite input, ``s``, ``k`` or ``t`` not positive, a
+    negative price), a price below the discounted intrinsic value by more
+    than 1e-12 -- that value taken from the core itself, the price at zero
+    volatility, so the test is exact -- then at or above the upper bound
+    (the discounted spot for a call, the strike for a put; prices within 1e-9
+    of it count too, as the core finds no finite volatility there), and
+    otherwise no solution.
+    """
+    status = np.zeros(len(iv), dtype=np.int8)
+    status[iv == 0.0] = STATUSES.index("intrinsic")
+    failed = np.isnan(iv)
+    if not failed.any():
+        return status
+    with np.errstate(all="ignore"):
+        finite = np.isfinite(s) & np.isfinite(k) & np.isfinite(t) & np.isfinite(r) & np.isfinite(q)
+        valid = finite & (s > 0) & (k > 0) & (t > 0) & np.isfinite(price) & (price >= 0)
+        status[failed & ~valid] = STATUSES.index("invalid_input")
+        rows = np.flatnonzero(failed & valid)
+        if len(rows):
+            p, is_put = price[rows], put[rows]
+            ps, pk, pt, pr, pq = s[rows], k[rows], t[rows], r[rows], q[rows]
+            flag = np.where(is_put, np.int8(-1), np.int8(1))
+            intrinsic = _core.bsm_price(flag, ps, pk, pt, pr, pq, np.zeros(len(rows)))
+            upper = np.where(is_put, pk * np.exp(-(pr * pt)), ps * np.exp(-(pq * pt)))
+            code = np.full(len(rows), STATUSES.index("no_solution"), dtype=np.int8)
+            code[p > upper - upper * 1e-9 - PRICE_TOLERANCE] = STATUSES.index("above_upper_bound")
+            code[p < intrinsic - PRICE_TOLERANCE] = STATUSES.index("below_intrinsic")
+            status[rows] = code
+    return status
+
+
+def _status_names(codes: npt.NDArray[np.int8]) -> npt.NDArray[np.str_]:
+    return np.array(STATUSES)[codes]
+
+
+def _iv_status(spec: _Spec, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
+    named = dict(zip(spec.names, flat))
+    s = named["f"] if spec.model == "black76" else named["s"]
+    q = named["r"] if spec.model == "black76" else named["q"]
+    codes = iv_status_codes(iv, named["target_price"], named["flag"] < 0, s, named["k"],
+                            named["t"], named["r"], q)
+    return _status_names(codes)
+
+
+# --------------------------------------------------------------------------
+# the fast path
+
+
+def _scalar_flag(v: Any) -> int | None:
+    tv = type(v)
+    if tv is str:
+        return _WORDS.get(v) or _WORDS.get(v.strip().lower())
+    if tv is bool:
+        return 1 if v else -1
+    if tv is int:
+        return -1 if v < 0 else 1
+    return None
+
+
+def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
+    """The result for arguments that need no conversion (Python numbers and
+    flag words, one-dimensional float64 / int8 arrays of one length), or
+    _MISSING for anything else."""
+    n = -1
+    for name, v in zip(spec.names, values):
+        tv = type(v)
+        if tv is np.ndarray:
+            if v.ndim != 1 or v.dtype is not (_I8 if name == "flag" else _F64):
+                return _MISSING
+            if n < 0:
+                n = len(v)
+            elif len(v) != n:
+                return _MISSING
+        elif name == "flag":
+            if _scalar_flag(v) is None:
+                return _MISSING
+        elif tv is not float and tv is not int:
+            return _MISSING
+    args: list[Any]
+    try:
+        if n < 0:
+            args = [_scalar_flag(v) if name == "flag" else float(v)
+                    for name, v in zip(spec.names, values)]
+        else:
+            args = [v if type(v) is np.ndarray
+                    else np.full(n, _scalar_flag(v), _I8) if name == "flag"
+                    else np.full(n, float(v))
+                    for name, v in zip(spec.names, values)]
+    except OverflowError:  # a Python int beyond float: the general path names it
+        return _MISSING
+
+    if n < 0:
+        if spec.quantity == "iv_status":
+            iv = np.array([spec.scalar(*args)])
+            return str(_iv_status(spec, [np.array([a]) for a in args], iv)[0])
+        result = spec.scalar(*args)
+        if spec.nan_rule and not math.isfinite(sum(args)):
+            result = _scalar_nan_rule(spec, args, result)
+        return Greeks(*result) if spec.quantity == "greeks" else result
+
+    try:
+        result = spec.vector(*args)
+    except TypeError:  # not contiguous or not aligned: the general path copies
+        return _MISSING
+    if spec.quantity == "iv_status":
+        return _iv_status(spec, args, result)
+    if spec.nan_rule and not _finite_numbers(spec, values):
+        _apply_nan_rule(spec, args, result)
+    return Greeks(*result) if spec.quantity == "greeks" else result
 
 
 # --------------------------------------------------------------------------
 # broadcasting and the one core call
 
 
-def _broadcast_shape(fname: str, names, arrays) -> tuple[int, ...]:
+def _broadcast_shape(fname: str, names: Sequence[str],
+                     arrays: Sequence[npt.NDArray[Any]]) -> tuple[int, ...]:
     try:
         return np.broadcast_shapes(*(a.shape for a in arrays))
     except ValueError:
@@ -224,7 +580,7 @@ def _broadcast_shape(fname: str, names, arrays) -> tuple[int, ...]:
         raise ValueError(f"{fname}(): arguments do not broadcast together: {shapes}") from None
 
 
-def _layout(arrays, shape) -> str:
+def _layout(arrays: Sequence[npt.NDArray[Any]], shape: tuple[int, ...]) -> str:
     """'F' when every full-size argument is Fortran-ordered only, so that
     flattening in that order needs no copy; 'C' otherwise."""
     full = [a for a in arrays if a.shape == shape and a.size > 1]
@@ -233,22 +589,19 @@ def _layout(arrays, shape) -> str:
     return "C"
 
 
-def _flat(arr: np.ndarray, shape, order: str) -> np.ndarray:
+def _flat(arr: npt.NDArray[Any], shape: tuple[int, ...], order: str) -> npt.NDArray[Any]:
     """``arr`` broadcast to ``shape`` as the aligned, contiguous 1-D array the
     core reads; a view whenever the input already is one."""
     if arr.shape != shape:
         arr = np.broadcast_to(arr, shape)
-    flat = arr.reshape(-1, order=order)
+    flat: npt.NDArray[Any] = arr.reshape(-1, order="F" if order == "F" else "C")
     if not (flat.flags.c_contiguous and flat.flags.aligned and flat.dtype.isnative):
         flat = np.require(flat, requirements=("C", "A"))
     return flat
 
 
-def _common_index(fname: str, names, values):
+def _common_index(fname: str, names: Sequence[str], values: Sequence[Any], series: Any) -> Any:
     """The index of the Series arguments, which must all be the same."""
-    series = _series_type()
-    if series is None:
-        return None
     index = first = None
     for name, value in zip(names, values):
         if isinstance(value, series):
@@ -262,40 +615,78 @@ def _common_index(fname: str, names, values):
     return index
 
 
-def _wrap_series(quantity: str, index, result):
+def _unmask(spec: _Spec, values: list[Any], masked: Any) -> list[npt.NDArray[np.bool_]]:
+    """Masked arrays replaced by their data (masked flags and objects by a
+    harmless value, never read back); their masks returned."""
+    masks = []
+    for i, (name, v) in enumerate(zip(spec.names, values)):
+        if isinstance(v, masked):
+            masks.append(np.ma.getmaskarray(v))
+            if v.dtype.kind in "OUS":
+                values[i] = v.filled("c" if name == "flag" and v.dtype.kind != "O" else 1)
+            else:
+                values[i] = np.ma.getdata(v)
+    return masks
+
+
+def _shaped(spec: _Spec, result: Any, shape: tuple[int, ...], order: str) -> Any:
+    if spec.quantity == "greeks":
+        return Greeks(*(g.reshape(shape, order=order) for g in result))
+    return result.reshape(shape, order=order)
+
+
+def evaluate(spec: _Spec, values: list[Any]) -> Any:
+    """Convert, broadcast, call the core once, shape the result."""
+    fast = _fast_call(spec, values)
+    if fast is not _MISSING:
+        return fast
+
+    series = _series_type()
+    index = None if series is None else _common_index(spec.fname, spec.names, values, series)
+    masked = _masked_type()
+    masks = _unmask(spec, values, masked) if masked is not None else []
+    arrays = [_convert(spec, name, value, series if index is not None else None)
+              for name, value in zip(spec.names, values)]
+    shape = _broadcast_shape(spec.fname, spec.names, arrays)
+
+    order = _layout(arrays, shape)
+    flat = [_flat(a, shape, order) for a in arrays]
+    result = spec.vector(*flat)
+    if spec.quantity == "iv_status":
+        result = _iv_status(spec, flat, result)
+    elif spec.nan_rule and not _finite_numbers(spec, arrays):
+        _apply_nan_rule(spec, flat, result)
+
+    if shape == ():
+        # All scalars in some converted form: Python values, as the scalar
+        # twin gives them (the same bits).
+        if spec.quantity == "greeks":
+            scalar: Any = Greeks(*(float(g[0]) for g in result))
+        else:
+            scalar = str(result[0]) if spec.quantity == "iv_status" else float(result[0])
+        if masks and any(m.any() for m in masks):
+            return np.ma.masked
+        return scalar
+
+    result = _shaped(spec, result, shape, order)
+    if masks:
+        mask = np.zeros(shape, dtype=bool)
+        for m in masks:
+            mask |= m
+        if spec.quantity == "greeks":
+            return Greeks(*(np.ma.MaskedArray(g, mask=mask) for g in result))
+        return np.ma.MaskedArray(result, mask=mask)
+    if index is not None and shape == (len(index),):
+        return _wrap_series(spec.quantity, index, result)
+    return result
+
+
+def _wrap_series(quantity: str, index: Any, result: Any) -> Any:
     import pandas as pd
 
     if quantity == "greeks":
         return pd.DataFrame(dict(zip(GREEK_NAMES, result)), index=index, copy=False)
     return pd.Series(result, index=index, name=quantity, copy=False)
-
-
-def evaluate(fname, quantity, names, values, vector, scalar):
-    """Convert, broadcast, call the core once, shape the result."""
-    index = _common_index(fname, names, values)
-    series = _series_type() if index is not None else None
-    arrays = []
-    for name, value in zip(names, values):
-        if series is not None and isinstance(value, series):
-            value = _from_series(value, numeric=name != "flag")
-        arrays.append(to_flag(fname, value) if name == "flag" else to_float64(fname, name, value))
-    shape = _broadcast_shape(fname, names, arrays)
-
-    if shape == ():
-        # All scalars: the scalar twin computes the same bits without arrays.
-        args = [int(a) if n == "flag" else float(a) for n, a in zip(names, arrays)]
-        result = scalar(*args)
-        return Greeks(*result) if quantity == "greeks" else result
-
-    order = _layout(arrays, shape)
-    result = vector(*(_flat(a, shape, order) for a in arrays))
-    if quantity == "greeks":
-        result = Greeks(*(g.reshape(shape, order=order) for g in result))
-    else:
-        result = result.reshape(shape, order=order)
-    if index is not None and shape == (len(index),):
-        return _wrap_series(quantity, index, result)
-    return result
 
 
 # --------------------------------------------------------------------------
@@ -311,6 +702,7 @@ _SUMMARY = {
     "rho": "Rho: change of the price per 1.0 of rate (not per 1%).",
     "greeks": "All five Greeks in one pass, equal bit for bit to the single functions.",
     "iv": "Implied volatility: the sigma whose price is target_price.",
+    "iv_status": "Why iv gives what it gives: one status per option.",
 }
 
 _PARAMETER_DOC = {
@@ -332,11 +724,21 @@ _RETURNS = {
     "iv": "float for scalar input, float64 array in the broadcast shape otherwise, Series\n"
     "for Series input.  NaN where the price cannot be inverted (invalid inputs,\n"
     "price below the intrinsic value or at/above the upper bound); 0.0 where the\n"
-    "price has no time value.",
+    "price has no time value.  iv_status tells which.",
+    "iv_status": "str for scalar input, str array in the broadcast shape otherwise, Series\n"
+    "for Series input: 'ok', 'intrinsic' (iv 0.0), or why iv is NaN:\n"
+    "'below_intrinsic', 'above_upper_bound', 'invalid_input', 'no_solution'.\n"
+    "Agrees with iv on every element (the statuses of `karvex chain`).",
 }
 
+_NAN_RULE = (
+    "\n\nAn option with a NaN input gives NaN; sigma = +inf (t > 0) gives the limit\n"
+    "as the volatility grows (price: the discounted spot for a call, the\n"
+    "discounted strike for a put)."
+)
 
-def _docstring(model: str, quantity: str, names) -> str:
+
+def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
@@ -346,36 +748,49 @@ def _docstring(model: str, quantity: str, names) -> str:
     returns = _RETURNS.get(
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
-        "Series for Series input.",
+        "Series for Series input." + _NAN_RULE,
     )
     lines += ["    " + line for line in returns.splitlines()]
+    core = "iv" if quantity == "iv_status" else quantity
     lines += [
         "",
-        "All arguments broadcast together as in NumPy.  The values are exactly those",
-        f"of karvex._core.{model}_{quantity} on the broadcast float64/int8 arrays.",
+        "All arguments broadcast together as in NumPy; masked arrays give masked results.",
+        f"Values are those of karvex._core.{model}_{core} on the broadcast float64/int8 arrays.",
     ]
     return "\n".join(lines)
 
 
-def make_function(model: str, quantity: str) -> Callable[..., Any]:
+def spec_of(model: str, quantity: str) -> _Spec:
+    """What ``karvex.<model>.<quantity>`` needs, from the core's table."""
     names = parameters(model, quantity)
-    vector = getattr(_core, f"{model}_{quantity}")
-    scalar = getattr(_core, f"{model}_{quantity}_scalar")
-    fname = f"karvex.{model}.{quantity}"
+    core = "iv" if quantity == "iv_status" else quantity
+    return _Spec(
+        fname=f"karvex.{model}.{quantity}",
+        model=model,
+        quantity=quantity,
+        names=names,
+        vector=getattr(_core, f"{model}_{core}"),
+        scalar=getattr(_core, f"{model}_{core}_scalar"),
+        flag_at=names.index("flag") if "flag" in names else -1,
+        nan_rule=quantity not in ("iv", "iv_status"),
+    )
 
-    def function(*args, **kwargs):
-        values = _bind(fname, names, args, kwargs)
-        return evaluate(fname, quantity, names, values, vector, scalar)
+
+def make_function(model: str, quantity: str) -> Callable[..., Any]:
+    """The public function ``karvex.<model>.<quantity>``."""
+    spec = spec_of(model, quantity)
+    names = spec.names
+    arity = len(names)
+
+    def function(*args: Any, **kwargs: Any) -> Any:
+        if kwargs or len(args) != arity:
+            return evaluate(spec, _bind(spec.fname, names, args, kwargs))
+        return evaluate(spec, list(args))
 
     function.__name__ = function.__qualname__ = quantity
     function.__module__ = f"karvex.{model}"
     function.__doc__ = _docstring(model, quantity, names)
-    function.__signature__ = inspect.Signature(
+    function.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
         [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in names]
     )
     return function
-
-
-def make_functions(model: str) -> tuple[Callable[..., Any], ...]:
-    """The eight functions of one model, in the order of QUANTITIES."""
-    return tuple(make_function(model, q) for q in QUANTITIES)

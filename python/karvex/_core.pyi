@@ -13,7 +13,42 @@ _Greeks = tuple[_F64, _F64, _F64, _F64, _F64]
 _ScalarGreeks = tuple[float, float, float, float, float]
 
 __version__: str
-__all__: list[str]
+__all__ = [
+    "__doc__",
+    "__version__",
+    "bsm_price",
+    "bsm_delta",
+    "bsm_gamma",
+    "bsm_vega",
+    "bsm_theta",
+    "bsm_rho",
+    "bsm_greeks",
+    "bsm_iv",
+    "black76_price",
+    "black76_delta",
+    "black76_gamma",
+    "black76_vega",
+    "black76_theta",
+    "black76_rho",
+    "black76_greeks",
+    "black76_iv",
+    "bsm_price_scalar",
+    "bsm_delta_scalar",
+    "bsm_gamma_scalar",
+    "bsm_vega_scalar",
+    "bsm_theta_scalar",
+    "bsm_rho_scalar",
+    "bsm_greeks_scalar",
+    "bsm_iv_scalar",
+    "black76_price_scalar",
+    "black76_delta_scalar",
+    "black76_gamma_scalar",
+    "black76_vega_scalar",
+    "black76_theta_scalar",
+    "black76_rho_scalar",
+    "black76_greeks_scalar",
+    "black76_iv_scalar",
+]
 
 def bsm_price(flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64) -> _F64: ...
 def bsm_delta(flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64) -> _F64: ...

@@ -1,22 +1,35 @@
 """Black-Scholes-Merton on a spot price with a continuous dividend yield.
 
 Each function takes Python numbers, sequences, NumPy arrays of any shape and
-numeric dtype or pandas Series, broadcasts them together and returns a float
-(all-scalar input), an array in the broadcast shape, or a Series on the input's
-index.  Parameters and their order are those of the ``karvex._core.bsm_*``
-functions::
+numeric dtype, masked arrays or pandas Series, broadcasts them together and
+returns a float (all-scalar input), an array in the broadcast shape, or a
+Series on the input's index.  Parameters and their order are those of the
+``karvex._core.bsm_*`` functions::
 
     price(flag, s, k, t, r, q, sigma)     gamma(s, k, t, r, q, sigma)
     delta / theta / rho / greeks: like price
     vega(s, k, t, r, q, sigma)            iv(target_price, flag, s, k, t, r, q)
+    iv_status: like iv
 
 ``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
 (negative = put, zero or positive = call), or a bool read as "is a call"
 (True = call, False = put).
 """
 
-from ._array import Greeks, make_functions
+from typing import cast
 
-price, delta, gamma, vega, theta, rho, greeks, iv = make_functions("bsm")
+from ._array import make_function
+from ._types import BsmFlagged, BsmGreeks, BsmIv, BsmIvStatus, BsmUnflagged, Greeks
 
-__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "Greeks"]
+price: BsmFlagged = cast(BsmFlagged, make_function("bsm", "price"))
+delta: BsmFlagged = cast(BsmFlagged, make_function("bsm", "delta"))
+gamma: BsmUnflagged = cast(BsmUnflagged, make_function("bsm", "gamma"))
+vega: BsmUnflagged = cast(BsmUnflagged, make_function("bsm", "vega"))
+theta: BsmFlagged = cast(BsmFlagged, make_function("bsm", "theta"))
+rho: BsmFlagged = cast(BsmFlagged, make_function("bsm", "rho"))
+greeks: BsmGreeks = cast(BsmGreeks, make_function("bsm", "greeks"))
+iv: BsmIv = cast(BsmIv, make_function("bsm", "iv"))
+iv_status: BsmIvStatus = cast(BsmIvStatus, make_function("bsm", "iv_status"))
+
+__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status",
+           "Greeks"]

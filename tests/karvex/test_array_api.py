@@ -100,8 +100,8 @@ def spy():
         seen.extend(arrays)
         return _core.bsm_price(*arrays)
 
-    return seen, lambda *args: _array.evaluate(
-        "f", "price", _array.parameters("bsm", "price"), list(args), vector, None)
+    spec = _array.spec_of("bsm", "price")._replace(vector=vector)
+    return seen, lambda *args: _array.evaluate(spec, list(args))
 
 
 def test_contiguous_float64_int8_and_fortran_arrays_reach_the_core_without_a_copy():
@@ -164,9 +164,9 @@ ERRORS = [
                    (np.array(["2025-01-01"], dtype="datetime64[D]"),
                     "must be real numbers, not an array of dtype datetime64[D]")]],
     (lambda: bsm.price(1, 100.0, 100.0, 1.0, 0.0, 0.0, [object()]), TypeError,
-     re.escape(SIGMA + "must be numbers: ")),
+     re.escape(SIGMA + "cannot be converted: ")),
     (lambda: bsm.price(1, 100.0, 100.0, 1.0, 0.0, 0.0, [[1.0, 2.0], [3.0]]), ValueError,
-     re.escape(SIGMA + "cannot be converted to an array: ")),
+     re.escape(SIGMA + "cannot be converted: ")),
     *[(lambda f=f: bsm.price(f, 100.0, 90.0, 1.0, 0.0, 0.0, 0.2), ValueError, FLAG)
       for f in ["x", "calls", "", 1.5, float("nan"), [1, "q"], None, np.array([1.0, 0.5])]],
 ]
@@ -234,3 +234,117 @@ def test_importing_karvex_does_not_import_numpy(tmp_path):
             "assert karvex.black76.price('c', 100.0, 100.0, 1.0, 0.0, 0.2) > 0\n"
             "assert 'numpy' in sys.modules\n")
     subprocess.run([sys.executable, "-c", code], check=True, cwd=tmp_path)
+
+
+def test_karvex_core_is_reachable_after_import_karvex_without_loading_numpy(tmp_path):
+    code = ("import sys, karvex\n"
+            "assert karvex._core.bsm_price_scalar(1, 100.0, 100.0, 1.0, 0.05, 0.0, 0.2) > 0\n"
+            "assert 'numpy' not in sys.modules, 'numpy imported by karvex._core'\n"
+            "assert '_core' in dir(karvex)\n")
+    subprocess.run([sys.executable, "-c", code], check=True, cwd=tmp_path)
+
+
+class RaisingFloat:
+    def __float__(self):
+        raise ZeroDivisionError("no float here")
+
+
+class RaisingArray:
+    def __array__(self, dtype=None, copy=None):
+        raise RuntimeError("no array here")
+
+
+@pytest.mark.parametrize("value, exc, text", [
+    (10**400, OverflowError, "int too large to convert to float"),
+    ([1.0, -(10**400)], OverflowError, "int too large to convert to float"),
+    ([RaisingFloat()], TypeError, "ZeroDivisionError: no float here"),
+    (RaisingArray(), TypeError, "RuntimeError: no array here"),
+])
+def test_conversion_errors_name_the_argument_and_keep_the_cause(value, exc, text):
+    for at, name in ((1, "s"), (6, "sigma")):
+        args = ["c", 100.0, 100.0, 1.0, 0.0, 0.0, 0.2]
+        args[at] = value
+        with pytest.raises(exc, match=re.escape(
+                f"karvex.bsm.price(): argument '{name}' cannot be converted: {text}")) as info:
+            bsm.price(*args)
+        assert info.value.__cause__ is not None
+
+
+def test_masked_arrays_give_masked_results_and_masked_values_are_never_read():
+    k = np.ma.array([90.0, 1e300, 110.0, -5.0], mask=[0, 1, 0, 1])
+    sigma = np.ma.array([0.2, 0.3, 0.25, 0.2], mask=[0, 0, 1, 0])
+    flag = np.ma.array(["c", "x", "p", "p"], mask=[0, 1, 0, 0])
+    got = bsm.price(flag, 100.0, k, 1.0, 0.02, 0.0, sigma)
+    assert isinstance(got, np.ma.MaskedArray)
+    assert got.mask.tolist() == [False, True, True, True]
+    assert_same_bits(got.data[:1], bsm.price("c", 100.0, [90.0], 1.0, 0.02, 0.0, 0.2))
+    g = bsm.greeks("c", 100.0, k, 1.0, 0.02, 0.0, 0.2)
+    assert all(isinstance(x, np.ma.MaskedArray) and x.mask.tolist() == [0, 1, 0, 1] for x in g)
+    assert bsm.iv_status(np.ma.masked, "c", 100.0, 100.0, 1.0, 0.0, 0.0) is np.ma.masked
+    assert bsm.price("c", 100.0, np.ma.array(95.0), 1.0, 0.0, 0.0, 0.2) == \
+        bsm.price("c", 100.0, 95.0, 1.0, 0.0, 0.0, 0.2)
+
+
+def counting_flag_of(monkeypatch):
+    seen = []
+    original = _array._flag_of
+
+    def flag_of(value):
+        seen.append(value)
+        return original(value)
+
+    monkeypatch.setattr(_array, "_flag_of", flag_of)
+    return seen
+
+
+def test_text_and_categorical_flag_columns_are_converted_once_per_distinct_value(monkeypatch):
+    pd = pytest.importorskip("pandas")
+    words = np.array(["C", "p", "Call", "PUT"] * 500)
+    want = np.tile(np.array([1, -1, 1, -1], np.int8), 500)
+    k = np.full(len(words), 100.0)
+    expected = bsm.price(want, 100.0, k, 1.0, 0.02, 0.0, 0.2)
+    seen = counting_flag_of(monkeypatch)
+    for form in (pd.Series(words, dtype=object), pd.Series(words).astype("category"),
+                 pd.Series(words, dtype="string")):
+        seen.clear()
+        assert_same_bits(bsm.price(form, 100.0, k, 1.0, 0.02, 0.0, 0.2), expected)
+        assert len(seen) <= 4
+    with pytest.raises(ValueError, match=r"invalid flag .* at index \(3,\)"):
+        bsm.price(pd.Series(["c", "p", "c", None]).astype("category"), 100.0, 100.0, 1.0, 0.0,
+                  0.0, 0.2)
+    with pytest.raises(ValueError, match=r"invalid flag 'x' at index \(2,\)"):
+        bsm.price(pd.Series(["c", "p", "x"], dtype=object), 100.0, 100.0, 1.0, 0.0, 0.0, 0.2)
+
+
+@pytest.mark.parametrize("words", [
+    ["c", "p", "C", "P"], ["call", "put", "CALL", "Put"], [" call", "put ", "\tc", "P\n"],
+    [b"c", b"PUT", b" Call ", b"p"], ["c", "put", "cALl", "p"],
+])
+def test_flag_words_of_every_width_and_case_read_the_same(words):
+    got = bsm.rho(np.array(words), 100.0, 100.0, 1.0, 0.03, 0.0, 0.2)
+    want = bsm.rho(np.array([1, -1, 1, -1]), 100.0, 100.0, 1.0, 0.03, 0.0, 0.2)
+    assert_same_bits(got, want)
+
+
+@pytest.mark.parametrize("bad", [["c", "calls"], ["c", "pút"], ["c", ""], ["ca", "p"],
+                                 ["c", "c p"]])
+def test_flag_words_that_only_look_like_flags_are_refused(bad):
+    with pytest.raises(ValueError, match=re.escape(f"invalid flag {bad[1]!r}") + "|invalid flag"):
+        bsm.price(np.array(bad), 100.0, 100.0, 1.0, 0.0, 0.0, 0.2)
+
+
+def test_ready_arrays_and_plain_numbers_go_straight_to_the_core(monkeypatch):
+    def no_conversion(*args):
+        raise AssertionError("converted")
+
+    monkeypatch.setattr(_array, "_convert", no_conversion)
+    flag, k = np.array([1, -1], np.int8), np.array([95.0, 105.0])
+    got = bsm.price(flag, k, k, k, k, k, k)
+    assert_same_bits(got, _core.bsm_price(flag, k, k, k, k, k, k))
+    price = bsm.price("c", 100.0, k, 0.5, 0.03, 0, 0.2)
+    assert_same_bits(bsm.iv(price, "c", 100.0, k, 0.5, 0.03, 0),
+                     core_on("bsm", "iv", [price, 1, 100.0, k, 0.5, 0.03, 0.0]))
+    assert bsm.price("p", 100.0, 95.0, 0.5, 0.03, 0, 0.2) == \
+        _core.bsm_price_scalar(-1, 100.0, 95.0, 0.5, 0.03, 0.0, 0.2)
+    assert black76.greeks(True, 100.0, 95.0, 0.5, 0.03, 0.2) == \
+        _core.black76_greeks_scalar(1, 100.0, 95.0, 0.5, 0.03, 0.2)

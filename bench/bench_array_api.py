@@ -1,0 +1,131 @@
+"""The array API's own costs, each as a ratio or a difference measured side
+by side in one run (the machine is shared: read ratios, not absolute times).
+
+1. Small calls: karvex.bsm.price with ready float64 arrays and int8 flags, and
+   karvex.bsm.iv with an array price, a 'c' flag, scalars and an array of
+   strikes, against the core call on the arrays it needs, at n = 1, 100 and
+   10^4.  The overhead is the difference of the best times.
+2. Flags as text: prices of 2 * 10^6 options with int8, bool, text Series
+   and categorical flags (options per second, conversion included).
+3. The NaN rule: karvex.bsm.price / greeks against the core on 10^6 options
+   without a NaN (the quick test only) and with NaNs and infinite sigmas in
+   1 % of the options (the exact rule).
+
+    python bench/bench_array_api.py [--quick]
+"""
+
+from __future__ import annotations
+
+import argparse
+import time
+from collections.abc import Callable
+from typing import Any
+
+import numpy as np
+
+from karvex import _core, bsm
+
+
+def best(fn: Callable[[], Any], seconds: float) -> float:
+    """Best time of one call over repeated calls for about ``seconds``."""
+    fn()
+    number = 1
+    while True:
+        start = time.perf_counter()
+        for _ in range(number):
+            fn()
+        if time.perf_counter() - start > 0.02:
+            break
+        number *= 2
+    times = []
+    deadline = time.perf_counter() + seconds
+    while time.perf_counter() < deadline or len(times) < 5:
+        start = time.perf_counter()
+        for _ in range(number):
+            fn()
+        times.append((time.perf_counter() - start) / number)
+    return min(times)
+
+
+def small_calls(seconds: float) -> None:
+    print("small calls: best time per call (us); overhead = API - core")
+    print(f"{'':34}{'n':>7}{'core':>10}{'API':>10}{'overhead':>10}")
+    for n in (1, 100, 10_000):
+        rng = np.random.default_rng(n)
+        flag = np.where(rng.random(n) < 0.5, 1, -1).astype(np.int8)
+        k = rng.uniform(80.0, 120.0, n)
+        s, t, r, q, sig = (np.full(n, v) for v in (100.0, 0.5, 0.03, 0.0, 0.2))
+        price = _core.bsm_price(flag, s, k, t, r, q, sig)
+        calls = flag.copy()
+        calls[:] = 1
+        cprice = _core.bsm_price(calls, s, k, t, r, q, sig)
+        cases = [
+            ("price, ready arrays",
+             lambda: _core.bsm_price(flag, s, k, t, r, q, sig),
+             lambda: bsm.price(flag, s, k, t, r, q, sig)),
+            ("iv(price, 'c', 100.0, k, 0.5, ..)",
+             lambda: _core.bsm_iv(cprice, calls, s, k, t, r, q),
+             lambda: bsm.iv(cprice, "c", 100.0, k, 0.5, 0.03, 0.0)),
+            ("iv, ready arrays",
+             lambda: _core.bsm_iv(price, flag, s, k, t, r, q),
+             lambda: bsm.iv(price, flag, s, k, t, r, q)),
+        ]
+        for label, core, api in cases:
+            c, a = best(core, seconds), best(api, seconds)
+            print(f"{label:34}{n:>7}{c * 1e6:>10.2f}{a * 1e6:>10.2f}{(a - c) * 1e6:>10.2f}")
+
+
+def flags_as_text(seconds: float) -> None:
+    import pandas as pd
+
+    n = 2_000_000
+    rng = np.random.default_rng(2)
+    is_call = rng.random(n) < 0.5
+    k = pd.Series(rng.uniform(80.0, 120.0, n))
+    forms = {
+        "int8": pd.Series(np.where(is_call, 1, -1).astype(np.int8)),
+        "bool": pd.Series(is_call),
+        "text Series": pd.Series(np.where(is_call, "C", "P")).astype(object),
+        "categorical": pd.Series(np.where(is_call, "C", "P")).astype("category"),
+        "NumPy text array": np.where(is_call, "call", "put"),
+    }
+    print(f"\nflags: options per second of bsm.price on {n:,} rows (conversion included)")
+    base = None
+    for label, flag in forms.items():
+        rate = n / best(lambda flag=flag: bsm.price(flag, 100.0, k, 0.5, 0.03, 0.0, 0.2), seconds)
+        base = base or rate
+        print(f"  {label:18} {rate / 1e6:7.1f} M/s   {rate / base:5.2f} x int8")
+
+
+def nan_rule(seconds: float) -> None:
+    n = 1_000_000
+    rng = np.random.default_rng(3)
+    flag = np.where(rng.random(n) < 0.5, 1, -1).astype(np.int8)
+    s, k = np.full(n, 100.0), rng.uniform(60.0, 140.0, n)
+    t, r, q = rng.uniform(0.05, 2.0, n), np.full(n, 0.03), np.full(n, 0.01)
+    sig = rng.uniform(0.05, 0.8, n)
+    bad = sig.copy()
+    bad[rng.choice(n, n // 200, replace=False)] = np.nan
+    bad[rng.choice(n, n // 200, replace=False)] = np.inf
+    print(f"\nNaN rule: best time per call on {n:,} options (ms)")
+    print(f"{'':30}{'core':>9}{'API':>9}{'cost':>9}")
+    for label, sigma in (("no NaN", sig), ("1% NaN or inf sigma", bad)):
+        for name in ("price", "greeks"):
+            core = getattr(_core, f"bsm_{name}")
+            api = getattr(bsm, name)
+            c = best(lambda: core(flag, s, k, t, r, q, sigma), seconds)
+            a = best(lambda: api(flag, s, k, t, r, q, sigma), seconds)
+            print(f"  {name + ', ' + label:28}{c * 1e3:>9.2f}{a * 1e3:>9.2f}{(a / c - 1) * 100:>8.1f}%")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="shorter repeats")
+    seconds = 0.2 if parser.parse_args().quick else 1.0
+    small_calls(seconds)
+    flags_as_text(seconds)
+    nan_rule(seconds)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,201 @@
+"""Static signatures of the array functions in ``karvex.bsm`` and ``karvex.black76``.
+
+The functions are made at import time from one table (see ``_array``); these
+protocols give type checkers what each one accepts and returns:
+
+- all arguments scalars: a ``float`` (``str`` for ``iv_status``, a ``Greeks``
+  of floats for ``greeks``);
+- arrays, sequences and scalars mixed (no Series): a float64 array (a ``str``
+  array for ``iv_status``, a ``Greeks`` of arrays for ``greeks``);
+- any argument a pandas Series: a Series (a DataFrame for ``greeks``).
+
+The first two overloads overlap by design: calls match the first that fits.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Generic, NamedTuple, Protocol, TypeVar, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+F64Array = npt.NDArray[np.float64]
+StatusArray = npt.NDArray[np.str_]
+
+# A number: ``float`` covers ``int`` and ``bool`` too.
+Real = Union[float, np.floating[Any], np.integer[Any]]
+# A flag: 'c'/'call'/'p'/'put', a signed integer, a whole float or a bool.
+Flag = Union[str, bytes, float, np.integer[Any], np.floating[Any], np.bool_]
+Numbers = Union[Real, npt.NDArray[Any], Sequence[Any]]
+Flags = Union[Flag, npt.NDArray[Any], Sequence[Any]]
+NumbersOrSeries = Union[Numbers, "pd.Series[Any]"]
+FlagsOrSeries = Union[Flags, "pd.Series[Any]"]
+
+_T = TypeVar("_T")
+
+if TYPE_CHECKING:
+
+    class Greeks(NamedTuple, Generic[_T]):
+        """The five sensitivities of one option or of arrays of options."""
+
+        delta: _T
+        gamma: _T
+        vega: _T
+        theta: _T
+        rho: _T
+
+else:  # a generic NamedTuple needs Python 3.11 at run time
+
+    class Greeks(NamedTuple):
+        """The five sensitivities of one option or of arrays of options."""
+
+        delta: Any
+        gamma: Any
+        vega: Any
+        theta: Any
+        rho: Any
+
+
+# fmt: off
+class BsmFlagged(Protocol):
+    """price, delta, theta, rho (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> float: ...
+    @overload
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 q: Numbers, sigma: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
+                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
+                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class BsmUnflagged(Protocol):
+    """gamma, vega (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> float: ...
+    @overload
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 q: Numbers, sigma: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
+                 r: NumbersOrSeries, q: NumbersOrSeries,
+                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class BsmGreeks(Protocol):
+    """greeks (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> Greeks[float]: ...
+    @overload
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 q: Numbers, sigma: Numbers) -> Greeks[F64Array]: ...
+    @overload
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
+                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
+                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
+
+
+class BsmIv(Protocol):
+    """iv (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
+                 r: Real, q: Real) -> float: ...
+    @overload
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
+                 t: Numbers, r: Numbers, q: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
+                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
+                 q: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class BsmIvStatus(Protocol):
+    """iv_status (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
+                 r: Real, q: Real) -> str: ...
+    @overload
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
+                 t: Numbers, r: Numbers, q: Numbers) -> StatusArray: ...
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
+                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
+                 q: NumbersOrSeries) -> pd.Series[str]: ...
+
+
+class Black76Flagged(Protocol):
+    """price, delta, theta, rho (Black-76)."""
+    @overload
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> float: ...
+    @overload
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 sigma: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
+                 t: NumbersOrSeries, r: NumbersOrSeries,
+                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class Black76Unflagged(Protocol):
+    """gamma, vega (Black-76)."""
+    @overload
+    def __call__(self, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> float: ...
+    @overload
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 sigma: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
+                 r: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class Black76Greeks(Protocol):
+    """greeks (Black-76)."""
+    @overload
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
+                 sigma: Real) -> Greeks[float]: ...
+    @overload
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
+                 sigma: Numbers) -> Greeks[F64Array]: ...
+    @overload
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
+                 t: NumbersOrSeries, r: NumbersOrSeries,
+                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
+
+
+class Black76Iv(Protocol):
+    """iv (Black-76)."""
+    @overload
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
+                 r: Real) -> float: ...
+    @overload
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
+                 t: Numbers, r: Numbers) -> F64Array: ...
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
+                 k: NumbersOrSeries, t: NumbersOrSeries,
+                 r: NumbersOrSeries) -> pd.Series[float]: ...
+
+
+class Black76IvStatus(Protocol):
+    """iv_status (Black-76)."""
+    @overload
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
+                 r: Real) -> str: ...
+    @overload
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
+                 t: Numbers, r: Numbers) -> StatusArray: ...
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
+                 k: NumbersOrSeries, t: NumbersOrSeries,
+                 r: NumbersOrSeries) -> pd.Series[str]: ...
+# fmt: on
