@@ -31,10 +31,12 @@ _SUBMODULES = ("bsm", "black76", "_core")
 
 
 def __getattr__(name: str) -> Any:
+    """Load ``karvex.bsm``, ``karvex.black76`` or ``karvex._core`` on first access."""
     if name in _SUBMODULES:
         return importlib.import_module(f"{__name__}.{name}")
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def __dir__() -> list[str]:
+    """The module's names, the submodules loaded on first access included."""
     return sorted(set(globals()) | set(_SUBMODULES))

@@ -11,6 +11,8 @@ import os
 import subprocess
 import sys
 import time
+from collections.abc import Callable
+from typing import IO, Any
 
 QUANTITIES = ("price", "greeks", "iv")
 
@@ -37,13 +39,15 @@ def measure(model: str, size: int, seconds: float) -> dict[str, float]:
     r = np.full(size, 0.04)
     q = np.full(size, 0.015)
     sigma = rng.uniform(0.08, 0.7, size)
+    args: tuple[Any, ...]
+    iv_args: tuple[Any, ...]
     if model == "bsm":
         args = (flag, s, k, t, r, q, sigma)
         iv_args = (_core.bsm_price(*args), flag, s, k, t, r, q)
     else:
         args = (flag, s, k, t, r, sigma)
         iv_args = (_core.black76_price(*args), flag, s, k, t, r)
-    calls = {
+    calls: dict[str, tuple[Callable[..., Any], tuple[Any, ...]]] = {
         "price": (getattr(_core, f"{model}_price"), args),
         "greeks": (getattr(_core, f"{model}_greeks"), args),
         "iv": (getattr(_core, f"{model}_iv"), iv_args),
@@ -75,7 +79,8 @@ def _run_child(workers: int, model: str, size: int, seconds: float) -> dict[str,
     if done.returncode != 0:
         last = (done.stderr.strip().splitlines() or ["no message"])[-1]
         raise RuntimeError(f"benchmark with {workers} worker(s) failed: {last}")
-    return json.loads(done.stdout)
+    rates: dict[str, float] = json.loads(done.stdout)
+    return rates
 
 
 def _rate(value: float) -> str:
@@ -96,7 +101,7 @@ def table(results: dict[int, dict[str, float]]) -> list[str]:
     return lines
 
 
-def main(model: str, size: int, seconds: float, out=None) -> int:
+def main(model: str, size: int, seconds: float, out: IO[str] | None = None) -> int:
     out = out if out is not None else sys.stdout
     cpus = usable_cpus()
     counts = [1] if cpus == 1 else [1, cpus]

@@ -1,0 +1,44 @@
+"""What type checkers infer for calls of the array API: checked by `mypy --strict` and pyright
+in tools/run-tests (not a pytest module; running it also works)."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+import pandas as pd
+from typing_extensions import assert_type
+
+from karvex import _core, black76, bsm
+from karvex.bsm import Greeks
+
+F64 = npt.NDArray[np.float64]
+k = np.array([90.0, 100.0, 110.0])
+flags = np.array([1, -1, 1], dtype=np.int8)
+strikes = pd.Series([90.0, 100.0, 110.0])
+
+assert_type(bsm.price("c", 100.0, 95.0, 0.5, 0.03, 0.0, 0.2), float)
+assert_type(bsm.price(1, 100, np.float32(95.0), 1, 0, 0, 0.2), float)
+assert_type(bsm.price("c", 100.0, k, 0.5, 0.03, 0.0, 0.2), F64)
+assert_type(bsm.price(flags, 100.0, [90.0, 100.0, 110.0], 0.5, 0.03, 0.0, 0.2), F64)
+assert_type(bsm.price("c", 100.0, strikes, 0.5, 0.03, 0.0, 0.2), "pd.Series[float]")
+assert_type(bsm.gamma(100.0, k, 0.5, 0.03, 0.0, 0.2), F64)
+assert_type(bsm.greeks("p", 100.0, 95.0, 0.5, 0.03, 0.0, 0.2), Greeks[float])
+assert_type(bsm.greeks("p", 100.0, k, 0.5, 0.03, 0.0, 0.2), Greeks[F64])
+assert_type(bsm.greeks("p", 100.0, strikes, 0.5, 0.03, 0.0, 0.2), pd.DataFrame)
+assert_type(bsm.iv(10.45, "c", 100.0, 100.0, 1.0, 0.05, 0.0), float)
+assert_type(bsm.iv(k, "c", 100.0, k, t=1.0, r=0.05, q=0.0), F64)
+assert_type(bsm.iv_status(10.45, "c", 100.0, 100.0, 1.0, 0.05, 0.0), str)
+assert_type(bsm.iv_status(k, flags, 100.0, k, 1.0, 0.05, 0.0), npt.NDArray[np.str_])
+assert_type(black76.price("call", 100.0, 95.0, 0.5, 0.03, 0.2), float)
+assert_type(black76.vega(100.0, k, 0.5, 0.03, 0.2), F64)
+assert_type(black76.iv(strikes, "p", 100.0, 95.0, 0.5, 0.03), "pd.Series[float]")
+assert_type(black76.greeks(True, 100.0, k, 0.5, 0.03, 0.2).vega, F64)
+assert_type(_core.bsm_price(flags, k, k, k, k, k, k), F64)
+assert_type(_core.black76_greeks_scalar(1, 100.0, 95.0, 0.5, 0.03, 0.2),
+            tuple[float, float, float, float, float])
+
+
+def user_code(df: pd.DataFrame) -> Any:
+    return bsm.iv(df["price"], df["type"], 100.0, df["strike"], 0.5, 0.04, 0.01)
