@@ -160,20 +160,33 @@ def _masked_type() -> Any:
 
 def _from_series(fname: str, value: Any, is_flag: bool) -> Any:
     """The values of a Series as an ndarray (numeric extension dtypes with
-    missing values become float64 with NaN); a categorical flag column as
-    int8 flags, converted once per category."""
+    missing values become float64 with NaN); a categorical or text flag
+    column as int8 flags, converted once per category or distinct text."""
     dtype = value.dtype
+    if is_flag and dtype.name == "category":
+        return _flags_by_code(fname, np.asarray(value.cat.codes.to_numpy()),
+                              value.cat.categories.to_numpy(), value)
+    if is_flag and not isinstance(dtype, np.dtype) and getattr(dtype, "kind", "O") in "OSU":
+        codes, uniques = value.factorize()
+        return _flags_by_code(fname, np.asarray(codes), np.asarray(uniques), value)
     if isinstance(dtype, np.dtype):
         return value.to_numpy()
-    if is_flag and dtype.name == "category":
-        codes = np.asarray(value.cat.codes.to_numpy())
-        categories = to_flag(fname, value.cat.categories.to_numpy())
-        if len(categories) == 0 or (codes < 0).any():
-            raise _bad_flag(fname, value.to_numpy(dtype=object), codes < 0)
-        return categories[codes]
     if not is_flag and getattr(dtype, "kind", "O") in "biuf":
         return value.to_numpy(dtype=np.float64, na_value=np.nan)
     return value.to_numpy()
+
+
+def _flags_by_code(fname: str, codes: npt.NDArray[Any], uniques: npt.NDArray[Any],
+                   shown: Any) -> npt.NDArray[np.int8]:
+    """Flags of values given as codes into their distinct values (code -1: a
+    missing value, refused); each distinct value converted once.  ``shown``
+    holds the values as the user gave them, for the error message."""
+    flags = [_flag_of(v) for v in uniques.tolist()]
+    bad = np.array([f is None for f in flags] + [True])[codes]
+    if bad.any():
+        raise _bad_flag(fname, np.asarray(shown, dtype=object).reshape(codes.shape), bad)
+    table = np.array([*flags, 1], dtype=np.int8)
+    return np.asarray(table[codes])
 
 
 def to_float64(fname: str, name: str, value: Any) -> npt.NDArray[np.float64]:
@@ -272,23 +285,17 @@ def _flag_of(value: Any) -> int | None:
 
 
 def _flag_from_objects(fname: str, arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
-    """Flags of an object array (text columns of pandas): each distinct
-    value converted once, then spread by its codes."""
+    """Flags of an object array (text columns of pandas): with pandas loaded,
+    each distinct value converted once, then spread by its codes."""
     pd = sys.modules.get("pandas")
     flat = arr.reshape(-1)
     if pd is not None:
         try:
             codes, uniques = pd.factorize(flat)
         except TypeError:  # unhashable values
-            codes = None
-        if codes is not None:
-            flags = [_flag_of(v) for v in uniques]
-            bad_unique = np.array([f is None for f in flags] + [True])  # code -1: missing
-            bad = bad_unique[codes]
-            if bad.any():
-                raise _bad_flag(fname, arr, bad.reshape(arr.shape))
-            table = np.array([*flags, 1], dtype=np.int8)
-            return np.asarray(table[codes]).reshape(arr.shape)
+            pass
+        else:
+            return _flags_by_code(fname, codes, uniques, flat).reshape(arr.shape)
     found = [_flag_of(v) for v in flat]
     if None in found:
         raise _bad_flag(fname, arr, np.array([f is None for f in found]).reshape(arr.shape))
@@ -431,7 +438,7 @@ def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
         if isinstance(v, (int, float)):
             total += v
         elif v.size == 1:
-            total += float(v.reshape(-1)[0])
+            total += v.item(0)
         elif v.size:
             arrays.append(v.reshape(-1))
     if arrays:
