@@ -8,11 +8,11 @@ import time
 
 import numpy as np
 
-from .. import black76, bsm
+from .. import _core, black76, bsm
+from .._array import iv_status_codes
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
-PRICE_TOLERANCE = 1e-12  # the core's absolute tolerance on the price bounds
 
 
 @dataclasses.dataclass
@@ -32,37 +32,6 @@ class Result:
         return np.array(STATUSES, dtype=object)[self.status]
 
 
-def bounds(put, s, k, t, r, q) -> tuple[np.ndarray, np.ndarray]:
-    """The price bounds as the core checks them: the discounted intrinsic
-    value, and the discounted underlying (call) or strike (put)."""
-    s_disc = s * np.exp(-q * t)
-    k_disc = k * np.exp(-r * t)
-    return np.maximum(np.where(put, k_disc - s_disc, s_disc - k_disc), 0.0), np.where(put, k_disc, s_disc)
-
-
-def classify(iv, price, put, s, k, t, r, q) -> np.ndarray:
-    """Status code of each row: ok, intrinsic (iv 0: no time value) or why
-    the price could not be inverted, checked in the order the core checks."""
-    status = np.zeros(len(iv), dtype=np.int8)
-    status[iv == 0.0] = CODES[STATUS_INTRINSIC]
-    failed = np.isnan(iv)
-    if not failed.any():
-        return status
-    with np.errstate(all="ignore"):
-        finite = np.isfinite(s) & np.isfinite(k) & np.isfinite(t) & np.isfinite(r) & np.isfinite(q)
-        invalid = ~(finite & (s > 0) & (k > 0) & (t > 0) & np.isfinite(price) & (price >= 0))
-        intrinsic, upper = bounds(put, s, k, t, r, q)
-        below = price < intrinsic - PRICE_TOLERANCE
-        # The core also refuses prices so close to the bound that no finite
-        # volatility reaches them: they count as at the upper bound.
-        above = price > upper - upper * 1e-9 - PRICE_TOLERANCE
-    status[failed] = CODES["no_solution"]
-    status[failed & above] = CODES["above_upper_bound"]
-    status[failed & below] = CODES["below_intrinsic"]
-    status[failed & invalid] = CODES["invalid_input"]
-    return status
-
-
 def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them."""
@@ -73,7 +42,9 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
     else:
         iv = black76.iv(x.price, flag, s, k, t, r)
     core_seconds = time.perf_counter() - start
-    status = classify(iv, x.price, flag < 0, s, k, t, r, q)
+    # The array API's statuses, from the core's own bounds; their codes are
+    # the first of STATUSES.
+    status = iv_status_codes(iv, x.price, flag < 0, s, k, t, r, q)
     if intrinsic_tolerance > 0.0:
         near = near_intrinsic(status, x, intrinsic_tolerance)
         if near.any():
@@ -99,8 +70,14 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
 
 
 def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarray:
-    """Rows below the intrinsic value by at most `tolerance` (price units),
-    as the core bounds the price: the discounted spot and strike."""
-    with np.errstate(all="ignore"):
-        intrinsic, _ = bounds(x.flag < 0, x.underlying, x.strike, x.t, x.rate, x.dividend)
-        return (status == CODES["below_intrinsic"]) & (x.price >= intrinsic - tolerance)
+    """Rows below the intrinsic value by at most `tolerance` (price units).
+    Black-76 rows hold the forward as the spot and the rate as the yield,
+    whose price at zero volatility is the same discounted intrinsic value."""
+    below = np.flatnonzero(status == CODES["below_intrinsic"])
+    near = np.zeros(len(status), dtype=bool)
+    if len(below):
+        # The intrinsic value as the core bounds the price: its price at zero volatility.
+        intrinsic = _core.bsm_price(*(np.ascontiguousarray(a[below]) for a in (
+            x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend)), np.zeros(len(below)))
+        near[below] = x.price[below] >= intrinsic - tolerance
+    return near

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import numpy as np
 
+from .. import _array
+
 STATUS_OK = "ok"
 STATUS_INTRINSIC = "intrinsic"
 # Inverted, with a volatility of 0.0: the price sits below the intrinsic
@@ -22,9 +24,9 @@ REASONS = {
     "no_forward": "no parity forward",
 }
 
-# Every status, in the order of their codes; new ones are added at the end.
-STATUSES = (STATUS_OK, STATUS_INTRINSIC, "below_intrinsic", "above_upper_bound", "invalid_input",
-            "no_solution", "no_bid", "crossed_quote", "missing_quote", "expired", STATUS_NEAR_INTRINSIC,
+# Every status, in the order of their codes: first those of the array API's
+# iv_status (the core's own reasons), then the command's, added at the end.
+STATUSES = (*_array.STATUSES, "no_bid", "crossed_quote", "missing_quote", "expired", STATUS_NEAR_INTRINSIC,
             "no_forward")
 CODES = {name: np.int8(code) for code, name in enumerate(STATUSES)}
 QUOTE_CODES = {name: CODES[name] for name in ("no_bid", "crossed_quote", "missing_quote")}
