@@ -69,6 +69,8 @@ class ArrowChunk:
 
 def _line_breaks(data: bytes) -> int:
     """Lines as the csv module counts them: \\n, \\r\\n and a lone \\r."""
+    if b"\r" not in data:
+        return data.count(b"\n")
     return data.count(b"\n") + data.count(b"\r") - data.count(b"\r\n")
 
 
@@ -78,7 +80,8 @@ def _record_end(data: bytes) -> int:
     may be the first half of \\r\\n, so it does not end a record yet."""
     end = len(data)
     while True:
-        cut = max(data.rfind(b"\n", 0, end), data.rfind(b"\r", 0, min(end, len(data) - 1)))
+        newline = data.rfind(b"\n", 0, end)
+        cut = max(newline, data.rfind(b"\r", newline + 1, min(end, len(data) - 1)))
         if cut < 0:
             return 0
         if data.count(b'"', 0, cut) % 2 == 0:  # quotes balanced: outside a field
@@ -125,7 +128,7 @@ def _parse_block(raw, read_options, convert, positions, reread):
     import pyarrow as pa
     import pyarrow.csv as pa_csv
 
-    if raw.count(b"\r") != raw.count(b"\r\n"):
+    if b"\r" in raw and raw.count(b"\r") != raw.count(b"\r\n"):
         return reread()  # a lone \r ends a line for the csv module
     parse = pa_csv.ParseOptions(newlines_in_values=b'"' in raw)
     try:

@@ -9,7 +9,6 @@ import time
 import numpy as np
 
 from .compute import Result
-from .parity import group_ids
 from .prices import Inputs
 from .statuses import REASONS, STATUS_INTRINSIC, STATUS_NEAR_INTRINSIC, STATUSES
 
@@ -24,6 +23,9 @@ UNIT_CHECKS = (
 # strike and expiry by more than this, at more than half of the strikes,
 # point at a forward that is off: a missing dividend yield or a wrong rate.
 SMILE_JUMP = 0.01
+PAIRS_PENDING = 16_384  # unmatched rows carried from chunk to chunk, at most
+PAIRS_ALL = 100_000  # rows whose calls and puts are all matched; then a sample
+PAIRS_SAMPLE = 16
 
 
 class Progress:
@@ -73,8 +75,10 @@ class Summary:
     pairs: int = 0  # strikes with a call and a put both inverted
     calls_above: int = 0  # of which the call's volatility exceeds the put's by SMILE_JUMP
     calls_below: int = 0  # of which the put's exceeds the call's by SMILE_JUMP
-    pending: dict = dataclasses.field(default_factory=dict, repr=False)  # unpaired (expiry, strike, put) -> iv
-    expiry_keys: dict = dataclasses.field(default_factory=dict, repr=False)
+    # Inverted rows not yet matched with the other side of their strike: key,
+    # years to expiry, strike, is a put, iv.
+    pending: tuple = dataclasses.field(repr=False, default=(
+        np.zeros(0, dtype=np.int64), np.zeros(0), np.zeros(0), np.zeros(0, dtype=bool), np.zeros(0)))
     parity: object = None  # the ParityForwards of a --forward parity run
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
@@ -104,30 +108,35 @@ class Summary:
             self.high_iv += int(np.count_nonzero(result.iv > 5.0))
 
     def _pair_calls_and_puts(self, result: Result, x: Inputs):
-        """Match each inverted call with the put of its strike and expiry
-        (within the chunk by sorting, across chunks through `pending`)."""
+        """Match each inverted call with the put of its strike and expiry (the
+        same years to expiry), within the chunk and among the rows the chunks
+        before it left unmatched, by sorting.  The latest PAIRS_PENDING
+        unmatched rows are carried on, so memory stays bounded; past the
+        first PAIRS_ALL rows only one strike-and-expiry in PAIRS_SAMPLE is
+        matched (chosen by its numbers, so both sides of a pair are), which
+        is plenty for the verdict and keeps this check cheap."""
         with np.errstate(invalid="ignore"):
-            rows = np.flatnonzero(result.iv > 0.0)
-        if len(rows) == 0:
-            return
-        ids = group_ids(self.expiry_keys, x.expiry_label[rows], x.t[rows])
-        strike, put, iv = x.strike[rows], x.flag[rows] < 0, result.iv[rows]
-        order = np.lexsort((put, strike, ids))
-        ids, strike, put, iv = ids[order], strike[order], put[order], iv[order]
-        pair = (ids[1:] == ids[:-1]) & (strike[1:] == strike[:-1]) & ~put[:-1] & put[1:]
+            inverted = result.iv > 0.0
+        # A 64-bit mix of the bits of both numbers: one sort, puts after
+        # calls; equal keys of different numbers only cost a missed pair, as
+        # the match below compares the numbers themselves.
+        with np.errstate(over="ignore"):
+            key = x.t.view(np.int64) * np.int64(0x9E3779B97F4A7C15 - (1 << 64)) + x.strike.view(np.int64)
+        if self.rows >= PAIRS_ALL:
+            inverted &= (key >> 17) % PAIRS_SAMPLE == 0
+        rows = np.flatnonzero(inverted)
+        given = [np.concatenate([old, new]) for old, new in
+                 zip(self.pending, (key[rows], x.t[rows], x.strike[rows], x.flag[rows] < 0, result.iv[rows]))]
+        key, t, strike, put, iv = given
+        order = np.argsort(key * 2 + put)
+        t, strike, put, iv = t[order], strike[order], put[order], iv[order]
+        pair = (t[1:] == t[:-1]) & (strike[1:] == strike[:-1]) & ~put[:-1] & put[1:]
         self._count_pairs(iv[:-1][pair] - iv[1:][pair])
-        paired = np.zeros(len(ids), dtype=bool)
+        paired = np.zeros(len(t), dtype=bool)
         paired[:-1] |= pair
         paired[1:] |= pair
-        leftover = []
-        for g, k, p, v in zip(ids[~paired].tolist(), strike[~paired].tolist(), put[~paired].tolist(),
-                              iv[~paired].tolist()):
-            other = self.pending.pop((g, k, not p), None)
-            if other is None:
-                self.pending[(g, k, p)] = v
-            else:
-                leftover.append(other - v if p else v - other)
-        self._count_pairs(np.array(leftover))
+        latest = np.sort(order[~paired])[-PAIRS_PENDING:]
+        self.pending = tuple(a[latest] for a in given)
 
     def _count_pairs(self, call_minus_put: np.ndarray):
         self.pairs += len(call_minus_put)

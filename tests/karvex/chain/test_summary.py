@@ -1,8 +1,12 @@
 """The summary's warnings: units that are probably wrong, and calls and puts
 that disagree on volatility (a missing dividend)."""
 
+from types import SimpleNamespace
+
+import numpy as np
 import pytest
 
+from karvex._chain.summary import PAIRS_PENDING, Summary
 from chain_support import ENGINES, EXAMPLE, chain, edit_cell, write_chain
 
 
@@ -42,3 +46,32 @@ class TestWarnings:
             "warning:      expiry above 30 years: days meant? (years = days / 365) (1 rows)",
             "warning:      iv above 5 (500 %) in 1 rows: prices, strikes and spot in different units?",
         ]
+
+
+class TestCallPutPairs:
+    @staticmethod
+    def add(summary, t, strike, put, iv):
+        n = len(t)
+        x = SimpleNamespace(t=np.asarray(t, float), strike=np.asarray(strike, float),
+                            flag=np.where(np.asarray(put), -1, 1).astype(np.int8), model="bsm")
+        summary._pair_calls_and_puts(SimpleNamespace(iv=np.asarray(iv, float)), x)
+        summary.rows += n
+
+    def test_pairs_are_found_across_chunks_and_only_on_the_same_strike_and_expiry(self):
+        summary = Summary("f", "bsm")
+        self.add(summary, [0.5, 0.5, 0.25], [100, 105, 100], [False, False, False], [0.20, 0.21, 0.30])
+        self.add(summary, [0.25, 0.5, 0.5, 0.5], [100, 100, 110, 105], [True, True, True, False],
+                 [0.25, 0.22, 0.2, 0.19])
+        # (0.5, 100): 0.20 - 0.22; (0.25, 100): 0.30 - 0.25; (0.5, 105) has two calls and no put.
+        assert (summary.pairs, summary.calls_above, summary.calls_below) == (2, 1, 1)
+
+    def test_rows_left_unmatched_are_bounded(self):
+        summary = Summary("f", "bsm")
+        n = 3 * PAIRS_PENDING
+        for _ in range(3):
+            self.add(summary, np.full(n, 0.5), np.arange(n), np.zeros(n, bool), np.full(n, 0.2))
+        assert all(len(a) <= PAIRS_PENDING for a in summary.pending)
+
+    def test_missing_dividend_seen_whatever_the_chunks(self, capsys, tmp_path):
+        status, _, err = chain(capsys, "--dividend", "0", "--chunk-rows", 7, "-o", tmp_path / "out.csv")
+        assert status == 0 and "a dividend yield is likely missing" in err
