@@ -38,11 +38,19 @@ def group_ids(keys: dict, labels: np.ndarray, t: np.ndarray) -> np.ndarray:
     `keys` maps each pair seen so far to its number."""
     if len(t) == 0:
         return np.zeros(0, dtype=np.int64)
-    names, by_name = np.unique(labels.astype(str), return_inverse=True)
+    labels = labels.astype(str)
     years, by_years = np.unique(t, return_inverse=True)
-    pairs, rows = np.unique(by_name.reshape(-1) * len(years) + by_years.reshape(-1), return_inverse=True)
-    ids = np.array([keys.setdefault((str(names[p // len(years)]), float(years[p % len(years)])), len(keys))
-                    for p in pairs.tolist()], dtype=np.int64)
+    by_years = by_years.reshape(-1)
+    first = np.zeros(len(years), dtype=np.int64)
+    first[by_years[::-1]] = np.arange(len(t))[::-1]
+    if np.array_equal(labels, labels[first][by_years]):  # as usual: one label per expiry
+        pairs, rows = first, by_years
+    else:
+        names, by_name = np.unique(labels, return_inverse=True)
+        _, pairs, rows = np.unique(by_name.reshape(-1) * len(years) + by_years, return_index=True,
+                                   return_inverse=True)
+    ids = np.array([keys.setdefault((str(labels[i]), float(t[i])), len(keys)) for i in pairs.tolist()],
+                   dtype=np.int64)
     return ids[rows.reshape(-1)]
 
 
