@@ -11,6 +11,10 @@ by side in one run (the machine is shared: read ratios, not absolute times).
    without a NaN (the quick test only) and with NaNs and infinite sigmas in
    1 % of the options (the exact rule).
 
+Times are the CPU time of this process (all its threads), not wall-clock time, so that the
+other processes of a busy machine do not count; for the parallel calls of section 3 set
+RAYON_NUM_THREADS=1 to compare like with like (the NaN rule's own work is serial).
+
     python bench/bench_array_api.py [--quick]
 """
 
@@ -25,26 +29,35 @@ import numpy as np
 
 from karvex import _core, bsm
 
+clock = time.process_time
 
-def best(fn: Callable[[], Any], seconds: float) -> float:
-    """Best time of one call over repeated calls for about ``seconds``."""
+
+def _block(fn: Callable[[], Any]) -> int:
+    """Calls per timed block: enough for about 20 ms."""
     fn()
     number = 1
     while True:
-        start = time.perf_counter()
+        start = clock()
         for _ in range(number):
             fn()
-        if time.perf_counter() - start > 0.02:
-            break
+        if clock() - start > 0.02:
+            return number
         number *= 2
-    times = []
-    deadline = time.perf_counter() + seconds
-    while time.perf_counter() < deadline or len(times) < 5:
-        start = time.perf_counter()
-        for _ in range(number):
-            fn()
-        times.append((time.perf_counter() - start) / number)
-    return min(times)
+
+
+def best(fns: list[Callable[[], Any]], seconds: float) -> list[float]:
+    """Best time of one call of each function, the functions timed in turn, block after block,
+    for about ``seconds``: side by side, so that a busy spell of the machine hits all alike."""
+    numbers = [_block(fn) for fn in fns]
+    times: list[list[float]] = [[] for _ in fns]
+    deadline = clock() + seconds
+    while clock() < deadline or len(times[0]) < 5:
+        for fn, number, spent in zip(fns, numbers, times):
+            start = clock()
+            for _ in range(number):
+                fn()
+            spent.append((clock() - start) / number)
+    return [min(t) for t in times]
 
 
 def small_calls(seconds: float) -> None:
@@ -71,7 +84,7 @@ def small_calls(seconds: float) -> None:
              lambda: bsm.iv(price, flag, s, k, t, r, q)),
         ]
         for label, core, api in cases:
-            c, a = best(core, seconds), best(api, seconds)
+            c, a = best([core, api], seconds)
             print(f"{label:34}{n:>7}{c * 1e6:>10.2f}{a * 1e6:>10.2f}{(a - c) * 1e6:>10.2f}")
 
 
@@ -90,11 +103,11 @@ def flags_as_text(seconds: float) -> None:
         "NumPy text array": np.where(is_call, "call", "put"),
     }
     print(f"\nflags: options per second of bsm.price on {n:,} rows (conversion included)")
-    base = None
-    for label, flag in forms.items():
-        rate = n / best(lambda flag=flag: bsm.price(flag, 100.0, k, 0.5, 0.03, 0.0, 0.2), seconds)
-        base = base or rate
-        print(f"  {label:18} {rate / 1e6:7.1f} M/s   {rate / base:5.2f} x int8")
+    calls = [lambda flag=flag: bsm.price(flag, 100.0, k, 0.5, 0.03, 0.0, 0.2)
+             for flag in forms.values()]
+    times = best(calls, seconds * len(calls))
+    for label, spent in zip(forms, times):
+        print(f"  {label:18} {n / spent / 1e6:7.1f} M/s   {times[0] / spent:5.2f} x int8")
 
 
 def nan_rule(seconds: float) -> None:
@@ -113,8 +126,8 @@ def nan_rule(seconds: float) -> None:
         for name in ("price", "greeks"):
             core = getattr(_core, f"bsm_{name}")
             api = getattr(bsm, name)
-            c = best(lambda: core(flag, s, k, t, r, q, sigma), seconds)
-            a = best(lambda: api(flag, s, k, t, r, q, sigma), seconds)
+            c, a = best([lambda: core(flag, s, k, t, r, q, sigma),
+                         lambda: api(flag, s, k, t, r, q, sigma)], seconds * 2)
             print(f"  {name + ', ' + label:28}{c * 1e3:>9.2f}{a * 1e3:>9.2f}{(a / c - 1) * 100:>8.1f}%")
 
 

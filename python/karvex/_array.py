@@ -410,15 +410,33 @@ def _apply_nan_rule(spec: _Spec, flat: list[npt.NDArray[Any]], result: Any) -> N
             out[nan] = np.nan
     with np.errstate(invalid="ignore"):
         limit = (sigma == np.inf) & (t > 0) & ~nan
-    if limit.any():
-        put = flat[spec.flag_at] < 0 if spec.flag_at >= 0 else np.zeros(len(s), dtype=bool)
-        picks = _LIMIT_INDEX[spec.quantity]
-        black76 = spec.model == "black76"
-        for i in np.flatnonzero(limit).tolist():
-            limits = _sigma_limits(black76, bool(put[i]), float(s[i]), float(k[i]), float(t[i]),
-                                   float(r[i]), float(q[i]))
-            for out, pick in zip(outputs, picks):
-                out[i] = limits[pick]
+    rows = np.flatnonzero(limit)
+    if len(rows):
+        put = flat[spec.flag_at][rows] < 0 if spec.flag_at >= 0 else np.zeros(len(rows), bool)
+        limits = _sigma_limits_of(spec.model == "black76", put, s[rows], k[rows], t[rows],
+                                  r[rows], q[rows])
+        for out, pick in zip(outputs, _LIMIT_INDEX[spec.quantity]):
+            out[rows] = limits[pick]
+
+
+def _exp(x: F64Array) -> F64Array:
+    # The C library's exp, as the core uses it, element by element.
+    return np.fromiter(map(math.exp, x.tolist()), np.float64, len(x))
+
+
+def _sigma_limits_of(black76: bool, put: npt.NDArray[np.bool_], s: F64Array, k: F64Array,
+                     t: F64Array, r: F64Array, q: F64Array) -> list[Any]:
+    """_sigma_limits on arrays, operation for operation (the same bits)."""
+    dr = _exp(-(r * t))
+    dq = dr if black76 else _exp(-(q * t))
+    price = np.where(put, k * dr, s * dq)
+    delta = np.where(put, -0.0, dq)
+    theta = np.where(put, (k * r) * dr, (s * q) * dq)
+    if black76:
+        rho = -(t * price)
+    else:
+        rho = np.where(put, -((k * t) * dr), 0.0)
+    return [price, delta, 0.0, 0.0, theta, rho]
 
 
 def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
@@ -431,23 +449,23 @@ def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
     the sum of the products non-finite.  The floating-point flags it may
     raise on such values are not warnings here."""
     total = 0.0
-    arrays = []
-    for name, v in zip(spec.names, values):
-        if name == "flag":
+    by_size: dict[int, list[npt.NDArray[Any]]] = {}
+    for i, v in enumerate(values):
+        if i == spec.flag_at:
             continue
-        if isinstance(v, (int, float)):
+        if type(v) is float or type(v) is int:
             total += v
         elif v.size == 1:
             total += v.item(0)
         elif v.size:
-            arrays.append(v.reshape(-1))
-    if arrays:
+            by_size.setdefault(v.size, []).append(v if v.ndim == 1 else v.reshape(-1))
+    if by_size:
         with np.errstate(all="ignore"):
-            while arrays:
-                a = arrays.pop()
-                same = next((i for i, b in enumerate(arrays) if b.size == a.size), -1)
-                b = arrays.pop(same) if same >= 0 else a
-                total += float(a.dot(b))
+            for arrays in by_size.values():
+                if len(arrays) % 2:
+                    arrays.append(arrays[-1])
+                for a, b in zip(arrays[::2], arrays[1::2]):
+                    total += a.dot(b)
     return math.isfinite(total)
 
 
@@ -522,37 +540,48 @@ def _scalar_flag(v: Any) -> int | None:
     return None
 
 
+def _filled(n: int, value: Any, dtype: np.dtype[Any]) -> npt.NDArray[Any]:
+    out = np.empty(n, dtype)
+    out.fill(value)
+    return out
+
+
 def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
     """The result for arguments that need no conversion (Python numbers and
     flag words, one-dimensional float64 / int8 arrays of one length), or
     _MISSING for anything else."""
     n = -1
-    for name, v in zip(spec.names, values):
-        tv = type(v)
-        if tv is np.ndarray:
-            if v.ndim != 1 or v.dtype is not (_I8 if name == "flag" else _F64):
+    scalars = False
+    flag_at = spec.flag_at
+    for i, v in enumerate(values):
+        if type(v) is np.ndarray:
+            if v.ndim != 1 or v.dtype is not (_I8 if i == flag_at else _F64):
                 return _MISSING
             if n < 0:
                 n = len(v)
             elif len(v) != n:
                 return _MISSING
-        elif name == "flag":
+        elif i == flag_at:
             if _scalar_flag(v) is None:
                 return _MISSING
-        elif tv is not float and tv is not int:
-            return _MISSING
-    args: list[Any]
-    try:
-        if n < 0:
-            args = [_scalar_flag(v) if name == "flag" else float(v)
-                    for name, v in zip(spec.names, values)]
+            scalars = True
+        elif type(v) is float or type(v) is int:
+            scalars = True
         else:
-            args = [v if type(v) is np.ndarray
-                    else np.full(n, _scalar_flag(v), _I8) if name == "flag"
-                    else np.full(n, float(v))
-                    for name, v in zip(spec.names, values)]
-    except OverflowError:  # a Python int beyond float: the general path names it
-        return _MISSING
+            return _MISSING
+    args: Sequence[Any] = values
+    if scalars:
+        try:
+            if n < 0:
+                args = [_scalar_flag(v) if i == flag_at else float(v)
+                        for i, v in enumerate(values)]
+            else:
+                args = [v if type(v) is np.ndarray
+                        else _filled(n, _scalar_flag(v), _I8) if i == flag_at
+                        else _filled(n, float(v), _F64)
+                        for i, v in enumerate(values)]
+        except OverflowError:  # a Python int beyond float: the general path names it
+            return _MISSING
 
     if n < 0:
         if spec.quantity == "iv_status":
@@ -560,7 +589,7 @@ def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
             return str(_iv_status(spec, [np.array([a]) for a in args], iv)[0])
         result = spec.scalar(*args)
         if spec.nan_rule and not math.isfinite(sum(args)):
-            result = _scalar_nan_rule(spec, args, result)
+            result = _scalar_nan_rule(spec, list(args), result)
         return Greeks(*result) if spec.quantity == "greeks" else result
 
     try:
@@ -568,9 +597,9 @@ def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
     except TypeError:  # not contiguous or not aligned: the general path copies
         return _MISSING
     if spec.quantity == "iv_status":
-        return _iv_status(spec, args, result)
+        return _iv_status(spec, list(args), result)
     if spec.nan_rule and not _finite_numbers(spec, values):
-        _apply_nan_rule(spec, args, result)
+        _apply_nan_rule(spec, list(args), result)
     return Greeks(*result) if spec.quantity == "greeks" else result
 
 
