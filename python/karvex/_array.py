@@ -31,7 +31,7 @@ import inspect
 import math
 import sys
 from collections.abc import Callable, Sequence
-from typing import Any, NamedTuple
+from typing import Any, NamedTuple, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -221,44 +221,46 @@ def _bad_flag(fname: str, arr: npt.NDArray[Any], bad: npt.NDArray[np.bool_]) -> 
     return _Refused(ValueError(f"{fname}(): invalid flag {value!r}{at}: {_FLAG_FORMS}"))
 
 
+# Characters of a flag word as they compare: ASCII letters in lower case,
+# other ASCII printing characters as they are, the NUL that pads a shorter
+# text as 0; blanks and control characters (which a flag word may have around
+# it) as 0xff, which no word has.
+_FOLD = np.array([0] + [c | 0x20 if 65 <= c <= 90 else 0xFF if c <= 32 or c == 127 else c
+                        for c in range(1, 128)], dtype=np.uint8)
+
+
 def _word_keys(arr: npt.NDArray[Any]) -> npt.NDArray[np.uint32] | None:
     """Each text of a fixed-width 'U' or 'S' array as one integer key (its
-    first four characters, ASCII lower case, one byte each), or None when
-    some text cannot be a flag word as it stands (longer than four
-    characters, blanks, non-ASCII): those go the slow way."""
-    width = arr.dtype.itemsize // (4 if arr.dtype.kind == "U" else 1)
-    if width == 0:
+    first four characters folded by _FOLD, one byte each), or None when some
+    text cannot be a flag word as it stands (longer than four characters,
+    non-ASCII): those go the slow way, as do blanks, which make no word's key."""
+    kind = arr.dtype.kind
+    width = arr.dtype.itemsize // (4 if kind == "U" else 1)
+    if width == 0 or arr.size == 0:
         return None
-    chars = np.ascontiguousarray(arr).view(np.uint32 if arr.dtype.kind == "U" else np.uint8)
-    chars = chars.reshape(arr.size, width)
+    chars = cast("npt.NDArray[np.uint32]", np.ascontiguousarray(arr).view(
+        np.uint32 if kind == "U" else np.uint8).reshape(arr.size, width))
     if width > 4:
         if chars[:, 4:].any():
             return None
         chars = chars[:, :4]
-    codes = chars.astype(np.uint32)
-    if (codes >= 128).any() or ((codes > 0) & (codes <= 32)).any():
+    if chars.max() >= 128:
         return None
-    codes |= ((codes - 65) < 26).astype(np.uint32) << 5  # 'A'..'Z' to 'a'..'z'
-    keys = np.zeros(arr.size, dtype=np.uint32)
-    for i in range(codes.shape[1]):
-        keys |= codes[:, i] << (8 * i)
+    folded = np.zeros((arr.size, 4), dtype=np.uint8)
+    np.take(_FOLD, chars, out=folded[:, :chars.shape[1]])
+    keys: npt.NDArray[np.uint32] = folded.view(np.uint32).reshape(arr.size)
     return keys
 
 
-def _key(word: str) -> int:
-    return sum(ord(c) << (8 * i) for i, c in enumerate(word))
-
-
-_CALL_KEYS = np.array([_key("c"), _key("call")], dtype=np.uint32)
-_PUT_KEYS = np.array([_key("p"), _key("put")], dtype=np.uint32)
+_WORD_KEYS = _word_keys(np.array(["c", "call", "p", "put"]))
 
 
 def _flag_from_words(fname: str, arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
     keys = _word_keys(arr)
-    if keys is not None:
-        is_put = (keys == _PUT_KEYS[0]) | (keys == _PUT_KEYS[1])
-        is_call = (keys == _CALL_KEYS[0]) | (keys == _CALL_KEYS[1])
-        if (is_put | is_call).all():
+    if keys is not None and _WORD_KEYS is not None:
+        c, call, p, put = _WORD_KEYS.tolist()
+        is_put = (keys == p) | (keys == put)
+        if (is_put | (keys == c) | (keys == call)).all():
             return np.where(is_put, np.int8(-1), np.int8(1)).reshape(arr.shape)
     text = np.char.decode(arr, "ascii", errors="replace") if arr.dtype.kind == "S" else arr
     words = np.char.lower(np.char.strip(text))
