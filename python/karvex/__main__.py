@@ -9,7 +9,9 @@ from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
+import threading
 
 from . import __version__
 
@@ -43,7 +45,11 @@ most --intrinsic-tolerance, iv 0; below_intrinsic, above_upper_bound,
 invalid_input, no_solution, no_bid, crossed_quote, missing_quote, expired,
 no_forward: iv and Greeks left empty).  With --forward parity, the column
 implied_forward comes before iv.  Vega is per 1.0 of volatility, theta per
-year, rho per 1.0 of rate.  A summary goes to standard error.
+year, rho per 1.0 of rate.  Input columns named like one of these are kept
+as input_NAME.  A summary goes to standard error.
+
+Output files (-o, --plot) appear only when the whole run succeeds; a symbolic
+link is followed, a device or FIFO is written in place.
 
 Parquet (needs pyarrow: pip install 'karvex[arrow]'): a FILE ending in
 .parquet, .parq or .pq, or starting with Parquet's magic bytes, is read as
@@ -146,36 +152,37 @@ def _tolerance(text: str) -> float:
 def _chain(args) -> int:
     from . import _chain
 
-    plot_data = None
-    if args.plot:
-        from ._chain.plot import require_matplotlib
-
-        require_matplotlib()
-        plot_data = _chain.PlotData()
     options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
                              dividend=args.dividend, chunk_rows=args.chunk_rows,
                              output_format=args.output_format, price_column=args.price_column,
                              forward=args.forward, intrinsic_tolerance=args.intrinsic_tolerance)
-    summary = _chain.run(args.file, args.output, options, engine=args.engine, plot_data=plot_data)
+    summary = _chain.run(args.file, args.output, options, engine=args.engine, plot=args.plot)
     lines = summary.lines()
     if args.output:
         lines.append(f"  output:       {args.output}")
     if args.plot:
-        from ._chain.plot import smile
-
-        model = "BLACK76 on parity forwards" if args.forward == "parity" else args.model.upper()
-        title = f"Implied volatility smile: {summary.source} ({model})"
-        curves = smile(plot_data.arrays(), args.plot, title)
-        lines.append(f"  plot:         {args.plot} ({curves} expiries)")
+        lines.append(f"  plot:         {args.plot} ({summary.curves} expiries)")
     if not args.quiet:
         print("\n".join(lines), file=sys.stderr)
     return 0
+
+
+class _Terminated(BaseException):
+    """SIGTERM, raised where the program is so that it cleans up on its way
+    out as after Ctrl-C."""
+
+
+def _terminate(signum, frame):
+    raise _Terminated
 
 
 def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     from ._chain import ChainError, PlotUnavailable
 
+    previous = None
+    if threading.current_thread() is threading.main_thread():
+        previous = signal.signal(signal.SIGTERM, _terminate)
     try:
         if args.command == "bench":
             from . import _bench
@@ -188,7 +195,7 @@ def main(argv: list[str] | None = None) -> int:
         print(f"karvex: error: {exc}", file=sys.stderr)
         return 1
     except OSError as exc:
-        if isinstance(exc, BrokenPipeError):
+        if isinstance(exc, BrokenPipeError) and exc.filename is None:
             # The reader of standard output went away (e.g. `| head`).
             devnull = os.open(os.devnull, os.O_WRONLY)
             os.dup2(devnull, sys.stdout.fileno())
@@ -199,6 +206,12 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("karvex: interrupted", file=sys.stderr)
         return 130
+    except _Terminated:
+        print("karvex: terminated", file=sys.stderr)
+        return 128 + signal.SIGTERM
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
 
 
 if __name__ == "__main__":

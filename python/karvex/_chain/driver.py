@@ -1,4 +1,5 @@
-"""The run: each chunk of the chain through the stages, in order."""
+"""The run: each chunk of the chain through the stages, in order, then the
+picture; the output files appear only if all of it succeeds."""
 
 from __future__ import annotations
 
@@ -11,20 +12,26 @@ import numpy as np
 from . import arrow_read, read
 from .columns import resolve, settle
 from .compute import compute
-from .files import atomic_output
+from .files import Outputs
 from .options import ChainError, Options
-from .plot import PlotData
+from .plot import PlotData, require_matplotlib, smile
 from .prices import inputs
 from .parity import ParityForwards
 from .summary import Progress, Summary
-from .write import computed_names, kept_columns, open_writer
+from .write import computed_names, kept_columns, open_writer, output_header, renamed_columns
 
 
-def run(path, output, options: Options, engine: str = "auto", plot_data: PlotData | None = None,
-        progress_stream=None) -> Summary:
-    """Process one chain (None: the example chain, "-": standard input) and
-    return the summary.  Raises ChainError for user mistakes, after removing
-    any partial output."""
+def run(path, output, options: Options, engine: str = "auto", plot: str | None = None,
+        progress_stream=None, plot_data: PlotData | None = None) -> Summary:
+    """Process one chain (None: the example chain, "-": standard input),
+    write the table to ``output`` (None: standard output) and the smile to
+    ``plot`` (what it shows is collected in ``plot_data`` if given), and
+    return the summary.  Raises ChainError for user mistakes and OSError for
+    files that cannot be written, leaving every existing file as it was."""
+    if plot is not None:
+        require_matplotlib()
+        if plot_data is None:
+            plot_data = PlotData()
     source = read.open_source(path)
     if options.forward == "parity":
         source = read.seekable(source)  # read twice: first for the forwards
@@ -36,7 +43,8 @@ def run(path, output, options: Options, engine: str = "auto", plot_data: PlotDat
             arrow_read.require_arrow("writing Parquet")
             if output is None and sys.stdout.isatty():
                 raise ChainError("Parquet is not for a terminal: give -o FILE or redirect standard output")
-        return _run(source, output, options, engine, parquet, output_format, plot_data, progress_stream)
+        return _run(source, output, options, engine, parquet, output_format, plot, plot_data,
+                    progress_stream)
     finally:
         if source.owned:
             source.handle.close()
@@ -62,46 +70,58 @@ def _format_of(output: str | None) -> str:
     return "csv"
 
 
-def _run(source, output, options, engine, parquet, output_format, plot_data, progress_stream) -> Summary:
+def _run(source, output, options, engine, parquet, output_format, plot, plot_data,
+         progress_stream) -> Summary:
     model = "black76 on parity forwards" if options.forward == "parity" else options.model
     summary = Summary(source.name, model)
     start = time.perf_counter()  # from the first byte read to the last written
     progress = Progress(source.total_bytes, progress_stream)
-    parity = None
-    try:
-        if options.forward == "parity":
-            # A first pass over the file finds the forward of each expiry.
-            parity = ParityForwards()
-            for _, x in _stages(source, options, engine, parquet, summary, nan_forwards):
-                parity.add(x)
-            parity.finish()
-            summary.parity = parity
-            source.handle.seek(0)
-        stages = _stages(source, options, engine, parquet, summary,
-                                                    parity.lookup if parity else None)
-        with atomic_output(output) as out:
-            writer = None
-            for chunk, x in stages:
-                if writer is None:
-                    writer = _open_writer(out, engine, output_format, stages, parity)
-                t1 = time.perf_counter()
-                result = compute(x, options.intrinsic_tolerance, parity is not None)
-                t2 = time.perf_counter()
-                writer.write(chunk, result)
-                t3 = time.perf_counter()
-                summary.compute_seconds += t2 - t1
-                summary.write_seconds += t3 - t2
-                summary.add(result, x)
-                if plot_data is not None:
-                    plot_data.add(x, result)
-                progress.update(summary.rows, source.position())
-            if writer is None:  # no rows: the header alone
-                writer = _open_writer(out, engine, output_format, stages, parity)
-            writer.close()
-    finally:
-        progress.finish()
-    summary.seconds = time.perf_counter() - start
+    with Outputs() as outputs:
+        out = outputs.open(output) if output is not None else sys.stdout
+        picture = outputs.open(plot, binary=True) if plot is not None else None
+        try:
+            _table(source, out, options, engine, parquet, output_format, summary, progress, plot_data)
+        finally:
+            progress.finish()
+        if output is None and output_format != "parquet":
+            sys.stdout.flush()
+        summary.seconds = time.perf_counter() - start
+        if picture is not None:
+            shown = "BLACK76 on parity forwards" if options.forward == "parity" else options.model.upper()
+            summary.curves = smile(plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})")
     return summary
+
+
+def _table(source, out, options, engine, parquet, output_format, summary, progress, plot_data):
+    """The output table, chunk by chunk."""
+    parity = None
+    if options.forward == "parity":
+        # A first pass over the file finds the forward of each expiry.
+        parity = ParityForwards()
+        for _, x in _stages(source, options, engine, parquet, summary, nan_forwards):
+            parity.add(x)
+        parity.finish()
+        summary.parity = parity
+        source.handle.seek(0)
+    stages = _stages(source, options, engine, parquet, summary, parity.lookup if parity else None)
+    writer = None
+    for chunk, x in stages:
+        if writer is None:
+            writer = _open_writer(out, engine, output_format, stages, parity)
+        t1 = time.perf_counter()
+        result = compute(x, options.intrinsic_tolerance, parity is not None)
+        t2 = time.perf_counter()
+        writer.write(chunk, result)
+        t3 = time.perf_counter()
+        summary.compute_seconds += t2 - t1
+        summary.write_seconds += t3 - t2
+        summary.add(result, x)
+        if plot_data is not None:
+            plot_data.add(x, result)
+        progress.update(summary.rows, source.position())
+    if writer is None:  # no rows: the header alone
+        writer = _open_writer(out, engine, output_format, stages, parity)
+    writer.close()
 
 
 def nan_forwards(labels, t):
@@ -159,6 +179,7 @@ def _stages(*args) -> _Stages:
 
 
 def _open_writer(out, engine, output_format, stages: _Stages, parity):
-    keep = kept_columns(stages.header)
-    return open_writer(out, engine, output_format, stages.header, keep, stages.schema,
-                       computed_names(parity is not None))
+    computed = computed_names(parity is not None)
+    header = output_header(stages.header, computed)  # input columns named like ours renamed
+    stages.summary.renamed = renamed_columns(stages.header, computed)
+    return open_writer(out, engine, output_format, header, kept_columns(header), stages.schema, computed)

@@ -1,48 +1,241 @@
-"""Output files that appear complete or not at all."""
+"""Output files: written whole at the end of a successful run, or not at all.
+
+A run's files (the table and the picture) are opened together before any
+work and made visible together once every one of them is complete:
+
+- a regular file, new or existing, is written to an unnamed temporary file
+  in its folder (O_TMPFILE) that is linked in under its name at the end, so
+  that no half-written file is ever visible, even after the process is
+  killed.  Where the file system has no unnamed files, a hidden
+  ``.NAME.XXXX.part`` file beside it takes their place (and can stay behind
+  after SIGKILL).  A replaced file keeps its permission bits, and its owner
+  and group as far as the user may set them;
+- a symbolic link is followed: its target is written;
+- anything else (a device such as /dev/null, a FIFO, /dev/stdout) is
+  written in place, as a stream; its write errors are reported like any
+  other.
+
+Every error names the path the user gave.
+"""
 
 from __future__ import annotations
 
 import contextlib
+import errno
+import io
 import os
-import sys
+import re
+import stat
 import tempfile
 
+_MAX_LINKS = 40  # symbolic links followed before giving up, as the kernel does
+_FD_PATH = re.compile(r"^/proc/(?:self|thread-self|\d+)/fd/(\d+)$|^/dev/fd/(\d+)$")
 
-@contextlib.contextmanager
-def atomic_file(path: str, binary: bool = False):
-    """A stream to a temporary file beside ``path`` that takes its name only
-    once the block has finished; on any failure it is removed, and an older
-    file of that name is left as it was."""
-    directory = os.path.dirname(os.path.abspath(path))
+
+def _named(exc: OSError, path: str) -> OSError:
+    """The error with the user's path as its file name."""
+    return OSError(exc.errno, exc.strerror or str(exc), path)
+
+
+class _Stream:
+    """A file object whose write errors name the user's path."""
+
+    def __init__(self, stream, path: str):
+        self._stream = stream
+        self._path = path
+
+    def write(self, data):
+        try:
+            return self._stream.write(data)
+        except OSError as exc:
+            raise _named(exc, self._path) from None
+
+    def flush(self):
+        try:
+            self._stream.flush()
+        except OSError as exc:
+            raise _named(exc, self._path) from None
+
+    @property
+    def buffer(self):
+        """The byte stream under a text stream, its errors named too."""
+        return _Stream(self._stream.buffer, self._path)
+
+    def __getattr__(self, name):
+        return getattr(self._stream, name)
+
+
+def _resolve(path: str) -> tuple[str, int | None]:
+    """The file ``path`` names after following symbolic links, and the
+    descriptor of this process it stands for, if any (/dev/stdout,
+    /dev/fd/N, /proc/self/fd/N: written through that descriptor, so that an
+    append or a pipe set up by the shell is honoured)."""
+    current = os.path.abspath(path)
+    for _ in range(_MAX_LINKS):
+        match = _FD_PATH.match(current)
+        if match:
+            pid = current.split("/")[2]
+            if current.startswith("/dev/") or pid in ("self", "thread-self", str(os.getpid())):
+                return current, int(match.group(1) or match.group(2))
+        folder = os.path.realpath(os.path.dirname(current))
+        current = os.path.join(folder, os.path.basename(current))
+        if not os.path.islink(current):
+            return current, None
+        current = os.path.join(folder, os.readlink(current))
+    raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
+
+
+def _link_unnamed(fd: int, name: str):
+    """Give the unnamed file open as ``fd`` the name ``name`` (linkat through
+    /proc with AT_SYMLINK_FOLLOW, which unlike AT_EMPTY_PATH needs no
+    privilege).  A directory descriptor makes os.link call linkat rather
+    than link, which would not follow the /proc link."""
+    folder = os.open(os.path.dirname(name), os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
     try:
-        fd, tmp = tempfile.mkstemp(dir=directory, prefix=f".{os.path.basename(path)}.", suffix=".part")
-    except OSError as exc:  # report the name the user gave, not the temporary one
-        raise OSError(exc.errno, exc.strerror, path) from None
-    try:
-        if binary:
-            stream = os.fdopen(fd, "wb")
+        os.link(f"/proc/self/fd/{fd}", os.path.basename(name), dst_dir_fd=folder, follow_symlinks=True)
+    finally:
+        os.close(folder)
+
+
+class _Pending:
+    """One output of the run, until it is made visible or discarded."""
+
+    def __init__(self, path: str, binary: bool):
+        self.path = path  # as the user gave it
+        self.fd = -1
+        self.temp_name: str | None = None  # the .part file when there is no O_TMPFILE
+        self.old: os.stat_result | None = None  # the file replaced, if any
+        self.streaming = False
+        target, own_fd = _resolve(path)
+        self.target = target
+        if own_fd is not None:
+            self.fd = os.dup(own_fd)
+            self.streaming = True
         else:
-            stream = os.fdopen(fd, "w", encoding="utf-8", newline="")
-        with stream:
-            yield stream
-        # mkstemp creates the file for the owner only; give it the
-        # permissions any new file of this user would have.
+            try:
+                info = os.stat(target)
+            except FileNotFoundError:
+                info = None
+            if info is not None and stat.S_ISDIR(info.st_mode):
+                raise OSError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+            if info is not None and not stat.S_ISREG(info.st_mode):
+                self.fd = os.open(target, os.O_WRONLY | os.O_CLOEXEC)
+                self.streaming = True
+            else:
+                if info is not None and not os.access(target, os.W_OK):
+                    raise OSError(errno.EACCES, os.strerror(errno.EACCES), path)
+                self.old = info
+                self._open_temporary()
+        raw = os.fdopen(self.fd, "wb", closefd=False)
+        self.stream = _Stream(raw if binary else io.TextIOWrapper(raw, encoding="utf-8", newline=""), path)
+
+    def _open_temporary(self):
+        folder = os.path.dirname(self.target)
+        tmpfile = getattr(os, "O_TMPFILE", 0)
+        if tmpfile and os.path.isdir("/proc/self/fd"):
+            try:
+                self.fd = os.open(folder, tmpfile | os.O_WRONLY | os.O_CLOEXEC, 0o666)
+                return
+            except OSError as exc:
+                if exc.errno not in (errno.EOPNOTSUPP, errno.EISDIR, errno.EINVAL):
+                    raise
+        # No unnamed files here: a hidden temporary name beside the target,
+        # with the permissions any new file of this user gets.
+        self.fd, self.temp_name = tempfile.mkstemp(
+            dir=folder, prefix=f".{os.path.basename(self.target)}.", suffix=".part")
         umask = os.umask(0)
         os.umask(umask)
-        os.chmod(tmp, 0o666 & ~umask)
-        os.replace(tmp, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(tmp)
-        raise
+        os.fchmod(self.fd, 0o666 & ~umask)
+
+    def finish(self):
+        """Write out what is buffered: the last chance for a write error."""
+        self.stream.flush()
+        if not self.streaming:
+            os.fsync(self.fd)
+
+    def publish(self):
+        """Give the complete file its name."""
+        if self.streaming:
+            return
+        if self.old is not None:
+            os.fchmod(self.fd, stat.S_IMODE(self.old.st_mode))
+            uid = self.old.st_uid if os.geteuid() == 0 else -1
+            with contextlib.suppress(PermissionError):  # a group the user is not in
+                os.fchown(self.fd, uid, self.old.st_gid)
+        if self.temp_name is not None:
+            os.replace(self.temp_name, self.target)
+            self.temp_name = None
+            return
+        if self.old is None:
+            try:
+                _link_unnamed(self.fd, self.target)
+                return
+            except FileExistsError:
+                pass  # created meanwhile: replaced like any existing file
+        folder, base = os.path.split(self.target)
+        for _ in range(100):
+            name = os.path.join(folder, f".{base}.{os.urandom(4).hex()}.part")
+            try:
+                _link_unnamed(self.fd, name)
+                break
+            except FileExistsError:
+                continue
+        else:
+            raise OSError(errno.EEXIST, os.strerror(errno.EEXIST), self.path)
+        try:
+            os.replace(name, self.target)
+        except BaseException:
+            with contextlib.suppress(OSError):
+                os.unlink(name)
+            raise
+
+    def close(self):
+        with contextlib.suppress(OSError, ValueError):
+            self.stream._stream.close()
+        if self.fd >= 0:
+            with contextlib.suppress(OSError):
+                os.close(self.fd)
+            self.fd = -1
+        if self.temp_name is not None:
+            with contextlib.suppress(OSError):
+                os.unlink(self.temp_name)
+            self.temp_name = None
 
 
-@contextlib.contextmanager
-def atomic_output(path: str | None):
-    """Standard output, or a file that appears only once fully written."""
-    if path is None:
-        yield sys.stdout
-        sys.stdout.flush()
-        return
-    with atomic_file(path) as out:
-        yield out
+class Outputs:
+    """The files of one run.  ``open`` them first; on leaving the block
+    normally they all appear (or the first error is raised and none of the
+    regular files changes); on an exception none of them does."""
+
+    def __init__(self):
+        self._pending: list[_Pending] = []
+
+    def open(self, path: str, binary: bool = False):
+        try:
+            pending = _Pending(path, binary)
+        except OSError as exc:
+            raise _named(exc, path) from None
+        self._pending.append(pending)
+        return pending.stream
+
+    def __enter__(self) -> Outputs:
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        try:
+            if kind is None:
+                for pending in self._pending:
+                    self._step(pending.finish, pending.path)
+                for pending in self._pending:
+                    self._step(pending.publish, pending.path)
+        finally:
+            for pending in self._pending:
+                pending.close()
+        return False
+
+    @staticmethod
+    def _step(action, path):
+        try:
+            action()
+        except OSError as exc:
+            raise _named(exc, path) from None

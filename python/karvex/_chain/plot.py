@@ -8,7 +8,6 @@ import dataclasses
 import numpy as np
 
 from .compute import Result
-from .files import atomic_file
 from .prices import Inputs
 from .statuses import CODES, STATUS_OK
 
@@ -70,11 +69,11 @@ def at_minimum_tick(bid: np.ndarray) -> np.ndarray:
     return bid <= quoted.min()
 
 
-def smile(data: dict, path: str, title: str) -> int:
-    """Draw the smile picture (see `draw`) into the PNG file `path`; returns
-    the curve count."""
+def smile(data: dict, out, title: str) -> int:
+    """Draw the smile picture (see `draw`) as a PNG into the binary stream
+    `out`; returns the curve count."""
     fig, curves = draw(data, title)
-    _save(fig, path)
+    fig.savefig(out, format="png")
     return curves
 
 
@@ -177,8 +176,3 @@ def _colours(n: int):
 
     cmap = colormaps["viridis"]
     return [cmap(0.9 * i / max(n - 1, 1)) for i in range(n)]
-
-
-def _save(fig, path: str):
-    with atomic_file(path, binary=True) as out:
-        fig.savefig(out, format="png")

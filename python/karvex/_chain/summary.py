@@ -83,6 +83,8 @@ class Summary:
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
     write_seconds: float = 0.0
+    renamed: list = dataclasses.field(default_factory=list)  # (input name, output name)
+    curves: int = 0  # expiries drawn by --plot
 
     def add(self, result: Result, x: Inputs | None = None):
         if x is not None:
@@ -180,6 +182,9 @@ class Summary:
             f"  time:         {_duration(self.seconds)}, {_rate(self.rows, self.seconds)} "
             f"(in the core: {_duration(self.core_seconds)}, {_rate(self.rows, self.core_seconds)})"
         )
+        if self.renamed:
+            names = ", ".join(f"{a} -> {b}" for a, b in self.renamed)
+            out.append(f"  renamed:      {names} (input columns named like a computed one)")
         return out
 
 

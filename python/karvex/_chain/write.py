@@ -18,6 +18,32 @@ def computed_names(parity: bool) -> tuple[str, ...]:
     return ((FORWARD_COLUMN,) if parity else ()) + OUTPUT_COLUMNS
 
 
+RENAMED_PREFIX = "input_"
+
+
+def output_header(header: list[str], computed=OUTPUT_COLUMNS) -> list[str]:
+    """The names the input columns take in the output: those named like a
+    computed column (in any case) renamed input_NAME, so that both are kept
+    (another input_ while the name is taken)."""
+    computed = {name.lower() for name in computed}
+    taken = {h.strip().lower() for h in header} | computed
+    names = []
+    for name in header:
+        if name.strip().lower() in computed:
+            renamed = RENAMED_PREFIX + name.strip()
+            while renamed.lower() in taken:
+                renamed = RENAMED_PREFIX + renamed
+            taken.add(renamed.lower())
+            name = renamed
+        names.append(name)
+    return names
+
+
+def renamed_columns(header: list[str], computed=OUTPUT_COLUMNS) -> list[tuple[str, str]]:
+    """(input name, output name) of the input columns output_header renames."""
+    return [(a, b) for a, b in zip(header, output_header(header, computed)) if a != b]
+
+
 def kept_columns(header: list[str]) -> list[int]:
     """Positions of the input columns echoed to the output: all but those
     named like a computed column."""

@@ -1,8 +1,58 @@
-"""Output files: written whole or not at all."""
+"""Output files: written whole or not at all, to what the path names."""
 
 import os
+import signal
+import stat
+import subprocess
+import sys
+import threading
+import time
 
-from chain_support import ENGINES, EXAMPLE, chain, edit_cell, write_chain
+import pytest
+
+from chain_support import ENGINES, EXAMPLE, chain, edit_cell, have, read_rows, write_chain
+
+KARVEX = [sys.executable, "-m", "karvex", "chain"]
+
+
+@pytest.fixture(scope="module")
+def large_chain(tmp_path_factory):
+    """The example chain repeated: a run of a few seconds."""
+    lines = EXAMPLE.splitlines(keepends=True)
+    path = tmp_path_factory.mktemp("large") / "large.csv"
+    path.write_text(lines[0] + "".join(lines[1:]) * 600)
+    return path
+
+
+def wait_for_output(process, folder, timeout=60.0):
+    """Wait until the child has a file of ``folder`` open for its output."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        assert process.poll() is None, "the run ended before it was signalled"
+        for fd in os.listdir(f"/proc/{process.pid}/fd"):
+            try:
+                target = os.readlink(f"/proc/{process.pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith(str(folder)):
+                return
+        time.sleep(0.01)
+    pytest.fail("the run never opened its output")
+
+
+def device_like_dev_full(tmp_path):
+    """A character device that fails every write with ENOSPC: a node of
+    /dev/full's device in tmp_path as root (so that a fault can never
+    replace the real one), /dev/full itself otherwise."""
+    if os.geteuid() != 0:
+        return "/dev/full"
+    path = tmp_path / "full"
+    try:
+        os.mknod(path, 0o666 | stat.S_IFCHR, os.stat("/dev/full").st_rdev)
+        open(path, "w").close()
+    except OSError:
+        pytest.skip("cannot make a device node here")
+    return path
 
 
 class TestOutputFile:
@@ -16,6 +66,121 @@ class TestOutputFile:
             assert out.read_text() == "previous result\n"
             assert sorted(os.listdir(tmp_path)) == ["chain.csv", "out.csv"]
 
-    def test_unwritable_output(self, capsys, tmp_path):
+    def test_unwritable_output_names_the_path_given(self, capsys, tmp_path):
         status, _, err = chain(capsys, "-o", tmp_path / "no" / "dir.csv")
-        assert status == 1 and err.startswith("karvex: error: ") and err.count("\n") == 1
+        assert (status, err) == (1, f"karvex: error: {tmp_path / 'no' / 'dir.csv'}: No such file or directory\n")
+        status, _, err = chain(capsys, "-o", tmp_path)
+        assert (status, err) == (1, f"karvex: error: {tmp_path}: Is a directory\n")
+        assert os.listdir(tmp_path) == []
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="root may write any file")
+    def test_read_only_file_is_refused_not_replaced(self, capsys, tmp_path):
+        out = tmp_path / "out.csv"
+        out.write_text("previous result\n")
+        out.chmod(0o444)
+        status, _, err = chain(capsys, "-o", out)
+        assert (status, err) == (1, f"karvex: error: {out}: Permission denied\n")
+        assert out.read_text() == "previous result\n"
+
+
+class TestWhatThePathNames:
+    def test_symlink_is_followed_and_kept(self, capsys, tmp_path):
+        (tmp_path / "real").mkdir()
+        target = tmp_path / "real" / "result.csv"
+        target.write_text("previous result\n")
+        link = tmp_path / "link.csv"
+        link.symlink_to(os.path.join("real", "result.csv"))
+        dangling = tmp_path / "dangling.csv"
+        dangling.symlink_to(os.path.join("real", "new.csv"))
+        assert chain(capsys, "-o", link)[0] == 0
+        assert chain(capsys, "-o", dangling)[0] == 0
+        assert link.is_symlink() and dangling.is_symlink()
+        assert len(read_rows(target)) == len(read_rows(tmp_path / "real" / "new.csv")) == 318
+
+    def test_fifo_is_written_in_place_as_a_stream(self, capsys, tmp_path):
+        fifo = tmp_path / "fifo"
+        os.mkfifo(fifo)
+        received = []
+        reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()), daemon=True)
+        reader.start()
+        status, _, _ = chain(capsys, "-o", fifo)
+        reader.join(timeout=30)
+        assert status == 0 and stat.S_ISFIFO(os.lstat(fifo).st_mode)
+        assert received and received[0].count(b"\n") == 319
+
+    def test_device_write_errors_are_reported(self, capsys, tmp_path):
+        device = device_like_dev_full(tmp_path)
+        status, _, err = chain(capsys, "-o", device)
+        assert (status, err) == (1, f"karvex: error: {device}: No space left on device\n")
+        assert stat.S_ISCHR(os.stat(device).st_mode)
+
+    def test_own_descriptor_is_written_through_with_its_append_mode(self, tmp_path):
+        out = tmp_path / "out.csv"
+        out.write_text("kept\n")
+        with open(out, "ab") as stdout:
+            done = subprocess.run(KARVEX + ["-o", "/proc/self/fd/1"], stdout=stdout,
+                                  stderr=subprocess.PIPE, text=True, cwd=tmp_path)
+        assert done.returncode == 0, done.stderr
+        lines = out.read_text().splitlines()
+        assert lines[0] == "kept" and len(lines) == 320
+        assert os.listdir(tmp_path) == ["out.csv"]
+
+    def test_replaced_file_keeps_its_permission_bits_and_owner(self, capsys, tmp_path):
+        out = tmp_path / "out.csv"
+        out.write_text("previous result\n")
+        out.chmod(0o640)
+        owner = (os.getuid(), os.getgid())
+        if os.geteuid() == 0:
+            owner = (12345, 23456)
+            os.chown(out, *owner)
+        assert chain(capsys, "-o", out)[0] == 0
+        info = os.stat(out)
+        assert stat.S_IMODE(info.st_mode) == 0o640 and (info.st_uid, info.st_gid) == owner
+        assert len(read_rows(out)) == 318
+
+    def test_new_file_gets_the_permissions_of_the_umask(self, capsys, tmp_path):
+        umask = os.umask(0o027)
+        try:
+            assert chain(capsys, "-o", tmp_path / "out.csv")[0] == 0
+        finally:
+            os.umask(umask)
+        assert stat.S_IMODE(os.stat(tmp_path / "out.csv").st_mode) == 0o640
+
+
+class TestAllOrNothing:
+    @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
+    @pytest.mark.parametrize("plot", ["nodir/smile.png", "folder"])
+    def test_failed_plot_changes_no_file(self, capsys, tmp_path, plot):
+        (tmp_path / "folder").mkdir()
+        keep = tmp_path / "keep.csv"
+        keep.write_text("previous result\n")
+        status, _, err = chain(capsys, "-o", keep, "--plot", tmp_path / plot)
+        assert status == 1 and err.startswith(f"karvex: error: {tmp_path / plot}: ")
+        assert keep.read_text() == "previous result\n"
+        assert sorted(os.listdir(tmp_path)) == ["folder", "keep.csv"]
+
+    @pytest.mark.parametrize("signum,status,message", [(signal.SIGTERM, 143, "terminated"),
+                                                       (signal.SIGINT, 130, "interrupted")])
+    def test_signal_leaves_no_trace(self, tmp_path, large_chain, signum, status, message):
+        out = tmp_path / "out.csv"
+        out.write_text("previous result\n")
+        process = subprocess.Popen(KARVEX + [str(large_chain), "-o", str(out)], stderr=subprocess.PIPE,
+                                   text=True)
+        wait_for_output(process, tmp_path)
+        process.send_signal(signum)
+        _, err = process.communicate(timeout=60)
+        assert (process.returncode, err) == (status, f"karvex: {message}\n")
+        assert out.read_text() == "previous result\n"
+        assert os.listdir(tmp_path) == ["out.csv"]
+
+    def test_sigkill_leaves_no_visible_temporary_file(self, tmp_path, large_chain):
+        try:
+            os.close(os.open(tmp_path, os.O_TMPFILE | os.O_WRONLY))
+        except OSError:
+            pytest.skip("no unnamed temporary files on this file system")
+        process = subprocess.Popen(KARVEX + [str(large_chain), "-o", str(tmp_path / "out.csv")],
+                                   stderr=subprocess.DEVNULL)
+        wait_for_output(process, tmp_path)
+        process.kill()
+        process.wait()
+        assert os.listdir(tmp_path) == []
