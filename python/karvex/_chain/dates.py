@@ -3,6 +3,8 @@ label of each row's expiry."""
 
 from __future__ import annotations
 
+import datetime
+import re
 from typing import TYPE_CHECKING
 
 import numpy as np
@@ -16,30 +18,66 @@ if TYPE_CHECKING:  # columns.py imports this module
     from .columns import Columns
 
 
-def parse_date_option(text: str) -> np.datetime64:
+DATE_FORMS = "YYYY-MM-DD, YYYYMMDD or YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)"
+
+# The accepted forms, exactly: a calendar date with or without dashes, or an
+# ISO date-time whose time of day is kept to the microsecond.  Anything else
+# (a month alone, a time zone, words like "today") is refused rather than
+# read some other way.
+_STAMP = re.compile(
+    r"(\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:\.(\d{1,6}))?)?)?"
+    r"|(\d{4})(\d{2})(\d{2})",
+    re.ASCII,
+)
+
+
+def parse_stamp(text: str) -> np.datetime64 | None:
+    """The date or date-time ``text`` names (microseconds), NaT for an empty
+    text, None if it is not one of the accepted forms or not a real day or
+    time."""
+    if text == "":
+        return np.datetime64("NaT", "us")
+    m = _STAMP.fullmatch(text)
+    if m is None:
+        return None
+    year, month, day, hour, minute, second, fraction = (
+        m.group(1, 2, 3, 4, 5, 6, 7) if m.group(1) else m.group(8, 9, 10) + (None,) * 4
+    )
     try:
-        return np.datetime64(text.strip(), "D")
-    except ValueError:
-        raise ChainError(f"--valuation-date: not a date (YYYY-MM-DD): {text!r}") from None
+        stamp = datetime.datetime(int(year), int(month), int(day), int(hour or 0), int(minute or 0),
+                                  int(second or 0), int((fraction or "0").ljust(6, "0")))
+    except ValueError:  # February 30th, 25:00, year 0
+        return None
+    return np.datetime64(stamp, "us")
+
+
+def parse_date_option(text: str) -> np.datetime64:
+    stamp = parse_stamp(text.strip())
+    if stamp is None or np.isnat(stamp):
+        raise ChainError(f"--valuation-date: not a date ({DATE_FORMS}): {text!r}")
+    return stamp
 
 
 def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+    """The column's dates and date-times as datetime64[us] (an empty cell is
+    NaT); a cell in any other form is an error naming the first such row."""
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(parse_dates, source, columns, chunk.cells[pos], pos)
     cells = np.char.strip(chunk.cells[pos])
-    try:
-        return cells.astype("datetime64[D]")
-    except ValueError:
-        for i, text in enumerate(cells):
-            try:
-                np.datetime64(text, "D")
-            except ValueError:
-                raise cell_error(source, columns, chunk, pos, i, "not a date (YYYY-MM-DD)") from None
-        raise
+    # A chain has few distinct dates: each is parsed once.
+    texts, inverse = np.unique(cells, return_inverse=True)
+    stamps = [parse_stamp(text) for text in texts.tolist()]
+    bad = np.array([stamp is None for stamp in stamps], dtype=bool)
+    if bad.any():
+        i = int(np.argmax(bad[inverse.reshape(-1)]))
+        raise cell_error(source, columns, chunk, pos, i, f"not a date ({DATE_FORMS})")
+    values = np.array(stamps, dtype="datetime64[us]") if stamps else np.array([], dtype="datetime64[us]")
+    return values[inverse.reshape(-1)]
 
 
 def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
-    """Time to expiry in years: the column, or ACT/365 between the dates."""
+    """Time to expiry in years: the column, or the time between the dates in
+    days of 24 hours over 365 (whole days when neither carries a time of day)."""
     if "expiry" in columns.positions:
         what = "not a number of years (name a date column expiry_date)"
         return numbers(source, columns, chunk, columns.positions["expiry"], what)
@@ -48,7 +86,7 @@ def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
         valuation = columns.valuation
     else:
         valuation = parse_dates(source, columns, chunk, columns.positions["valuation_date"])
-    days = (expiry - valuation).astype(np.float64)  # NaT becomes NaN
+    days = (expiry - valuation) / np.timedelta64(1, "D")  # NaT becomes NaN
     return days / 365.0
 
 

@@ -1,17 +1,60 @@
-"""Expiry and valuation dates."""
+"""Expiry and valuation dates: the forms accepted, exactly, and the time of
+day kept."""
 
 import numpy as np
 import pytest
 
+from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, read_rows, write_chain
+from karvex import bsm
 from karvex._chain.columns import Columns
 from karvex._chain.dates import expiry_labels
-from chain_support import ENGINES, EXAMPLE, assert_one_line_error, edit_cell
+
+ONE_OPTION = "type,strike,price,spot,rate,expiry_date,valuation_date\nC,100,2.5,100,0.03,{},{}\n"
+
+
+def iv_of(capsys, tmp_path, expiry, valuation, *options):
+    source = write_chain(tmp_path, ONE_OPTION.format(expiry, valuation))
+    status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv", *options)
+    assert status == 0, err
+    return float(read_rows(tmp_path / "out.csv")[0]["iv"])
 
 
 class TestDates:
+    def test_compact_dates_read_as_dashed_ones(self, capsys, tmp_path):
+        reference = tmp_path / "reference.csv"
+        chain(capsys, "-o", reference)
+        lines = EXAMPLE.splitlines()
+        header, rows = lines[0], [line.split(",") for line in lines[1:]]
+        for row in rows:
+            row[3], row[4] = row[3].replace("-", ""), row[4].replace("-", "")
+        source = write_chain(tmp_path, "\n".join([header] + [",".join(r) for r in rows]) + "\n")
+        for engine in ENGINES:
+            out = tmp_path / f"{engine}.csv"
+            assert chain(capsys, source, "--engine", engine, "-o", out)[0] == 0
+            assert [r["iv"] for r in read_rows(out)] == [r["iv"] for r in read_rows(reference)]
+
+    @pytest.mark.parametrize("expiry,valuation,days", [
+        ("2025-03-21T12:00", "2025-03-20", 1.5),
+        ("2025-03-21 15:45:30", "20250321", (15 * 3600 + 45 * 60 + 30) / 86400),
+        ("2025-03-22", "2025-03-21T18:00:00.25", (6 * 3600 - 0.25) / 86400),
+    ])
+    def test_time_of_day_is_kept(self, capsys, tmp_path, expiry, valuation, days):
+        want = bsm.iv(2.5, "c", 100.0, 100.0, days / 365.0, 0.03, 0.0)
+        assert iv_of(capsys, tmp_path, expiry, valuation) == pytest.approx(want, rel=1e-12)
+
+    def test_valuation_date_option_takes_the_same_forms(self, capsys, tmp_path):
+        want = iv_of(capsys, tmp_path, "2025-03-21", "2025-03-20T12:00")
+        assert iv_of(capsys, tmp_path, "2025-03-21", "", "--valuation-date", "2025-03-20 12:00") == want
+        status, _, err = chain(capsys, "--valuation-date", "today")
+        assert (status, err) == (1, "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD or "
+                                    "YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)): 'today'\n")
+
+    @pytest.mark.parametrize("text", ["2025-02-30", "2025-03", "today", "now", "2025-3-21", "21/03/2025",
+                                      "20251301", "2025-03-21T10", "2025-03-21T10:00Z", "2025-03-21T24:00",
+                                      "2025-03-21+01:00", "+2025-03-21", "２０２５-03-21"])
     @pytest.mark.parametrize("engine", ENGINES)
-    def test_impossible_date_is_a_one_line_error(self, capsys, tmp_path, engine):
-        text = edit_cell(EXAMPLE, 41, "expiry_date", "2025-02-30")
+    def test_any_other_form_is_a_one_line_error(self, capsys, tmp_path, engine, text):
+        text = edit_cell(EXAMPLE, 41, "expiry_date", text)
         assert_one_line_error(capsys, tmp_path, text, "line 41, column 4 (expiry_date): not a date", engine)
 
     def test_labels_in_years_name_each_row_by_its_own_expiry(self):
@@ -20,3 +63,9 @@ class TestDates:
         labels = expiry_labels(columns, None, t)
         assert labels.tolist() == ["T = 0.5 y", "T = 0.01918 y", "T = 0.5 y", "T = nan y", "T = 2 y",
                                    "T = 0.01918 y"]
+
+    def test_empty_date_is_a_missing_value(self, capsys, tmp_path):
+        source = write_chain(tmp_path, edit_cell(EXAMPLE, 7, "valuation_date", ""))
+        status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
+        assert status == 0 and "invalid inputs 2" in err
+        assert np.isnan(float(read_rows(tmp_path / "out.csv")[5]["iv"] or "nan"))
