@@ -4,9 +4,8 @@ row groups, and the conversion of Arrow columns to the core's arrays.
 The arrow engine is the fast path of the command, not a second set of rules.
 Arrow parses a CSV block and converts its numbers in native code; whatever it
 cannot take as the builtin reader would (a field-count mismatch, a blank or
-whitespace-only row, text that is not UTF-8, a field longer than the csv
-module takes, a number spelt in a way Arrow's parser does not know, a bad
-cell) makes the block go through the builtin
+whitespace-only row, text that is not UTF-8, a number spelt in a way Arrow's
+parser does not know, a bad cell) makes the block go through the builtin
 reader and the builtin conversions instead, which either read it the same way
 or report the one-line error that names file, line and column.  Text columns
 with few distinct values (option types, dates) are converted by the shared
@@ -15,7 +14,6 @@ rules once per distinct value.
 
 from __future__ import annotations
 
-import csv
 import dataclasses
 import io
 from typing import Callable, Iterator
@@ -23,7 +21,7 @@ from typing import Callable, Iterator
 import numpy as np
 
 from .options import ChainError
-from .read import Chunk, Source, builtin_chunks
+from .read import CELL_LIMIT, Chunk, Source, builtin_chunks, text_of
 
 PARQUET_MAGIC = b"PAR1"
 PARQUET_SUFFIXES = (".parquet", ".parq", ".pq")
@@ -98,7 +96,7 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
     read_options = pa_csv.ReadOptions(column_names=names, use_threads=True)
     convert = pa_csv.ConvertOptions(column_types={n: pa.string() for n in names}, strings_can_be_null=False)
     handle = source.handle
-    line = 2  # the header is line 1
+    line = source.first_line  # after the header
     pending = b""
     block = _FIRST_BLOCK
     eof = False
@@ -114,7 +112,7 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
             block = max(1 << 16, min(rows * max(cut // max(_line_breaks(raw), 1), 1), 1 << 28))
 
         def reread(raw=raw, line=line):
-            text = io.TextIOWrapper(io.BytesIO(raw), encoding="utf-8", newline="")
+            text = text_of(io.BytesIO(raw))
             return next(builtin_chunks(source.name, text, header_len, positions, 1 << 62, first_line=line),
                         None)
 
@@ -138,20 +136,11 @@ def _parse_block(raw, read_options, convert, positions, reread):
         return reread()  # a field-count mismatch, bad UTF-8, a quote left open
     if table.num_rows == 0:
         return None
-    if _has_blank_rows(table) or _has_long_fields(table):
+    if _has_blank_rows(table):
         return reread()
     table = table.combine_chunks()
     cells = {p: table.column(p).chunk(0) for p in positions}
     return ArrowChunk(cells, table, reread)
-
-
-def _has_long_fields(table) -> bool:
-    """Fields the csv module refuses as too long (its limit counts characters,
-    so a field this many bytes long may be one)."""
-    import pyarrow.compute as pc
-
-    limit = csv.field_size_limit()
-    return any(pc.max(pc.binary_length(column)).as_py() >= limit for column in table.columns)
 
 
 def _has_blank_rows(table) -> bool:
@@ -253,6 +242,9 @@ def numbers(column) -> np.ndarray:
         return _float64(pc.cast(column, pa.float64()))
     if pa.types.is_dictionary(column.type):
         column = column.cast(column.type.value_type)
+    longest = pc.max(pc.binary_length(column)).as_py()
+    if longest is not None and longest > CELL_LIMIT:  # refused by the builtin rules
+        raise Refused
     try:
         values = pc.cast(column, pa.float64())
     except pa.ArrowInvalid:

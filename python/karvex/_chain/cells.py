@@ -9,7 +9,7 @@ import numpy as np
 
 from . import arrow_read
 from .options import ChainError
-from .read import Chunk
+from .read import CELL_LIMIT, Chunk
 
 if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
     from .columns import Columns
@@ -19,7 +19,17 @@ def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, wh
     line = int(chunk.lines[i])
     name = columns.header[pos].strip()
     value = str(chunk.cells[pos][i])
-    return ChainError(f"{source}, {chunk.unit} {line}, column {pos + 1} ({name}): {what}: {value!r}")
+    shown = repr(value) if len(value) <= 60 else f"{value[:60]!r}... ({len(value):,} characters)"
+    return ChainError(f"{source}, {chunk.unit} {line}, column {pos + 1} ({name}): {what}: {shown}")
+
+
+def refuse_long(source, columns: Columns, chunk: Chunk, pos: int, what: str):
+    """A cell too long to be a number, a type or a date (read.CELL_LIMIT) is
+    an error."""
+    cells = chunk.cells[pos]
+    if cells.dtype == object:
+        i = next(i for i, text in enumerate(cells) if len(text) > CELL_LIMIT)
+        raise cell_error(source, columns, chunk, pos, i, what)
 
 
 def by_distinct(rule, source, columns: Columns, column, pos: int) -> np.ndarray:
@@ -39,6 +49,7 @@ def by_distinct(rule, source, columns: Columns, column, pos: int) -> np.ndarray:
 def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number") -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return arrow_read.numbers(chunk.cells[pos])
+    refuse_long(source, columns, chunk, pos, what)
     cells = np.char.strip(chunk.cells[pos])
     cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
     try:
@@ -72,13 +83,15 @@ def is_numeric(chunk: Chunk, pos: int) -> bool:
 def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(option_types, source, columns, chunk.cells[pos], pos)
+    what = "not an option type (C, P, call, put, 1, -1)"
+    refuse_long(source, columns, chunk, pos, what)
     words = np.char.lower(np.char.strip(chunk.cells[pos]))
     is_put = (words == "p") | (words == "put") | (words == "-1")
     is_call = (words == "c") | (words == "call") | (words == "1")
     bad = ~(is_put | is_call)
     if bad.any():
         i = int(np.argmax(bad))
-        raise cell_error(source, columns, chunk, pos, i, "not an option type (C, P, call, put, 1, -1)")
+        raise cell_error(source, columns, chunk, pos, i, what)
     return np.where(is_put, np.int8(-1), np.int8(1))
 
 

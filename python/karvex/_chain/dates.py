@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from . import arrow_read
-from .cells import by_distinct, cell_error, numbers
+from .cells import by_distinct, cell_error, numbers, refuse_long
 from .options import ChainError
 from .read import Chunk
 
@@ -63,6 +63,7 @@ def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     NaT); a cell in any other form is an error naming the first such row."""
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(parse_dates, source, columns, chunk.cells[pos], pos)
+    refuse_long(source, columns, chunk, pos, f"not a date ({DATE_FORMS})")
     cells = np.char.strip(chunk.cells[pos])
     # A chain has few distinct dates: each is parsed once.
     texts, inverse = np.unique(cells, return_inverse=True)

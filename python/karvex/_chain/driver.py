@@ -37,7 +37,7 @@ def run(path, output, options: Options, engine: str = "auto", plot: str | None =
         source = read.seekable(source)  # read twice: first for the forwards
     try:
         parquet = arrow_read.is_parquet(path, source)
-        engine = _engine(engine, path, parquet)
+        engine = _engine(engine, path, parquet, source.seekable())
         output_format = options.output_format or _format_of(output)
         if output_format == "parquet":
             arrow_read.require_arrow("writing Parquet")
@@ -50,11 +50,13 @@ def run(path, output, options: Options, engine: str = "auto", plot: str | None =
             source.handle.close()
 
 
-def _engine(engine: str, path: str | None, parquet: bool) -> str:
+def _engine(engine: str, path: str | None, parquet: bool, seekable: bool) -> str:
     if engine == "auto":
         if parquet or (path is not None and arrow_read.have_arrow()):
             return "arrow"
-        return "pandas" if path is not None and read.have_pandas() else "builtin"
+        # pandas where its faults can be told in the csv module's words,
+        # which takes a second reading: not from a pipe.
+        return "pandas" if path is not None and seekable and read.have_pandas() else "builtin"
     if engine == "arrow":
         arrow_read.require_arrow("--engine arrow")
     if engine == "pandas" and not read.have_pandas():
@@ -156,22 +158,48 @@ class _Stages:
             reader = read.chunks(source, self.engine, len(header), positions, options.chunk_rows)
         summary.read_seconds += time.perf_counter() - t0
         with reader as chunks:
-            chunks = iter(chunks)
-            while True:
-                t0 = time.perf_counter()
-                chunk = next(chunks, None)
-                if chunk is None:
-                    summary.read_seconds += time.perf_counter() - t0
-                    return
-                if columns.candidates or columns.spot_quotes:
-                    settle(columns, chunk)
-                try:
-                    x = inputs(source.name, columns, chunk, options.model, self.forwards)
-                except arrow_read.Refused:  # cells Arrow cannot take as the builtin rules do
-                    chunk = chunk.as_text()
-                    x = inputs(source.name, columns, chunk, options.model, self.forwards)
+            try:
+                yield from self._each(chunks, columns)
+            except ChainError as exc:
+                # pandas' faults, and its line numbers once a quoted field
+                # may have held a line break, are told as the csv module
+                # tells them: the file is read again.
+                if self.engine == "pandas" and source.seekable() and (
+                        isinstance(exc, read.ReaderFault) or not chunks.lines_exact):
+                    raise self.reference_error() or exc from None
+                raise
+
+    def _each(self, chunks, columns):
+        source, options, summary = self.source, self.options, self.summary
+        chunks = iter(chunks)
+        while True:
+            t0 = time.perf_counter()
+            chunk = next(chunks, None)
+            if chunk is None:
                 summary.read_seconds += time.perf_counter() - t0
-                yield chunk, x
+                return
+            if columns.candidates or columns.spot_quotes:
+                settle(columns, chunk)
+            try:
+                x = inputs(source.name, columns, chunk, options.model, self.forwards)
+            except arrow_read.Refused:  # cells Arrow cannot take as the builtin rules do
+                chunk = chunk.as_text()
+                x = inputs(source.name, columns, chunk, options.model, self.forwards)
+            summary.read_seconds += time.perf_counter() - t0
+            yield chunk, x
+
+    def reference_error(self) -> ChainError | None:
+        """The first fault of the input as the builtin engine finds it (None
+        if it finds none), read again from the start."""
+        self.source.rewind()
+        again = _Stages(self.source, self.options, "builtin", False, Summary(self.source.name, ""),
+                        self.forwards)
+        try:
+            for _ in again:
+                pass
+        except ChainError as exc:
+            return exc
+        return None
 
 
 def _stages(*args) -> _Stages:
