@@ -161,7 +161,7 @@ def _chain(args) -> int:
     if args.output:
         lines.append(f"  output:       {args.output}")
     if args.plot:
-        lines.append(f"  plot:         {args.plot} ({summary.curves} expiries)")
+        lines.append(f"  plot:         {args.plot} ({summary.plot_note})")
     if not args.quiet:
         print("\n".join(lines), file=sys.stderr)
     return 0

@@ -91,6 +91,7 @@ def _run(source, output, options, engine, parquet, output_format, plot, plot_dat
         if picture is not None:
             shown = "BLACK76 on parity forwards" if options.forward == "parity" else options.model.upper()
             summary.curves = smile(plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})")
+            summary.plot_note = plot_data.note(summary.curves)
     return summary
 
 

@@ -3,8 +3,6 @@ curve of implied volatility per expiry (matplotlib)."""
 
 from __future__ import annotations
 
-import dataclasses
-
 import numpy as np
 
 from .compute import Result
@@ -25,35 +23,135 @@ def require_matplotlib():
         ) from None
 
 
-@dataclasses.dataclass
 class PlotData:
-    """The rows the picture draws: those inverted with a volatility above
-    zero (status ok); rows with no bid, below intrinsic value or otherwise
-    faulty are left out."""
+    """What the picture needs of the chain, bounded however long it is.
 
-    labels: list = dataclasses.field(default_factory=list)
-    strike: list = dataclasses.field(default_factory=list)
-    forward: list = dataclasses.field(default_factory=list)
-    t: list = dataclasses.field(default_factory=list)
-    iv: list = dataclasses.field(default_factory=list)
-    put: list = dataclasses.field(default_factory=list)
-    bid: list = dataclasses.field(default_factory=list)  # NaN where the price is not a mid
+    Per expiry (its label), the options inverted with a volatility above
+    zero (status ok; rows with no bid, below intrinsic value or otherwise
+    faulty are left out), one call and one put per bin of log-moneyness (the
+    first in the file): an expiry keeps at most 2 * (2 * MAX_BIN + 1)
+    points.  At most MAX_EXPIRIES expiries are kept (the first met); of
+    those, at most MAX_CURVES are drawn, spread evenly over the times to
+    expiry.  Nothing depends on how the file is cut into chunks."""
+
+    BIN = 0.0025  # of log(K / F): strikes closer than 0.25 % share a point
+    MAX_BIN = 1200  # |log(K / F)| up to 3, beyond it the outermost bins
+    MAX_EXPIRIES = 128
+    MAX_CURVES = 30
+    _FIELDS = ("x", "iv", "t", "bid", "put")
+
+    def __init__(self):
+        self.expiries: dict[str, int] = {}  # label -> number, in the order met
+        self.left_out = False  # expiries met after MAX_EXPIRIES
+        self._key = np.zeros(0, np.int64)  # expiry number, bin, put: sorted
+        self._values = {name: np.zeros(0, bool if name == "put" else np.float64) for name in self._FIELDS}
 
     def add(self, inputs: Inputs, result: Result):
-        keep = (result.status == CODES[STATUS_OK]) & (result.iv > 0)
-        self.labels.append(inputs.expiry_label[keep])
-        self.strike.append(inputs.strike[keep])
-        self.forward.append(inputs.forward[keep])
-        self.t.append(inputs.t[keep])
-        self.iv.append(result.iv[keep])
-        self.put.append(inputs.flag[keep] < 0)
-        self.bid.append(inputs.bid[keep] if inputs.bid is not None else np.full(int(keep.sum()), np.nan))
+        with np.errstate(all="ignore"):
+            moneyness = inputs.strike / inputs.forward
+            keep = ((result.status == CODES[STATUS_OK]) & (result.iv > 0) & np.isfinite(moneyness)
+                    & (moneyness > 0))
+        if not keep.any():
+            return
+        names, first, group = _factorise(np.asarray(inputs.expiry_label)[keep].astype(str))
+        number = np.full(len(names), -1, np.int64)
+        for g in np.argsort(first, kind="stable").tolist():  # in the order the file meets them
+            name = str(names[g])
+            if name not in self.expiries:
+                if len(self.expiries) >= self.MAX_EXPIRIES:
+                    self.left_out = True
+                    continue
+                self.expiries[name] = len(self.expiries)
+            number[g] = self.expiries[name]
+        number = number[group.reshape(-1)]
+        kept = number >= 0
+        put = inputs.flag[keep][kept] < 0
+        bins = np.clip(np.floor(np.log(moneyness[keep][kept]) / self.BIN), -self.MAX_BIN, self.MAX_BIN)
+        key = (number[kept] * (2 * self.MAX_BIN + 1) + (bins.astype(np.int64) + self.MAX_BIN)) * 2 + put
+        new, where = np.unique(key, return_index=True)  # the first row of each
+        fresh = ~np.isin(new, self._key, assume_unique=True)
+        if not fresh.any():
+            return
+        where = where[fresh]
+        bid = inputs.bid[keep] if inputs.bid is not None else np.full(int(keep.sum()), np.nan)
+        columns = {"x": moneyness[keep], "iv": result.iv[keep], "t": inputs.t[keep], "bid": bid}
+        merged = np.concatenate([self._key, new[fresh]])
+        order = np.argsort(merged, kind="stable")
+        self._key = merged[order]
+        for name in self._FIELDS:
+            values = put if name == "put" else columns[name][kept]
+            self._values[name] = np.concatenate([self._values[name], values[where]])[order]
+
+    def note(self, curves: int) -> str:
+        """How many expiries the picture shows, of how many."""
+        shown = len(self._shown())
+        if curves < shown or self.left_out:
+            return f"{curves} of {shown}{'+' if self.left_out else ''} expiries drawn"
+        return f"{curves} expiries"
+
+    def _numbers(self) -> np.ndarray:
+        return self._key // (2 * (2 * self.MAX_BIN + 1))
+
+    def _shown(self) -> list[str]:
+        """The expiries with out-of-the-money points (what the picture draws),
+        nearest first."""
+        v = self._values
+        otm = np.where(v["put"], v["x"] < 1.0, v["x"] >= 1.0)
+        numbers = self._numbers()
+        shown = set(np.unique(numbers[otm]).tolist())
+        nearest = {}
+        for n, t in zip(numbers.tolist(), v["t"].tolist()):
+            nearest[n] = min(t, nearest.get(n, t))
+        names = [name for name, n in self.expiries.items() if n in shown]
+        return sorted(names, key=lambda name: nearest[self.expiries[name]])
+
+    def drawn(self) -> list[str]:
+        """The expiries drawn: all shown, or MAX_CURVES of them spread evenly
+        by time to expiry."""
+        names = self._shown()
+        if len(names) <= self.MAX_CURVES:
+            return names
+        picks = np.unique(np.round(np.linspace(0, len(names) - 1, self.MAX_CURVES)).astype(int))
+        return [names[i] for i in picks.tolist()]
 
     def arrays(self) -> dict:
+        """The drawn points as the picture takes them (strike over forward
+        given as the moneyness over 1), by expiry in the order drawn."""
+        names = self.drawn()
+        numbers = self._numbers()
+        rows = [np.flatnonzero(numbers == self.expiries[name]) for name in names]
+        rows = np.concatenate(rows) if rows else np.zeros(0, np.int64)
+        v = {name: values[rows] for name, values in self._values.items()}
         return {
-            f.name: (np.concatenate(getattr(self, f.name)) if getattr(self, f.name) else np.array([]))
-            for f in dataclasses.fields(self)
+            "labels": np.repeat(np.array(names, dtype=str), [int((numbers == self.expiries[n]).sum()) for n in names]),
+            "strike": v["x"],
+            "forward": np.ones_like(v["x"]),
+            "t": v["t"],
+            "iv": v["iv"],
+            "put": v["put"],
+            "bid": v["bid"],
         }
+
+
+_WEIGHTS = np.random.default_rng(0x6B61).integers(1, 2**63, 64, dtype=np.uint64) | np.uint64(1)
+
+
+def _factorise(labels: np.ndarray):
+    """(distinct labels, the first row of each, each row's index into them),
+    as np.unique gives them but without sorting the text: rows are grouped by
+    a 64-bit hash of their characters, checked against the text."""
+    width = labels.dtype.itemsize // 4
+    if len(labels) == 0 or width > len(_WEIGHTS):
+        return np.unique(labels, return_index=True, return_inverse=True)
+    codes = np.ascontiguousarray(labels).view(np.uint32).reshape(len(labels), width).astype(np.uint64)
+    with np.errstate(over="ignore"):
+        hashes = codes @ _WEIGHTS[:width]
+    _, first, group = np.unique(hashes, return_index=True, return_inverse=True)
+    group = group.reshape(-1)
+    names = labels[first]
+    if not np.array_equal(names[group], labels):  # two labels with one hash
+        return np.unique(labels, return_index=True, return_inverse=True)
+    return names, first, group
 
 
 LEGEND_EXPIRIES = 8  # more expiries than this get a colour bar with some of them named

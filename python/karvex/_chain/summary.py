@@ -85,6 +85,7 @@ class Summary:
     write_seconds: float = 0.0
     renamed: list = dataclasses.field(default_factory=list)  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
+    plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None):
         if x is not None:

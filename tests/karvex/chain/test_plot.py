@@ -1,13 +1,75 @@
-"""The smile plot."""
+"""The smile plot: what it keeps of the chain is bounded, and the same
+however the chain is cut into chunks."""
+
+import re
 
 import numpy as np
 import pytest
 
-from chain_support import chain, have
+from chain_support import chain, have, write_chain
 from karvex._chain.compute import Result
 from karvex._chain.plot import LEGEND_EXPIRIES, PlotData, at_minimum_tick, draw
 from karvex._chain.prices import Inputs
 from karvex._chain.statuses import CODES
+
+
+def many_expiries(rows, expiries, seed=7):
+    """Inputs and results of `rows` options over `expiries` times to expiry
+    in years (each its own label, as for an expiry column in years)."""
+    rng = np.random.default_rng(seed)
+    t = rng.choice(rng.uniform(0.01, 3.0, expiries), rows)
+    forward = np.full(rows, 100.0)
+    strike = forward * np.exp(rng.normal(0.0, 0.4, rows))
+    flag = np.where(strike < forward, np.int8(-1), np.int8(1))
+    iv = 0.2 + 0.1 * np.log(strike / forward) ** 2
+    labels = np.array([f"T = {x:.4g} y" for x in t])
+    return options(flag, forward, strike, t, labels), Result(iv, (), np.zeros(rows, np.int8), 0.0)
+
+
+def options(flag, forward, strike, t, labels):
+    zeros = np.zeros(len(t))
+    return Inputs("bsm", flag, forward, strike, t, zeros, zeros, zeros + 1.0, forward, lambda: labels)
+
+
+def piece(x, result, rows):
+    part = options(x.flag[rows], x.forward[rows], x.strike[rows], x.t[rows], x.expiry_label[rows])
+    return part, Result(result.iv[rows], (), result.status[rows], 0.0)
+
+
+class TestPlotData:
+    def test_kept_points_are_bounded_per_expiry_and_in_expiries(self):
+        x, result = many_expiries(200_000, 2_000)
+        data = PlotData()
+        for start in range(0, 200_000, 50_000):
+            data.add(*piece(x, result, slice(start, start + 50_000)))
+        assert len(data.expiries) == PlotData.MAX_EXPIRIES and data.left_out
+        most = 2 * (2 * PlotData.MAX_BIN + 1)
+        arrays = data.arrays()
+        _, per_expiry = np.unique(arrays["labels"], return_counts=True)
+        assert per_expiry.max() <= most
+        assert len(set(arrays["labels"].tolist())) == PlotData.MAX_CURVES
+        assert len(arrays["iv"]) <= PlotData.MAX_CURVES * most
+
+    def test_same_points_however_the_chain_is_cut(self):
+        x, result = many_expiries(30_000, 400, seed=3)
+        whole, cut = PlotData(), PlotData()
+        whole.add(x, result)
+        for start in range(0, 30_000, 777):
+            cut.add(*piece(x, result, slice(start, start + 777)))
+        a, b = whole.arrays(), cut.arrays()
+        assert a.keys() == b.keys()
+        for name in a:
+            assert np.array_equal(a[name], b[name], equal_nan=name != "labels"), name
+
+    def test_every_point_of_a_sparse_smile_is_kept(self):
+        x, result = many_expiries(300, 5, seed=11)
+        data = PlotData()
+        data.add(x, result)
+        arrays = data.arrays()
+        with np.errstate(all="ignore"):
+            bins = np.floor(np.log(x.strike / x.forward) / PlotData.BIN)
+        distinct = set(zip(x.expiry_label.tolist(), bins.tolist(), x.flag.tolist()))
+        assert len(arrays["iv"]) == len(distinct)
 
 
 class TestPlot:
@@ -16,6 +78,16 @@ class TestPlot:
         status, _, err = chain(capsys, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png")
         assert status == 0 and "(7 expiries)" in err
         assert (tmp_path / "smile.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+    @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
+    def test_expiries_in_years_draw_a_bounded_picture(self, capsys, tmp_path):
+        rng = np.random.default_rng(5)
+        t = rng.uniform(0.01, 2.0, 3_000)
+        lines = ["type,strike,expiry,price,spot,rate"] + [f"C,{100 + i % 40},{x!r},5.0,100,0.03"
+                                                           for i, x in enumerate(t.tolist())]
+        source = write_chain(tmp_path, "\n".join(lines) + "\n")
+        status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png")
+        assert status == 0 and re.search(r"\(30 of \d+\+ expiries drawn\)", err)
 
 
 def smile_data(expiries, points=30, tick_wings=0):
