@@ -82,7 +82,7 @@ def quote(price: float, time_value: float, rng: random.Random) -> tuple[float, f
     if price < 0.5 * tick(price):
         return 0.0, 0.05
     half = max(tick(price), 0.02 * price * rng.uniform(0.6, 1.4), 0.002 * price + 0.3 * rng.random())
-    if time_value < tick(price):
+    if time_value < tick(price) < price - time_value:  # in the money
         centre = math.floor(price / tick(price)) * tick(price)
         steps = max(1, round(half / tick(price)))
         return round(centre - steps * tick(price), 2), round(centre + steps * tick(price), 2)

@@ -95,6 +95,9 @@ def _parser() -> argparse.ArgumentParser:
                        help="draw the volatility smile per expiry (needs matplotlib)")
     chain.add_argument("--valuation-date", metavar="YYYY-MM-DD",
                        help="valuation date for an expiry_date column")
+    chain.add_argument("--expiry-time", metavar="HH:MM", default="16:00",
+                       help="time of day options expire on their expiry date, for quotes with a "
+                            "time of day (default 16:00)")
     chain.add_argument("--price-column", metavar="NAME",
                        help="the column that holds the option's price (e.g. last or mark)")
     chain.add_argument("--forward", choices=("model", "parity"), default="model",
@@ -155,7 +158,8 @@ def _chain(args) -> int:
     options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
                              dividend=args.dividend, chunk_rows=args.chunk_rows,
                              output_format=args.output_format, price_column=args.price_column,
-                             forward=args.forward, intrinsic_tolerance=args.intrinsic_tolerance)
+                             forward=args.forward, intrinsic_tolerance=args.intrinsic_tolerance,
+                             expiry_time=args.expiry_time)
     summary = _chain.run(args.file, args.output, options, engine=args.engine, plot=args.plot)
     lines = summary.lines()
     if args.output:

@@ -8,7 +8,7 @@ import dataclasses
 import numpy as np
 
 from .cells import is_numeric
-from .dates import parse_date_option
+from .dates import parse_date_option, parse_expiry_time, timed
 from .options import ChainError, Options
 from .read import Chunk
 
@@ -48,6 +48,8 @@ class Columns:
     positions: dict[str, int]
     constants: dict[str, float]
     valuation: np.datetime64 | None = None  # --valuation-date, for every row
+    valuation_timed: bool = False  # --valuation-date gives a time of day
+    expiry_time: np.timedelta64 = np.timedelta64(16 * 3600 * 10**6, "us")  # --expiry-time
     # Inputs named by several columns: their positions, in order of
     # preference, and the spot's own fallback, the underlying's bid and ask
     # (settled on the first chunk by `settle`).
@@ -113,8 +115,10 @@ def resolve(source: str, header: list[str], options: Options) -> Columns:
     if not take("expiry"):
         if not take("expiry_date"):
             raise missing("'expiry' (years) or 'expiry_date'")
+        columns.expiry_time = parse_expiry_time(options.expiry_time)
         if options.valuation_date is not None:
             columns.valuation = parse_date_option(options.valuation_date)
+            columns.valuation_timed = bool(timed(np.array([options.valuation_date]))[0])
         elif not take("valuation_date"):
             raise missing("'valuation_date' (or give --valuation-date)")
 

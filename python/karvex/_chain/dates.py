@@ -1,5 +1,11 @@
 """Dates and times: expiry and valuation dates to years to expiry, and the
-label of each row's expiry."""
+label of each row's expiry.
+
+Time to expiry = (expiry - valuation) / 365 days of 24 hours.  An option
+expires on its expiry date at --expiry-time (default 16:00) when the quote
+carries a time of day and the expiry does not; with dates alone on both
+sides it is whole days / 365; a date-time given for the expiry is used as it
+is.  A quote at or after its expiry gives t <= 0: the status `expired`."""
 
 from __future__ import annotations
 
@@ -58,6 +64,28 @@ def parse_date_option(text: str) -> np.datetime64:
     return stamp
 
 
+def parse_expiry_time(text: str) -> np.timedelta64:
+    """--expiry-time HH:MM or HH:MM:SS as a time of day in microseconds."""
+    m = re.fullmatch(r"(\d{1,2}):(\d{2})(?::(\d{2}))?", text.strip(), re.ASCII)
+    hours, minutes, seconds = (int(g or 0) for g in m.groups()) if m else (99, 0, 0)
+    if hours > 23 or minutes > 59 or seconds > 59:
+        raise ChainError(f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {text!r}")
+    return np.timedelta64(((hours * 60 + minutes) * 60 + seconds) * 10**6, "us")
+
+
+def timed(text: np.ndarray) -> np.ndarray:
+    """Whether each date text gives a time of day: the date forms alone have
+    8 or 10 characters, a date-time more."""
+    return np.char.str_len(np.char.strip(np.asarray(text, dtype=str))) > 10
+
+
+def _timed_cells(chunk: Chunk, pos: int) -> np.ndarray:
+    cells = chunk.cells[pos]
+    if arrow_read.is_arrow(cells):
+        return arrow_read.by_distinct(cells, timed)
+    return timed(cells)
+
+
 def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     """The column's dates and date-times as datetime64[us] (an empty cell is
     NaT); a cell in any other form is an error naming the first such row."""
@@ -78,15 +106,19 @@ def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
 
 def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
     """Time to expiry in years: the column, or the time between the dates in
-    days of 24 hours over 365 (whole days when neither carries a time of day)."""
+    days of 24 hours over 365 (see the module's note on the expiry time)."""
     if "expiry" in columns.positions:
         what = "not a number of years (name a date column expiry_date)"
         return numbers(source, columns, chunk, columns.positions["expiry"], what)
-    expiry = parse_dates(source, columns, chunk, columns.positions["expiry_date"])
+    pos = columns.positions
+    expiry = parse_dates(source, columns, chunk, pos["expiry_date"]).astype("datetime64[us]")
     if columns.valuation is not None:
-        valuation = columns.valuation
+        valuation, quote_timed = columns.valuation, columns.valuation_timed
     else:
-        valuation = parse_dates(source, columns, chunk, columns.positions["valuation_date"])
+        valuation = parse_dates(source, columns, chunk, pos["valuation_date"])
+        quote_timed = _timed_cells(chunk, pos["valuation_date"])
+    at_expiry_time = quote_timed & ~_timed_cells(chunk, pos["expiry_date"])
+    expiry = np.where(at_expiry_time, expiry + columns.expiry_time, expiry)
     days = (expiry - valuation) / np.timedelta64(1, "D")  # NaT becomes NaN
     return days / 365.0
 

@@ -19,6 +19,7 @@ class Options:
     dividend: float | None = None
     chunk_rows: int = CHUNK_ROWS
     output_format: str | None = None  # csv or parquet; None: by the output's extension
+    expiry_time: str = "16:00"  # the time of day options expire on their expiry date
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0

@@ -36,7 +36,8 @@ class TestDates:
     @pytest.mark.parametrize("expiry,valuation,days", [
         ("2025-03-21T12:00", "2025-03-20", 1.5),
         ("2025-03-21 15:45:30", "20250321", (15 * 3600 + 45 * 60 + 30) / 86400),
-        ("2025-03-22", "2025-03-21T18:00:00.25", (6 * 3600 - 0.25) / 86400),
+        # An expiry date at the expiry time (16:00) when the quote has a time of day.
+        ("2025-03-22", "2025-03-21T18:00:00.25", (22 * 3600 - 0.25) / 86400),
     ])
     def test_time_of_day_is_kept(self, capsys, tmp_path, expiry, valuation, days):
         want = bsm.iv(2.5, "c", 100.0, 100.0, days / 365.0, 0.03, 0.0)
@@ -69,3 +70,45 @@ class TestDates:
         status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
         assert status == 0 and "invalid inputs 2" in err
         assert np.isnan(float(read_rows(tmp_path / "out.csv")[5]["iv"] or "nan"))
+
+
+class TestTimeToExpiry:
+    RATE = 0.04
+
+    def run(self, capsys, tmp_path, quote, expiry, *options):
+        text = f"type,strike,expiration,quote_date,price,spot\nC,100,{expiry},{quote},0.9,100\n"
+        status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", self.RATE, *options,
+                               "-o", tmp_path / "out.csv")
+        assert status == 0, err
+        return read_rows(tmp_path / "out.csv")[0]
+
+    def iv_at(self, minutes):
+        t = np.timedelta64(minutes, "m") / np.timedelta64(1, "D") / 365.0
+        return bsm.iv(0.9, "C", 100.0, 100.0, t, self.RATE, 0.0)
+
+    def test_same_day_expiry_before_its_expiry_time_is_a_valid_option(self, capsys, tmp_path):
+        row = self.run(capsys, tmp_path, "2025-03-14 15:45:00", "2025-03-14")
+        assert row["status"] == "ok" and float(row["iv"]) == self.iv_at(15)  # to 16:00
+        row = self.run(capsys, tmp_path, "2025-03-14T09:30", "20250314", "--expiry-time", "11:30")
+        assert float(row["iv"]) == self.iv_at(120)
+        row = self.run(capsys, tmp_path, "2025-03-14 15:45", "2025-03-21 12:00")  # a date-time as given
+        assert float(row["iv"]) == self.iv_at(7 * 1440 - 225)
+
+    def test_dates_alone_count_whole_days(self, capsys, tmp_path):
+        row = self.run(capsys, tmp_path, "2025-03-14", "2025-03-15")
+        assert float(row["iv"]) == self.iv_at(1440)
+
+    @pytest.mark.parametrize("quote,expiry,options", [
+        ("2025-03-14 16:00:00", "2025-03-14", ()),            # at the expiry time
+        ("2025-03-14 15:45:00", "2025-03-14", ("--expiry-time", "9:30")),
+        ("2025-03-14", "2025-03-14", ()),                     # dates alone: the same day
+        ("2025-03-17", "2025-03-14", ()),                     # after expiry
+    ])
+    def test_quotes_at_or_after_expiry_are_expired(self, capsys, tmp_path, quote, expiry, options):
+        row = self.run(capsys, tmp_path, quote, expiry, *options)
+        assert row["status"] == "expired" and row["iv"] == ""
+
+    @pytest.mark.parametrize("value", ["24:00", "16", "4pm", "16:60", "16:00:00.5"])
+    def test_expiry_time_must_be_a_time_of_day(self, capsys, value):
+        status, _, err = chain(capsys, "--expiry-time", value)
+        assert status == 1 and f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {value!r}" in err
