@@ -8,7 +8,7 @@ import time
 
 import numpy as np
 
-from .. import _core, black76, bsm
+from .. import _core
 from .._array import iv_status_codes
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
@@ -35,16 +35,22 @@ class Result:
 def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them."""
-    flag, s, k, t, r, q = x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend
+    # The core itself, once per chunk: the arrays are already what it reads
+    # (contiguous float64, int8 flags), and its results are the array API's
+    # bit for bit wherever the volatility exists -- the only rows whose
+    # Greeks are kept.
+    flag = np.ascontiguousarray(x.flag, dtype=np.int8)
+    price, s, k, t, r, q = (np.ascontiguousarray(a, dtype=np.float64) for a in (
+        x.price, x.underlying, x.strike, x.t, x.rate, x.dividend))
     start = time.perf_counter()
     if x.model == "bsm":
-        iv = bsm.iv(x.price, flag, s, k, t, r, q)
+        iv = _core.bsm_iv(price, flag, s, k, t, r, q)
     else:
-        iv = black76.iv(x.price, flag, s, k, t, r)
+        iv = _core.black76_iv(price, flag, s, k, t, r)
     core_seconds = time.perf_counter() - start
     # The array API's statuses, from the core's own bounds; their codes are
     # the first of STATUSES.
-    status = iv_status_codes(iv, x.price, flag < 0, s, k, t, r, q)
+    status = iv_status_codes(iv, price, flag < 0, s, k, t, r, q)
     if intrinsic_tolerance > 0.0:
         near = near_intrinsic(status, x, intrinsic_tolerance)
         if near.any():
@@ -59,9 +65,9 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
         status[(status == CODES["invalid_input"]) & np.isnan(x.forward)] = CODES["no_forward"]
     start = time.perf_counter()
     if x.model == "bsm":
-        greeks = bsm.greeks(flag, s, k, t, r, q, iv)
+        greeks = _core.bsm_greeks(flag, s, k, t, r, q, iv)
     else:
-        greeks = black76.greeks(flag, s, k, t, r, iv)
+        greeks = _core.black76_greeks(flag, s, k, t, r, iv)
     core_seconds += time.perf_counter() - start
     # Greeks at a volatility that does not exist are left empty.
     if failed.any():
