@@ -17,9 +17,13 @@ on first attribute access (``karvex.bsm``, ``karvex._core``).
 from __future__ import annotations
 
 import importlib
-from typing import TYPE_CHECKING, Any
 
+# Not imported from typing, whose import would cost more than karvex's own;
+# type checkers read any name TYPE_CHECKING as true.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from . import _core, black76, bsm
 
 __version__ = "0.1.7"
