@@ -401,24 +401,32 @@ def _scalar_nan_rule(spec: _Spec, args: list[Any], result: Any) -> Any:
 
 
 def _apply_nan_rule(spec: _Spec, flat: list[npt.NDArray[Any]], result: Any) -> None:
-    """The NaN rule on the core's result for the flattened arguments, in place."""
+    """The NaN rule on the core's result for the flattened arguments, in place.
+
+    The sum of the six inputs is not finite wherever one of them is NaN or
+    infinite (and perhaps where large values overflow): only those options
+    are looked at one by one."""
     outputs = result if spec.quantity == "greeks" else (result,)
-    s, k, t, r, q, sigma = _inputs(spec, flat)
-    nan = np.isnan(s)
-    for a in (k, t, r, q, sigma):
-        nan |= np.isnan(a)
-    if nan.any():
-        for out in outputs:
-            out[nan] = np.nan
-    with np.errstate(invalid="ignore"):
-        limit = (sigma == np.inf) & (t > 0) & ~nan
-    rows = np.flatnonzero(limit)
-    if len(rows):
-        put = flat[spec.flag_at][rows] < 0 if spec.flag_at >= 0 else np.zeros(len(rows), bool)
-        limits = _sigma_limits_of(spec.model == "black76", put, s[rows], k[rows], t[rows],
-                                  r[rows], q[rows])
+    inputs = _inputs(spec, flat)
+    with np.errstate(all="ignore"):
+        total = inputs[0] + inputs[1]
+        for a in inputs[2:]:
+            total += a
+        rows = np.flatnonzero(~np.isfinite(total))
+    if not len(rows):
+        return
+    s, k, t, r, q, sigma = (a[rows] for a in inputs)
+    nan = np.isnan(s) | np.isnan(k) | np.isnan(t) | np.isnan(r) | np.isnan(q) | np.isnan(sigma)
+    for out in outputs:
+        out[rows[nan]] = np.nan
+    limit = (sigma == np.inf) & (t > 0) & ~nan
+    if limit.any():
+        put = (flat[spec.flag_at][rows[limit]] < 0 if spec.flag_at >= 0
+               else np.zeros(int(limit.sum()), bool))
+        limits = _sigma_limits_of(spec.model == "black76", put, s[limit], k[limit], t[limit],
+                                  r[limit], q[limit])
         for out, pick in zip(outputs, _LIMIT_INDEX[spec.quantity]):
-            out[rows] = limits[pick]
+            out[rows[limit]] = limits[pick]
 
 
 def _exp(x: F64Array) -> F64Array:
