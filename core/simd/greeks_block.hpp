@@ -56,7 +56,8 @@ struct GreeksBlock : BlockInputs<L> {
   alignas(64) double p[kSize];              // the exponent of pdf(d1), then its exp
   alignas(64) double z1[kSize], z2[kSize];  // cdf arguments
   alignas(64) double n1[kSize], n2[kSize];  // cdf values
-  alignas(64) double out[kOutputs][kSize];
+  alignas(64) double buffer[kOutputs][kSize];
+  double* out[kOutputs];  // where the results go: the caller's arrays, or `buffer`
   std::uint32_t rare[kSize];
   std::size_t rare_count;
   CdfBlock<L> cdf_block;
@@ -160,9 +161,15 @@ void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begi
   for (std::size_t base = begin; base < end; base += Block::kSize) {
     const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
     block.load(in, base, n);
-    block.evaluate(in, base, n);
+    // A block of whole vectors writes the caller's arrays directly; a last partial one its buffer.
+    const bool whole = n % Block::N == 0;
     for (std::size_t o = 0; o < Block::kOutputs; ++o) {
-      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.out[o][i];
+      block.out[o] = whole ? out[o] + base : block.buffer[o];
+    }
+    block.evaluate(in, base, n);
+    if (whole) continue;
+    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
+      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.buffer[o][i];
     }
   }
 }

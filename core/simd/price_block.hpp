@@ -65,7 +65,8 @@ struct PriceBlock : BlockInputs<L> {
   alignas(64) double vega_exponent[kSize];         // (h*h + half*half)*(-0.5)
   alignas(64) double b[kSize];                     // the normalised Black function
   alignas(64) std::int64_t rare_lane_mask[kSize];  // all ones for the options in `rare`
-  alignas(64) double out[kSize];
+  alignas(64) double buffer[kSize];
+  double* out;  // where the prices go: the caller's array, or `buffer`
 
   // The options of one region of the normalised Black function, gathered so
   // that every lane of a vector takes the same formula: indices into the
@@ -252,8 +253,12 @@ void price_blocks(const OptionColumns& in, double* out, std::size_t begin,
   for (std::size_t base = begin; base < end; base += Block::kSize) {
     const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
     block.load(in, base, n);
+    // A block of whole vectors writes the caller's array directly; a last partial one its buffer.
+    const bool whole = n % Block::N == 0;
+    block.out = whole ? out + base : block.buffer;
     block.evaluate(in, base, n);
-    for (std::size_t i = 0; i < n; ++i) out[base + i] = block.out[i];
+    if (whole) continue;
+    for (std::size_t i = 0; i < n; ++i) out[base + i] = block.buffer[i];
   }
 }
 
