@@ -56,11 +56,18 @@ def group_ids(keys: dict, labels: np.ndarray, t: np.ndarray) -> np.ndarray:
 
 class ParityForwards:
     """Collects the usable quotes of every expiry (first pass), then gives
-    the forward of each expiry and the per-row lookup (second pass)."""
+    the forward of each expiry and the per-row lookup (second pass).
+
+    Only the first quote of each expiry, strike and side counts, so once
+    COMPACT_ROWS quotes are held the later repeats are dropped: memory is
+    bounded by the distinct strikes of the chain, not by its rows."""
+
+    COMPACT_ROWS = 1_000_000
 
     def __init__(self):
         self.keys: dict = {}
         self.parts: list = []
+        self.held = 0
         self.expiries: list[Expiry] = []
         self.forward_of: np.ndarray = np.zeros(0)
 
@@ -72,10 +79,26 @@ class ParityForwards:
         ids = group_ids(self.keys, x.expiry_label[usable], x.t[usable])
         spot = x.spot[usable] if x.spot is not None else np.full(len(ids), np.nan)
         self.parts.append((ids, x.strike[usable], x.flag[usable] < 0, x.price[usable], x.rate[usable], spot))
+        self.held += len(ids)
+        if self.held > self.COMPACT_ROWS:
+            self._compact()
+
+    def _columns(self) -> list:
+        return [np.concatenate(c) for c in zip(*self.parts)] if self.parts else [np.zeros(0)] * 6
+
+    def _compact(self) -> None:
+        """Keep the first quote of each expiry, strike and side, in order."""
+        columns = self._columns()
+        ids, strike, put = columns[:3]
+        order = np.lexsort((put, strike, ids))  # stable: the first quote leads each key
+        first = np.r_[True, (np.diff(ids[order]) != 0) | (np.diff(strike[order]) != 0)
+                      | (put[order][1:] != put[order][:-1])]
+        keep = np.sort(order[first])
+        self.parts = [tuple(c[keep] for c in columns)]
+        self.held = len(keep)
 
     def finish(self) -> None:
-        columns = [np.concatenate(c) for c in zip(*self.parts)] if self.parts else [np.zeros(0)] * 6
-        ids, strike, put, price, rate, spot = columns
+        ids, strike, put, price, rate, spot = self._columns()
         order = np.argsort(ids, kind="stable")
         ids, strike, put, price, rate, spot = (c[order] for c in (ids, strike, put, price, rate, spot))
         starts = np.searchsorted(ids, np.arange(len(self.keys) + 1))

@@ -74,3 +74,24 @@ def test_carry_is_not_shown_for_expiries_under_a_week():
     lines = forwards.lines()
     assert lines[1].split() == ["2025-03-14", "5,638.91", "(3", "strikes)"]
     assert "carry r - q 3.00 %, dividend yield 1.30 %" in lines[2]
+
+
+def test_repeated_quotes_are_dropped_on_the_way_with_the_same_forwards(capsys, tmp_path, monkeypatch):
+    # The chain three times over: only the first quote of each strike and
+    # side counts, so dropping the repeats as they come changes nothing.
+    text = parity_chain(tmp_path).read_text()
+    source = write_chain(tmp_path, text + "".join(text.splitlines(keepends=True)[1:]) * 2, "thrice.csv")
+    run = (source, "--rate", RATE, "--forward", "parity", "--engine", "builtin")
+    chain(capsys, *run, "-o", tmp_path / "all.csv")
+    held = []
+    compact = ParityForwards._compact
+
+    def counted(self):
+        compact(self)
+        held.append(self.held)
+
+    monkeypatch.setattr(ParityForwards, "COMPACT_ROWS", 50)
+    monkeypatch.setattr(ParityForwards, "_compact", counted)
+    chain(capsys, *run, "--chunk-rows", 30, "-o", tmp_path / "few.csv")
+    assert (tmp_path / "few.csv").read_bytes() == (tmp_path / "all.csv").read_bytes()
+    assert len(held) > 3 and max(held) <= 2 * 2 * 17  # never more than one quote per strike and side
