@@ -13,8 +13,8 @@ import numpy as np
 import pytest
 
 import karvex._core as core
-from core_support import (VECTORISED, assert_same_bits, make_inputs, run_python, scalar_results,
-                          serial_limit)
+from core_support import (VECTORISED, assert_same_bits, make_inputs, needs_address_space_limit,
+                          run_python, scalar_results, serial_limit)
 
 LARGE = 40_000  # above every serial limit
 
@@ -170,6 +170,7 @@ def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
         "after_small": 0, "after_large": 3}
 
 
+@needs_address_space_limit
 @pytest.mark.parametrize("value", ["100000000", "18446744073709551615"])
 def test_a_pool_size_above_the_maximum_fails_each_large_call_at_once_naming_it(value):
     # The address space is capped 1 GiB above what is in use: a pool that allocated per worker

@@ -6,8 +6,8 @@ import numpy as np
 import pytest
 
 import karvex._core as core
-from core_support import (VECTORISED, assert_same_bits, make_inputs, parameters, quantity, raises,
-                          run_python, scalar_results, serial_limit)
+from core_support import (VECTORISED, assert_same_bits, make_inputs, needs_address_space_limit,
+                          parameters, quantity, raises, run_python, scalar_results, serial_limit)
 
 NOT_ARRAY = "'ndarray' object is not an instance of 'ndarray'"
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
@@ -135,6 +135,7 @@ def test_each_element_equals_its_scalar_twin_on_both_sides_of_the_serial_limit(n
             assert_same_bits(result, expected[:n])
 
 
+@needs_address_space_limit
 def test_result_buffer_that_cannot_be_allocated_raises_memory_error():
     # The address space is capped 48 MiB above what is in use: one result of n = 4e6 (32 MiB)
     # fits, two do not; a failed call leaves nothing behind.
