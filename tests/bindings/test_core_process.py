@@ -2,8 +2,8 @@
 inside parallel calls, fork while another thread makes the first call, and Ctrl-C during a long
 parallel call. Each case runs in fresh interpreters, several times over."""
 
+import json
 import os
-import signal
 import subprocess
 import sys
 import textwrap
@@ -124,7 +124,7 @@ def test_a_child_forked_during_the_first_vectorised_call_can_make_its_own():
 
 
 INTERRUPTED_CALL = """
-    import os, signal, threading, time
+    import json, os, signal, threading, time
     import numpy as np
     import karvex._core as core
 
@@ -140,21 +140,25 @@ INTERRUPTED_CALL = """
         time.sleep(0.2)
         os.kill(os.getpid(), signal.SIGINT)
 
-    threading.Thread(target=interrupt).start()
-    start = time.monotonic()
+    elapsed = None
     try:
+        start = time.monotonic()
+        threading.Thread(target=interrupt).start()
         core.bsm_iv(*args)
         time.sleep(60)  # a KeyboardInterrupt after the call returned lands here
     except KeyboardInterrupt:
         elapsed = time.monotonic() - start
-    # a generous bound: the whole call takes about ten times tenth_time
-    print("interrupted within half the call:", elapsed < 5 * tenth_time)
-    print("same bits after:", core.bsm_iv(*tenth).tobytes() == expected.tobytes())
+    # the pool is still usable and gives the same bits
+    same = core.bsm_iv(*tenth).tobytes() == expected.tobytes()
+    print(json.dumps({"elapsed": elapsed, "tenth": tenth_time, "same_bits": same}))
     """
 
 
 def test_ctrl_c_interrupts_a_long_parallel_call():
     for _ in range(3):
         status, out, err = finish(spawn(INTERRUPTED_CALL, env={"RAYON_NUM_THREADS": "1"}))
-        assert (status, out) == (
-            0, "interrupted within half the call: True\nsame bits after: True\n"), err[-2000:]
+        assert status == 0, err[-2000:]
+        report = json.loads(out)
+        # A generous bound: the whole call takes about ten times as long as a tenth of it.
+        assert report["elapsed"] < 5 * report["tenth"], report
+        assert report["same_bits"]
