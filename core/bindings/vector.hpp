@@ -245,8 +245,9 @@ std::size_t fill_piece(const void* fill, std::size_t begin, std::size_t end) {
 
 // Runs `fill` over [0, n) on the worker pool with the interpreter lock released; false with the
 // exception set when a signal handler raised meanwhile (the pool stops handing out pieces, those
-// in flight finish, no result is returned) or with PanicException set on an internal failure (the
-// pool failed, or did not write n elements).
+// in flight finish, no result is returned), with RuntimeError set when the pool cannot be started
+// with the size asked for, or with PanicException set on an internal failure (the pool failed, or
+// did not write n elements).
 template <class F>
 bool fill_on_pool(std::size_t n, const F& fill) {
   const PoolOutcome outcome = without_interpreter_lock([&](PyThreadState* saved) {
