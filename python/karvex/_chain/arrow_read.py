@@ -16,12 +16,23 @@ from __future__ import annotations
 
 import dataclasses
 import io
-from typing import Callable, Iterator
+from typing import TYPE_CHECKING, Callable, Iterator
 
 import numpy as np
 
 from .options import ChainError
 from .read import CELL_LIMIT, Chunk, Source, builtin_chunks, text_of
+
+if TYPE_CHECKING:
+    from typing import TypeAlias
+
+    # pyarrow ships no type information: mypy takes it as unchecked
+    # (pyproject.toml), so these names document what a value is without
+    # checking it.  What leaves this module for the rest of the command is
+    # a typed NumPy array.
+    import pyarrow as pa
+
+    Column: TypeAlias = "pa.Array | pa.ChunkedArray"  # Parquet batches give arrays, CSV tables chunked ones
 
 PARQUET_MAGIC = b"PAR1"
 PARQUET_SUFFIXES = (".parquet", ".parq", ".pq")

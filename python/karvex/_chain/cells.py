@@ -3,7 +3,7 @@ with its file, line and column."""
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Callable
 
 import numpy as np
 
@@ -14,6 +14,9 @@ from .read import CELL_LIMIT, Chunk
 if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
     from .columns import Columns
 
+    # A rule over a chunk's text cells: (source, columns, chunk, position) to values.
+    Rule = Callable[[str, Columns, Chunk, int], np.ndarray]
+
 
 def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, what: str) -> ChainError:
     line = int(chunk.lines[i])
@@ -23,7 +26,7 @@ def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, wh
     return ChainError(f"{source}, {chunk.unit} {line}, column {pos + 1} ({name}): {what}: {shown}")
 
 
-def refuse_long(source, columns: Columns, chunk: Chunk, pos: int, what: str):
+def refuse_long(source: str, columns: Columns, chunk: Chunk, pos: int, what: str) -> None:
     """A cell too long to be a number, a type or a date (read.CELL_LIMIT) is
     an error."""
     cells = chunk.cells[pos]
@@ -32,7 +35,7 @@ def refuse_long(source, columns: Columns, chunk: Chunk, pos: int, what: str):
         raise cell_error(source, columns, chunk, pos, i, what)
 
 
-def by_distinct(rule, source, columns: Columns, column, pos: int) -> np.ndarray:
+def by_distinct(rule: Rule, source: str, columns: Columns, column: arrow_read.Column, pos: int) -> np.ndarray:
     """A rule over text cells applied to an Arrow column once per distinct
     value; a value the rule refuses makes the chunk go through the builtin
     rules (arrow_read.Refused), which name its line."""
@@ -46,7 +49,7 @@ def by_distinct(rule, source, columns: Columns, column, pos: int) -> np.ndarray:
     return arrow_read.by_distinct(column, apply)
 
 
-def numbers(source, columns: Columns, chunk: Chunk, pos: int, what="not a number") -> np.ndarray:
+def numbers(source: str, columns: Columns, chunk: Chunk, pos: int, what: str = "not a number") -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return arrow_read.numbers(chunk.cells[pos])
     refuse_long(source, columns, chunk, pos, what)
@@ -80,7 +83,7 @@ def is_numeric(chunk: Chunk, pos: int) -> bool:
     return True
 
 
-def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+def option_types(source: str, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(option_types, source, columns, chunk.cells[pos], pos)
     what = "not an option type (C, P, call, put, 1, -1)"
@@ -95,7 +98,7 @@ def option_types(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray
     return np.where(is_put, np.int8(-1), np.int8(1))
 
 
-def value_of(source, columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
+def value_of(source: str, columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
     """An input of every row: its column, or the constant that replaces it."""
     if key in columns.constants:
         return np.full(len(chunk), columns.constants[key])

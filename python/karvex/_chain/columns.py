@@ -69,17 +69,18 @@ def resolve(source: str, header: list[str], options: Options) -> Columns:
     # parity, which needs no underlying at all (it only reports the carry).
     underlying = "forward" if options.model == "black76" and not parity else "spot"
 
-    def present(key):
+    def present(key: str) -> list[int]:
         return [names.index(alias) for alias in ALIASES[key] if alias in names]
 
-    def missing(what):
+    def missing(what: str) -> ChainError:
         listed = ", ".join(header) if header else "none"
         return ChainError(f"{source}, line 1: missing column {what} (columns found: {listed})")
 
-    positions, constants = {}, {}
+    positions: dict[str, int] = {}
+    constants: dict[str, float] = {}
     columns = Columns(header, positions, constants)
 
-    def take(key) -> bool:
+    def take(key: str) -> bool:
         found = present(key)
         if not found:
             return False

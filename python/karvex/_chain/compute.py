@@ -18,18 +18,19 @@ from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # n
 @dataclasses.dataclass
 class Result:
     iv: np.ndarray
-    greeks: tuple  # delta, gamma, vega, theta, rho
+    greeks: tuple[np.ndarray, ...]  # delta, gamma, vega, theta, rho
     status: np.ndarray  # int8 codes: STATUSES[code] is the status of the row
     core_seconds: float
     forward: np.ndarray | None = None  # the parity forward of each row (--forward parity)
 
-    def values(self) -> tuple:
+    def values(self) -> tuple[np.ndarray, ...]:
         """The computed float columns, in the order they are written."""
         head = () if self.forward is None else (self.forward,)
         return (*head, self.iv, *self.greeks)
 
     def status_names(self) -> np.ndarray:
-        return np.array(STATUSES, dtype=object)[self.status]
+        names: np.ndarray = np.array(STATUSES, dtype=object)[self.status]
+        return names
 
 
 def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -> Result:
@@ -70,9 +71,10 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
         greeks = _core.black76_greeks(flag, s, k, t, r, iv)
     core_seconds += time.perf_counter() - start
     # Greeks at a volatility that does not exist are left empty.
+    kept: tuple[np.ndarray, ...] = greeks
     if failed.any():
-        greeks = tuple(np.where(failed, np.nan, g) for g in greeks)
-    return Result(iv, tuple(greeks), status, core_seconds, x.forward if parity else None)
+        kept = tuple(np.where(failed, np.nan, g) for g in greeks)
+    return Result(iv, tuple(kept), status, core_seconds, x.forward if parity else None)
 
 
 def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarray:
@@ -83,7 +85,8 @@ def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarra
     near = np.zeros(len(status), dtype=bool)
     if len(below):
         # The intrinsic value as the core bounds the price: its price at zero volatility.
-        intrinsic = _core.bsm_price(*(np.ascontiguousarray(a[below]) for a in (
-            x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend)), np.zeros(len(below)))
+        flag, s, k, t, r, q = (np.ascontiguousarray(a[below]) for a in (
+            x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend))
+        intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(len(below)))
         near[below] = x.price[below] >= intrinsic - tolerance
     return near

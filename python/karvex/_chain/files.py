@@ -27,6 +27,8 @@ import os
 import re
 import stat
 import tempfile
+from types import TracebackType
+from typing import IO, Any, BinaryIO, Callable, Literal, TextIO, cast, overload
 
 _MAX_LINKS = 40  # symbolic links followed before giving up, as the kernel does
 _FD_PATH = re.compile(r"^/proc/(?:self|thread-self|\d+)/fd/(\d+)$|^/dev/fd/(\d+)$")
@@ -40,28 +42,28 @@ def _named(exc: OSError, path: str) -> OSError:
 class _Stream:
     """A file object whose write errors name the user's path."""
 
-    def __init__(self, stream, path: str):
+    def __init__(self, stream: IO[Any], path: str):  # a text or a byte stream
         self._stream = stream
         self._path = path
 
-    def write(self, data):
+    def write(self, data: Any) -> int:
         try:
             return self._stream.write(data)
         except OSError as exc:
             raise _named(exc, self._path) from None
 
-    def flush(self):
+    def flush(self) -> None:
         try:
             self._stream.flush()
         except OSError as exc:
             raise _named(exc, self._path) from None
 
     @property
-    def buffer(self):
+    def buffer(self) -> BinaryIO:
         """The byte stream under a text stream, its errors named too."""
-        return _Stream(self._stream.buffer, self._path)
+        return cast(BinaryIO, _Stream(cast(TextIO, self._stream).buffer, self._path))
 
-    def __getattr__(self, name):
+    def __getattr__(self, name: str) -> Any:  # everything else is the stream's own
         return getattr(self._stream, name)
 
 
@@ -85,7 +87,7 @@ def _resolve(path: str) -> tuple[str, int | None]:
     raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
 
 
-def _link_unnamed(fd: int, name: str):
+def _link_unnamed(fd: int, name: str) -> None:
     """Give the unnamed file open as ``fd`` the name ``name`` (linkat through
     /proc with AT_SYMLINK_FOLLOW, which unlike AT_EMPTY_PATH needs no
     privilege).  A directory descriptor makes os.link call linkat rather
@@ -129,7 +131,7 @@ class _Pending:
         raw = os.fdopen(self.fd, "wb", closefd=False)
         self.stream = _Stream(raw if binary else io.TextIOWrapper(raw, encoding="utf-8", newline=""), path)
 
-    def _open_temporary(self):
+    def _open_temporary(self) -> None:
         folder = os.path.dirname(self.target)
         tmpfile = getattr(os, "O_TMPFILE", 0)
         if tmpfile and os.path.isdir("/proc/self/fd"):
@@ -147,13 +149,13 @@ class _Pending:
         os.umask(umask)
         os.fchmod(self.fd, 0o666 & ~umask)
 
-    def finish(self):
+    def finish(self) -> None:
         """Write out what is buffered: the last chance for a write error."""
         self.stream.flush()
         if not self.streaming:
             os.fsync(self.fd)
 
-    def publish(self):
+    def publish(self) -> None:
         """Give the complete file its name."""
         if self.streaming:
             return
@@ -189,7 +191,7 @@ class _Pending:
                 os.unlink(name)
             raise
 
-    def close(self):
+    def close(self) -> None:
         with contextlib.suppress(OSError, ValueError):
             self.stream._stream.close()
         if self.fd >= 0:
@@ -207,21 +209,30 @@ class Outputs:
     normally they all appear (or the first error is raised and none of the
     regular files changes); on an exception none of them does."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._pending: list[_Pending] = []
 
-    def open(self, path: str, binary: bool = False):
+    @overload
+    def open(self, path: str, binary: Literal[False] = False) -> TextIO: ...
+
+    @overload
+    def open(self, path: str, binary: Literal[True]) -> BinaryIO: ...
+
+    def open(self, path: str, binary: bool = False) -> TextIO | BinaryIO:
+        """The file as a stream that stands for the file object itself
+        (every write error names ``path``)."""
         try:
             pending = _Pending(path, binary)
         except OSError as exc:
             raise _named(exc, path) from None
         self._pending.append(pending)
-        return pending.stream
+        return cast("TextIO | BinaryIO", pending.stream)
 
     def __enter__(self) -> Outputs:
         return self
 
-    def __exit__(self, kind, value, traceback):
+    def __exit__(self, kind: type[BaseException] | None, value: BaseException | None,
+                 traceback: TracebackType | None) -> Literal[False]:
         try:
             if kind is None:
                 for pending in self._pending:
@@ -234,7 +245,7 @@ class Outputs:
         return False
 
     @staticmethod
-    def _step(action, path):
+    def _step(action: Callable[[], None], path: str) -> None:
         try:
             action()
         except OSError as exc:

@@ -33,7 +33,7 @@ class Expiry:
     rate: float
 
 
-def group_ids(keys: dict, labels: np.ndarray, t: np.ndarray) -> np.ndarray:
+def group_ids(keys: dict[tuple[str, float], int], labels: np.ndarray, t: np.ndarray) -> np.ndarray:
     """A number per (expiry label, years) pair, the same across chunks:
     `keys` maps each pair seen so far to its number."""
     if len(t) == 0:
@@ -64,9 +64,10 @@ class ParityForwards:
 
     COMPACT_ROWS = 1_000_000
 
-    def __init__(self):
-        self.keys: dict = {}
-        self.parts: list = []
+    def __init__(self) -> None:
+        self.keys: dict[tuple[str, float], int] = {}  # (expiry label, years) -> group id
+        # Per chunk: group id, strike, is a put, price, rate, spot.
+        self.parts: list[tuple[np.ndarray, ...]] = []
         self.held = 0
         self.expiries: list[Expiry] = []
         self.forward_of: np.ndarray = np.zeros(0)
@@ -83,7 +84,7 @@ class ParityForwards:
         if self.held > self.COMPACT_ROWS:
             self._compact()
 
-    def _columns(self) -> list:
+    def _columns(self) -> list[np.ndarray]:
         return [np.concatenate(c) for c in zip(*self.parts)] if self.parts else [np.zeros(0)] * 6
 
     def _compact(self) -> None:
@@ -134,7 +135,8 @@ class ParityForwards:
         return out
 
 
-def _forward(strike, put, price, rate, t) -> tuple[float, int]:
+def _forward(strike: np.ndarray, put: np.ndarray, price: np.ndarray, rate: float,
+             t: float) -> tuple[float, int]:
     calls, puts = ~put, put
     call_k, call_i = np.unique(strike[calls], return_index=True)
     put_k, put_i = np.unique(strike[puts], return_index=True)

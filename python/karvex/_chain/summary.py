@@ -5,6 +5,7 @@ from __future__ import annotations
 import dataclasses
 import sys
 import time
+from typing import TYPE_CHECKING, Callable, TextIO
 
 import numpy as np
 
@@ -12,9 +13,12 @@ from .compute import Result
 from .prices import Inputs
 from .statuses import REASONS, STATUS_INTRINSIC, STATUS_NEAR_INTRINSIC, STATUSES
 
+if TYPE_CHECKING:
+    from .parity import ParityForwards
+
 # Values that are probably in the wrong unit, once per input, with the rows
 # concerned: (input, test, what was probably meant).
-UNIT_CHECKS = (
+UNIT_CHECKS: tuple[tuple[str, Callable[[Inputs], np.ndarray], str], ...] = (
     ("rate", lambda x: np.abs(x.rate) > 1.0, "above 1 (100 %): percent meant? 0.043 is 4.3 %"),
     ("dividend", lambda x: np.abs(x.dividend) > 1.0, "above 1 (100 %): percent meant? 0.013 is 1.3 %"),
     ("expiry", lambda x: x.t > 30.0, "above 30 years: days meant? (years = days / 365)"),
@@ -33,7 +37,7 @@ class Progress:
 
     DELAY = 2.0  # quiet for runs shorter than this
 
-    def __init__(self, total_bytes: int | None, stream=None):
+    def __init__(self, total_bytes: int | None, stream: TextIO | None = None):
         self.total = total_bytes
         self.stream = stream if stream is not None else sys.stderr
         self.start = time.perf_counter()
@@ -43,7 +47,7 @@ class Progress:
         # A terminal line is rewritten in place; a log gets a line now and then.
         self.every = 0.5 if self.tty else 5.0
 
-    def update(self, rows: int, position: int | None):
+    def update(self, rows: int, position: int | None) -> None:
         now = time.perf_counter()
         if now - self.start < self.DELAY or now - self.last < self.every:
             return
@@ -56,7 +60,7 @@ class Progress:
         self.stream.flush()
         self.shown = True
 
-    def finish(self):
+    def finish(self) -> None:
         if self.shown and self.tty:
             self.stream.write("\r" + " " * 60 + "\r")
             self.stream.flush()
@@ -67,27 +71,27 @@ class Summary:
     source: str
     model: str
     rows: int = 0
-    counts: dict = dataclasses.field(default_factory=dict)
+    counts: dict[str, int] = dataclasses.field(default_factory=dict)
     seconds: float = 0.0
     core_seconds: float = 0.0
-    units: dict = dataclasses.field(default_factory=dict)  # input -> rows in a probably wrong unit
+    units: dict[str, int] = dataclasses.field(default_factory=dict)  # input -> rows in a probably wrong unit
     high_iv: int = 0  # rows whose volatility came out above 5 (500 %)
     pairs: int = 0  # strikes with a call and a put both inverted
     calls_above: int = 0  # of which the call's volatility exceeds the put's by SMILE_JUMP
     calls_below: int = 0  # of which the put's exceeds the call's by SMILE_JUMP
     # Inverted rows not yet matched with the other side of their strike: key,
     # years to expiry, strike, is a put, iv.
-    pending: tuple = dataclasses.field(repr=False, default=(
+    pending: tuple[np.ndarray, ...] = dataclasses.field(repr=False, default=(
         np.zeros(0, dtype=np.int64), np.zeros(0), np.zeros(0), np.zeros(0, dtype=bool), np.zeros(0)))
-    parity: object = None  # the ParityForwards of a --forward parity run
+    parity: ParityForwards | None = None  # the ParityForwards of a --forward parity run
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
     write_seconds: float = 0.0
-    renamed: list = dataclasses.field(default_factory=list)  # (input name, output name)
+    renamed: list[tuple[str, str]] = dataclasses.field(default_factory=list)  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
     plot_note: str = ""  # how many of how many
 
-    def add(self, result: Result, x: Inputs | None = None):
+    def add(self, result: Result, x: Inputs | None = None) -> None:
         if x is not None:
             self._check_units(result, x)
             if self.parity is None and x.model == "bsm":
@@ -100,7 +104,7 @@ class Summary:
             if count:
                 self.counts[name] = self.counts.get(name, 0) + count
 
-    def _check_units(self, result: Result, x: Inputs):
+    def _check_units(self, result: Result, x: Inputs) -> None:
         with np.errstate(invalid="ignore"):
             for name, test, _ in UNIT_CHECKS:
                 if name == "dividend" and x.model != "bsm":
@@ -110,7 +114,7 @@ class Summary:
                     self.units[name] = self.units.get(name, 0) + count
             self.high_iv += int(np.count_nonzero(result.iv > 5.0))
 
-    def _pair_calls_and_puts(self, result: Result, x: Inputs):
+    def _pair_calls_and_puts(self, result: Result, x: Inputs) -> None:
         """Match each inverted call with the put of its strike and expiry (the
         same years to expiry), within the chunk and among the rows the chunks
         before it left unmatched, by sorting.  The latest PAIRS_PENDING
@@ -141,7 +145,7 @@ class Summary:
         latest = np.sort(order[~paired])[-PAIRS_PENDING:]
         self.pending = tuple(a[latest] for a in given)
 
-    def _count_pairs(self, call_minus_put: np.ndarray):
+    def _count_pairs(self, call_minus_put: np.ndarray) -> None:
         self.pairs += len(call_minus_put)
         self.calls_above += int(np.count_nonzero(call_minus_put > SMILE_JUMP))
         self.calls_below += int(np.count_nonzero(call_minus_put < -SMILE_JUMP))
