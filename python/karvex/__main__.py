@@ -12,6 +12,8 @@ import os
 import signal
 import sys
 import threading
+from types import FrameType
+from typing import NoReturn
 
 from . import __version__
 
@@ -152,7 +154,7 @@ def _tolerance(text: str) -> float:
     return value
 
 
-def _chain(args) -> int:
+def _chain(args: argparse.Namespace) -> int:
     from . import _chain
 
     options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
@@ -176,7 +178,7 @@ class _Terminated(BaseException):
     out as after Ctrl-C."""
 
 
-def _terminate(signum, frame):
+def _terminate(signum: int, frame: FrameType | None) -> NoReturn:
     raise _Terminated
 
 

@@ -30,11 +30,17 @@ import io
 import os
 import sys
 from importlib import resources
-from typing import BinaryIO, Iterator
+from typing import TYPE_CHECKING, BinaryIO, Iterable, Iterator, Sequence, cast
 
 import numpy as np
 
 from .options import ChainError
+
+if TYPE_CHECKING:
+    import pandas as pd
+    from typing_extensions import Buffer
+
+    from .arrow_read import ArrowChunk
 
 EXAMPLE_NAME = "example chain"
 # Cells of the columns the command reads (numbers, types, dates) longer than
@@ -67,7 +73,7 @@ class Source:
         except (OSError, ValueError):
             return False
 
-    def rewind(self):
+    def rewind(self) -> None:
         self.handle.seek(0)
 
 
@@ -120,14 +126,15 @@ def _empty(source: str) -> ChainError:
     return ChainError(f"{source}: empty file (expected a header line with column names)")
 
 
-def _blank(fields) -> bool:
+def _blank(fields: Iterable[str]) -> bool:
     return not any(field.strip() for field in fields)
 
 
-def _peek(handle) -> bytes:
-    peek = getattr(handle, "peek", None)
+def _peek(handle: BinaryIO) -> bytes:
+    peek = getattr(handle, "peek", None)  # a buffered reader's look ahead
     if peek is not None:
-        return peek(1)[:1]
+        ahead: bytes = peek(1)[:1]
+        return ahead
     where = handle.tell()
     byte = handle.read(1)
     handle.seek(where)
@@ -165,7 +172,7 @@ def read_header(source: Source) -> list[str]:
     return record
 
 
-def text_cells(values) -> np.ndarray:
+def text_cells(values: Sequence[str] | np.ndarray) -> np.ndarray:
     """Cells as a NumPy text array, or as Python strings (object array) if
     one is longer than CELL_LIMIT, which cells.py then refuses."""
     cells = np.asarray(values, dtype=object)
@@ -195,12 +202,12 @@ class _Lines:
     """The text's lines for csv.reader, keeping those of the current record
     and noting the end of the text."""
 
-    def __init__(self, text):
+    def __init__(self, text: io.TextIOWrapper):
         self._text = text
         self.record: list[str] = []
         self.ended = False
 
-    def __iter__(self):
+    def __iter__(self) -> _Lines:
         return self
 
     def __next__(self) -> str:
@@ -223,14 +230,14 @@ def _unclosed_quote(lines: list[str]) -> bool:
     return False
 
 
-def text_of(handle) -> io.TextIOWrapper:
+def text_of(handle: BinaryIO) -> io.TextIOWrapper:
     """The text of a binary handle as the csv module reads it: invalid bytes
     become lone surrogates, found per field, so that an error can name the
     line and column of text that is not UTF-8."""
     return io.TextIOWrapper(handle, encoding="utf-8", errors="surrogateescape", newline="")
 
 
-def builtin_records(source: str, text, first_line: int = 2) -> Iterator[tuple[int, list[str]]]:
+def builtin_records(source: str, text: io.TextIOWrapper, first_line: int = 2) -> Iterator[tuple[int, list[str]]]:
     """(line, fields) of each record of ``text`` (from text_of), whose first
     line is line ``first_line`` of the file."""
     lines = _Lines(text)
@@ -258,12 +265,14 @@ def builtin_records(source: str, text, first_line: int = 2) -> Iterator[tuple[in
         csv.field_size_limit(limit)
 
 
-def builtin_chunks(source, handle, header_len, positions, rows, first_line=2) -> Iterator[Chunk]:
+def builtin_chunks(source: str, handle: io.TextIOWrapper, header_len: int, positions: Sequence[int], rows: int,
+                   first_line: int = 2) -> Iterator[Chunk]:
     """Chunks through the csv module: handle is a text file (from text_of)
     after the header, whose first line is line ``first_line`` of the file."""
     records_of = builtin_records(source, handle, first_line)
     while True:
-        records, lines = [], []
+        records: list[list[str]] = []
+        lines: list[int] = []
         for line, record in records_of:
             if _blank(record):
                 continue
@@ -292,23 +301,24 @@ class _QuoteWatch(io.RawIOBase):
     quote has gone by: until one has, every record is one line and pandas'
     record numbers are line numbers."""
 
-    def __init__(self, handle, prefix: bytes):
+    def __init__(self, handle: BinaryIO, prefix: bytes):
         self._handle = handle
         self._prefix = prefix
         self.quoted = _QUOTE in prefix
         self.failure: BaseException | None = None
 
-    def readable(self):
+    def readable(self) -> bool:
         return True
 
-    def readinto(self, buffer):
+    def readinto(self, buffer: Buffer) -> int:
+        view = cast(memoryview, buffer)  # io hands over a writable memoryview of bytes
         try:
             if self._prefix:
-                data, self._prefix = self._prefix[: len(buffer)], self._prefix[len(buffer):]
+                data, self._prefix = self._prefix[: len(view)], self._prefix[len(view):]
             else:
-                data = self._handle.read(len(buffer))
+                data = self._handle.read(len(view))
             n = len(data)
-            buffer[:n] = data
+            view[:n] = data
             if not self.quoted and _QUOTE in data:
                 self.quoted = True
             return n
@@ -361,7 +371,7 @@ class PandasChunks:
                 raise self._watch.failure from None
             raise ReaderFault(f"{self.name}: {' '.join(str(exc).split())}") from None
 
-    def _chunk(self, frame) -> Chunk | None:
+    def _chunk(self, frame: pd.DataFrame) -> Chunk | None:
         # Blank records: the first field blank, then every field.
         first = frame[0]
         maybe = (first == "").to_numpy() | first.str.isspace().to_numpy()
@@ -378,7 +388,7 @@ class PandasChunks:
 
 @contextlib.contextmanager
 def chunks(source: Source, engine: str, header_len: int, positions: list[int],
-           rows: int) -> Iterator[Iterator[Chunk]]:
+           rows: int) -> Iterator[Iterable[Chunk] | Iterable[ArrowChunk]]:
     """The chunks after the header, through the named reader."""
     if engine == "arrow":
         from .arrow_read import csv_chunks
