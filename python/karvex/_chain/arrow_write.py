@@ -21,12 +21,21 @@ import concurrent.futures
 import csv
 import io
 import os
+from typing import TYPE_CHECKING, BinaryIO, Sequence, TextIO, cast
 
 import numpy as np
 
-from .compute import STATUSES, Result
+from .compute import Result
 from .read import Chunk
+from .statuses import STATUSES
 from .write import FORWARD_COLUMN, OUTPUT_COLUMNS
+
+if TYPE_CHECKING:
+    # Untyped (see arrow_read): these names say what a value is.
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    from .write import AnyChunk
 
 _JOIN_BYTES = 1 << 30  # text joined per Arrow call: well inside its 2 GiB string limit
 
@@ -42,7 +51,7 @@ def _quoted_characters() -> str:
 
 
 _QUOTED = _quoted_characters()
-_FORMAT_THREADS = None
+_FORMAT_THREADS: concurrent.futures.ThreadPoolExecutor | None = None
 
 
 def _pool() -> concurrent.futures.ThreadPoolExecutor:
@@ -52,16 +61,16 @@ def _pool() -> concurrent.futures.ThreadPoolExecutor:
     return _FORMAT_THREADS
 
 
-def binary_stream(out):
+def binary_stream(out: TextIO | BinaryIO) -> BinaryIO:
     """The byte stream under a text stream (flushed first), or `out` itself."""
-    buffer = getattr(out, "buffer", None)
+    buffer: BinaryIO | None = getattr(out, "buffer", None)
     if buffer is None:
-        return out
+        return cast(BinaryIO, out)  # no text layer: a byte stream already
     out.flush()
     return buffer
 
 
-def results(result: Result) -> list:
+def results(result: Result) -> list[pa.Array]:
     """iv and the five Greeks as Arrow float64 arrays, missing where NaN."""
     return [float64_array(values) for values in result.values()]
 
@@ -70,7 +79,7 @@ def results(result: Result) -> list:
 # Python objects of pa.array().
 
 
-def float64_array(values: np.ndarray):
+def float64_array(values: np.ndarray) -> pa.Array:
     """The values without a copy, missing where NaN."""
     import pyarrow as pa
 
@@ -80,14 +89,14 @@ def float64_array(values: np.ndarray):
     return pa.Array.from_buffers(pa.float64(), len(values), [bitmap, pa.py_buffer(values)])
 
 
-def int8_array(values: np.ndarray):
+def int8_array(values: np.ndarray) -> pa.Array:
     import pyarrow as pa
 
     values = np.ascontiguousarray(values, dtype=np.int8)
     return pa.Array.from_buffers(pa.int8(), len(values), [None, pa.py_buffer(values)])
 
 
-def text_array(texts):
+def text_array(texts: Sequence[str]) -> pa.Array:
     """Python strings as an Arrow text array."""
     import pyarrow as pa
 
@@ -97,7 +106,7 @@ def text_array(texts):
     return pa.Array.from_buffers(pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))])
 
 
-def passthrough(chunk, keep: list[int]) -> list:
+def passthrough(chunk: AnyChunk, keep: list[int]) -> list[pa.Array]:
     """The echoed input columns as Arrow arrays, as they were read."""
     import pyarrow as pa
 
@@ -107,11 +116,12 @@ def passthrough(chunk, keep: list[int]) -> list:
     if table is not None:
         return [table.column(p).combine_chunks() for p in keep]
     # Rows the builtin reader read (a block Arrow refused): lists of text.
-    return [text_array([record[p] for record in chunk.passthrough]) for p in keep]
+    records = cast("list[list[str]]", cast(Chunk, chunk).passthrough)
+    return [text_array([record[p] for record in records]) for p in keep]
 
 
 class CsvWriter:
-    def __init__(self, out, header: list[str], keep: list[int], names: list[str]):
+    def __init__(self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str]):
         self.out = binary_stream(out)
         self.keep = keep
         line = io.StringIO()
@@ -119,7 +129,7 @@ class CsvWriter:
         self.out.write(line.getvalue().encode("utf-8"))
         self.status_lines = text_array([name + "\n" for name in STATUSES])
 
-    def write(self, chunk, result: Result):
+    def write(self, chunk: AnyChunk, result: Result) -> None:
         import pyarrow as pa
         import pyarrow.compute as pc
 
@@ -134,11 +144,11 @@ class CsvWriter:
             lines = pc.binary_join_element_wise(*part, ",", null_handling="replace", null_replacement="")
             self.out.write(_text_bytes(lines))
 
-    def close(self):
+    def close(self) -> None:
         self.out.flush()
 
 
-def _csv_text(column):
+def _csv_text(column: pa.Array) -> pa.Array:
     """A column as CSV fields: text as it is (quoted where the csv module
     quotes), other types in Arrow's text form."""
     import pyarrow as pa
@@ -162,7 +172,7 @@ def _csv_text(column):
 _REGEX_ESCAPE = {"\r": "\\r", "\n": "\\n"}
 
 
-def _text_bytes(array) -> memoryview:
+def _text_bytes(array: pa.Array) -> memoryview:
     """The concatenated values of an Arrow text array, without a copy."""
     offsets = np.frombuffer(array.buffers()[1], dtype=np.int32)[array.offset: array.offset + len(array) + 1]
     data = array.buffers()[2]
@@ -172,26 +182,27 @@ def _text_bytes(array) -> memoryview:
 
 
 class ParquetWriter:
-    def __init__(self, out, header: list[str], keep: list[int], names: list[str], schema=None):
+    def __init__(self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str],
+                 schema: pa.Schema | None = None):
         self.out = binary_stream(out)
         self.keep = keep
         self.names = names
         self.schema = schema  # of the input's columns, when known (Parquet)
-        self.writer = None
+        self.writer: pq.ParquetWriter | None = None
 
-    def _table(self, columns, status):
+    def _table(self, columns: list[pa.Array], status: np.ndarray) -> pa.Table:
         import pyarrow as pa
 
-        status = pa.DictionaryArray.from_arrays(int8_array(status), text_array(STATUSES))
-        return pa.Table.from_arrays(columns + [status], names=self.names)
+        statuses = pa.DictionaryArray.from_arrays(int8_array(status), text_array(STATUSES))
+        return pa.Table.from_arrays(columns + [statuses], names=self.names)
 
-    def write(self, chunk, result: Result):
+    def write(self, chunk: AnyChunk, result: Result) -> None:
         table = self._table(passthrough(chunk, self.keep) + results(result), result.status)
         if self.writer is None:
             self.writer = self._open(table.schema)
         self.writer.write_table(table)
 
-    def _open(self, schema):
+    def _open(self, schema: pa.Schema) -> pq.ParquetWriter:
         import pyarrow.parquet as pq
 
         # Dictionary pages for the input's columns and the status; not for the
@@ -201,7 +212,7 @@ class ParquetWriter:
         dictionary = [name for name in self.names if name not in floats]
         return pq.ParquetWriter(self.out, schema, use_dictionary=dictionary)
 
-    def close(self):
+    def close(self) -> None:
         import pyarrow as pa
 
         if self.writer is None:  # no rows: the columns alone
