@@ -16,7 +16,7 @@ from __future__ import annotations
 
 import dataclasses
 import io
-from typing import TYPE_CHECKING, Callable, Iterator
+from typing import TYPE_CHECKING, Callable, Iterator, cast
 
 import numpy as np
 
@@ -31,6 +31,8 @@ if TYPE_CHECKING:
     # checking it.  What leaves this module for the rest of the command is
     # a typed NumPy array.
     import pyarrow as pa
+    import pyarrow.csv as pa_csv
+    import pyarrow.parquet as pq
 
     Column: TypeAlias = "pa.Array | pa.ChunkedArray"  # Parquet batches give arrays, CSV tables chunked ones
 
@@ -64,12 +66,13 @@ class ArrowChunk:
     """Some rows as Arrow columns: text as read from CSV, or Parquet's own
     types.  ``cells`` maps a column position to its array."""
 
-    cells: dict
-    table: object  # pyarrow.Table: every input column, echoed to the output
+    cells: dict[int, Column]
+    table: pa.Table  # every input column, echoed to the output
     as_text: Callable[[], Chunk]  # the same rows as text cells, for the builtin rules
 
     def __len__(self) -> int:
-        return self.table.num_rows
+        rows: int = self.table.num_rows
+        return rows
 
 
 # --------------------------------------------------------------------------
@@ -98,7 +101,7 @@ def _record_end(data: bytes) -> int:
         end = cut
 
 
-def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int) -> Iterator:
+def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int) -> Iterator[ArrowChunk | Chunk]:
     """Chunks of about `rows` rows after the header line."""
     import pyarrow as pa
     import pyarrow.csv as pa_csv
@@ -122,7 +125,7 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
         if block == _FIRST_BLOCK:  # from now on about `rows` rows per read
             block = max(1 << 16, min(rows * max(cut // max(_line_breaks(raw), 1), 1), 1 << 28))
 
-        def reread(raw=raw, line=line):
+        def reread(raw: bytes = raw, line: int = line) -> Chunk | None:
             text = text_of(io.BytesIO(raw))
             return next(builtin_chunks(source.name, text, header_len, positions, 1 << 62, first_line=line),
                         None)
@@ -133,7 +136,8 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
             yield chunk
 
 
-def _parse_block(raw, read_options, convert, positions, reread):
+def _parse_block(raw: bytes, read_options: pa_csv.ReadOptions, convert: pa_csv.ConvertOptions,
+                 positions: list[int], reread: Callable[[], Chunk | None]) -> ArrowChunk | Chunk | None:
     import pyarrow as pa
     import pyarrow.csv as pa_csv
 
@@ -151,10 +155,11 @@ def _parse_block(raw, read_options, convert, positions, reread):
         return reread()
     table = table.combine_chunks()
     cells = {p: table.column(p).chunk(0) for p in positions}
-    return ArrowChunk(cells, table, reread)
+    # Rows Arrow read are records to the csv module too: reread gives a chunk.
+    return ArrowChunk(cells, table, cast("Callable[[], Chunk]", reread))
 
 
-def _has_blank_rows(table) -> bool:
+def _has_blank_rows(table: pa.Table) -> bool:
     """Rows whose every field is blank (the builtin reader skips them)."""
     import pyarrow.compute as pc
 
@@ -175,12 +180,12 @@ def is_parquet(path: str | None, source: Source) -> bool:
     """By the file's extension, else by its first bytes."""
     if path is not None and path.lower().endswith(PARQUET_SUFFIXES):
         return True
-    peek = getattr(source.handle, "peek", None)
-    head = peek(4)[:4] if peek is not None else b""
+    peek = getattr(source.handle, "peek", None)  # a buffered reader's look ahead
+    head: bytes = peek(4)[:4] if peek is not None else b""
     return head == PARQUET_MAGIC
 
 
-def parquet_header(source: Source):
+def parquet_header(source: Source) -> tuple[pq.ParquetFile, list[str]]:
     """(the file, the column names) of a Parquet source."""
     require_arrow("reading Parquet")
     import pyarrow as pa
@@ -196,7 +201,7 @@ def parquet_header(source: Source):
     return parquet, list(parquet.schema_arrow.names)
 
 
-def parquet_chunks(source: Source, parquet, positions: list[int], rows: int) -> Iterator[ArrowChunk]:
+def parquet_chunks(source: Source, parquet: pq.ParquetFile, positions: list[int], rows: int) -> Iterator[ArrowChunk]:
     import pyarrow as pa
 
     first = 1
@@ -207,7 +212,7 @@ def parquet_chunks(source: Source, parquet, positions: list[int], rows: int) -> 
             table = pa.Table.from_batches([batch])
             cells = {p: batch.column(p) for p in positions}
 
-            def as_text(table=table, cells=cells, first=first):
+            def as_text(table: pa.Table = table, cells: dict[int, Column] = cells, first: int = first) -> Chunk:
                 lines = np.arange(first, first + table.num_rows)
                 return Chunk({p: texts(c) for p, c in cells.items()}, lines, table, unit="row")
 
@@ -217,7 +222,7 @@ def parquet_chunks(source: Source, parquet, positions: list[int], rows: int) -> 
         raise ChainError(f"{source.name}: cannot read Parquet: {_first_line(exc)}") from None
 
 
-def _first_line(exc) -> str:
+def _first_line(exc: BaseException) -> str:
     text = str(exc).strip()
     return text.splitlines()[0] if text else type(exc).__name__
 
@@ -226,20 +231,21 @@ def _first_line(exc) -> str:
 # Arrow columns to the core's arrays
 
 
-def is_arrow(column) -> bool:
+def is_arrow(column: np.ndarray | Column) -> bool:
     return not isinstance(column, np.ndarray)
 
 
-def _is_text(column) -> bool:
+def _is_text(column: Column) -> bool:
     import pyarrow as pa
 
     t = column.type
     if pa.types.is_dictionary(t):
         t = t.value_type
-    return pa.types.is_string(t) or pa.types.is_large_string(t)
+    text: bool = pa.types.is_string(t) or pa.types.is_large_string(t)
+    return text
 
 
-def numbers(column) -> np.ndarray:
+def numbers(column: Column) -> np.ndarray:
     """float64 values of a numeric column, or of text as the builtin rules
     read it: blanks around a number ignored, an empty cell a missing value
     (NaN).  Raises Refused where those rules might read the text otherwise."""
@@ -278,12 +284,12 @@ def numbers(column) -> np.ndarray:
     return result
 
 
-def _float64(values) -> np.ndarray:
+def _float64(values: Column) -> np.ndarray:
     """A float64 NumPy array (missing values as NaN), writable and contiguous."""
     return np.ascontiguousarray(values.to_numpy(zero_copy_only=False), dtype=np.float64)
 
 
-def by_distinct(column, convert: Callable[[np.ndarray], np.ndarray]) -> np.ndarray:
+def by_distinct(column: Column, convert: Callable[[np.ndarray], np.ndarray]) -> np.ndarray:
     """`convert` applied once per distinct value, spread over the rows:
     `convert` takes and gives NumPy arrays (text as str)."""
     import pyarrow as pa
@@ -300,10 +306,11 @@ def by_distinct(column, convert: Callable[[np.ndarray], np.ndarray]) -> np.ndarr
     else:
         indices = column.indices.to_numpy()
     distinct = np.array(values.to_pylist(), dtype=str)
-    return convert(distinct)[indices]
+    spread: np.ndarray = convert(distinct)[indices]
+    return spread
 
 
-def texts(column) -> np.ndarray:
+def texts(column: Column) -> np.ndarray:
     """The column as NumPy text (one Python string per row: for errors and
     the rare cells the fast path refuses)."""
     import pyarrow as pa

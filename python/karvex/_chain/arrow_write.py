@@ -35,7 +35,7 @@ if TYPE_CHECKING:
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    from .write import AnyChunk
+    from .read import AnyChunk
 
 _JOIN_BYTES = 1 << 30  # text joined per Arrow call: well inside its 2 GiB string limit
 

@@ -3,7 +3,7 @@ with its file, line and column."""
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Callable
+from typing import TYPE_CHECKING, Callable, cast
 
 import numpy as np
 
@@ -13,6 +13,7 @@ from .read import CELL_LIMIT, Chunk
 
 if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
     from .columns import Columns
+    from .read import AnyChunk
 
     # A rule over a chunk's text cells: (source, columns, chunk, position) to values.
     Rule = Callable[[str, Columns, Chunk, int], np.ndarray]
@@ -49,9 +50,10 @@ def by_distinct(rule: Rule, source: str, columns: Columns, column: arrow_read.Co
     return arrow_read.by_distinct(column, apply)
 
 
-def numbers(source: str, columns: Columns, chunk: Chunk, pos: int, what: str = "not a number") -> np.ndarray:
+def numbers(source: str, columns: Columns, chunk: AnyChunk, pos: int, what: str = "not a number") -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return arrow_read.numbers(chunk.cells[pos])
+    chunk = cast(Chunk, chunk)  # text cells: a text chunk
     refuse_long(source, columns, chunk, pos, what)
     cells = np.char.strip(chunk.cells[pos])
     cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
@@ -66,7 +68,7 @@ def numbers(source: str, columns: Columns, chunk: Chunk, pos: int, what: str = "
         raise
 
 
-def is_numeric(chunk: Chunk, pos: int) -> bool:
+def is_numeric(chunk: AnyChunk, pos: int) -> bool:
     """Whether every cell of the column is a number or empty."""
     column = chunk.cells[pos]
     if arrow_read.is_arrow(column):
@@ -83,9 +85,10 @@ def is_numeric(chunk: Chunk, pos: int) -> bool:
     return True
 
 
-def option_types(source: str, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+def option_types(source: str, columns: Columns, chunk: AnyChunk, pos: int) -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(option_types, source, columns, chunk.cells[pos], pos)
+    chunk = cast(Chunk, chunk)  # text cells: a text chunk
     what = "not an option type (C, P, call, put, 1, -1)"
     refuse_long(source, columns, chunk, pos, what)
     words = np.char.lower(np.char.strip(chunk.cells[pos]))
@@ -98,7 +101,7 @@ def option_types(source: str, columns: Columns, chunk: Chunk, pos: int) -> np.nd
     return np.where(is_put, np.int8(-1), np.int8(1))
 
 
-def value_of(source: str, columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
+def value_of(source: str, columns: Columns, chunk: AnyChunk, key: str) -> np.ndarray:
     """An input of every row: its column, or the constant that replaces it."""
     if key in columns.constants:
         return np.full(len(chunk), columns.constants[key])

@@ -10,7 +10,11 @@ import numpy as np
 from .cells import is_numeric
 from .dates import parse_date_option, parse_expiry_time, timed
 from .options import ChainError, Options
-from .read import Chunk
+
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from .read import AnyChunk
 
 # Accepted header names of each input, compared after lower-casing and
 # trimming.  The first name is the one the documentation uses; where several
@@ -135,7 +139,7 @@ def resolve(source: str, header: list[str], options: Options) -> Columns:
     return columns
 
 
-def settle(columns: Columns, chunk: Chunk) -> None:
+def settle(columns: Columns, chunk: AnyChunk) -> None:
     """Choose, from the first chunk, among columns that could each hold an
     input: the first whose cells are all numbers (or empty).  A spot named
     only by text columns comes from the underlying's bid and ask instead."""

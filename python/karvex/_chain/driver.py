@@ -6,6 +6,7 @@ from __future__ import annotations
 import contextlib
 import sys
 import time
+from typing import TYPE_CHECKING, Callable, ContextManager, Iterable, Iterator, TextIO, cast
 
 import numpy as np
 
@@ -18,11 +19,22 @@ from .plot import PlotData, require_matplotlib, smile
 from .prices import inputs
 from .parity import ParityForwards
 from .summary import Progress, Summary
-from .write import computed_names, kept_columns, open_writer, output_header, renamed_columns
+from .write import TableWriter, computed_names, kept_columns, open_writer, output_header, renamed_columns
+
+if TYPE_CHECKING:
+    import pyarrow as pa  # untyped: see arrow_read
+
+    from .arrow_read import ArrowChunk
+    from .columns import Columns
+    from .prices import Inputs
+    from .read import AnyChunk
+
+# The forward of each row from its expiry's label and years (--forward parity).
+Forwards = Callable[[np.ndarray, np.ndarray], np.ndarray]
 
 
-def run(path, output, options: Options, engine: str = "auto", plot: str | None = None,
-        progress_stream=None, plot_data: PlotData | None = None) -> Summary:
+def run(path: str | None, output: str | None, options: Options, engine: str = "auto", plot: str | None = None,
+        progress_stream: TextIO | None = None, plot_data: PlotData | None = None) -> Summary:
     """Process one chain (None: the example chain, "-": standard input),
     write the table to ``output`` (None: standard output) and the smile to
     ``plot`` (what it shows is collected in ``plot_data`` if given), and
@@ -72,8 +84,9 @@ def _format_of(output: str | None) -> str:
     return "csv"
 
 
-def _run(source, output, options, engine, parquet, output_format, plot, plot_data,
-         progress_stream) -> Summary:
+def _run(source: read.Source, output: str | None, options: Options, engine: str, parquet: bool,
+         output_format: str, plot: str | None, plot_data: PlotData | None,
+         progress_stream: TextIO | None) -> Summary:
     model = "black76 on parity forwards" if options.forward == "parity" else options.model
     summary = Summary(source.name, model)
     start = time.perf_counter()  # from the first byte read to the last written
@@ -89,13 +102,15 @@ def _run(source, output, options, engine, parquet, output_format, plot, plot_dat
             sys.stdout.flush()
         summary.seconds = time.perf_counter() - start
         if picture is not None:
+            assert plot_data is not None  # run() gives every plot its data
             shown = "BLACK76 on parity forwards" if options.forward == "parity" else options.model.upper()
             summary.curves = smile(plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})")
             summary.plot_note = plot_data.note(summary.curves)
     return summary
 
 
-def _table(source, out, options, engine, parquet, output_format, summary, progress, plot_data):
+def _table(source: read.Source, out: TextIO, options: Options, engine: str, parquet: bool, output_format: str,
+           summary: Summary, progress: Progress, plot_data: PlotData | None) -> None:
     """The output table, chunk by chunk."""
     parity = None
     if options.forward == "parity":
@@ -107,7 +122,7 @@ def _table(source, out, options, engine, parquet, output_format, summary, progre
         summary.parity = parity
         source.handle.seek(0)
     stages = _stages(source, options, engine, parquet, summary, parity.lookup if parity else None)
-    writer = None
+    writer: TableWriter | None = None
     for chunk, x in stages:
         if writer is None:
             writer = _open_writer(out, engine, output_format, stages, parity)
@@ -127,7 +142,7 @@ def _table(source, out, options, engine, parquet, output_format, summary, progre
     writer.close()
 
 
-def nan_forwards(labels, t):
+def nan_forwards(labels: np.ndarray, t: np.ndarray) -> np.ndarray:
     return np.full(len(t), np.nan)
 
 
@@ -136,12 +151,15 @@ class _Stages:
     Inputs) pairs.  The header and the columns are known once iteration
     has started."""
 
-    def __init__(self, source, options, engine, parquet, summary, forwards):
+    def __init__(self, source: read.Source, options: Options, engine: str, parquet: bool, summary: Summary,
+                 forwards: Forwards | None):
         self.source, self.options, self.engine, self.parquet = source, options, engine, parquet
         self.summary, self.forwards = summary, forwards
-        self.header = self.columns = self.schema = None
+        self.header: list[str] | None = None
+        self.columns: Columns | None = None
+        self.schema: pa.Schema | None = None  # of a Parquet input
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[tuple[AnyChunk, Inputs]]:
         source, options, summary = self.source, self.options, self.summary
         t0 = time.perf_counter()
         if self.parquet:
@@ -152,6 +170,7 @@ class _Stages:
         self.header = header
         self.columns = columns = resolve(source.name, header, options)
         positions = columns.read_positions()
+        reader: ContextManager[Iterable[AnyChunk]]
         if self.parquet:
             reader = contextlib.nullcontext(
                 arrow_read.parquet_chunks(source, parquet_file, positions, options.chunk_rows))
@@ -165,17 +184,17 @@ class _Stages:
                 # pandas' faults, and its line numbers once a quoted field
                 # may have held a line break, are told as the csv module
                 # tells them: the file is read again.
-                if self.engine == "pandas" and source.seekable() and (
+                if isinstance(chunks, read.PandasChunks) and source.seekable() and (
                         isinstance(exc, read.ReaderFault) or not chunks.lines_exact):
                     raise self.reference_error() or exc from None
                 raise
 
-    def _each(self, chunks, columns):
+    def _each(self, chunks: Iterable[AnyChunk], columns: Columns) -> Iterator[tuple[AnyChunk, Inputs]]:
         source, options, summary = self.source, self.options, self.summary
-        chunks = iter(chunks)
+        each = iter(chunks)
         while True:
             t0 = time.perf_counter()
-            chunk = next(chunks, None)
+            chunk = next(each, None)
             if chunk is None:
                 summary.read_seconds += time.perf_counter() - t0
                 return
@@ -184,7 +203,7 @@ class _Stages:
             try:
                 x = inputs(source.name, columns, chunk, options.model, self.forwards)
             except arrow_read.Refused:  # cells Arrow cannot take as the builtin rules do
-                chunk = chunk.as_text()
+                chunk = cast("ArrowChunk", chunk).as_text()
                 x = inputs(source.name, columns, chunk, options.model, self.forwards)
             summary.read_seconds += time.perf_counter() - t0
             yield chunk, x
@@ -203,11 +222,14 @@ class _Stages:
         return None
 
 
-def _stages(*args) -> _Stages:
-    return _Stages(*args)
+def _stages(source: read.Source, options: Options, engine: str, parquet: bool, summary: Summary,
+            forwards: Forwards | None) -> _Stages:
+    return _Stages(source, options, engine, parquet, summary, forwards)
 
 
-def _open_writer(out, engine, output_format, stages: _Stages, parity):
+def _open_writer(out: TextIO, engine: str, output_format: str, stages: _Stages,
+                 parity: ParityForwards | None) -> TableWriter:
+    assert stages.header is not None  # read with the first chunk
     computed = computed_names(parity is not None)
     header = output_header(stages.header, computed)  # input columns named like ours renamed
     stages.summary.renamed = renamed_columns(stages.header, computed)

@@ -14,7 +14,7 @@ class PlotUnavailable(Exception):
     pass
 
 
-def require_matplotlib():
+def require_matplotlib() -> None:
     try:
         import matplotlib  # noqa: F401
     except ImportError:
@@ -40,7 +40,7 @@ class PlotData:
     MAX_CURVES = 30
     _FIELDS = ("x", "iv", "t", "bid", "put")
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.expiries: dict[str, int] = {}  # label -> number, in the order met
         self.left_out = False  # expiries met after MAX_EXPIRIES
         self._key = np.zeros(0, np.int64)  # expiry number, bin, put: sorted

@@ -11,14 +11,16 @@ from __future__ import annotations
 
 import dataclasses
 import functools
-from typing import Callable
+from typing import TYPE_CHECKING, Callable
 
 import numpy as np
 
 from . import cells
 from .columns import Columns
 from .dates import expiry_labels, year_fractions
-from .read import Chunk
+
+if TYPE_CHECKING:
+    from .read import AnyChunk
 from .statuses import QUOTE_CODES
 
 
@@ -58,7 +60,7 @@ def quote_mids(bid: np.ndarray, ask: np.ndarray) -> tuple[np.ndarray, np.ndarray
     return mid, status
 
 
-def inputs(source: str, columns: Columns, chunk: Chunk, model: str,
+def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
            forwards: Callable[[np.ndarray, np.ndarray], np.ndarray] | None = None) -> Inputs:
     """The chunk's options.  With `forwards` (labels, t -> forward per row)
     the run is Black-76 on those forwards."""

@@ -42,6 +42,11 @@ if TYPE_CHECKING:
 
     from .arrow_read import ArrowChunk
 
+    from typing import TypeAlias
+
+    # A chunk as the readers give it: text cells, or Arrow columns.
+    AnyChunk: TypeAlias = "Chunk | ArrowChunk"
+
 EXAMPLE_NAME = "example chain"
 # Cells of the columns the command reads (numbers, types, dates) longer than
 # this cannot be valid; kept as Python strings rather than in a fixed-width
@@ -388,7 +393,7 @@ class PandasChunks:
 
 @contextlib.contextmanager
 def chunks(source: Source, engine: str, header_len: int, positions: list[int],
-           rows: int) -> Iterator[Iterable[Chunk] | Iterable[ArrowChunk]]:
+           rows: int) -> Iterator[Iterable[AnyChunk]]:
     """The chunks after the header, through the named reader."""
     if engine == "arrow":
         from .arrow_read import csv_chunks

@@ -15,9 +15,7 @@ if TYPE_CHECKING:
     import pandas as pd
     import pyarrow as pa  # untyped: see arrow_read
 
-    from .arrow_read import ArrowChunk
-
-    AnyChunk = Chunk | ArrowChunk
+    from .read import AnyChunk
 
 
 class TableWriter(Protocol):
