@@ -32,6 +32,7 @@ from .write import FORWARD_COLUMN, OUTPUT_COLUMNS
 
 if TYPE_CHECKING:
     # Untyped (see arrow_read): these names say what a value is.
+    import pandas as pd
     import pyarrow as pa
     import pyarrow.parquet as pq
 
@@ -115,9 +116,12 @@ def passthrough(chunk: AnyChunk, keep: list[int]) -> list[pa.Array]:
         table = chunk.passthrough if isinstance(chunk.passthrough, pa.Table) else None
     if table is not None:
         return [table.column(p).combine_chunks() for p in keep]
-    # Rows the builtin reader read (a block Arrow refused): lists of text.
-    records = cast("list[list[str]]", cast(Chunk, chunk).passthrough)
-    return [text_array([record[p] for record in records]) for p in keep]
+    records = cast(Chunk, chunk).passthrough
+    if isinstance(records, list):  # rows the builtin reader read (also a block Arrow refused)
+        return [text_array([record[p] for record in records]) for p in keep]
+    # pandas' frame of text cells (--engine pandas writing Parquet)
+    frame = cast("pd.DataFrame", records)
+    return [text_array(frame[p].tolist()) for p in keep]
 
 
 class CsvWriter:

@@ -64,6 +64,21 @@ def test_csv_to_parquet_keeps_the_text_and_leaves_failed_rows_missing(capsys, tm
     assert table.column("status").chunk(0).dictionary.to_pylist() == list(STATUSES)
 
 
+@pytest.mark.skipif(not have("pandas"), reason="pandas not installed")
+def test_every_engine_writes_the_same_parquet_file(capsys, tmp_path):
+    # An echoed text column with a quoted comma and empty cells.
+    lines = EXAMPLE.splitlines()
+    source = write_chain(tmp_path, "\n".join([lines[0] + ",note", lines[1] + ',"a, b"']
+                                             + [line + "," for line in lines[2:]]) + "\n")
+    for engine in ("builtin", "pandas", "arrow"):
+        assert chain(capsys, source, "--engine", engine, "-o", tmp_path / f"{engine}.parquet",
+                     "--chunk-rows", 100)[0] == 0
+    builtin = pq.read_table(tmp_path / "builtin.parquet")
+    assert builtin.column("note").to_pylist()[:2] == ["a, b", ""]
+    for engine in ("pandas", "arrow"):
+        assert pq.read_table(tmp_path / f"{engine}.parquet").equals(builtin), engine
+
+
 @pytest.mark.parametrize("fmt", ["csv", "parquet"])
 def test_a_header_alone_gives_the_columns_alone(capsys, tmp_path, fmt):
     source = write_chain(tmp_path, EXAMPLE.splitlines()[0] + "\n")
