@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import datetime
 import re
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, cast
 
 import numpy as np
 
@@ -22,6 +22,7 @@ from .read import Chunk
 
 if TYPE_CHECKING:  # columns.py imports this module
     from .columns import Columns
+    from .read import AnyChunk
 
 
 DATE_FORMS = "YYYY-MM-DD, YYYYMMDD or YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)"
@@ -79,18 +80,19 @@ def timed(text: np.ndarray) -> np.ndarray:
     return np.char.str_len(np.char.strip(np.asarray(text, dtype=str))) > 10
 
 
-def _timed_cells(chunk: Chunk, pos: int) -> np.ndarray:
+def _timed_cells(chunk: AnyChunk, pos: int) -> np.ndarray:
     cells = chunk.cells[pos]
     if arrow_read.is_arrow(cells):
         return arrow_read.by_distinct(cells, timed)
     return timed(cells)
 
 
-def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
+def parse_dates(source: str, columns: Columns, chunk: AnyChunk, pos: int) -> np.ndarray:
     """The column's dates and date-times as datetime64[us] (an empty cell is
     NaT); a cell in any other form is an error naming the first such row."""
     if arrow_read.is_arrow(chunk.cells[pos]):
         return by_distinct(parse_dates, source, columns, chunk.cells[pos], pos)
+    chunk = cast(Chunk, chunk)  # text cells: a text chunk
     refuse_long(source, columns, chunk, pos, f"not a date ({DATE_FORMS})")
     cells = np.char.strip(chunk.cells[pos])
     # A chain has few distinct dates: each is parsed once.
@@ -104,7 +106,7 @@ def parse_dates(source, columns: Columns, chunk: Chunk, pos: int) -> np.ndarray:
     return values[inverse.reshape(-1)]
 
 
-def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
+def year_fractions(source: str, columns: Columns, chunk: AnyChunk) -> np.ndarray:
     """Time to expiry in years: the column, or the time between the dates in
     days of 24 hours over 365 (see the module's note on the expiry time)."""
     if "expiry" in columns.positions:
@@ -112,6 +114,8 @@ def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
         return numbers(source, columns, chunk, columns.positions["expiry"], what)
     pos = columns.positions
     expiry = parse_dates(source, columns, chunk, pos["expiry_date"]).astype("datetime64[us]")
+    valuation: np.datetime64 | np.ndarray  # --valuation-date, or the column's
+    quote_timed: bool | np.ndarray
     if columns.valuation is not None:
         valuation, quote_timed = columns.valuation, columns.valuation_timed
     else:
@@ -123,7 +127,7 @@ def year_fractions(source, columns: Columns, chunk: Chunk) -> np.ndarray:
     return days / 365.0
 
 
-def expiry_labels(columns: Columns, chunk: Chunk, t: np.ndarray) -> np.ndarray:
+def expiry_labels(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> np.ndarray:
     """The expiry of each row as the plot names it: the date as given, or the
     years (formatted once per distinct value)."""
     if "expiry_date" in columns.positions:

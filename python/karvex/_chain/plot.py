@@ -3,11 +3,20 @@ curve of implied volatility per expiry (matplotlib)."""
 
 from __future__ import annotations
 
+from typing import TYPE_CHECKING, BinaryIO
+
 import numpy as np
 
 from .compute import Result
 from .prices import Inputs
 from .statuses import CODES, STATUS_OK
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+
+# The picture's points by name: labels, strike, forward, t, iv, put, bid.
+Points = dict[str, np.ndarray]
 
 
 class PlotUnavailable(Exception):
@@ -46,7 +55,7 @@ class PlotData:
         self._key = np.zeros(0, np.int64)  # expiry number, bin, put: sorted
         self._values = {name: np.zeros(0, bool if name == "put" else np.float64) for name in self._FIELDS}
 
-    def add(self, inputs: Inputs, result: Result):
+    def add(self, inputs: Inputs, result: Result) -> None:
         with np.errstate(all="ignore"):
             moneyness = inputs.strike / inputs.forward
             keep = ((result.status == CODES[STATUS_OK]) & (result.iv > 0) & np.isfinite(moneyness)
@@ -99,7 +108,7 @@ class PlotData:
         otm = np.where(v["put"], v["x"] < 1.0, v["x"] >= 1.0)
         numbers = self._numbers()
         shown = set(np.unique(numbers[otm]).tolist())
-        nearest = {}
+        nearest: dict[int, float] = {}  # expiry number -> its nearest time to expiry
         for n, t in zip(numbers.tolist(), v["t"].tolist()):
             nearest[n] = min(t, nearest.get(n, t))
         names = [name for name, n in self.expiries.items() if n in shown]
@@ -114,13 +123,13 @@ class PlotData:
         picks = np.unique(np.round(np.linspace(0, len(names) - 1, self.MAX_CURVES)).astype(int))
         return [names[i] for i in picks.tolist()]
 
-    def arrays(self) -> dict:
+    def arrays(self) -> Points:
         """The drawn points as the picture takes them (strike over forward
         given as the moneyness over 1), by expiry in the order drawn."""
         names = self.drawn()
         numbers = self._numbers()
-        rows = [np.flatnonzero(numbers == self.expiries[name]) for name in names]
-        rows = np.concatenate(rows) if rows else np.zeros(0, np.int64)
+        each = [np.flatnonzero(numbers == self.expiries[name]) for name in names]
+        rows = np.concatenate(each) if each else np.zeros(0, np.int64)
         v = {name: values[rows] for name, values in self._values.items()}
         return {
             "labels": np.repeat(np.array(names, dtype=str), [int((numbers == self.expiries[n]).sum()) for n in names]),
@@ -136,7 +145,7 @@ class PlotData:
 _WEIGHTS = np.random.default_rng(0x6B61).integers(1, 2**63, 64, dtype=np.uint64) | np.uint64(1)
 
 
-def _factorise(labels: np.ndarray):
+def _factorise(labels: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     """(distinct labels, the first row of each, each row's index into them),
     as np.unique gives them but without sorting the text: rows are grouped by
     a 64-bit hash of their characters, checked against the text."""
@@ -164,10 +173,11 @@ def at_minimum_tick(bid: np.ndarray) -> np.ndarray:
     quoted = bid[np.isfinite(bid) & (bid > 0)]
     if len(quoted) == 0 or quoted.min() > 0.01 * np.median(quoted):
         return np.zeros(len(bid), dtype=bool)
-    return bid <= quoted.min()
+    tick: np.ndarray = bid <= quoted.min()
+    return tick
 
 
-def smile(data: dict, out, title: str) -> int:
+def smile(data: Points, out: BinaryIO, title: str) -> int:
     """Draw the smile picture (see `draw`) as a PNG into the binary stream
     `out`; returns the curve count."""
     fig, curves = draw(data, title)
@@ -175,7 +185,7 @@ def smile(data: dict, out, title: str) -> int:
     return curves
 
 
-def draw(data: dict, title: str):
+def draw(data: Points, title: str) -> tuple[Figure, int]:
     """Draw the smile of out-of-the-money options (puts below the forward,
     calls at and above it) against moneyness K/F, one curve per expiry
     coloured from near (dark) to far (light); quotes at the minimum tick
@@ -240,7 +250,7 @@ def _days(days: float) -> str:
     return f"{days * 24:.1f} h" if days < 1.0 else f"{days:.0f} d"
 
 
-def _limits(ax, x: np.ndarray, y: np.ndarray):
+def _limits(ax: Axes, x: np.ndarray, y: np.ndarray) -> None:
     """Axes that show the bulk of the smiles: a few extreme points (a same-day
     expiry's far wing) may fall outside rather than flatten every curve."""
     if len(y) < 20:
@@ -252,7 +262,7 @@ def _limits(ax, x: np.ndarray, y: np.ndarray):
     ax.set_ylim(0.0, 1.08 * np.percentile(y[inside], 99.5))
 
 
-def _colour_bar(fig, ax, names: list[str]):
+def _colour_bar(fig: Figure, ax: Axes, names: list[str]) -> None:
     """A colour bar of the expiries, near to far, naming at most
     LEGEND_EXPIRIES of them (the nearest, the farthest, evenly between)."""
     from matplotlib.cm import ScalarMappable
@@ -269,7 +279,7 @@ def _colour_bar(fig, ax, names: list[str]):
     bar.set_label(f"expiry ({n}, near to far)", fontsize=9)
 
 
-def _colours(n: int):
+def _colours(n: int) -> list[tuple[float, float, float, float]]:
     from matplotlib import colormaps
 
     cmap = colormaps["viridis"]

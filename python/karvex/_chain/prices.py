@@ -86,6 +86,7 @@ def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
         forward = forwards(labels(), t)
         s, q, model = forward, r, "black76"
     elif model == "bsm":
+        assert spot is not None  # columns.resolve demands one of a bsm run
         s = spot
         q = cells.value_of(source, columns, chunk, "dividend")
         with np.errstate(all="ignore"):
