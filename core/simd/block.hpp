@@ -196,4 +196,76 @@ struct CdfBlock {
   }
 };
 
+// karvex::erfc for the lanes of an array, sorted by fdlibm's ranges of |x| first (as CdfBlock),
+// so that each vector takes one formula: the small-argument ratio, the pa/qa ratio near 1, the
+// ra/sa and the rb/sb tails; |x| >= 28 and non-finite x take erfc_lanes, every branch.
+template <class L>
+struct ErfcBlock {
+  static constexpr std::size_t N = L::size;
+  using D = typename L::D;
+  using I = typename L::I;
+  enum Class { kSmall, kNear, kBandA, kBandB, kOther, kClasses };
+
+  std::uint32_t index[kClasses][kBlockSize];
+  std::size_t count[kClasses];
+  alignas(64) double x[kBlockSize], value[kBlockSize];
+
+  // values[i] = erfc(xs[i]) for i < n; xs is padded to whole vectors.
+  void evaluate(const double* xs, double* values, std::size_t n) noexcept {
+    using namespace detail;
+    for (std::size_t& c : count) c = 0;
+    for (std::size_t j = 0; j < n; j += N) {
+      const I ix = L::high_word_abs(L::load(xs + j));
+      const I small = ix < hw_0_84375;
+      const I near = ~small & (ix < hw_1_25);
+      const I band_a = ~small & ~near & (ix < hw_1_over_0_35);
+      const I band_b = ~small & ~near & ~band_a & (ix < hw_28);
+      append_lanes<L>(index[kSmall], count[kSmall], small, j, n);
+      append_lanes<L>(index[kNear], count[kNear], near, j, n);
+      append_lanes<L>(index[kBandA], count[kBandA], band_a, j, n);
+      append_lanes<L>(index[kBandB], count[kBandB], band_b, j, n);
+      append_lanes<L>(index[kOther], count[kOther], ix >= hw_28, j, n);
+    }
+    for (std::size_t c = 0; c < kClasses; ++c) {
+      const std::size_t m = count[c];
+      if (m == 0) continue;
+      for (std::size_t i = 0; i < m; ++i) x[i] = xs[index[c][i]];
+      for (std::size_t i = m; i % N != 0; ++i) x[i] = x[i - 1];
+      for (std::size_t j = 0; j < m; j += N) {
+        L::store(value + j, of_class(static_cast<Class>(c), L::load(x + j)));
+      }
+      for (std::size_t i = 0; i < m; ++i) values[index[c][i]] = value[i];
+    }
+  }
+
+  // erfc(x) on lanes that all fall in class c (karvex::erfc).
+  static D of_class(Class c, D xv) noexcept {
+    using namespace detail;
+    if (c == kOther) return erfc_lanes<L>(xv);
+    const I ix = L::high_word_abs(xv);
+    if (c == kSmall) {
+      const D y = erf_small_ratio(xv * xv);
+      return L::select(ix < hw_erfc_tiny, 1.0 - xv,
+                       L::select(xv < 0.25, 1.0 - (xv + xv * y), 0.5 - ((xv - 0.5) + xv * y)));
+    }
+    const D ax = L::fabs(xv);
+    D r;
+    if (c == kNear) {
+      D P, Q;
+      erfc_pa_qa(ax - 1.0, P, Q);
+      r = erf_coefficients::one_minus_erx - P / Q;
+    } else {
+      const D v = 1.0 / (ax * ax);
+      D R, S;
+      if (c == kBandA) {
+        erfc_ra_sa(v, R, S);
+      } else {
+        erfc_rb_sb(v, R, S);
+      }
+      r = erfc_far_lanes<L>(ax, R / S, ~I{});
+    }
+    return L::select(L::sign_set(xv), 2.0 - r, r);
+  }
+};
+
 }  // namespace karvex::simd

@@ -12,7 +12,8 @@
 //      vega factor;
 //   6. (scalar) the platform exponentials exp(a1*a1), exp(a2*a2) and of the
 //      exponent;
-//   7. (vector) erfc (fdlibm, exponentials included), b and the price;
+//   7. (vector) erfc (fdlibm, exponentials included; the lanes sorted by its
+//      argument ranges: ErfcBlock), b and the price;
 //   8. (scalar) the scalar kernel for the options on a rare path (and any
 //      NaN price).
 // Calling exp and log lane by lane inside the vector passes would spill every
@@ -76,9 +77,11 @@ struct PriceBlock : BlockInputs<L> {
     std::size_t count;
     alignas(64) double h[kSize], half[kSize], a1[kSize], a2[kSize];
     alignas(64) double e1[kSize], e2[kSize], ev[kSize], b[kSize];
+    alignas(64) double c1[kSize], c2[kSize];  // erfc(a1), erfc(a2)
   };
   Group small_volatility, erfcx_form, asymptotic,
       *regions[3] = {&small_volatility, &erfcx_form, &asymptotic};
+  ErfcBlock<L> erfc_block;
   std::uint32_t rare[kSize];
   std::size_t rare_count;
 
@@ -116,12 +119,13 @@ struct PriceBlock : BlockInputs<L> {
   }
 
   // black_small_volatility on the group's lanes.
-  static void evaluate_small_volatility(Group& g) noexcept {
+  void evaluate_small_volatility(Group& g) noexcept {
+    erfc_block.evaluate(g.a1, g.c1, g.count);
     using namespace detail::black_constants;
     for (std::size_t j = 0; j < g.count; j += N) {
       const D hv = L::load(g.h + j), th = L::load(g.half + j);
       // erfcx(a) = exp(a*a)*erfc(a) below 26.5
-      const D X1 = L::load(g.e1 + j) * erfc_lanes<L>(L::load(g.a1 + j));
+      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
       const D a = (hv * sqrt_pi_over_2) * X1 + 1.0;
       const D w = th * th;
       const D gg = hv * hv;
@@ -132,10 +136,12 @@ struct PriceBlock : BlockInputs<L> {
   }
 
   // black_erfcx_form on the group's lanes.
-  static void evaluate_erfcx_form(Group& g) noexcept {
+  void evaluate_erfcx_form(Group& g) noexcept {
+    erfc_block.evaluate(g.a1, g.c1, g.count);
+    erfc_block.evaluate(g.a2, g.c2, g.count);
     for (std::size_t j = 0; j < g.count; j += N) {
-      const D X1 = L::load(g.e1 + j) * erfc_lanes<L>(L::load(g.a1 + j));
-      const D X2 = L::load(g.e2 + j) * erfc_lanes<L>(L::load(g.a2 + j));
+      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
+      const D X2 = L::load(g.e2 + j) * L::load(g.c2 + j);
       L::store(g.b + j, L::max0((L::load(g.ev + j) * 0.5) * (X1 - X2)));
     }
   }
