@@ -55,6 +55,30 @@ void append_lanes(std::uint32_t* list, std::size_t& count, typename L::I mask, s
   }
 }
 
+// fdlibm's tail value r(ax) = erfc(ax) (detail::erfc_tail) on lanes that all lie in one band:
+// 0.84375 <= ax < 1.25 (pa/qa), then the ra/sa and the rb/sb ratios with two fdlibm exponentials.
+enum class TailBand { near, ra_sa, rb_sb };
+
+template <class L>
+typename L::D erfc_tail_band(TailBand band, typename L::D ax) noexcept {
+  using D = typename L::D;
+  using I = typename L::I;
+  using namespace detail;
+  if (band == TailBand::near) {
+    D P, Q;
+    erfc_pa_qa(ax - 1.0, P, Q);
+    return erf_coefficients::one_minus_erx - P / Q;
+  }
+  const D v = 1.0 / (ax * ax);
+  D R, S;
+  if (band == TailBand::ra_sa) {
+    erfc_ra_sa(v, R, S);
+  } else {
+    erfc_rb_sb(v, R, S);
+  }
+  return erfc_far_lanes<L>(ax, R / S, ~I{});
+}
+
 // karvex::cdf in its scaled tails, |z| >= 4, for the lanes of a block that
 // cdf_core_lanes leaves: g = 0.5*exp(z*(z*(-0.5))) and erfcx(a) = exp(a*a)*erfc(a)
 // with a = z*(-1/sqrt(2)) for z < 0 and z*(1/sqrt(2)) otherwise, then g*erfcx(a)
@@ -176,21 +200,10 @@ struct CdfBlock {
           L::select(ix < hw_erf_tiny, 0.125 * (8.0 * a + erf_coefficients::efx8 * a), a + a * y);
       return L::select(below, 0.5 * erfc_value, (erf_value + 1.0) * 0.5);
     }
-    D r;
-    if (c == kNear) {
-      D P, Q;
-      erfc_pa_qa(a - 1.0, P, Q);
-      r = erf_coefficients::one_minus_erx - P / Q;
-    } else {
-      const D v = 1.0 / (a * a);
-      D R, S;
-      if (c == kBandA) {
-        erfc_ra_sa(v, R, S);
-      } else {
-        erfc_rb_sb(v, R, S);
-      }
-      r = erfc_far_lanes<L>(a, R / S, ~I{});
-    }
+    const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
+                                  : c == kBandA ? TailBand::ra_sa
+                                                : TailBand::rb_sb,
+                                  a);
     // erfc(a) = r below, erf(a) = 1 - r above
     return L::select(below, 0.5 * r, ((1.0 - r) + 1.0) * 0.5);
   }
@@ -248,22 +261,10 @@ struct ErfcBlock {
       return L::select(ix < hw_erfc_tiny, 1.0 - xv,
                        L::select(xv < 0.25, 1.0 - (xv + xv * y), 0.5 - ((xv - 0.5) + xv * y)));
     }
-    const D ax = L::fabs(xv);
-    D r;
-    if (c == kNear) {
-      D P, Q;
-      erfc_pa_qa(ax - 1.0, P, Q);
-      r = erf_coefficients::one_minus_erx - P / Q;
-    } else {
-      const D v = 1.0 / (ax * ax);
-      D R, S;
-      if (c == kBandA) {
-        erfc_ra_sa(v, R, S);
-      } else {
-        erfc_rb_sb(v, R, S);
-      }
-      r = erfc_far_lanes<L>(ax, R / S, ~I{});
-    }
+    const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
+                                  : c == kBandA ? TailBand::ra_sa
+                                                : TailBand::rb_sb,
+                                  L::fabs(xv));
     return L::select(L::sign_set(xv), 2.0 - r, r);
   }
 };
