@@ -292,6 +292,13 @@ def _float64(values: Column) -> np.ndarray:
 def by_distinct(column: Column, convert: Callable[[np.ndarray], np.ndarray]) -> np.ndarray:
     """`convert` applied once per distinct value, spread over the rows:
     `convert` takes and gives NumPy arrays (text as str)."""
+    values, indices = distinct(column)
+    return convert(values)[indices]
+
+
+def distinct(column: Column) -> tuple[np.ndarray, np.ndarray]:
+    """The column's distinct values as NumPy text (a missing value as "")
+    and each row's index into them."""
     import pyarrow as pa
     import pyarrow.compute as pc
 
@@ -305,9 +312,7 @@ def by_distinct(column: Column, convert: Callable[[np.ndarray], np.ndarray]) -> 
         values = pa.concat_arrays([values, pa.array([""], values.type)])
     else:
         indices = column.indices.to_numpy()
-    distinct = np.array(values.to_pylist(), dtype=str)
-    spread: np.ndarray = convert(distinct)[indices]
-    return spread
+    return np.array(values.to_pylist(), dtype=str), indices
 
 
 def texts(column: Column) -> np.ndarray:

@@ -130,10 +130,47 @@ def year_fractions(source: str, columns: Columns, chunk: AnyChunk) -> np.ndarray
 def expiry_labels(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> np.ndarray:
     """The expiry of each row as the plot names it: the date as given, or the
     years (formatted once per distinct value)."""
+    names, rows = expiry_groups(columns, chunk, t)
+    return names[rows]
+
+
+def expiry_groups(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The chunk's expiries by name (see `expiry_labels`): the distinct names,
+    sorted, and each row's index into them.  Each distinct cell or number of
+    years is named once; rows are never compared as text."""
     if "expiry_date" in columns.positions:
         cells = chunk.cells[columns.positions["expiry_date"]]
         if arrow_read.is_arrow(cells):
-            return arrow_read.by_distinct(cells, np.char.strip)
-        return np.char.strip(cells)
-    years, rows = np.unique(t, return_inverse=True)
-    return np.array([f"T = {x:.4g} y" for x in years.tolist()], dtype=str)[rows.reshape(-1)]
+            values, rows = arrow_read.distinct(cells)
+        else:
+            values, _, rows = factorise(cells)
+        texts = np.char.strip(values)
+    else:
+        years, rows = np.unique(t, return_inverse=True)
+        texts = np.array([f"T = {x:.4g} y" for x in years.tolist()], dtype=str)
+    names, index = np.unique(texts, return_inverse=True)  # cells that differ in blanks alone, years
+    return names, index.reshape(-1)[rows.reshape(-1)]     # that round alike: one expiry
+
+
+_WEIGHTS = np.random.default_rng(0x6B61).integers(1, 2**63, 64, dtype=np.uint64) | np.uint64(1)
+
+
+def factorise(labels: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """(distinct labels, the first row of each, each row's index into them),
+    as np.unique gives them but without sorting the text: rows are grouped by
+    a 64-bit hash of their characters, checked against the text."""
+    labels = np.asarray(labels, dtype=str)
+    width = labels.dtype.itemsize // 4
+    if len(labels) == 0 or width > len(_WEIGHTS):
+        names, first, group = np.unique(labels, return_index=True, return_inverse=True)
+        return names, first, group.reshape(-1)
+    codes = np.ascontiguousarray(labels).view(np.uint32).reshape(len(labels), width).astype(np.uint64)
+    with np.errstate(over="ignore"):
+        hashes = codes @ _WEIGHTS[:width]
+    _, first, group = np.unique(hashes, return_index=True, return_inverse=True)
+    group = group.reshape(-1)
+    names = labels[first]
+    if not np.array_equal(names[group], labels):  # two labels with one hash
+        names, first, group = np.unique(labels, return_index=True, return_inverse=True)
+        group = group.reshape(-1)
+    return names, first, group

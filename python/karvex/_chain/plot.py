@@ -3,6 +3,8 @@ curve of implied volatility per expiry (matplotlib)."""
 
 from __future__ import annotations
 
+import importlib.util
+import threading
 from typing import TYPE_CHECKING, BinaryIO
 
 import numpy as np
@@ -23,13 +25,29 @@ class PlotUnavailable(Exception):
     pass
 
 
+_UNAVAILABLE = "--plot needs matplotlib: pip install 'karvex[plot]'"
+_loading: threading.Thread | None = None
+
+
 def require_matplotlib() -> None:
+    """Fail at once if matplotlib is not installed; otherwise start importing
+    what the picture uses (most of a second) in a thread, while the chain is
+    computed."""
+    global _loading
+    if importlib.util.find_spec("matplotlib") is None:
+        raise PlotUnavailable(_UNAVAILABLE)
+    if _loading is None:
+        _loading = threading.Thread(target=_load, name="karvex-matplotlib")
+        _loading.start()
+
+
+def _load() -> None:
     try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        raise PlotUnavailable(
-            "--plot needs matplotlib: pip install 'karvex[plot]'"
-        ) from None
+        import matplotlib.backends.backend_agg  # noqa: F401  (PNG is drawn by Agg)
+        import matplotlib.cm  # noqa: F401
+        import matplotlib.figure  # noqa: F401
+    except Exception:  # noqa: S110  told by the import in `draw`, which tries again
+        pass
 
 
 class PlotData:
@@ -62,17 +80,9 @@ class PlotData:
                     & (moneyness > 0))
         if not keep.any():
             return
-        names, first, group = _factorise(np.asarray(inputs.expiry_label)[keep].astype(str))
-        number = np.full(len(names), -1, np.int64)
-        for g in np.argsort(first, kind="stable").tolist():  # in the order the file meets them
-            name = str(names[g])
-            if name not in self.expiries:
-                if len(self.expiries) >= self.MAX_EXPIRIES:
-                    self.left_out = True
-                    continue
-                self.expiries[name] = len(self.expiries)
-            number[g] = self.expiries[name]
-        number = number[group.reshape(-1)]
+        names, rows = inputs.expiries
+        rows = rows[keep]
+        number = self._number(names, rows)[rows]
         kept = number >= 0
         put = inputs.flag[keep][kept] < 0
         bins = np.clip(np.floor(np.log(moneyness[keep][kept]) / self.BIN), -self.MAX_BIN, self.MAX_BIN)
@@ -90,6 +100,28 @@ class PlotData:
         for name in self._FIELDS:
             values = put if name == "put" else columns[name][kept]
             self._values[name] = np.concatenate([self._values[name], values[where]])[order]
+
+    def _number(self, names: np.ndarray, rows: np.ndarray) -> np.ndarray:
+        """The number of each expiry of the chunk (names, rows' indices into
+        them), -1 for those not kept; new ones are numbered in the order the
+        file meets them, up to MAX_EXPIRIES."""
+        first = np.full(len(names), len(rows))
+        np.minimum.at(first, rows, np.arange(len(rows)))
+        present = np.flatnonzero(first < len(rows))
+        present = present[np.argsort(first[present])]
+        number = np.full(len(names), -1, np.int64)
+        for g in present.tolist():
+            if len(self.expiries) >= self.MAX_EXPIRIES:
+                break
+            number[g] = self.expiries.setdefault(str(names[g]), len(self.expiries))
+        # The others are looked up in the sorted names, not one by one: a
+        # chain may have thousands of expiries per chunk.
+        known = np.array(list(self.expiries), dtype=str)
+        at = np.minimum(np.searchsorted(names, known), len(names) - 1)
+        found = names[at] == known
+        number[at[found]] = np.array(list(self.expiries.values()), np.int64)[found]
+        self.left_out |= bool((number[present] < 0).any())
+        return number
 
     def note(self, curves: int) -> str:
         """How many expiries the picture shows, of how many."""
@@ -142,27 +174,6 @@ class PlotData:
         }
 
 
-_WEIGHTS = np.random.default_rng(0x6B61).integers(1, 2**63, 64, dtype=np.uint64) | np.uint64(1)
-
-
-def _factorise(labels: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-    """(distinct labels, the first row of each, each row's index into them),
-    as np.unique gives them but without sorting the text: rows are grouped by
-    a 64-bit hash of their characters, checked against the text."""
-    width = labels.dtype.itemsize // 4
-    if len(labels) == 0 or width > len(_WEIGHTS):
-        return np.unique(labels, return_index=True, return_inverse=True)
-    codes = np.ascontiguousarray(labels).view(np.uint32).reshape(len(labels), width).astype(np.uint64)
-    with np.errstate(over="ignore"):
-        hashes = codes @ _WEIGHTS[:width]
-    _, first, group = np.unique(hashes, return_index=True, return_inverse=True)
-    group = group.reshape(-1)
-    names = labels[first]
-    if not np.array_equal(names[group], labels):  # two labels with one hash
-        return np.unique(labels, return_index=True, return_inverse=True)
-    return names, first, group
-
-
 LEGEND_EXPIRIES = 8  # more expiries than this get a colour bar with some of them named
 
 
@@ -191,7 +202,12 @@ def draw(data: Points, title: str) -> tuple[Figure, int]:
     coloured from near (dark) to far (light); quotes at the minimum tick
     are drawn as open circles off the curves.  Returns the figure and the
     curve count."""
-    from matplotlib.figure import Figure
+    if _loading is not None:
+        _loading.join()
+    try:
+        from matplotlib.figure import Figure
+    except ImportError as exc:
+        raise PlotUnavailable(f"{_UNAVAILABLE} ({exc})") from None
 
     labels = data["labels"].astype(str)
     moneyness = data["strike"] / data["forward"]
@@ -236,7 +252,7 @@ def draw(data: Points, title: str) -> tuple[Figure, int]:
         ax.spines[side].set_visible(False)
     if many:
         _colour_bar(fig, ax, names)
-    if expiries:
+    if ax.get_legend_handles_labels()[0]:  # the expiries' names, or the minimum tick's mark
         ax.legend(title=None if many else "expiry", frameon=False, fontsize=9, title_fontsize=9,
                   loc="upper right")
     ax.annotate("out-of-the-money options: puts below the forward, calls above",

@@ -17,7 +17,7 @@ import numpy as np
 
 from . import cells
 from .columns import Columns
-from .dates import expiry_labels, year_fractions
+from .dates import expiry_groups, year_fractions
 
 if TYPE_CHECKING:
     from .read import AnyChunk
@@ -37,15 +37,22 @@ class Inputs:
     dividend: np.ndarray  # bsm: the yield; black76: the rate (no carry)
     price: np.ndarray
     forward: np.ndarray  # the forward to each expiry
-    labels_of: Callable[[], np.ndarray] = dataclasses.field(repr=False)
+    expiries_of: Callable[[], tuple[np.ndarray, np.ndarray]] = dataclasses.field(repr=False)
     quote_status: np.ndarray | None = None  # status codes of faulty bid/ask quotes (0: none)
     bid: np.ndarray | None = None  # the bid, where the price is a mid
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
 
     @functools.cached_property
+    def expiries(self) -> tuple[np.ndarray, np.ndarray]:
+        """The expiries' names as the plot gives them (distinct, sorted) and
+        each row's index into them (made only when asked for)."""
+        return self.expiries_of()
+
+    @functools.cached_property
     def expiry_label(self) -> np.ndarray:
-        """The expiry of each row as the plot names it (made only when asked for)."""
-        return self.labels_of()
+        """The expiry of each row as the plot names it."""
+        names, rows = self.expiries
+        return names[rows]
 
 
 def quote_mids(bid: np.ndarray, ask: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
@@ -75,7 +82,7 @@ def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
         price, quote_status = quote_mids(bid, cells.numbers(source, columns, chunk, pos["ask"]))
     t = year_fractions(source, columns, chunk)
     r = cells.value_of(source, columns, chunk, "rate")
-    labels = functools.partial(expiry_labels, columns, chunk, t)
+    expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     spot = None
     if "spot" in pos:
         spot = cells.numbers(source, columns, chunk, pos["spot"])
@@ -83,7 +90,8 @@ def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
         spot = 0.5 * (cells.numbers(source, columns, chunk, pos["underlying_bid"])
                       + cells.numbers(source, columns, chunk, pos["underlying_ask"]))
     if forwards is not None:
-        forward = forwards(labels(), t)
+        names, rows = expiries()
+        forward = forwards(names[rows], t)
         s, q, model = forward, r, "black76"
     elif model == "bsm":
         assert spot is not None  # columns.resolve demands one of a bsm run
@@ -95,4 +103,4 @@ def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
         s = cells.numbers(source, columns, chunk, pos["forward"])
         q = r
         forward = s
-    return Inputs(model, flag, s, k, t, r, q, price, forward, labels, quote_status, bid, spot)
+    return Inputs(model, flag, s, k, t, r, q, price, forward, expiries, quote_status, bid, spot)

@@ -4,10 +4,11 @@ day kept."""
 import numpy as np
 import pytest
 
-from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, read_rows, write_chain
+from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, have, read_rows, write_chain
 from karvex import bsm
 from karvex._chain.columns import Columns
-from karvex._chain.dates import expiry_labels
+from karvex._chain.dates import expiry_groups, expiry_labels
+from karvex._chain.read import Chunk
 
 ONE_OPTION = "type,strike,price,spot,rate,expiry_date,valuation_date\nC,100,2.5,100,0.03,{},{}\n"
 
@@ -64,6 +65,35 @@ class TestDates:
         labels = expiry_labels(columns, None, t)
         assert labels.tolist() == ["T = 0.5 y", "T = 0.01918 y", "T = 0.5 y", "T = nan y", "T = 2 y",
                                    "T = 0.01918 y"]
+
+    def test_expiries_are_grouped_by_their_names(self):
+        """Distinct sorted names, each row pointing at its own: cells that
+        differ in blanks alone, and years that round to one label, are one
+        expiry."""
+        years = Columns(["t"], {"expiry": 0}, {})
+        t = np.array([0.5, 0.50001, 2.0, 0.5, 0.0191781, np.nan, 0.50004])
+        dates = Columns(["d"], {"expiry_date": 0}, {})
+        cells = np.array(["2025-03-21", " 2025-03-21", "20250418", "2025-03-21 ", "20250418", "2025-01-02"])
+        chunk = Chunk({0: cells}, np.arange(len(cells)), None)
+        for columns, chunk, t, labels in [
+                (years, None, t, ["T = 0.5 y", "T = 0.5 y", "T = 2 y", "T = 0.5 y", "T = 0.01918 y", "T = nan y",
+                                  "T = 0.5 y"]),
+                (dates, chunk, np.zeros(len(cells)), [c.strip() for c in cells])]:
+            names, rows = expiry_groups(columns, chunk, t)
+            assert names.tolist() == sorted(set(labels))
+            assert names[rows].tolist() == labels
+
+    @pytest.mark.skipif(not have("pyarrow"), reason="pyarrow not installed")
+    def test_arrow_cells_are_grouped_as_text_cells(self):
+        import pyarrow as pa
+
+        dates = Columns(["d"], {"expiry_date": 0}, {})
+        cells = [" 2025-03-21", None, "2025-03-21", "20250418", None]
+        text = np.array([c or "" for c in cells])
+        arrow = pa.array(cells)
+        groups = [expiry_groups(dates, Chunk({0: c}, np.arange(5), None), np.zeros(5)) for c in (text, arrow)]
+        (a, i), (b, j) = groups
+        assert a.tolist() == b.tolist() == ["", "2025-03-21", "20250418"] and i.tolist() == j.tolist()
 
     def test_empty_date_is_a_missing_value(self, capsys, tmp_path):
         source = write_chain(tmp_path, edit_cell(EXAMPLE, 7, "valuation_date", ""))

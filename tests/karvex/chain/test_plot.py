@@ -2,6 +2,8 @@
 however the chain is cut into chunks."""
 
 import re
+import sys
+import warnings
 
 import numpy as np
 import pytest
@@ -28,7 +30,8 @@ def many_expiries(rows, expiries, seed=7):
 
 def options(flag, forward, strike, t, labels):
     zeros = np.zeros(len(t))
-    return Inputs("bsm", flag, forward, strike, t, zeros, zeros, zeros + 1.0, forward, lambda: labels)
+    names, rows = np.unique(labels, return_inverse=True)
+    return Inputs("bsm", flag, forward, strike, t, zeros, zeros, zeros + 1.0, forward, lambda: (names, rows))
 
 
 def piece(x, result, rows):
@@ -79,6 +82,12 @@ class TestPlot:
         assert status == 0 and "(7 expiries)" in err
         assert (tmp_path / "smile.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
+    def test_without_matplotlib_the_run_stops_at_once_and_writes_nothing(self, capsys, tmp_path, monkeypatch):
+        monkeypatch.setitem(sys.modules, "matplotlib", None)  # as if not installed
+        status, _, err = chain(capsys, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png")
+        assert status == 1 and "--plot needs matplotlib" in err
+        assert list(tmp_path.iterdir()) == []
+
     @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
     def test_expiries_in_years_draw_a_bounded_picture(self, capsys, tmp_path):
         rng = np.random.default_rng(5)
@@ -109,7 +118,10 @@ class TestSmilePicture:
     def test_many_expiries_get_distinct_ordered_colours_and_a_bar_naming_a_few(self):
         from matplotlib.colors import to_hex
 
-        fig, curves = draw(smile_data(20), "t")
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")  # e.g. a legend with nothing to name
+            fig, curves = draw(smile_data(20), "t")
+        assert fig.axes[0].get_legend() is None
         assert curves == 20
         ax, bar = fig.axes
         colours = [to_hex(line.get_color()) for line in ax.get_lines() if line.get_linestyle() == "-"][:20]
@@ -132,7 +144,7 @@ class TestSmilePicture:
     def test_only_inverted_rows_are_kept_for_the_picture(self):
         x = Inputs("bsm", np.array([1, 1, -1, 1], np.int8), np.full(4, 100.0), np.full(4, 100.0),
                    np.full(4, 0.5), np.zeros(4), np.zeros(4), np.full(4, 5.0), np.full(4, 100.0),
-                   lambda: np.array(["a"] * 4), bid=np.array([1.0, 0.0, 2.0, 3.0]))
+                   lambda: (np.array(["a"]), np.zeros(4, np.intp)), bid=np.array([1.0, 0.0, 2.0, 3.0]))
         status = np.array([CODES["ok"], CODES["no_bid"], CODES["below_intrinsic"], CODES["near_intrinsic"]])
         iv = np.array([0.2, np.nan, np.nan, 0.0])
         data = PlotData()
