@@ -293,7 +293,8 @@ def by_distinct(column: Column, convert: Callable[[np.ndarray], np.ndarray]) -> 
     """`convert` applied once per distinct value, spread over the rows:
     `convert` takes and gives NumPy arrays (text as str)."""
     values, indices = distinct(column)
-    return convert(values)[indices]
+    spread: np.ndarray = convert(values)[indices]
+    return spread
 
 
 def distinct(column: Column) -> tuple[np.ndarray, np.ndarray]:

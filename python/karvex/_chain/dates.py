@@ -131,7 +131,8 @@ def expiry_labels(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> np.ndarra
     """The expiry of each row as the plot names it: the date as given, or the
     years (formatted once per distinct value)."""
     names, rows = expiry_groups(columns, chunk, t)
-    return names[rows]
+    labels: np.ndarray = names[rows]
+    return labels
 
 
 def expiry_groups(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> tuple[np.ndarray, np.ndarray]:

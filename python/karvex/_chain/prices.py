@@ -52,7 +52,8 @@ class Inputs:
     def expiry_label(self) -> np.ndarray:
         """The expiry of each row as the plot names it."""
         names, rows = self.expiries
-        return names[rows]
+        labels: np.ndarray = names[rows]
+        return labels
 
 
 def quote_mids(bid: np.ndarray, ask: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
