@@ -6,8 +6,8 @@ computed values and the status, joined by commas in one Arrow call over the
 whole chunk; the joined text is written straight from Arrow's buffer.  Numbers
 are formatted by Arrow (the shortest text that reads back as the same double,
 spelt as Arrow spells it: ``0`` and ``2500`` for whole numbers, positional
-notation from 1e-6 up to 1e15, exponents without a leading zero, ``1e-7``),
-the columns in parallel.  Fields that contain a comma, a quote or a line
+notation from 1e-6 to below 1e10, exponents without a leading zero, ``1e-7``,
+``1.234e+10``), the columns in parallel.  Fields that contain a comma, a quote or a line
 break are quoted exactly as the csv module quotes them.
 
 Parquet.  The input's columns keep their types (text when the input is CSV),
