@@ -128,6 +128,9 @@ INTERRUPTED_CALL = """
     import numpy as np
     import karvex._core as core
 
+    # A shell that starts this test in the background without job control ignores SIGINT, and a
+    # Python started with SIGINT ignored keeps it so: restore Python's own handler.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     n = 10_000_000  # seconds of implied volatilities on one worker
     price, spot, t, r = np.full(n, 10.0), np.full(n, 100.0), np.ones(n), np.full(n, 0.05)
     args = (price, np.ones(n, np.int8), spot, spot, t, r, r)

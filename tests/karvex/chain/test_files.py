@@ -164,8 +164,11 @@ class TestAllOrNothing:
     def test_signal_leaves_no_trace(self, tmp_path, large_chain, signum, status, message):
         out = tmp_path / "out.csv"
         out.write_text("previous result\n")
+        # The command keeps SIGINT ignored when it starts so (as in a background job without job
+        # control); the user pressing Ctrl-C has it at its default.
         process = subprocess.Popen(KARVEX + [str(large_chain), "-o", str(out)], stderr=subprocess.PIPE,
-                                   text=True)
+                                   text=True,
+                                   preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
         wait_for_output(process, tmp_path)
         process.send_signal(signum)
         _, err = process.communicate(timeout=60)
