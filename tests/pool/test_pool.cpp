@@ -401,6 +401,11 @@ TEST(PoolFork, ChildOfAStartedPoolEvaluatesInParallelAndTheParentsPoolIsUntouche
 }
 
 TEST(PoolFork, ForkWhileAnotherThreadEvaluates) {
+#if defined(__SANITIZE_ADDRESS__) || defined(KARVEX_TSAN)
+  // The sanitizers' own allocators are not made safe across fork: a worker allocating at that
+  // moment leaves the runtime's lock held in the child, which then hangs in its first allocation.
+  GTEST_SKIP() << "the sanitizer runtime's allocator may be locked in a child forked under load";
+#endif
   // The workers are busy (their queue and sleep mutexes may be held) at the moment of fork.
   std::atomic<bool> stop{false};
   std::atomic<int> mismatches{0};
