@@ -127,17 +127,17 @@ def nan_rule(seconds: float) -> None:
     print(f"\nNaN rule: best time per call on {n:,} options (ms), beside the core call")
     print(f"{'':34}{'core':>9}{'rule':>9}{'cost':>9}")
     for name in ("price", "greeks"):
-        spec = _array.spec_of("bsm", name)
+        entry = _array.entry_of("bsm", name)
         core = getattr(_core, f"bsm_{name}")
         for label, sigma in (("quick test (no NaN)", sig), ("exact rule (1% NaN/inf)", bad)):
             args = [flag, s, k, t, r, q, sigma]
             result = core(*args)
             if sigma is sig:
-                rule: Callable[[], Any] = lambda: _array._finite_numbers(spec, args)
+                rule: Callable[[], Any] = lambda: _array._finite_numbers(entry, args)
             else:
                 def rule() -> None:
-                    _array._finite_numbers(spec, args)
-                    _array._apply_nan_rule(spec, args, result)
+                    _array._finite_numbers(entry, args)
+                    _array._apply_nan_rule(entry, args, result)
             c, a = best([lambda: core(*args), rule], seconds * 2)
             print(f"  {name + ', ' + label:32}{c * 1e3:>9.2f}{a * 1e3:>9.2f}{a / c * 100:>8.1f}%")
 

@@ -14,9 +14,9 @@ import numpy as np
 
 
 def load(path):
-    spec = importlib.util.spec_from_file_location("_core", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    entry = importlib.util.spec_from_file_location("_core", path)
+    module = importlib.util.module_from_spec(entry)
+    entry.loader.exec_module(module)
     return module
 
 

@@ -24,9 +24,9 @@ import numpy as np
 
 
 def load(path, tag):
-    spec = importlib.util.spec_from_file_location(f"{tag}._core", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    entry = importlib.util.spec_from_file_location(f"{tag}._core", path)
+    module = importlib.util.module_from_spec(entry)
+    entry.loader.exec_module(module)
     return module
 
 

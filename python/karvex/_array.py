@@ -76,7 +76,7 @@ def parameters(model: str, quantity: str) -> tuple[str, ...]:
     return names
 
 
-class _Spec(NamedTuple):
+class _Entry(NamedTuple):
     """What one public function needs: its names and the core functions."""
 
     fname: str
@@ -336,19 +336,19 @@ def to_flag(fname: str, value: Any) -> npt.NDArray[np.int8]:
     ))
 
 
-def _convert(spec: _Spec, name: str, value: Any, series: Any) -> npt.NDArray[Any]:
+def _convert(entry: _Entry, name: str, value: Any, series: Any) -> npt.NDArray[Any]:
     """One argument converted, with every error naming it."""
     is_flag = name == "flag"
     try:
         if series is not None and isinstance(value, series):
-            value = _from_series(spec.fname, value, is_flag)
+            value = _from_series(entry.fname, value, is_flag)
         if is_flag:
-            return to_flag(spec.fname, value)
-        return to_float64(spec.fname, name, value)
+            return to_flag(entry.fname, value)
+        return to_float64(entry.fname, name, value)
     except _Refused as refused:
         raise refused.error from None
     except Exception as exc:
-        raise _named(spec.fname, name, exc) from exc
+        raise _named(entry.fname, name, exc) from exc
 
 
 # --------------------------------------------------------------------------
@@ -378,36 +378,36 @@ _LIMIT_INDEX = {"price": (0,), "delta": (1,), "gamma": (2,), "vega": (3,), "thet
                 "rho": (5,), "greeks": (1, 2, 3, 4, 5)}
 
 
-def _inputs(spec: _Spec, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
+def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
     """s (or f), k, t, r, q, sigma of a price or Greek call (q = r for Black-76)."""
-    named = dict(zip(spec.names, values))
-    s = named["f"] if spec.model == "black76" else named["s"]
+    named = dict(zip(entry.names, values))
+    s = named["f"] if entry.model == "black76" else named["s"]
     r = named["r"]
-    q = r if spec.model == "black76" else named["q"]
+    q = r if entry.model == "black76" else named["q"]
     return s, named["k"], named["t"], r, q, named["sigma"]
 
 
-def _scalar_nan_rule(spec: _Spec, args: list[Any], result: Any) -> Any:
+def _scalar_nan_rule(entry: _Entry, args: list[Any], result: Any) -> Any:
     """The NaN rule for the scalar twins (args converted, result as returned)."""
-    s, k, t, r, q, sigma = _inputs(spec, args)
+    s, k, t, r, q, sigma = _inputs(entry, args)
     if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
-        return (math.nan,) * 5 if spec.quantity == "greeks" else math.nan
+        return (math.nan,) * 5 if entry.quantity == "greeks" else math.nan
     if sigma == math.inf and t > 0:
-        put = spec.flag_at >= 0 and args[spec.flag_at] < 0
-        limits = _sigma_limits(spec.model == "black76", put, s, k, t, r, q)
-        picked = tuple(limits[i] for i in _LIMIT_INDEX[spec.quantity])
-        return picked if spec.quantity == "greeks" else picked[0]
+        put = entry.flag_at >= 0 and args[entry.flag_at] < 0
+        limits = _sigma_limits(entry.model == "black76", put, s, k, t, r, q)
+        picked = tuple(limits[i] for i in _LIMIT_INDEX[entry.quantity])
+        return picked if entry.quantity == "greeks" else picked[0]
     return result
 
 
-def _apply_nan_rule(spec: _Spec, flat: list[npt.NDArray[Any]], result: Any) -> None:
+def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) -> None:
     """The NaN rule on the core's result for the flattened arguments, in place.
 
     The sum of the six inputs is not finite wherever one of them is NaN or
     infinite (and perhaps where large values overflow): only those options
     are looked at one by one."""
-    outputs = result if spec.quantity == "greeks" else (result,)
-    inputs = _inputs(spec, flat)
+    outputs = result if entry.quantity == "greeks" else (result,)
+    inputs = _inputs(entry, flat)
     with np.errstate(all="ignore"):
         total = inputs[0] + inputs[1]
         for a in inputs[2:]:
@@ -421,11 +421,11 @@ def _apply_nan_rule(spec: _Spec, flat: list[npt.NDArray[Any]], result: Any) -> N
         out[rows[nan]] = np.nan
     limit = (sigma == np.inf) & (t > 0) & ~nan
     if limit.any():
-        put = (flat[spec.flag_at][rows[limit]] < 0 if spec.flag_at >= 0
+        put = (flat[entry.flag_at][rows[limit]] < 0 if entry.flag_at >= 0
                else np.zeros(int(limit.sum()), bool))
-        limits = _sigma_limits_of(spec.model == "black76", put, s[limit], k[limit], t[limit],
+        limits = _sigma_limits_of(entry.model == "black76", put, s[limit], k[limit], t[limit],
                                   r[limit], q[limit])
-        for out, pick in zip(outputs, _LIMIT_INDEX[spec.quantity]):
+        for out, pick in zip(outputs, _LIMIT_INDEX[entry.quantity]):
             out[rows[limit]] = limits[pick]
 
 
@@ -449,7 +449,7 @@ def _sigma_limits_of(black76: bool, put: npt.NDArray[np.bool_], s: F64Array, k: 
     return [price, delta, 0.0, 0.0, theta, rho]
 
 
-def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
+def _finite_numbers(entry: _Entry, values: Sequence[Any]) -> bool:
     """True when no number argument holds a NaN or an infinity (a quick test
     that may also say False for finite values whose products overflow; the
     exact rule runs then, and finds nothing to change).
@@ -461,7 +461,7 @@ def _finite_numbers(spec: _Spec, values: Sequence[Any]) -> bool:
     total = 0.0
     by_size: dict[int, list[npt.NDArray[Any]]] = {}
     for i, v in enumerate(values):
-        if i == spec.flag_at:
+        if i == entry.flag_at:
             continue
         if type(v) is float or type(v) is int:
             total += v
@@ -526,10 +526,10 @@ def _status_names(codes: npt.NDArray[np.int8]) -> npt.NDArray[np.str_]:
     return np.array(STATUSES)[codes]
 
 
-def _iv_status(spec: _Spec, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
-    named = dict(zip(spec.names, flat))
-    s = named["f"] if spec.model == "black76" else named["s"]
-    q = named["r"] if spec.model == "black76" else named["q"]
+def _iv_status(entry: _Entry, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
+    named = dict(zip(entry.names, flat))
+    s = named["f"] if entry.model == "black76" else named["s"]
+    q = named["r"] if entry.model == "black76" else named["q"]
     codes = iv_status_codes(iv, named["target_price"], named["flag"] < 0, s, named["k"],
                             named["t"], named["r"], q)
     return _status_names(codes)
@@ -556,13 +556,13 @@ def _filled(n: int, value: Any, dtype: np.dtype[Any]) -> npt.NDArray[Any]:
     return out
 
 
-def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
+def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
     """The result for arguments that need no conversion (Python numbers and
     flag words, one-dimensional float64 / int8 arrays of one length), or
     _MISSING for anything else."""
     n = -1
     scalars = False
-    flag_at = spec.flag_at
+    flag_at = entry.flag_at
     for i, v in enumerate(values):
         if type(v) is np.ndarray:
             if v.ndim != 1 or v.dtype is not (_I8 if i == flag_at else _F64):
@@ -594,23 +594,23 @@ def _fast_call(spec: _Spec, values: Sequence[Any]) -> Any:
             return _MISSING
 
     if n < 0:
-        if spec.quantity == "iv_status":
-            iv = np.array([spec.scalar(*args)])
-            return str(_iv_status(spec, [np.array([a]) for a in args], iv)[0])
-        result = spec.scalar(*args)
-        if spec.nan_rule and not math.isfinite(sum(args)):
-            result = _scalar_nan_rule(spec, list(args), result)
-        return Greeks(*result) if spec.quantity == "greeks" else result
+        if entry.quantity == "iv_status":
+            iv = np.array([entry.scalar(*args)])
+            return str(_iv_status(entry, [np.array([a]) for a in args], iv)[0])
+        result = entry.scalar(*args)
+        if entry.nan_rule and not math.isfinite(sum(args)):
+            result = _scalar_nan_rule(entry, list(args), result)
+        return Greeks(*result) if entry.quantity == "greeks" else result
 
     try:
-        result = spec.vector(*args)
+        result = entry.vector(*args)
     except TypeError:  # not contiguous or not aligned: the general path copies
         return _MISSING
-    if spec.quantity == "iv_status":
-        return _iv_status(spec, list(args), result)
-    if spec.nan_rule and not _finite_numbers(spec, values):
-        _apply_nan_rule(spec, list(args), result)
-    return Greeks(*result) if spec.quantity == "greeks" else result
+    if entry.quantity == "iv_status":
+        return _iv_status(entry, list(args), result)
+    if entry.nan_rule and not _finite_numbers(entry, values):
+        _apply_nan_rule(entry, list(args), result)
+    return Greeks(*result) if entry.quantity == "greeks" else result
 
 
 # --------------------------------------------------------------------------
@@ -661,11 +661,11 @@ def _common_index(fname: str, names: Sequence[str], values: Sequence[Any], serie
     return index
 
 
-def _unmask(spec: _Spec, values: list[Any], masked: Any) -> list[npt.NDArray[np.bool_]]:
+def _unmask(entry: _Entry, values: list[Any], masked: Any) -> list[npt.NDArray[np.bool_]]:
     """Masked arrays replaced by their data (masked flags and objects by a
     harmless value, never read back); their masks returned."""
     masks = []
-    for i, (name, v) in enumerate(zip(spec.names, values)):
+    for i, (name, v) in enumerate(zip(entry.names, values)):
         if isinstance(v, masked):
             masks.append(np.ma.getmaskarray(v))
             if v.dtype.kind in "OUS":
@@ -675,55 +675,55 @@ def _unmask(spec: _Spec, values: list[Any], masked: Any) -> list[npt.NDArray[np.
     return masks
 
 
-def _shaped(spec: _Spec, result: Any, shape: tuple[int, ...], order: str) -> Any:
-    if spec.quantity == "greeks":
+def _shaped(entry: _Entry, result: Any, shape: tuple[int, ...], order: str) -> Any:
+    if entry.quantity == "greeks":
         return Greeks(*(g.reshape(shape, order=order) for g in result))
     return result.reshape(shape, order=order)
 
 
-def evaluate(spec: _Spec, values: list[Any]) -> Any:
+def evaluate(entry: _Entry, values: list[Any]) -> Any:
     """Convert, broadcast, call the core once, shape the result."""
-    fast = _fast_call(spec, values)
+    fast = _fast_call(entry, values)
     if fast is not _MISSING:
         return fast
 
     series = _series_type()
-    index = None if series is None else _common_index(spec.fname, spec.names, values, series)
+    index = None if series is None else _common_index(entry.fname, entry.names, values, series)
     masked = _masked_type()
-    masks = _unmask(spec, values, masked) if masked is not None else []
-    arrays = [_convert(spec, name, value, series if index is not None else None)
-              for name, value in zip(spec.names, values)]
-    shape = _broadcast_shape(spec.fname, spec.names, arrays)
+    masks = _unmask(entry, values, masked) if masked is not None else []
+    arrays = [_convert(entry, name, value, series if index is not None else None)
+              for name, value in zip(entry.names, values)]
+    shape = _broadcast_shape(entry.fname, entry.names, arrays)
 
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
-    result = spec.vector(*flat)
-    if spec.quantity == "iv_status":
-        result = _iv_status(spec, flat, result)
-    elif spec.nan_rule and not _finite_numbers(spec, arrays):
-        _apply_nan_rule(spec, flat, result)
+    result = entry.vector(*flat)
+    if entry.quantity == "iv_status":
+        result = _iv_status(entry, flat, result)
+    elif entry.nan_rule and not _finite_numbers(entry, arrays):
+        _apply_nan_rule(entry, flat, result)
 
     if shape == ():
         # All scalars in some converted form: Python values, as the scalar
         # twin gives them (the same bits).
-        if spec.quantity == "greeks":
+        if entry.quantity == "greeks":
             scalar: Any = Greeks(*(float(g[0]) for g in result))
         else:
-            scalar = str(result[0]) if spec.quantity == "iv_status" else float(result[0])
+            scalar = str(result[0]) if entry.quantity == "iv_status" else float(result[0])
         if masks and any(m.any() for m in masks):
             return np.ma.masked
         return scalar
 
-    result = _shaped(spec, result, shape, order)
+    result = _shaped(entry, result, shape, order)
     if masks:
         mask = np.zeros(shape, dtype=bool)
         for m in masks:
             mask |= m
-        if spec.quantity == "greeks":
+        if entry.quantity == "greeks":
             return Greeks(*(np.ma.MaskedArray(g, mask=mask) for g in result))
         return np.ma.MaskedArray(result, mask=mask)
     if index is not None and shape == (len(index),):
-        return _wrap_series(spec.quantity, index, result)
+        return _wrap_series(entry.quantity, index, result)
     return result
 
 
@@ -806,11 +806,11 @@ def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     return "\n".join(lines)
 
 
-def spec_of(model: str, quantity: str) -> _Spec:
+def entry_of(model: str, quantity: str) -> _Entry:
     """What ``karvex.<model>.<quantity>`` needs, from the core's table."""
     names = parameters(model, quantity)
     core = "iv" if quantity == "iv_status" else quantity
-    return _Spec(
+    return _Entry(
         fname=f"karvex.{model}.{quantity}",
         model=model,
         quantity=quantity,
@@ -824,14 +824,14 @@ def spec_of(model: str, quantity: str) -> _Spec:
 
 def make_function(model: str, quantity: str) -> Callable[..., Any]:
     """The public function ``karvex.<model>.<quantity>``."""
-    spec = spec_of(model, quantity)
-    names = spec.names
+    entry = entry_of(model, quantity)
+    names = entry.names
     arity = len(names)
 
     def function(*args: Any, **kwargs: Any) -> Any:
         if kwargs or len(args) != arity:
-            return evaluate(spec, _bind(spec.fname, names, args, kwargs))
-        return evaluate(spec, list(args))
+            return evaluate(entry, _bind(entry.fname, names, args, kwargs))
+        return evaluate(entry, list(args))
 
     function.__name__ = function.__qualname__ = quantity
     function.__module__ = f"karvex.{model}"

@@ -100,8 +100,8 @@ def spy():
         seen.extend(arrays)
         return _core.bsm_price(*arrays)
 
-    spec = _array.spec_of("bsm", "price")._replace(vector=vector)
-    return seen, lambda *args: _array.evaluate(spec, list(args))
+    entry = _array.entry_of("bsm", "price")._replace(vector=vector)
+    return seen, lambda *args: _array.evaluate(entry, list(args))
 
 
 def test_contiguous_float64_int8_and_fortran_arrays_reach_the_core_without_a_copy():
