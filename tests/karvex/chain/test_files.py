@@ -15,13 +15,40 @@ from chain_support import ENGINES, EXAMPLE, chain, edit_cell, have, read_rows, w
 KARVEX = [sys.executable, "-m", "karvex", "chain"]
 
 
-@pytest.fixture(scope="module")
-def large_chain(tmp_path_factory):
-    """The example chain repeated: a run of a few seconds."""
-    lines = EXAMPLE.splitlines(keepends=True)
-    path = tmp_path_factory.mktemp("large") / "large.csv"
-    path.write_text(lines[0] + "".join(lines[1:]) * 600)
-    return path
+class EndlessChain:
+    """A chain command reading the example's rows from standard input over
+    and over, from a thread that stops only when the test is done: the run
+    is still reading (and computing) whenever the test signals it."""
+
+    def __init__(self, *args, **popen):
+        self.process = subprocess.Popen(KARVEX + ["-", *map(str, args)], stdin=subprocess.PIPE, **popen)
+        self.stop = threading.Event()
+        self.feeder = threading.Thread(target=self._feed)
+        self.feeder.start()
+
+    def _feed(self):
+        lines = EXAMPLE.splitlines(keepends=True)
+        rows = "".join(lines[1:]).encode()
+        try:
+            self.process.stdin.write(lines[0].encode())
+            while not self.stop.is_set():
+                self.process.stdin.write(rows)
+        except (BrokenPipeError, ValueError):
+            pass  # the run has ended
+
+    def __enter__(self):
+        return self.process
+
+    def __exit__(self, *exc):
+        self.stop.set()
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.feeder.join()
+        try:
+            self.process.stdin.close()
+        except BrokenPipeError:
+            pass
 
 
 def wait_for_output(process, folder, timeout=60.0):
@@ -161,29 +188,28 @@ class TestAllOrNothing:
 
     @pytest.mark.parametrize("signum,status,message", [(signal.SIGTERM, 143, "terminated"),
                                                        (signal.SIGINT, 130, "interrupted")])
-    def test_signal_leaves_no_trace(self, tmp_path, large_chain, signum, status, message):
+    def test_signal_leaves_no_trace(self, tmp_path, signum, status, message):
         out = tmp_path / "out.csv"
         out.write_text("previous result\n")
         # The command keeps SIGINT ignored when it starts so (as in a background job without job
         # control); the user pressing Ctrl-C has it at its default.
-        process = subprocess.Popen(KARVEX + [str(large_chain), "-o", str(out)], stderr=subprocess.PIPE,
-                                   text=True,
-                                   preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-        wait_for_output(process, tmp_path)
-        process.send_signal(signum)
-        _, err = process.communicate(timeout=60)
+        with EndlessChain("-o", out, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as process:
+            wait_for_output(process, tmp_path)
+            process.send_signal(signum)
+            err = process.stderr.read().decode()
+            process.wait(timeout=60)
         assert (process.returncode, err) == (status, f"karvex: {message}\n")
         assert out.read_text() == "previous result\n"
         assert os.listdir(tmp_path) == ["out.csv"]
 
-    def test_sigkill_leaves_no_visible_temporary_file(self, tmp_path, large_chain):
+    def test_sigkill_leaves_no_visible_temporary_file(self, tmp_path):
         try:
             os.close(os.open(tmp_path, os.O_TMPFILE | os.O_WRONLY))
         except OSError:
             pytest.skip("no unnamed temporary files on this file system")
-        process = subprocess.Popen(KARVEX + [str(large_chain), "-o", str(tmp_path / "out.csv")],
-                                   stderr=subprocess.DEVNULL)
-        wait_for_output(process, tmp_path)
-        process.kill()
-        process.wait()
+        with EndlessChain("-o", tmp_path / "out.csv", stderr=subprocess.DEVNULL) as process:
+            wait_for_output(process, tmp_path)
+            process.kill()
+            process.wait()
         assert os.listdir(tmp_path) == []
