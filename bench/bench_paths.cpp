@@ -45,6 +45,13 @@ struct Book {
       sigma.push_back(vol(rng));
     }
   }
+  // The same book with the prices at its volatilities in place of the volatilities: the
+  // target prices of the implied volatilities.
+  Book priced() const {
+    Book book = *this;
+    karvex::simd::price_range(Path::scalar, columns(), book.sigma.data(), 0, batch_size);
+    return book;
+  }
   karvex::simd::OptionColumns columns() const {
     return {flag.data(), s.data(), k.data(), t.data(), r.data(), q.data(), sigma.data()};
   }
@@ -57,12 +64,18 @@ std::string name_of(const char* function, Path path) {
 using karvex::simd::Greek;
 using karvex::simd::OptionColumns;
 
-// A function as the module evaluates one piece of it: name, model and the range call.
+// A function as the module evaluates one piece of it: name, model, the range call and whether it
+// inverts prices (sigma holds the target prices).
 struct Function {
   const char* name;
   bool black76;
   void (*range)(Path, const OptionColumns&, double* const*, std::size_t, std::size_t);
+  bool inverts = false;
 };
+
+void iv_range(Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
+  karvex::simd::iv_range(p, in, out[0], b, e);
+}
 
 template <Greek G>
 void greek_range(Path p, const OptionColumns& in, double* const* out, std::size_t b,
@@ -94,10 +107,13 @@ const Function functions[] = {
        karvex::simd::greeks_range(p, Greek::all, in, out, b, e);
        karvex::simd::black76_rho_range(p, in, out[4], b, e);
      }},
+    {"bsm_iv", false, iv_range, true},
+    {"black76_iv", true, iv_range, true},
 };
 
 void register_all() {
-  static const Book bsm(false), black76(true);
+  static const Book bsm(false), black76(true), bsm_priced = bsm.priced(),
+                                               black76_priced = black76.priced();
   static std::vector<double> results[5] = {
       std::vector<double>(batch_size), std::vector<double>(batch_size),
       std::vector<double>(batch_size), std::vector<double>(batch_size),
@@ -107,7 +123,8 @@ void register_all() {
   for (const Function& f : functions) {
     for (const Path path : karvex::simd::kPaths) {
       if (!karvex::simd::supported(path)) continue;
-      const Book* book = f.black76 ? &black76 : &bsm;
+      const Book* book =
+          f.inverts ? (f.black76 ? &black76_priced : &bsm_priced) : (f.black76 ? &black76 : &bsm);
       benchmark::RegisterBenchmark(
           name_of(f.name, path).c_str(),
           [path, book, range = f.range](benchmark::State& state) {

@@ -124,17 +124,22 @@ class Element {
   }
 
   // The inputs as BSM option columns, for the block loops of the vector paths (a Black-76
-  // function passes the rate again as q; gamma and vega have no flag).
+  // function passes the rate again as q; gamma and vega have no flag; an implied volatility
+  // passes its target prices as sigma).
   simd::OptionColumns option_columns() const noexcept {
-    static_assert(Q != Quantity::iv);
     constexpr bool bsm = M == Model::bsm;
-    return {params.has_flag() ? flags_ : nullptr,
-            columns_[0],
-            columns_[1],
-            columns_[2],
-            columns_[3],
-            columns_[3 + bsm],
-            columns_[4 + bsm]};
+    if constexpr (Q == Quantity::iv) {
+      return {flags_,      columns_[1],       columns_[2], columns_[3],
+              columns_[4], columns_[4 + bsm], columns_[0]};
+    } else {
+      return {params.has_flag() ? flags_ : nullptr,
+              columns_[0],
+              columns_[1],
+              columns_[2],
+              columns_[3],
+              columns_[3 + bsm],
+              columns_[4 + bsm]};
+    }
   }
 
   // The first stage of element i, for a kernel that has two (kTwoStages).
@@ -167,14 +172,12 @@ struct Fill {
   std::array<double*, kOutputs> out;
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    if constexpr (Q != Quantity::iv) {
-      // Block by block on the process's vector path, when it has one: the same bits as the loops
-      // below.
-      const simd::Path path = simd::active_path();
-      if (path != simd::Path::scalar) {
-        blocks(path, begin, end);
-        return end - begin;
-      }
+    // Block by block on the process's vector path, when it has one: the same bits as the loops
+    // below.
+    const simd::Path path = simd::active_path();
+    if (path != simd::Path::scalar) {
+      blocks(path, begin, end);
+      return end - begin;
     }
     if constexpr (kTwoStages<M, Q>) {
       // Software pipelined: the first stage of element i + 1 is formed before the second stage of
@@ -214,6 +217,8 @@ struct Fill {
     }();
     if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
+    } else if constexpr (Q == Quantity::iv) {
+      simd::iv_range(path, in, out[0], begin, end);
     } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
       simd::black76_rho_range(path, in, out[0], begin, end);
     } else {

@@ -35,6 +35,72 @@ inline bool is_finite_bits(double v) noexcept {
 
 }  // namespace iv_detail
 
+// The reduced problem of an inversion (steps 1 to 6 of bsm_iv_kernel_traced):
+// either the result, when the inputs decide it, or x' <= 0, |x|, beta and
+// b_max for the initial guess and the refinement. x' and beta are those of
+// the trace (0 where the inputs were decided before they were formed).
+struct IvProblem {
+  bool decided;
+  double value;  // the result, when decided
+  double x;
+  double ax;
+  double beta;
+  double b_max;
+};
+
+inline IvProblem iv_reduce(bool is_put, double target_price, double s, double k, double t, double r,
+                           double q) noexcept {
+  using detail::max0;
+  using iv_detail::is_finite_bits;
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double price_tolerance = 1e-12;  // 0x3d719799812dea11, in price units
+  const auto decided = [](double value, double x = 0.0, double beta = 0.0) {
+    return IvProblem{true, value, x, 0.0, beta, 0.0};
+  };
+
+  if (!is_finite_bits(s) || !is_finite_bits(k) || !is_finite_bits(t) || !is_finite_bits(r) ||
+      !is_finite_bits(q)) {
+    return decided(nan);
+  }
+  if (k <= 0 || s <= 0 || t <= 0) return decided(nan);
+  if (!is_finite_bits(target_price) || target_price < 0) return decided(nan);
+
+  const double d = std::exp((-r) * t);
+  const double dq = std::exp((-q) * t);
+  const double s_disc = s * dq;
+  const double k_disc = k * d;
+  double theta = is_put ? -1.0 : 1.0;
+  const double intrinsic = max0(is_put ? k_disc - s_disc : s_disc - k_disc);
+  const double upper = is_put ? k_disc : s_disc;
+  if (!(target_price <= upper + price_tolerance && target_price >= intrinsic - price_tolerance)) {
+    return decided(nan);
+  }
+  if (target_price <= intrinsic) return decided(0.0);
+  if (target_price >= upper) return decided(nan);
+
+  const double f = s_disc / d;
+  const double x = std::log(f / k);
+  double beta = (target_price / d) / (std::sqrt(k) * std::sqrt(f));
+  if (theta * x > 0) {
+    const double iota_call = normalised_intrinsic(x);
+    const double iota = max0(theta < 0 ? -iota_call : iota_call);
+    beta = max0(beta - iota);
+    theta = -theta;
+  }
+  const double xp = theta < 0 ? -x : x;
+  if (beta <= 0) return decided(0.0, xp, beta);
+  const double b_max = std::exp(xp / 2);
+  if (beta >= b_max) return decided(nan, xp, beta);
+  return {false, 0.0, xp, std::fabs(x), beta, b_max};
+}
+
+// The volatility from the refined total volatility s: s/sqrt(t), or NaN if s
+// is not finite.
+inline double iv_from_total(double s, double t) noexcept {
+  if (!iv_detail::is_finite_bits(s)) return std::numeric_limits<double>::quiet_NaN();
+  return s / std::sqrt(t);
+}
+
 // bsm_iv_kernel with a record of what it did; the result does not depend on
 // the record.
 //   1. NaN unless s, k, t, r, q are finite, s, k, t > 0 and the price is
@@ -60,55 +126,17 @@ inline bool is_finite_bits(double v) noexcept {
 // price's rounding over vega.
 inline double bsm_iv_kernel_traced(bool is_put, double target_price, double s, double k, double t,
                                    double r, double q, IvTrace& trace) noexcept {
-  using detail::max0;
-  using iv_detail::is_finite_bits;
-  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-  constexpr double price_tolerance = 1e-12;  // 0x3d719799812dea11, in price units
-
-  if (!is_finite_bits(s) || !is_finite_bits(k) || !is_finite_bits(t) || !is_finite_bits(r) ||
-      !is_finite_bits(q)) {
-    return nan;
-  }
-  if (k <= 0 || s <= 0 || t <= 0) return nan;
-  if (!is_finite_bits(target_price) || target_price < 0) return nan;
-
-  const double d = std::exp((-r) * t);
-  const double dq = std::exp((-q) * t);
-  const double s_disc = s * dq;
-  const double k_disc = k * d;
-  double theta = is_put ? -1.0 : 1.0;
-  const double intrinsic = max0(is_put ? k_disc - s_disc : s_disc - k_disc);
-  const double upper = is_put ? k_disc : s_disc;
-  if (!(target_price <= upper + price_tolerance && target_price >= intrinsic - price_tolerance)) {
-    return nan;
-  }
-  if (target_price <= intrinsic) return 0.0;
-  if (target_price >= upper) return nan;
-
-  const double f = s_disc / d;
-  const double x = std::log(f / k);
-  double beta = (target_price / d) / (std::sqrt(k) * std::sqrt(f));
-  if (theta * x > 0) {
-    const double iota_call = normalised_intrinsic(x);
-    const double iota = max0(theta < 0 ? -iota_call : iota_call);
-    beta = max0(beta - iota);
-    theta = -theta;
-  }
-  const double xp = theta < 0 ? -x : x;
-  trace.x = xp;
-  trace.beta = beta;
-  if (beta <= 0) return 0.0;
-  const double b_max = std::exp(xp / 2);
-  if (beta >= b_max) return nan;
-
-  const IvGuess guess = iv_initial_guess(xp, std::fabs(x), beta, b_max);
-  const IvRefined refined = iv_refine(xp, beta, b_max, guess);
+  const IvProblem p = iv_reduce(is_put, target_price, s, k, t, r, q);
+  trace.x = p.x;
+  trace.beta = p.beta;
+  if (p.decided) return p.value;
+  const IvGuess guess = iv_initial_guess(p.x, p.ax, p.beta, p.b_max);
+  const IvRefined refined = iv_refine(p.x, p.beta, p.b_max, guess);
   trace.branch = guess.branch;
   trace.objective = guess.objective;
   trace.s = refined.s;
   trace.steps = refined.steps;
-  if (!is_finite_bits(refined.s)) return nan;
-  return refined.s / std::sqrt(t);
+  return iv_from_total(refined.s, t);
 }
 
 // bsm_iv_kernel: the volatility sigma with BSM price target_price, or 0.0 for

@@ -268,9 +268,29 @@ struct IvGuess {
 // takes the quadratic at once; a lower map value that stays non-positive gives
 // s0 = 0; a vega v_c <= DBL_MIN collapses s_u onto s_c (at the money every
 // beta then takes branch 4, and the guess is the exact inverse there).
-inline IvGuess iv_initial_guess(double x, double ax, double beta, double b_max) noexcept {
+//
+// The guess evaluates b at two points, s_c and then s_l or s_u. It is written
+// as three steps around those two evaluations (iv_guess_central_point,
+// iv_guess_second_point, iv_guess_from_points), so that a block loop can
+// evaluate b for many options at once in between; iv_initial_guess chains them.
+inline double iv_guess_central_point(double ax) noexcept {
+  return std::sqrt(ax + ax);
+}
+
+// The second point: s_l below b_c, s_u from b_c on.
+inline double iv_guess_second_point(double beta, double b_max, double s_c,
+                                    const NormalisedBlack& central) noexcept {
+  const double b_c = central.b;
+  const double v_c = central.nu;
+  if (beta < b_c) return s_c - b_c / v_c;
+  return v_c > iv_detail::kDblMin ? s_c + (b_max - b_c) / v_c : s_c;
+}
+
+// The guess from b at the central point s_c and at the second point s_2.
+inline IvGuess iv_guess_from_points(double x, double ax, double beta, double b_max, double s_c,
+                                    const NormalisedBlack& central, double s_2,
+                                    const NormalisedBlack& second) noexcept {
   using iv_detail::kDblMax;
-  using iv_detail::kDblMin;
   using iv_detail::kSqrtDblMax;
   constexpr double inv_sqrt3 = 0.5773502691896257;           // 0x3fe279a74590331c
   constexpr double sqrt3 = 1.7320508075688772;               // 0x3ffbb67ae8584caa
@@ -281,16 +301,13 @@ inline IvGuess iv_initial_guess(double x, double ax, double beta, double b_max) 
   constexpr double sqrt_two_pi = 2.5066282746310002;         // 0x40040d931ff62705
   constexpr double sqrt_pi_over_2 = 1.2533141373155003;      // 0x3ff40d931ff62706
 
-  const double s_c = std::sqrt(ax + ax);
-  const NormalisedBlack central = normalised_black(x, s_c);
   const double b_c = central.b;
   const double v_c = central.nu;
 
   if (beta < b_c) {
-    const double s_l = s_c - b_c / v_c;
-    const NormalisedBlack lower = normalised_black(x, s_l);
-    const double b_l = lower.b;
-    const double v_l = lower.nu;
+    const double s_l = s_2;
+    const double b_l = second.b;
+    const double v_l = second.nu;
     if (beta < b_l) {
       // Branch 1: the lower map and its first two derivatives at s_l.
       const double z = (ax * inv_sqrt3) / s_l;
@@ -332,10 +349,9 @@ inline IvGuess iv_initial_guess(double x, double ax, double beta, double b_max) 
     return {s0, s_l, s_c, IvObjective::middle, 2};
   }
 
-  const double s_u = v_c > kDblMin ? s_c + (b_max - b_c) / v_c : s_c;
-  const NormalisedBlack upper = normalised_black(x, s_u);
-  const double b_u = upper.b;
-  const double v_u = upper.nu;
+  const double s_u = s_2;
+  const double b_u = second.b;
+  const double v_u = second.nu;
   if (beta <= b_u) {
     // Branch 3: second derivative 0 fitted at the inflection point.
     const double d_l = 1 / v_c;
@@ -370,6 +386,14 @@ inline IvGuess iv_initial_guess(double x, double ax, double beta, double b_max) 
   const double s0 = -2 * inv_cdf(f);
   const IvObjective objective = beta > b_max / 2 ? IvObjective::upper : IvObjective::middle;
   return {s0, s_u, kDblMax, objective, 4};
+}
+
+// The initial guess in one call: the three steps with b evaluated in between.
+inline IvGuess iv_initial_guess(double x, double ax, double beta, double b_max) noexcept {
+  const double s_c = iv_guess_central_point(ax);
+  const NormalisedBlack central = normalised_black(x, s_c);
+  const double s_2 = iv_guess_second_point(beta, b_max, s_c, central);
+  return iv_guess_from_points(x, ax, beta, b_max, s_c, central, s_2, normalised_black(x, s_2));
 }
 
 }  // namespace karvex

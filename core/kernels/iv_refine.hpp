@@ -18,13 +18,79 @@ struct IvRefined {
 
 namespace iv_detail {
 
+inline constexpr double kRefineEps = 2.220446049250313e-16;  // 0x3cb0000000000000, 2^-52
+inline constexpr int kMaxSteps = 4;
+inline constexpr int kReversalsToBisect = 3;
+
 // Householder factor of third order: the Newton step nu is multiplied by
 // (1 + eta nu/2)/(1 + nu (eta + kappa nu/6)), eta = g''/g', kappa = g'''/g'.
-inline double householder_factor(double nu, double eta, double kappa) noexcept {
-  return (1 + (eta * nu) / 2) / (1 + nu * (eta + (kappa * nu) / 6));
+template <class V>
+inline V householder_factor(V nu, V eta, V kappa) noexcept {
+  return (1.0 + (eta * nu) / 2.0) / (1.0 + nu * (eta + (kappa * nu) / 6.0));
+}
+
+// b''/b' = b_h = (x/s)^2/s - s/4 and b'''/b' = b_hh = b_h^2 - 3(x/s^2)^2 - 1/4.
+template <class V>
+inline V b_h(V x, V s) noexcept {
+  return ((x / s) * (x / s)) / s - s / 4.0;
+}
+
+template <class V>
+inline V b_hh(V x, V s, V bh) noexcept {
+  return (bh * bh - 3.0 * ((x / (s * s)) * (x / (s * s)))) - 0.25;
 }
 
 }  // namespace iv_detail
+
+// The Householder steps of the three objectives at s, from b and b' = bp
+// there: templates over the lane type, shared with the block loops.
+//   middle  g = b - beta
+template <class V>
+inline V iv_middle_step(V x, V s, V beta, V b, V bp) noexcept {
+  using namespace iv_detail;
+  const V bh = b_h(x, s);
+  const V nu = (beta - b) / bp;
+  return nu * householder_factor(nu, bh, b_hh(x, s, bh));
+}
+
+//   lower   g = 1/ln b - 1/ln beta, with ln_b = ln b
+template <class V>
+inline V iv_lower_step(V x, V s, V ln_beta, V b, V bp, V ln_b) noexcept {
+  using namespace iv_detail;
+  const V bh = b_h(x, s);
+  const V p = bp / b;
+  const V nu = (((ln_beta - ln_b) * ln_b) / ln_beta) / p;
+  const V eta = bh - p * (1.0 + 2.0 / ln_b);
+  const V kappa = (b_hh(x, s, bh) + (2.0 * (p * p)) * (1.0 + (3.0 / ln_b) * (1.0 + 1.0 / ln_b))) -
+                  ((3.0 * bh) * p) * (1.0 + 2.0 / ln_b);
+  return nu * householder_factor(nu, eta, kappa);
+}
+
+//   upper   g = ln((b_max - beta)/(b_max - b)), given as g
+template <class V>
+inline V iv_upper_step(V x, V s, V b_max, V b, V bp, V g) noexcept {
+  using namespace iv_detail;
+  const V bh = b_h(x, s);
+  const V gamma = bp / (b_max - b);
+  const V nu = (-g) / gamma;
+  const V eta = bh + gamma;
+  const V kappa = b_hh(x, s, bh) + gamma * (2.0 * gamma + 3.0 * bh);
+  return nu * householder_factor(nu, eta, kappa);
+}
+
+// The state of a refinement between evaluations of b.
+struct IvRefinement {
+  double s;
+  double s_left;
+  double s_right;
+  double ds;
+  double ds_prev;
+  int reversals;
+  int steps;
+  IvObjective objective;
+  double ln_beta;           // ln beta (lower objective)
+  double b_max_minus_beta;  // b_max - beta (upper objective)
+};
 
 // iv_refine: solves b(x, s) = beta for s from the guess, x <= 0,
 // b_max = exp(x/2).
@@ -37,96 +103,82 @@ inline double householder_factor(double nu, double eta, double kappa) noexcept {
 //   lower   g = 1/ln b - 1/ln beta                (bisection if b <= 0 or b' <= 0)
 //   upper   g = ln((b_max - beta)/(b_max - b))    (bisection if b >= b_max or
 //                                                  b' <= DBL_MIN)
-// with b''/b' = b_h = (x/s)^2/s - s/4 and b'''/b' = b_hh = b_h^2 - 3(x/s^2)^2 - 1/4.
 // A step is floored at -s/2 (a NaN step becomes -s/2), so a positive s never
 // falls below half its value. A non-finite s is passed back as it is.
-inline IvRefined iv_refine(double x, double beta, double b_max, const IvGuess& guess) noexcept {
-  using iv_detail::householder_factor;
+//
+// Written as a start, a test before each evaluation of b and the step after it
+// (iv_refine_start, iv_refine_continues, iv_refine_step), so that a block loop
+// can evaluate b for many options at once in between.
+inline IvRefinement iv_refine_start(double beta, double b_max, const IvGuess& guess) noexcept {
   using iv_detail::kDblMax;
-  using iv_detail::kDblMin;
-  constexpr double eps = 2.220446049250313e-16;  // 0x3cb0000000000000, 2^-52
-  constexpr int max_steps = 4;
-  constexpr int reversals_to_bisect = 3;
+  return {guess.s0,
+          guess.s_left,
+          guess.s_right,
+          kDblMax,
+          kDblMax,
+          0,
+          0,
+          guess.objective,
+          guess.objective == IvObjective::lower ? std::log(beta) : 0.0,
+          guess.objective == IvObjective::upper ? b_max - beta : 0.0};
+}
 
-  double s = guess.s0;
-  double s_left = guess.s_left;
-  double s_right = guess.s_right;
-  double ds = kDblMax;
-  double ds_prev = kDblMax;
-  int reversals = 0;
-  int steps = 0;
-  const double ln_beta = guess.objective == IvObjective::lower ? std::log(beta) : 0.0;
-  const double b_max_minus_beta = guess.objective == IvObjective::upper ? b_max - beta : 0.0;
-
-  for (int i = 0; i < max_steps; ++i) {
-    if (std::fabs(ds) <= eps * s) break;
-    if (i > 0) {
-      if (ds * ds_prev < 0) ++reversals;
-      if (reversals >= reversals_to_bisect || !(s > s_left && s < s_right)) {
-        s = (s_left + s_right) / 2;
-        if (s_right - s_left <= eps * s) break;
-        reversals = 0;
-        ds = 0;
-      }
+// Before evaluation i: false once the refinement has stopped (s is its result).
+inline bool iv_refine_continues(IvRefinement& r, int i) noexcept {
+  using iv_detail::kRefineEps;
+  if (std::fabs(r.ds) <= kRefineEps * r.s) return false;
+  if (i > 0) {
+    if (r.ds * r.ds_prev < 0) ++r.reversals;
+    if (r.reversals >= iv_detail::kReversalsToBisect || !(r.s > r.s_left && r.s < r.s_right)) {
+      r.s = (r.s_left + r.s_right) / 2;
+      if (r.s_right - r.s_left <= kRefineEps * r.s) return false;
+      r.reversals = 0;
+      r.ds = 0;
     }
-    ds_prev = ds;
-    const NormalisedBlack nb = normalised_black(x, s);
-    const double b = nb.b;
-    const double bp = nb.nu;
-    ++steps;
-    if (b > beta && s < s_right) {
-      s_right = s;
-    } else if (b < beta && s > s_left) {
-      s_left = s;
-    }
-
-    const double bisection_step = (s_left + s_right) / 2 - s;
-    const auto b_h = [&] { return ((x / s) * (x / s)) / s - s / 4; };
-    const auto b_hh = [&](double bh) {
-      return (bh * bh - 3 * ((x / (s * s)) * (x / (s * s)))) - 0.25;
-    };
-    switch (guess.objective) {
-      case IvObjective::middle:
-        if (bp <= 0) {
-          ds = bisection_step;
-        } else {
-          const double bh = b_h();
-          const double nu = (beta - b) / bp;
-          ds = nu * householder_factor(nu, bh, b_hh(bh));
-        }
-        break;
-      case IvObjective::lower:
-        if (b <= 0 || bp <= 0) {
-          ds = bisection_step;
-        } else {
-          const double bh = b_h();
-          const double ln_b = std::log(b);
-          const double p = bp / b;
-          const double nu = (((ln_beta - ln_b) * ln_b) / ln_beta) / p;
-          const double eta = bh - p * (1 + 2 / ln_b);
-          const double kappa = (b_hh(bh) + (2 * (p * p)) * (1 + (3 / ln_b) * (1 + 1 / ln_b))) -
-                               ((3 * bh) * p) * (1 + 2 / ln_b);
-          ds = nu * householder_factor(nu, eta, kappa);
-        }
-        break;
-      case IvObjective::upper:
-        if (b >= b_max || bp <= kDblMin) {
-          ds = bisection_step;
-        } else {
-          const double bh = b_h();
-          const double g = std::log(b_max_minus_beta / (b_max - b));
-          const double gamma = bp / (b_max - b);
-          const double nu = (-g) / gamma;
-          const double eta = bh + gamma;
-          const double kappa = b_hh(bh) + gamma * (2 * gamma + 3 * bh);
-          ds = nu * householder_factor(nu, eta, kappa);
-        }
-        break;
-    }
-    ds = iv_detail::max_num(ds, (-s) / 2);
-    s = s + ds;
   }
-  return {s, steps};
+  r.ds_prev = r.ds;
+  return true;
+}
+
+// After the evaluation nb = normalised_black(x, r.s): the bracket and the step.
+inline void iv_refine_step(IvRefinement& r, double x, double beta, double b_max,
+                           const NormalisedBlack& nb) noexcept {
+  const double s = r.s;
+  const double b = nb.b;
+  const double bp = nb.nu;
+  ++r.steps;
+  if (b > beta && s < r.s_right) {
+    r.s_right = s;
+  } else if (b < beta && s > r.s_left) {
+    r.s_left = s;
+  }
+
+  const double bisection_step = (r.s_left + r.s_right) / 2 - s;
+  double ds;
+  switch (r.objective) {
+    case IvObjective::middle:
+      ds = bp <= 0 ? bisection_step : iv_middle_step(x, s, beta, b, bp);
+      break;
+    case IvObjective::lower:
+      ds = b <= 0 || bp <= 0 ? bisection_step : iv_lower_step(x, s, r.ln_beta, b, bp, std::log(b));
+      break;
+    default:  // upper
+      ds = b >= b_max || bp <= iv_detail::kDblMin
+               ? bisection_step
+               : iv_upper_step(x, s, b_max, b, bp, std::log(r.b_max_minus_beta / (b_max - b)));
+      break;
+  }
+  r.ds = iv_detail::max_num(ds, (-s) / 2);
+  r.s = s + r.ds;
+}
+
+// The refinement in one call: the total volatility and the number of steps.
+inline IvRefined iv_refine(double x, double beta, double b_max, const IvGuess& guess) noexcept {
+  IvRefinement r = iv_refine_start(beta, b_max, guess);
+  for (int i = 0; i < iv_detail::kMaxSteps && iv_refine_continues(r, i); ++i) {
+    iv_refine_step(r, x, beta, b_max, normalised_black(x, r.s));
+  }
+  return {r.s, r.steps};
 }
 
 }  // namespace karvex

@@ -8,6 +8,7 @@
 
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
+#include "kernels/iv.hpp"
 #include "kernels/price.hpp"
 #include "simd/variants.hpp"
 
@@ -149,6 +150,26 @@ double scalar_cdf(double z) noexcept {
   return cdf(z);
 }
 
+NormalisedBlack scalar_normalised_black(double x, double s) noexcept {
+  return normalised_black(x, s);
+}
+
+IvProblem scalar_iv_reduce(const OptionColumns& in, std::size_t i) noexcept {
+  return iv_reduce(in.flag[i] < 0, in.sigma[i], in.s[i], in.k[i], in.t[i], in.r[i], in.q[i]);
+}
+
+double scalar_iv_second_point(double beta, double b_max, double s_c,
+                              const NormalisedBlack& central) noexcept {
+  return iv_guess_second_point(beta, b_max, s_c, central);
+}
+
+IvRefinement scalar_iv_guess(double x, double ax, double beta, double b_max, double s_c,
+                             const NormalisedBlack& central, double s_2,
+                             const NormalisedBlack& second) noexcept {
+  return iv_refine_start(beta, b_max,
+                         iv_guess_from_points(x, ax, beta, b_max, s_c, central, s_2, second));
+}
+
 void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept {
   const bool put = put_at(in, i);
   const double s = in.s[i], k = in.k[i], t = in.t[i], r = in.r[i], q = in.q[i];
@@ -209,6 +230,23 @@ void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::siz
                        std::size_t end) noexcept {
   price_range(path, in, rho, begin, end);
   for (std::size_t i = begin; i < end; ++i) rho[i] = -(in.t[i] * rho[i]);
+}
+
+void iv_range(Path path, const OptionColumns& in, double* out, std::size_t begin,
+              std::size_t end) noexcept {
+  switch (path) {
+#ifdef KARVEX_SIMD_VARIANTS
+    case Path::avx512:
+      return iv_range_avx512(in, out, begin, end);
+    case Path::avx2:
+      return iv_range_avx2(in, out, begin, end);
+#endif
+    default:
+      for (std::size_t i = begin; i < end; ++i) {
+        out[i] =
+            bsm_iv_kernel(in.flag[i] < 0, in.sigma[i], in.s[i], in.k[i], in.t[i], in.r[i], in.q[i]);
+      }
+  }
 }
 
 void price_range(Path path, const OptionColumns& in, double* out, std::size_t begin,

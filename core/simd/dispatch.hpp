@@ -68,4 +68,11 @@ void greeks_range(Path path, Greek which, const OptionColumns& in, double* const
 void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
                        std::size_t end) noexcept;
 
+// out[i] = bsm_iv_kernel(flag[i] < 0, sigma[i], s[i], k[i], t[i], r[i], q[i])
+// for i in [begin, end), bit for bit, on the given path: the target prices
+// are passed as sigma (a Black-76 inversion passes the forward as s and the
+// rate again as q).
+void iv_range(Path path, const OptionColumns& in, double* out, std::size_t begin,
+              std::size_t end) noexcept;
+
 }  // namespace karvex::simd

@@ -19,11 +19,11 @@
 // Calling exp and log lane by lane inside the vector passes would spill every
 // vector register at each call (they are all caller-saved); gathered in tight
 // loops between the passes they cost what the scalar loop pays for them. The
-// vector passes evaluate the small-volatility region and the erfcx form of the
-// normalised Black function (together about 95 % of the prices of a book);
-// degenerate inputs (t <= 0, sigma <= 0, x or v not finite), the asymptotic
-// and the Phi regions and erfcx arguments from 26.5 on take the scalar kernel,
-// which is the definition of the result.
+// vector passes evaluate the asymptotic, small-volatility and erfcx regions of
+// the normalised Black function (BlackRegions; together about 99 % of the
+// prices of a book); degenerate inputs (t <= 0, sigma <= 0, x or v not
+// finite), the Phi region and erfcx arguments from 26.5 on take the scalar
+// kernel, which is the definition of the result.
 //
 // Written once: the series of the small-volatility region, the rational
 // approximations of erfc and the polynomial of the exponential are the
@@ -38,6 +38,7 @@
 #include <cstdint>
 
 #include "kernels/normalised_black.hpp"
+#include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
@@ -60,104 +61,13 @@ struct PriceBlock : BlockInputs<L> {
   alignas(64) double discount[kSize];              // -(r*t), then DF
   alignas(64) double F[kSize];                     // the forward
   alignas(64) double x[kSize];                     // F/k, then its log
-  alignas(64) double h[kSize];                     // x/v with x = -|ln(F/k)|
-  alignas(64) double half[kSize];                  // v/2
-  alignas(64) double a1[kSize], a2[kSize];         // erfcx arguments
-  alignas(64) double vega_exponent[kSize];         // (h*h + half*half)*(-0.5)
   alignas(64) double b[kSize];                     // the normalised Black function
   alignas(64) std::int64_t rare_lane_mask[kSize];  // all ones for the options in `rare`
   alignas(64) double buffer[kSize];
   double* out;  // where the prices go: the caller's array, or `buffer`
-
-  // The options of one region of the normalised Black function, gathered so
-  // that every lane of a vector takes the same formula: indices into the
-  // block and the region's operands, padded to whole vectors.
-  struct Group {
-    std::uint32_t index[kSize];
-    std::size_t count;
-    alignas(64) double h[kSize], half[kSize], a1[kSize], a2[kSize];
-    alignas(64) double e1[kSize], e2[kSize], ev[kSize], b[kSize];
-    alignas(64) double c1[kSize], c2[kSize];  // erfc(a1), erfc(a2)
-  };
-  Group small_volatility, erfcx_form, asymptotic,
-      *regions[3] = {&small_volatility, &erfcx_form, &asymptotic};
-  ErfcBlock<L> erfc_block;
+  BlackRegions<L> regions;
   std::uint32_t rare[kSize];
   std::size_t rare_count;
-
-  // The operands of a region's options into its group, with the platform
-  // exponentials of its erfcx factors and of its vega factor (the lanes a
-  // region does not use hold copies, and their exponentials are not taken).
-  void gather(Group& g, bool with_erfcx, bool with_second) noexcept {
-    for (std::size_t m = 0; m < g.count; ++m) {
-      const std::uint32_t i = g.index[m];
-      g.h[m] = h[i];
-      g.half[m] = half[i];
-      g.ev[m] = std::exp(vega_exponent[i]);
-      if (with_erfcx) {
-        g.a1[m] = a1[i];
-        g.e1[m] = std::exp(a1[i] * a1[i]);
-      }
-      if (with_second) {
-        g.a2[m] = a2[i];
-        g.e2[m] = std::exp(a2[i] * a2[i]);
-      }
-    }
-    for (std::size_t m = g.count; m % N != 0; ++m) {
-      g.h[m] = g.h[m - 1];
-      g.half[m] = g.half[m - 1];
-      g.ev[m] = g.ev[m - 1];
-      g.a1[m] = g.a1[m - 1];
-      g.e1[m] = g.e1[m - 1];
-      g.a2[m] = g.a2[m - 1];
-      g.e2[m] = g.e2[m - 1];
-    }
-  }
-
-  void scatter(const Group& g) noexcept {
-    for (std::size_t m = 0; m < g.count; ++m) b[g.index[m]] = g.b[m];
-  }
-
-  // black_small_volatility on the group's lanes.
-  void evaluate_small_volatility(Group& g) noexcept {
-    erfc_block.evaluate(g.a1, g.c1, g.count);
-    using namespace detail::black_constants;
-    for (std::size_t j = 0; j < g.count; j += N) {
-      const D hv = L::load(g.h + j), th = L::load(g.half + j);
-      // erfcx(a) = exp(a*a)*erfc(a) below 26.5
-      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
-      const D a = (hv * sqrt_pi_over_2) * X1 + 1.0;
-      const D w = th * th;
-      const D gg = hv * hv;
-      const D E = detail::small_volatility_series(a, gg, w);
-      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
-      L::store(g.b + j, L::max0(nu * ((th + th) * E)));
-    }
-  }
-
-  // black_erfcx_form on the group's lanes.
-  void evaluate_erfcx_form(Group& g) noexcept {
-    erfc_block.evaluate(g.a1, g.c1, g.count);
-    erfc_block.evaluate(g.a2, g.c2, g.count);
-    for (std::size_t j = 0; j < g.count; j += N) {
-      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
-      const D X2 = L::load(g.e2 + j) * L::load(g.c2 + j);
-      L::store(g.b + j, L::max0((L::load(g.ev + j) * 0.5) * (X1 - X2)));
-    }
-  }
-
-  // black_asymptotic on the group's lanes.
-  static void evaluate_asymptotic(Group& g) noexcept {
-    for (std::size_t j = 0; j < g.count; j += N) {
-      const D hv = L::load(g.h + j), th = L::load(g.half + j);
-      const D e = (th / hv) * (th / hv);
-      const D rr = (hv + th) * (hv - th);
-      const D qq = (hv / rr) * (hv / rr);
-      const D A = detail::asymptotic_series(e, qq);
-      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
-      L::store(g.b + j, L::max0(((th / rr) * nu) * A));
-    }
-  }
 
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     using namespace detail::black_constants;
@@ -185,48 +95,18 @@ struct PriceBlock : BlockInputs<L> {
     for (std::size_t i = 0; i < lanes; ++i) x[i] = std::log(x[i]);
     // 5. the region of each option and the arguments of its exponentials
     rare_count = 0;
-    for (Group* g : regions) g->count = 0;
+    regions.clear();
     for (std::size_t j = 0; j < lanes; j += N) {
       const D tv = L::load(t + j), sig = L::load(sigma + j), xv = L::load(x + j);
       I rare_lane = ~(tv > 0.0) | ~(sig > 0.0) | ~L::finite(xv);
       const D v = L::sqrt(tv) * sig;
       rare_lane |= ~(v > 0.0) | ~L::finite(v);
-      const D xo = -L::fabs(xv);
-      const D th = v * 0.5;
-      const I asymptotic_lane = (xo < v * eta) & (xo + v * th < v * eta_plus_tau);
-      const I small_lane = ~asymptotic_lane & (th < tau);
-      const I phi_lane = ~asymptotic_lane & ~small_lane & (xo + v * th > v * phi_form_bound);
-      const I erfcx_lane = ~asymptotic_lane & ~small_lane & ~phi_lane;
-      const D hv = xo / v;
-      const D arg1 =
-          L::select(small_lane, hv * minus_one_over_sqrt2, (hv + th) * minus_one_over_sqrt2);
-      const D arg2 = L::select(small_lane, D{}, (hv - th) * minus_one_over_sqrt2);
-      // the Phi form, and erfcx from 26.5 on (its continued fraction), stay scalar
-      rare_lane |= phi_lane | ((small_lane | erfcx_lane) &
-                               (~(arg1 < normal_constants::continued_fraction_switch) |
-                                ~(arg2 < normal_constants::continued_fraction_switch)));
-      L::store(h + j, hv);
-      L::store(half + j, th);
-      L::store(a1 + j, arg1);
-      L::store(a2 + j, arg2);
-      L::store(vega_exponent + j, (hv * hv + th * th) * (-0.5));
+      rare_lane = regions.classify(j, n, -L::fabs(xv), v, rare_lane);
       append_lanes<L>(rare, rare_count, rare_lane, j, n);
       L::store_mask(rare_lane_mask + j, rare_lane);
-      append_lanes<L>(small_volatility.index, small_volatility.count, small_lane & ~rare_lane, j,
-                      n);
-      append_lanes<L>(erfcx_form.index, erfcx_form.count, erfcx_lane & ~rare_lane, j, n);
-      append_lanes<L>(asymptotic.index, asymptotic.count, asymptotic_lane & ~rare_lane, j, n);
     }
     // 6. each region with its exponentials
-    gather(small_volatility, true, false);
-    evaluate_small_volatility(small_volatility);
-    scatter(small_volatility);
-    gather(erfcx_form, true, true);
-    evaluate_erfcx_form(erfcx_form);
-    scatter(erfcx_form);
-    gather(asymptotic, false, false);
-    evaluate_asymptotic(asymptotic);
-    scatter(asymptotic);
+    regions.evaluate(b, nullptr);
     // 7. the price (price_from_forward)
     for (std::size_t m = 0; m < rare_count; ++m) b[rare[m]] = 0.0;
     for (std::size_t i = n; i < lanes; ++i) b[i] = 0.0;

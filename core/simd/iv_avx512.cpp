@@ -1,0 +1,11 @@
+// The implied-volatility block loop compiled for AVX-512 (F, DQ, VL): vectors of 8 doubles.
+#include "simd/iv_block.hpp"
+
+namespace karvex::simd {
+
+void iv_range_avx512(const OptionColumns& in, double* out, std::size_t begin,
+                     std::size_t end) noexcept {
+  iv_blocks<Lanes<8>>(in, out, begin, end);
+}
+
+}  // namespace karvex::simd
