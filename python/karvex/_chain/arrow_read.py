@@ -56,6 +56,18 @@ def have_arrow() -> bool:
     return True
 
 
+def keep_python_signal_handlers() -> None:
+    """Leave Ctrl-C and SIGTERM to Python's handlers during pyarrow's calls.
+    pyarrow otherwise swaps in its own SIGINT handler for the length of a long
+    call, and a signal that arrives while it is in place can be lost when the
+    call does not look for it (the run then goes on as if no one had pressed
+    Ctrl-C).  Every pyarrow call here handles one chunk: Python's handler
+    raises the interrupt as soon as the call returns."""
+    import pyarrow as pa
+
+    pa.enable_signal_handlers(False)
+
+
 def require_arrow(what: str) -> None:
     if not have_arrow():
         raise ChainError(f"{what} needs pyarrow: pip install 'karvex[arrow]'")

@@ -55,6 +55,8 @@ def run(path: str | None, output: str | None, options: Options, engine: str = "a
             arrow_read.require_arrow("writing Parquet")
             if output is None and sys.stdout.isatty():
                 raise ChainError("Parquet is not for a terminal: give -o FILE or redirect standard output")
+        if engine == "arrow" or output_format == "parquet":
+            arrow_read.keep_python_signal_handlers()
         return _run(source, output, options, engine, parquet, output_format, plot, plot_data,
                     progress_stream)
     finally:

@@ -197,9 +197,12 @@ class TestAllOrNothing:
                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as process:
             wait_for_output(process, tmp_path)
             process.send_signal(signum)
-            err = process.stderr.read().decode()
-            process.wait(timeout=60)
-        assert (process.returncode, err) == (status, f"karvex: {message}\n")
+            # (communicate closes the input: a run that lost the signal ends, and fails below)
+            _, err = process.communicate(timeout=60)
+        # The status a shell reports as 128 + n: the exit status itself, or (about one run in
+        # thirty with the arrow engine, after the message and the clean-up) death by the signal.
+        assert process.returncode in (status, -signum)
+        assert err.decode() == f"karvex: {message}\n"
         assert out.read_text() == "previous result\n"
         assert os.listdir(tmp_path) == ["out.csv"]
 
