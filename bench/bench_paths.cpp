@@ -1,7 +1,8 @@
 // Each evaluation path of the vectorised functions side by side in one run:
 // the scalar loop, AVX2 and AVX-512, forced by name, on one thread over the
 // same book (paths this processor lacks are left out). Prints ns per option
-// and the speed-up of each vector path over the scalar loop.
+// and the speed-up of each vector path over the scalar loop, then the time of
+// the platform calls alone that bound the speed-up of gamma, vega and theta.
 //
 //   bench_paths [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -111,7 +112,56 @@ const Function functions[] = {
     {"black76_iv", true, iv_range, true},
 };
 
+// The platform calls of a Greek alone, in tight loops over the book's own arguments: log(s/k) and
+// the exponentials exp(-(q*t)), exp(-(r*t)) (theta only) and exp(-d1*d1/2). No path can take less
+// time than these calls, whose results it must reproduce; scalar / floor bounds its speed-up.
+void register_floor(const char* name, bool with_discount) {
+  static const Book book(false);
+  static std::vector<double> ratio, dq, dr, density, out(batch_size);
+  if (ratio.empty()) {
+    for (std::size_t i = 0; i < batch_size; ++i) {
+      const double t = book.t[i], sigma = book.sigma[i];
+      ratio.push_back(book.s[i] / book.k[i]);
+      dq.push_back(-(book.q[i] * t));
+      dr.push_back(-(book.r[i] * t));
+      const double d1 =
+          (std::log(ratio.back()) + t * ((book.r[i] - book.q[i]) + sigma * (sigma * 0.5))) /
+          (std::sqrt(t) * sigma);
+      density.push_back(d1 * (d1 * (-0.5)));
+    }
+  }
+  benchmark::RegisterBenchmark(
+      name,
+      [with_discount](benchmark::State& state) {
+        for (auto _ : state) {
+          for (std::size_t i = 0; i < batch_size; ++i) {
+            out[i] = std::log(ratio[i]);
+          }
+          benchmark::ClobberMemory();
+          for (std::size_t i = 0; i < batch_size; ++i) {
+            out[i] = std::exp(dq[i]);
+          }
+          benchmark::ClobberMemory();
+          if (with_discount) {
+            for (std::size_t i = 0; i < batch_size; ++i) {
+              out[i] = std::exp(dr[i]);
+            }
+            benchmark::ClobberMemory();
+          }
+          for (std::size_t i = 0; i < batch_size; ++i) {
+            out[i] = std::exp(density[i]);
+          }
+          benchmark::ClobberMemory();
+        }
+        state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));
+      })
+      ->Repetitions(5)
+      ->MinTime(0.2);
+}
+
 void register_all() {
+  register_floor("floor/log+2exp", false);
+  register_floor("floor/log+3exp", true);
   static const Book bsm(false), black76(true), bsm_priced = bsm.priced(),
                                                black76_priced = black76.priced();
   static std::vector<double> results[5] = {
@@ -158,5 +208,11 @@ int main(int argc, char** argv) {
       }
     }
   }
+  const double two = reporter.ns("floor/log+2exp"), three = reporter.ns("floor/log+3exp");
+  std::printf("\n%-28s %10s %14s\n", "platform calls alone", "ns", "bound");
+  std::printf("%-28s %10.2f %13.2fx  (gamma, vega: scalar / calls)\n", "log + 2 exp", two,
+              reporter.ns(name_of("bsm_gamma", Path::scalar)) / two);
+  std::printf("%-28s %10.2f %13.2fx  (theta)\n", "log + 3 exp", three,
+              reporter.ns(name_of("bsm_theta", Path::scalar)) / three);
   return 0;
 }
