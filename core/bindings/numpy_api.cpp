@@ -99,8 +99,11 @@ bool import_api(Api& out) {
   return true;
 }
 
-// Raises the pending error of a failed import as PanicException.
+// Raises the pending error of a failed import as PanicException. An exception that is no
+// Exception (KeyboardInterrupt from Ctrl-C, SystemExit, what a signal handler raised meanwhile)
+// says nothing about NumPy: it passes on as it is.
 const Api* import_failed() {
+  if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
   Ref text(take_error_text());
   if (text) panic("Failed to access NumPy array API capsule: %U", text.get());
   return nullptr;

@@ -231,3 +231,20 @@ def test_a_vectorised_call_made_while_numpy_is_being_imported_fails_instead_of_w
     assert inner == ["PanicException", "Failed to access NumPy array API capsule: RuntimeError: "
                      "NumPy's C API was needed while it was being imported"]
     assert outer == "PanicException"  # the fake package has no numpy.lib
+
+
+def test_ctrl_c_during_the_numpy_import_stays_a_keyboard_interrupt(tmp_path):
+    # A signal handler's exception raised while NumPy is imported says nothing about NumPy.
+    fake = tmp_path / "numpy"
+    fake.mkdir()
+    (fake / "__init__.py").write_text("raise KeyboardInterrupt\n")
+    out = run_python(f"""
+        import sys
+        sys.path.insert(0, {str(tmp_path)!r})
+        import karvex._core as core
+        try:
+            core.bsm_price({ARGS7})
+        except BaseException as e:
+            print(type(e).__name__, e.args)
+        """)
+    assert out.stdout == "KeyboardInterrupt ()\n"
