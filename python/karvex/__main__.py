@@ -12,8 +12,7 @@ import os
 import signal
 import sys
 import threading
-from types import FrameType
-from typing import NoReturn
+from typing import Any
 
 from . import __version__
 
@@ -173,22 +172,19 @@ def _chain(args: argparse.Namespace) -> int:
     return 0
 
 
-class _Terminated(BaseException):
-    """SIGTERM, raised where the program is so that it cleans up on its way
-    out as after Ctrl-C."""
-
-
-def _terminate(signum: int, frame: FrameType | None) -> NoReturn:
-    raise _Terminated
-
-
 def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
-    from ._chain import ChainError, PlotUnavailable
+    from ._chain import ChainError, PlotUnavailable, interrupts
 
-    previous = None
+    # Our own handlers of SIGTERM and (unless it is ignored, as in a background job) SIGINT,
+    # which record the signal besides raising it: see interrupts.
+    previous: dict[signal.Signals, Any] = {}
     if threading.current_thread() is threading.main_thread():
-        previous = signal.signal(signal.SIGTERM, _terminate)
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            if signum == signal.SIGINT and signal.getsignal(signum) is not signal.default_int_handler:
+                continue
+            previous[signum] = signal.signal(signum, interrupts.on_signal)
+    interrupts.received = None
     try:
         if args.command == "bench":
             from . import _bench
@@ -212,12 +208,13 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("karvex: interrupted", file=sys.stderr)
         return 130
-    except _Terminated:
+    except interrupts.Terminated:
         print("karvex: terminated", file=sys.stderr)
         return 128 + signal.SIGTERM
     finally:
-        if previous is not None:
-            signal.signal(signal.SIGTERM, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
+        interrupts.received = None
 
 
 if __name__ == "__main__":

@@ -68,6 +68,19 @@ def keep_python_signal_handlers() -> None:
     pa.enable_signal_handlers(False)
 
 
+def owned_buffer(data: bytes) -> pa.Buffer:
+    """A copy of `data` in memory Arrow allocated.  Arrow's threads may drop
+    their last reference to an input after the call that read it has
+    returned; a buffer over a Python object would then take the interpreter
+    lock on an Arrow thread, and at interpreter exit (Ctrl-C just after a
+    read) that ends the process with an abort."""
+    import pyarrow as pa
+
+    buffer = pa.allocate_buffer(len(data))
+    np.frombuffer(buffer, dtype=np.uint8)[:] = np.frombuffer(data, dtype=np.uint8)
+    return buffer
+
+
 def require_arrow(what: str) -> None:
     if not have_arrow():
         raise ChainError(f"{what} needs pyarrow: pip install 'karvex[arrow]'")
@@ -157,7 +170,7 @@ def _parse_block(raw: bytes, read_options: pa_csv.ReadOptions, convert: pa_csv.C
         return reread()  # a lone \r ends a line for the csv module
     parse = pa_csv.ParseOptions(newlines_in_values=b'"' in raw)
     try:
-        table = pa_csv.read_csv(pa.py_buffer(raw), read_options=read_options, parse_options=parse,
+        table = pa_csv.read_csv(owned_buffer(raw), read_options=read_options, parse_options=parse,
                                 convert_options=convert)
     except pa.ArrowInvalid:
         return reread()  # a field-count mismatch, bad UTF-8, a quote left open
@@ -205,7 +218,7 @@ def parquet_header(source: Source) -> tuple[pq.ParquetFile, list[str]]:
 
     handle = source.handle
     if not handle.seekable():  # standard input: the footer is at the end
-        handle = pa.BufferReader(handle.read())
+        handle = pa.BufferReader(owned_buffer(handle.read()))
     try:
         parquet = pq.ParquetFile(handle)
     except (pa.ArrowException, OSError) as exc:

@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Callable, ContextManager, Iterable, Iterator, 
 
 import numpy as np
 
-from . import arrow_read, read
+from . import arrow_read, interrupts, read
 from .columns import resolve, settle
 from .compute import compute
 from .files import Outputs
@@ -108,6 +108,7 @@ def _run(source: read.Source, output: str | None, options: Options, engine: str,
             shown = "BLACK76 on parity forwards" if options.forward == "parity" else options.model.upper()
             summary.curves = smile(plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})")
             summary.plot_note = plot_data.note(summary.curves)
+        interrupts.check()  # an interrupted run replaces no file
     return summary
 
 
@@ -120,6 +121,7 @@ def _table(source: read.Source, out: TextIO, options: Options, engine: str, parq
         parity = ParityForwards()
         for _, x in _stages(source, options, engine, parquet, summary, nan_forwards):
             parity.add(x)
+            interrupts.check()
         parity.finish()
         summary.parity = parity
         source.handle.seek(0)
@@ -139,6 +141,7 @@ def _table(source: read.Source, out: TextIO, options: Options, engine: str, parq
         if plot_data is not None:
             plot_data.add(x, result)
         progress.update(summary.rows, source.position())
+        interrupts.check()
     if writer is None:  # no rows: the header alone
         writer = _open_writer(out, engine, output_format, stages, parity)
     writer.close()
