@@ -206,6 +206,20 @@ class TestAllOrNothing:
         assert out.read_text() == "previous result\n"
         assert os.listdir(tmp_path) == ["out.csv"]
 
+    @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+    def test_a_signal_whose_exception_was_dropped_still_stops_the_run(self, tmp_path, monkeypatch,
+                                                                       signum):
+        # As when the handler raised inside a weakref callback, where the exception is dropped.
+        from karvex._chain import Options, interrupts, run
+
+        out = tmp_path / "out.csv"
+        out.write_text("previous result\n")
+        monkeypatch.setattr(interrupts, "received", signum)
+        with pytest.raises(KeyboardInterrupt if signum == signal.SIGINT else interrupts.Terminated):
+            run(None, str(out), Options(), progress_stream=None)
+        assert out.read_text() == "previous result\n"
+        assert os.listdir(tmp_path) == ["out.csv"]
+
     def test_sigkill_leaves_no_visible_temporary_file(self, tmp_path):
         try:
             os.close(os.open(tmp_path, os.O_TMPFILE | os.O_WRONLY))
