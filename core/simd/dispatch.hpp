@@ -5,12 +5,11 @@
 // The vector paths evaluate blocks of options in stages: vector passes over
 // the block for the arithmetic, with the platform's exp and log, which define
 // the results, called in tight scalar loops between the passes; options on a
-// rare path (degenerate inputs, the asymptotic and Phi regions of the
-// normalised Black function, the continued fraction of erfcx) go to the scalar
-// kernel. The path is chosen once per process from the processor's features;
-// the environment variable KARVEX_SIMD (scalar, avx2 or avx512) narrows it.
-// Each path can also be asked for by name, which the tests and the benchmarks
-// do to compare them.
+// rare path (degenerate inputs, the Phi region of the normalised Black
+// function, the continued fraction of erfcx) go to the scalar kernel. The path
+// is chosen once per process from the processor's features; the environment
+// variable KARVEX_SIMD (scalar, avx2 or avx512) narrows it. Each path can also
+// be asked for by name, which the tests and the benchmarks do to compare them.
 #pragma once
 
 #include <array>
