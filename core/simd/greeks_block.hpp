@@ -72,11 +72,12 @@ struct GreeksBlock : BlockInputs<L> {
       if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
       if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
     }
-    // 2. the platform log and exponentials
+    // 2. the platform log and exponentials; exp(+-0) is exactly 1 and not evaluated (a book
+    // without dividends, or without interest)
     for (std::size_t i = 0; i < lanes; ++i) {
       log_sk[i] = std::log(log_sk[i]);
-      if constexpr (kDq) dq[i] = std::exp(dq[i]);
-      if constexpr (kDr) dr[i] = std::exp(dr[i]);
+      if constexpr (kDq) dq[i] = dq[i] != 0.0 ? std::exp(dq[i]) : 1.0;
+      if constexpr (kDr) dr[i] = dr[i] != 0.0 ? std::exp(dr[i]) : 1.0;
     }
     // 3. d1, d2, the pdf exponent and the cdf arguments
     rare_count = 0;
