@@ -207,6 +207,7 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     except KeyboardInterrupt:
         print("karvex: interrupted", file=sys.stderr)
+        interrupts.forget_unhandled_interrupt()
         return 130
     except interrupts.Terminated:
         print("karvex: terminated", file=sys.stderr)

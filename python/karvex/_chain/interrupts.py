@@ -36,6 +36,16 @@ def on_signal(signum: int, frame: FrameType | None) -> NoReturn:
     _raise(signum)
 
 
+def forget_unhandled_interrupt() -> None:
+    """Lets a caught Ctrl-C end the process with the exit status given.  The
+    interpreter notes a KeyboardInterrupt that leaves code it runs from a text
+    (``exec`` of a string, as the standard library does to build classes) as
+    unhandled even when a caller catches it further up, and then ends the
+    process by SIGINT at exit, whatever its exit status; running any text
+    clears that note."""
+    exec("None")  # noqa: S102  a constant text
+
+
 def check() -> None:
     """Raises the signal a handler saw, if any (its first raise may have been
     dropped)."""
