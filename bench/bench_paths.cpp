@@ -133,25 +133,18 @@ void register_floor(const char* name, bool with_discount) {
   benchmark::RegisterBenchmark(
       name,
       [with_discount](benchmark::State& state) {
+        // one platform function over one argument array, as the block loops call it
+        const auto calls = [](auto f, const std::vector<double>& x) {
+          for (std::size_t i = 0; i < batch_size; ++i) out[i] = f(x[i]);
+          benchmark::ClobberMemory();
+        };
+        const auto log = [](double v) { return std::log(v); };
+        const auto exp = [](double v) { return std::exp(v); };
         for (auto _ : state) {
-          for (std::size_t i = 0; i < batch_size; ++i) {
-            out[i] = std::log(ratio[i]);
-          }
-          benchmark::ClobberMemory();
-          for (std::size_t i = 0; i < batch_size; ++i) {
-            out[i] = std::exp(dq[i]);
-          }
-          benchmark::ClobberMemory();
-          if (with_discount) {
-            for (std::size_t i = 0; i < batch_size; ++i) {
-              out[i] = std::exp(dr[i]);
-            }
-            benchmark::ClobberMemory();
-          }
-          for (std::size_t i = 0; i < batch_size; ++i) {
-            out[i] = std::exp(density[i]);
-          }
-          benchmark::ClobberMemory();
+          calls(log, ratio);
+          calls(exp, dq);
+          if (with_discount) calls(exp, dr);
+          calls(exp, density);
         }
         state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));
       })

@@ -231,15 +231,7 @@ struct Fill {
   }
 
   void store(std::size_t i, const auto& value) const noexcept {
-    if constexpr (Q == Quantity::greeks) {
-      out[0][i] = value.delta;
-      out[1][i] = value.gamma;
-      out[2][i] = value.vega;
-      out[3][i] = value.theta;
-      out[4][i] = value.rho;
-    } else {
-      out[0][i] = value;
-    }
+    store_result(out.data(), i, value);
   }
 };
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 #include "kernels/greeks.hpp"
 #include "kernels/normal.hpp"
@@ -36,6 +37,19 @@ struct GreeksOf {
 };
 using Greeks = GreeksOf<double>;
 static_assert(sizeof(Greeks) == 5 * sizeof(double), "Greeks is exactly five doubles");
+
+// The result of option i into out[0][i], or, for the five Greeks, into out[0 .. 4][i] in the order
+// delta, gamma, vega, theta, rho: how the loops over many options store what a kernel returns.
+inline void store_result(double* const* out, std::size_t i, double value) noexcept {
+  out[0][i] = value;
+}
+inline void store_result(double* const* out, std::size_t i, const Greeks& g) noexcept {
+  out[0][i] = g.delta;
+  out[1][i] = g.gamma;
+  out[2][i] = g.vega;
+  out[3][i] = g.theta;
+  out[4][i] = g.rho;
+}
 
 namespace detail {
 

@@ -103,17 +103,7 @@ void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_
     if constexpr (G == Greek::rho) return bsm_rho_first_stage(put, s, k, t, r, q, sigma);
     if constexpr (G == Greek::all) return bsm_greeks_first_stage(put, s, k, t, r, q, sigma);
   };
-  const auto store = [out](std::size_t i, const auto& value) {
-    if constexpr (G == Greek::all) {
-      out[0][i] = value.delta;
-      out[1][i] = value.gamma;
-      out[2][i] = value.vega;
-      out[3][i] = value.theta;
-      out[4][i] = value.rho;
-    } else {
-      out[0][i] = value;
-    }
-  };
+  const auto store = [out](std::size_t i, const auto& value) { store_result(out, i, value); };
   if constexpr (G == Greek::gamma || G == Greek::vega) {
     for (std::size_t i = begin; i < end; ++i) {
       double values[5];

@@ -210,8 +210,8 @@ struct IvBlock {
   // iv_refine on the group's options, compacted after each test.
   template <IvObjective O>
   void refine(Refining<L>& g) noexcept {
+    g.pad();
     for (int i = 0; i < iv_detail::kMaxSteps && g.count != 0; ++i) {
-      g.pad();
       before_evaluation(g, i);
       g.compact(total);
       if (g.count == 0) return;

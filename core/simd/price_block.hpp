@@ -70,7 +70,6 @@ struct PriceBlock : BlockInputs<L> {
   std::size_t rare_count;
 
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
-    using namespace detail::black_constants;
     const std::size_t lanes = (n + N - 1) / N * N;
 
     // 1. drift and discount exponents
