@@ -2,7 +2,8 @@
 // the scalar loop, AVX2 and AVX-512, forced by name, on one thread over the
 // same book (paths this processor lacks are left out). Prints ns per option
 // and the speed-up of each vector path over the scalar loop, then the time of
-// the platform calls alone that bound the speed-up of gamma, vega and theta.
+// the platform calls alone that bound the speed-up of gamma, vega and theta, as karvex enters them
+// and through the C library's errno wrappers.
 //
 //   bench_paths [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/platform.hpp"
 #include "simd/dispatch.hpp"
 #include "support.hpp"
 
@@ -115,7 +117,9 @@ const Function functions[] = {
 // The platform calls of a Greek alone, in tight loops over the book's own arguments: log(s/k) and
 // the exponentials exp(-(q*t)), exp(-(r*t)) (theta only) and exp(-d1*d1/2). No path can take less
 // time than these calls, whose results it must reproduce; scalar / floor bounds its speed-up.
-void register_floor(const char* name, bool with_discount) {
+// `wrapped` calls the C library's exp and log by name, errno wrappers and all, as karvex did before
+// it entered them past the wrappers (kernels/platform.hpp).
+void register_floor(const char* name, bool with_discount, bool wrapped = false) {
   static const Book book(false);
   static std::vector<double> ratio, dq, dr, density, out(batch_size);
   if (ratio.empty()) {
@@ -132,19 +136,28 @@ void register_floor(const char* name, bool with_discount) {
   }
   benchmark::RegisterBenchmark(
       name,
-      [with_discount](benchmark::State& state) {
+      [with_discount, wrapped](benchmark::State& state) {
         // one platform function over one argument array, as the block loops call it
         const auto calls = [](auto f, const std::vector<double>& x) {
           for (std::size_t i = 0; i < batch_size; ++i) out[i] = f(x[i]);
           benchmark::ClobberMemory();
         };
-        const auto log = [](double v) { return std::log(v); };
-        const auto exp = [](double v) { return std::exp(v); };
+        const auto log = [](double v) { return karvex::platform::log(v); };
+        const auto exp = [](double v) { return karvex::platform::exp(v); };
+        const auto wrapped_log = [](double v) { return std::log(v); };
+        const auto wrapped_exp = [](double v) { return std::exp(v); };
         for (auto _ : state) {
-          calls(log, ratio);
-          calls(exp, dq);
-          if (with_discount) calls(exp, dr);
-          calls(exp, density);
+          if (wrapped) {
+            calls(wrapped_log, ratio);
+            calls(wrapped_exp, dq);
+            if (with_discount) calls(wrapped_exp, dr);
+            calls(wrapped_exp, density);
+          } else {
+            calls(log, ratio);
+            calls(exp, dq);
+            if (with_discount) calls(exp, dr);
+            calls(exp, density);
+          }
         }
         state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));
       })
@@ -155,6 +168,7 @@ void register_floor(const char* name, bool with_discount) {
 void register_all() {
   register_floor("floor/log+2exp", false);
   register_floor("floor/log+3exp", true);
+  register_floor("floor/log+3exp/wrapped", true, true);
   static const Book bsm(false), black76(true), bsm_priced = bsm.priced(),
                                                black76_priced = black76.priced();
   static std::vector<double> results[5] = {
@@ -207,5 +221,8 @@ int main(int argc, char** argv) {
               reporter.ns(name_of("bsm_gamma", Path::scalar)) / two);
   std::printf("%-28s %10.2f %13.2fx  (theta)\n", "log + 3 exp", three,
               reporter.ns(name_of("bsm_theta", Path::scalar)) / three);
+  std::printf("%-28s %10.2f %13.2fx  (calls past the errno wrappers: %s)\n", "log + 3 exp, wrapped",
+              reporter.ns("floor/log+3exp/wrapped"), reporter.ns("floor/log+3exp/wrapped") / three,
+              karvex::platform::inner_functions_in_use() ? "yes" : "no");
   return 0;
 }

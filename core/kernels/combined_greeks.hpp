@@ -20,6 +20,7 @@
 
 #include "kernels/greeks.hpp"
 #include "kernels/normal.hpp"
+#include "kernels/platform.hpp"
 #include "kernels/price.hpp"
 
 namespace karvex {
@@ -104,8 +105,8 @@ inline double black76_price_past_degenerate(bool is_put, double f, double k, dou
   double fwd = f;
   double x = log_fk;
   if (!(drift == 0.0)) {
-    fwd = f * std::exp(drift);
-    x = std::log(fwd / k);
+    fwd = f * platform::exp(drift);
+    x = platform::log(fwd / k);
   }
   if (!std::isfinite(x)) return intrinsic(is_put, f * dr, k * dr);
   return price_from_forward(is_put, fwd, k, dr, x, v);
@@ -152,9 +153,9 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
             black76_rho_kernel(is_put, f, k, t, r, sigma)};
   }
   const double rt = std::sqrt(t);
-  const double log_fk = std::log(f / k);
+  const double log_fk = platform::log(f / k);
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
-  const double dr = std::exp(-(r * t));
+  const double dr = platform::exp(-(r * t));
   // The price first: its normalised Black evaluation is the longest chain, and
   // the other Greeks do not depend on it, so they overlap it.
   const double v = rt * sigma;

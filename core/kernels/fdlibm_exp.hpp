@@ -1,7 +1,7 @@
 // The classic freely distributable exponential (fdlibm's e_exp.c), kept so
 // that the tail value of erfc reproduces that algorithm to the bit whatever
 // the platform's exp does. Nothing else in the kernels uses it: every other
-// exponential is the platform's std::exp.
+// exponential is the platform's (platform::exp).
 #pragma once
 
 #include <bit>

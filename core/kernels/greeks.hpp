@@ -31,6 +31,7 @@
 #include <cmath>
 
 #include "kernels/normal.hpp"
+#include "kernels/platform.hpp"
 #include "kernels/price.hpp"
 
 namespace karvex {
@@ -58,7 +59,7 @@ inline D1D2 d1_d2_from_log(double log_sk, double t, double r, double q, double s
 // first and its logarithm taken (not ln s - ln k).  For Black-76 (q = r) the
 // drift r - r is 0 for finite r and NaN for infinite r.
 inline D1D2 d1_d2(double s, double k, double t, double r, double q, double sigma) noexcept {
-  return detail::d1_d2_from_log(std::log(s / k), t, r, q, sigma);
+  return detail::d1_d2_from_log(platform::log(s / k), t, r, q, sigma);
 }
 
 namespace detail {
@@ -79,7 +80,7 @@ struct DensityTerms {
 };
 inline DensityTerms density_terms(double s, double k, double t, double r, double q,
                                   double sigma) noexcept {
-  return {std::sqrt(t), std::exp(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
+  return {std::sqrt(t), platform::exp(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
 }
 
 // The delta of a degenerate option: a step on the forward moneyness.
@@ -91,9 +92,9 @@ inline DensityTerms density_terms(double s, double k, double t, double r, double
 inline double bsm_delta_step(bool is_put, double s, double k, double t, double r,
                              double q) noexcept {
   const bool live = t > 0.0;
-  const double f = live ? s * std::exp(t * (r - q)) : s;
+  const double f = live ? s * platform::exp(t * (r - q)) : s;
   const double m = live ? t : 0.0;
-  const double e = std::exp(-(q * m));
+  const double e = platform::exp(-(q * m));
   if (is_put) return f < k ? -e : 0.0;
   return f > k ? e : 0.0;
 }
@@ -127,8 +128,8 @@ namespace detail {
   if (greeks_degenerate(t, sigma)) return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const double rt = std::sqrt(t);
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = std::exp(-(q * t));
-  const double dr = std::exp(-(r * t));
+  const double dq = platform::exp(-(q * t));
+  const double dr = platform::exp(-(r * t));
   return {is_put, false, s, k, t, r, q, sigma, rt, d, dq, dr};
 }
 
@@ -144,7 +145,7 @@ namespace detail {
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = std::exp(-(q * t));
+  const double dq = platform::exp(-(q * t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, dq, 0.0};
 }
 [[gnu::always_inline]] inline double bsm_delta_second_stage(const GreeksStage& g) noexcept {
@@ -209,7 +210,7 @@ inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dr = std::exp(-(r * t));
+  const double dr = platform::exp(-(r * t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, 0.0, dr};
 }
 [[gnu::always_inline]] inline double bsm_rho_second_stage(const GreeksStage& g) noexcept {

@@ -10,6 +10,7 @@
 #include "kernels/iv_guess.hpp"
 #include "kernels/iv_refine.hpp"
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -65,8 +66,8 @@ inline IvProblem iv_reduce(bool is_put, double target_price, double s, double k,
   if (k <= 0 || s <= 0 || t <= 0) return decided(nan);
   if (!is_finite_bits(target_price) || target_price < 0) return decided(nan);
 
-  const double d = std::exp((-r) * t);
-  const double dq = std::exp((-q) * t);
+  const double d = platform::exp((-r) * t);
+  const double dq = platform::exp((-q) * t);
   const double s_disc = s * dq;
   const double k_disc = k * d;
   double theta = is_put ? -1.0 : 1.0;
@@ -79,7 +80,7 @@ inline IvProblem iv_reduce(bool is_put, double target_price, double s, double k,
   if (target_price >= upper) return decided(nan);
 
   const double f = s_disc / d;
-  const double x = std::log(f / k);
+  const double x = platform::log(f / k);
   double beta = (target_price / d) / (std::sqrt(k) * std::sqrt(f));
   if (theta * x > 0) {
     const double iota_call = normalised_intrinsic(x);
@@ -89,7 +90,7 @@ inline IvProblem iv_reduce(bool is_put, double target_price, double s, double k,
   }
   const double xp = theta < 0 ? -x : x;
   if (beta <= 0) return decided(0.0, xp, beta);
-  const double b_max = std::exp(xp / 2);
+  const double b_max = platform::exp(xp / 2);
   if (beta >= b_max) return decided(nan, xp, beta);
   return {false, 0.0, xp, std::fabs(x), beta, b_max};
 }

@@ -11,6 +11,7 @@
 
 #include "kernels/normal.hpp"
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -108,7 +109,7 @@ inline double inv_cdf(double p) noexcept {
     return q * (((((((a7 * r + a6) * r + a5) * r + a4) * r + a3) * r + a2) * r + a1) * r + a0) /
            (((((((b7 * r + b6) * r + b5) * r + b4) * r + b3) * r + b2) * r + b1) * r + 1.0);
   }
-  double r = std::sqrt(-std::log(q < 0.0 ? p : 1.0 - p));
+  double r = std::sqrt(-platform::log(q < 0.0 ? p : 1.0 - p));
   double value;
   if (r < split2) {
     r = r - const2;
@@ -313,21 +314,21 @@ inline IvGuess iv_guess_from_points(double x, double ax, double beta, double b_m
       const double z = (ax * inv_sqrt3) / s_l;
       const double y = z * z;
       const double phi_m = cdf(-z);
-      const double phi = std::exp((-(z * z)) / 2) / sqrt_two_pi;
+      const double phi = platform::exp((-(z * z)) / 2) / sqrt_two_pi;
       double f_l;
       double fp_l;
       if (s_l <= 0) {
         fp_l = 1;
         f_l = 0;
       } else {
-        fp_l = ((two_pi * y) * (phi_m * phi_m)) * std::exp(y + (s_l * s_l) / 8);
+        fp_l = ((two_pi * y) * (phi_m * phi_m)) * platform::exp(y + (s_l * s_l) / 8);
         f_l = x == 0 ? 0.0 : (ax * two_pi_over_sqrt27) * ((phi_m * phi_m) * phi_m);
       }
       const double s_l2 = s_l * s_l;
       const double curvature_term =
           (eight_sqrt3 * s_l) * ax + ((((3 * s_l2) * (s_l2 - 8)) - 8 * (x * x)) * phi_m) / phi;
       const double fpp_l =
-          ((((std::exp(2 * y + s_l2 / 4) * pi_over_6) * y) / (s_l2 * s_l)) * phi_m) *
+          ((((platform::exp(2 * y + s_l2 / 4) * pi_over_6) * y) / (s_l2 * s_l)) * phi_m) *
           curvature_term;
       const double r =
           convex_rational_cubic_control_parameter_right(0, b_l, 0, f_l, 1, fp_l, fpp_l, true);
@@ -368,8 +369,8 @@ inline IvGuess iv_guess_from_points(double x, double ax, double beta, double b_m
   double fpp_u = 0.0;
   if (x != 0) {
     const double w = (x / s_u) * (x / s_u);
-    fp_u = -0.5 * std::exp(w / 2);
-    fpp_u = ((sqrt_pi_over_2 * std::exp(w + (s_u * s_u) / 8)) * w) / s_u;
+    fp_u = -0.5 * platform::exp(w / 2);
+    fpp_u = ((sqrt_pi_over_2 * platform::exp(w + (s_u * s_u) / 8)) * w) / s_u;
   }
   const double h = b_max - b_u;
   const bool bounded_curvature = std::fabs(fpp_u) < kSqrtDblMax;

@@ -6,6 +6,7 @@
 
 #include "kernels/iv_guess.hpp"
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -119,7 +120,7 @@ inline IvRefinement iv_refine_start(double beta, double b_max, const IvGuess& gu
           0,
           0,
           guess.objective,
-          guess.objective == IvObjective::lower ? std::log(beta) : 0.0,
+          guess.objective == IvObjective::lower ? platform::log(beta) : 0.0,
           guess.objective == IvObjective::upper ? b_max - beta : 0.0};
 }
 
@@ -160,12 +161,13 @@ inline void iv_refine_step(IvRefinement& r, double x, double beta, double b_max,
       ds = bp <= 0 ? bisection_step : iv_middle_step(x, s, beta, b, bp);
       break;
     case IvObjective::lower:
-      ds = b <= 0 || bp <= 0 ? bisection_step : iv_lower_step(x, s, r.ln_beta, b, bp, std::log(b));
+      ds = b <= 0 || bp <= 0 ? bisection_step
+                             : iv_lower_step(x, s, r.ln_beta, b, bp, platform::log(b));
       break;
     default:  // upper
       ds = b >= b_max || bp <= iv_detail::kDblMin
                ? bisection_step
-               : iv_upper_step(x, s, b_max, b, bp, std::log(r.b_max_minus_beta / (b_max - b)));
+               : iv_upper_step(x, s, b_max, b, bp, platform::log(r.b_max_minus_beta / (b_max - b)));
       break;
   }
   r.ds = iv_detail::max_num(ds, (-s) / 2);

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "kernels/fdlibm_exp.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -266,7 +267,7 @@ namespace detail {
 
 // erfcx(a) = exp(a*a) * erfc(a), the scaled complementary error function.
 //
-// Method: for a < 26.5, std::exp(a*a) * erfc(a) (overflows to +inf below
+// Method: for a < 26.5, exp(a*a) * erfc(a) (overflows to +inf below
 // about -26.64; no kernel passes such an argument). For a >= 26.5 the
 // continued fraction
 //   erfc(a) = exp(-a*a)/sqrt(pi) / (a + (1/2)/(a + (2/2)/(a + (3/2)/(a + ...))))
@@ -279,18 +280,19 @@ namespace detail {
 // Special cases: erfcx(+inf) = 0, erfcx(-inf) = +inf, erfcx(NaN) = NaN.
 inline double erfcx(double a) noexcept {
   // a = -inf takes this form too: exp(+inf)*erfc(-inf) = +inf*2 = +inf.
-  if (a < normal_constants::continued_fraction_switch) return std::exp(a * a) * karvex::erfc(a);
+  if (a < normal_constants::continued_fraction_switch)
+    return platform::exp(a * a) * karvex::erfc(a);
   return detail::erfcx_large(a);
 }
 
 // pdf(z) = exp(-z*z/2)/sqrt(2*pi), formed as exp(z*(z*(-0.5))) * (1/sqrt(2*pi)).
 //
-// Accuracy: that of std::exp plus the rounding of z*(z*(-0.5)) (relative
+// Accuracy: that of the platform exp plus the rounding of z*(z*(-0.5)) (relative
 // error up to about z*z/2 ulps for large |z|).
 //
 // Special cases: pdf(+-inf) = 0, pdf(NaN) = NaN.
 inline double pdf(double z) noexcept {
-  return std::exp(z * (z * (-0.5))) * normal_constants::one_over_sqrt2pi;
+  return platform::exp(z * (z * (-0.5))) * normal_constants::one_over_sqrt2pi;
 }
 
 // cdf(z) = Phi(z), the standard normal distribution function.
@@ -315,7 +317,7 @@ inline double cdf(double z) noexcept {
   if (std::isnan(z)) return z + z;
   if (z == std::numeric_limits<double>::infinity()) return 1.0;
   if (z == -std::numeric_limits<double>::infinity()) return 0.0;
-  const double g = 0.5 * std::exp(z * (z * (-0.5)));
+  const double g = 0.5 * platform::exp(z * (z * (-0.5)));
   if (z < 0.0) return g * erfcx(z * (-one_over_sqrt2));
   return 1.0 - g * erfcx(z * one_over_sqrt2);
 }

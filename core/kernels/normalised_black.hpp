@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "kernels/normal.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -79,7 +80,7 @@ inline NormalisedBlack black_asymptotic(double x, double s, double t) noexcept {
   const double r = (h + t) * (h - t);
   const double q = (h / r) * (h / r);
   const double A = asymptotic_series(e, q);
-  const double nu = std::exp((h * h + t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
+  const double nu = platform::exp((h * h + t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
   const double b = ((t / r) * nu) * A;
   return {max0(b), nu};
 }
@@ -125,7 +126,7 @@ inline NormalisedBlack black_small_volatility(double x, double s, double t) noex
   const double w = t * t;
   const double g = h * h;
   const double E = small_volatility_series(a, g, w);
-  const double nu = std::exp((g + w) * (-0.5)) * normal_constants::one_over_sqrt2pi;
+  const double nu = platform::exp((g + w) * (-0.5)) * normal_constants::one_over_sqrt2pi;
   const double b = nu * ((t + t) * E);
   return {max0(b), nu};
 }
@@ -139,16 +140,16 @@ inline NormalisedBlack black_phi_form(double x, double s, double t) noexcept {
   const double z2 = h - t;
   const double Phi1 = cdf(z1);
   const double Phi2 = cdf(z2);
-  const double e = std::exp(x * 0.5);
+  const double e = platform::exp(x * 0.5);
   const double b = max0(e * Phi1 - Phi2 / e);
   double nu;
   if (x == 0.0) {
-    nu = std::exp(s * (s * (-0.125))) * normal_constants::one_over_sqrt2pi;
+    nu = platform::exp(s * (s * (-0.125))) * normal_constants::one_over_sqrt2pi;
   } else if (s <= std::fabs(x) * black_constants::vega_guard) {
     // x/s overflows in h*h: the vega has long underflowed.
     nu = 0.0;
   } else {
-    nu = std::exp(std::fma(h, h, t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
+    nu = platform::exp(std::fma(h, h, t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
   }
   return {b, nu};
 }
@@ -161,7 +162,7 @@ inline NormalisedBlack black_erfcx_form(double x, double s, double t) noexcept {
   const double h = x / s;
   const double X1 = erfcx((h + t) * minus_one_over_sqrt2);
   const double X2 = erfcx((h - t) * minus_one_over_sqrt2);
-  const double E = std::exp((h * h + t * t) * (-0.5));
+  const double E = platform::exp((h * h + t * t) * (-0.5));
   const double b = (E * 0.5) * (X1 - X2);
   return {max0(b), E * normal_constants::one_over_sqrt2pi};
 }
@@ -186,7 +187,7 @@ inline double normalised_intrinsic(double x) noexcept {
   if (x2 < detail::black_constants::intrinsic_series_bound) {
     return x * std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, c4, c3), c2), c1), 1.0);
   }
-  const double e = std::exp(x * 0.5);
+  const double e = platform::exp(x * 0.5);
   return e + (-1.0 / e);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 
 namespace karvex {
 
@@ -69,12 +70,12 @@ struct PriceStage {
   // exp(+-0) is exactly 1: without drift (q = r, as for every Black-76 price)
   // the forward is s itself and the exponential is not evaluated.
   const double drift = t * (r - q);
-  const double F = drift == 0.0 ? s : s * std::exp(drift);
-  const double DF = std::exp(-(r * t));
-  const double x = std::log(F / k);
+  const double F = drift == 0.0 ? s : s * platform::exp(drift);
+  const double DF = platform::exp(-(r * t));
+  const double x = platform::log(F / k);
 
   if (sigma <= 0.0 || !std::isfinite(x)) {
-    const double price = detail::intrinsic(is_put, s * std::exp(-(q * t)), k * DF);
+    const double price = detail::intrinsic(is_put, s * platform::exp(-(q * t)), k * DF);
     return {is_put, true, price, k, F, DF, x, 0.0};
   }
   return {is_put, false, 0.0, k, F, DF, x, std::sqrt(t) * sigma};

@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
@@ -106,14 +107,14 @@ struct BlackRegions {
       const std::uint32_t i = g.index[m];
       g.h[m] = h[i];
       g.half[m] = half[i];
-      g.ev[m] = std::exp(vega_exponent[i]);
+      g.ev[m] = platform::exp(vega_exponent[i]);
       if (with_erfcx) {
         g.a1[m] = a1[i];
-        g.e1[m] = std::exp(a1[i] * a1[i]);
+        g.e1[m] = platform::exp(a1[i] * a1[i]);
       }
       if (with_second) {
         g.a2[m] = a2[i];
-        g.e2[m] = std::exp(a2[i] * a2[i]);
+        g.e2[m] = platform::exp(a2[i] * a2[i]);
       }
     }
     for (std::size_t m = g.count; m % N != 0; ++m) {

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "kernels/normal.hpp"
+#include "kernels/platform.hpp"
 #include "simd/dispatch.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
@@ -112,8 +113,8 @@ struct CdfTails {
       lane[m] = i;
       z[m] = zi;
       a[m] = ai;
-      g[m] = std::exp(zi * (zi * (-0.5)));
-      ea[m] = std::exp(ai * ai);
+      g[m] = platform::exp(zi * (zi * (-0.5)));
+      ea[m] = platform::exp(ai * ai);
       ++m;
     }
     if (m == 0) return;

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "kernels/combined_greeks.hpp"
+#include "kernels/platform.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
@@ -75,9 +76,9 @@ struct GreeksBlock : BlockInputs<L> {
     // 2. the platform log and exponentials; exp(+-0) is exactly 1 and not evaluated (a book
     // without dividends, or without interest)
     for (std::size_t i = 0; i < lanes; ++i) {
-      log_sk[i] = std::log(log_sk[i]);
-      if constexpr (kDq) dq[i] = dq[i] != 0.0 ? std::exp(dq[i]) : 1.0;
-      if constexpr (kDr) dr[i] = dr[i] != 0.0 ? std::exp(dr[i]) : 1.0;
+      log_sk[i] = platform::log(log_sk[i]);
+      if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
+      if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
     }
     // 3. d1, d2, the pdf exponent and the cdf arguments
     rare_count = 0;
@@ -99,7 +100,7 @@ struct GreeksBlock : BlockInputs<L> {
     }
     // 4. the density's exponential
     if constexpr (kPdf) {
-      for (std::size_t i = 0; i < lanes; ++i) p[i] = std::exp(p[i]);
+      for (std::size_t i = 0; i < lanes; ++i) p[i] = platform::exp(p[i]);
     }
     // 5. and 6. cdf
     if constexpr (kN1) cdf_block.evaluate(z1, n1, lanes, n);

@@ -34,6 +34,7 @@
 #include <cstdint>
 
 #include "kernels/iv.hpp"
+#include "kernels/platform.hpp"
 #include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
@@ -253,13 +254,14 @@ struct IvBlock {
     // the platform log of the objective, where its step is taken
     if constexpr (O == IvObjective::lower) {
       for (std::size_t m = 0; m < g.count; ++m) {
-        g.log_value[m] = g.b[m] <= 0 || g.nu[m] <= 0 ? 0.0 : std::log(g.b[m]);
+        g.log_value[m] = g.b[m] <= 0 || g.nu[m] <= 0 ? 0.0 : platform::log(g.b[m]);
       }
     } else if constexpr (O == IvObjective::upper) {
       for (std::size_t m = 0; m < g.count; ++m) {
         const double b = g.b[m], b_max = g.b_max[m];
-        g.log_value[m] =
-            b >= b_max || g.nu[m] <= iv_detail::kDblMin ? 0.0 : std::log(g.aux[m] / (b_max - b));
+        g.log_value[m] = b >= b_max || g.nu[m] <= iv_detail::kDblMin
+                             ? 0.0
+                             : platform::log(g.aux[m] / (b_max - b));
       }
     }
     pad_to_vectors<L>(g.count, g.b, g.nu, g.log_value);

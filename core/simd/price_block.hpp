@@ -38,6 +38,7 @@
 #include <cstdint>
 
 #include "kernels/normalised_black.hpp"
+#include "kernels/platform.hpp"
 #include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
@@ -80,8 +81,8 @@ struct PriceBlock : BlockInputs<L> {
     }
     // 2. their exponentials; exp(+-0) is exactly 1 and not evaluated
     for (std::size_t i = 0; i < lanes; ++i) {
-      growth[i] = drift[i] != 0.0 ? std::exp(drift[i]) : 1.0;
-      discount[i] = std::exp(discount[i]);
+      growth[i] = drift[i] != 0.0 ? platform::exp(drift[i]) : 1.0;
+      discount[i] = platform::exp(discount[i]);
     }
     // 3. forward and moneyness ratio
     for (std::size_t j = 0; j < lanes; j += N) {
@@ -91,7 +92,7 @@ struct PriceBlock : BlockInputs<L> {
       L::store(x + j, f / L::load(k + j));
     }
     // 4. log-moneyness
-    for (std::size_t i = 0; i < lanes; ++i) x[i] = std::log(x[i]);
+    for (std::size_t i = 0; i < lanes; ++i) x[i] = platform::log(x[i]);
     // 5. the region of each option and the arguments of its exponentials
     rare_count = 0;
     regions.clear();

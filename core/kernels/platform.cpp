@@ -1,0 +1,90 @@
+// The choice of entry into the platform's exp and log (see platform.hpp).
+#include "kernels/platform.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#if defined(__GLIBC__)
+#include <dlfcn.h>
+#endif
+
+namespace karvex::platform {
+
+Function exp_function = &::exp;
+Function log_function = &::log;
+
+namespace {
+
+bool same_bits(double a, double b) noexcept {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Whether `candidate` returns what `reference` does on every special case of exp and log
+// (zeros, infinities, NaN of both signs, negative, subnormal and extreme arguments, the
+// overflow and underflow thresholds) and on 4,096 arguments spread over their ranges.
+bool agrees(Function candidate, Function reference, bool is_exp) noexcept {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  // clang-format off
+  const double specials[] = {
+      0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 0x1.fffffffffffffp-1, 0x1.0000000000001p+0,
+      709.78, 709.79, -708.4, -740.0, -745.13, -745.14, 1000.0, -1000.0,
+      1e-17, -1e-17, 1e-300, -1e-300, 0x1p-1074, 0x1p-1022, 1e300, -1e300,
+      inf, -inf, nan, -nan};
+  // clang-format on
+  for (const double x : specials) {
+    if (!same_bits(candidate(x), reference(x))) return false;
+  }
+  std::uint64_t state = 0x9e3779b97f4a7c15u;
+  for (int i = 0; i < 4096; ++i) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const double u = static_cast<double>(state >> 11) * 0x1p-53;
+    const double x =
+        is_exp ? 1500.0 * u - 750.0 : std::ldexp(u + 0.5, static_cast<int>(i % 2100) - 1050);
+    if (!same_bits(candidate(x), reference(x))) return false;
+  }
+  return true;
+}
+
+#if defined(__GLIBC__)
+// The inner function `inner` of the library that provides `wrapper`, or nullptr.
+Function inner_of(Function wrapper, const char* inner) noexcept {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(wrapper), &info) == 0 || info.dli_fname == nullptr) {
+    return nullptr;
+  }
+  void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return nullptr;
+  void* symbol = dlvsym(library, inner, "GLIBC_2.15");
+  dlclose(library);  // the library stays loaded: this process is linked against it
+  return reinterpret_cast<Function>(symbol);
+}
+#endif
+
+bool choose_inner_functions() noexcept {
+#if defined(__GLIBC__)
+  const Function exp_inner = inner_of(exp_function, "__exp_finite");
+  const Function log_inner = inner_of(log_function, "__log_finite");
+  if (exp_inner == nullptr || log_inner == nullptr) return false;
+  if (!agrees(exp_inner, exp_function, true) || !agrees(log_inner, log_function, false)) {
+    return false;
+  }
+  exp_function = exp_inner;
+  log_function = log_inner;
+  return true;
+#else
+  return false;
+#endif
+}
+
+const bool inner_in_use = choose_inner_functions();
+
+}  // namespace
+
+bool inner_functions_in_use() noexcept {
+  return inner_in_use;
+}
+
+}  // namespace karvex::platform
