@@ -57,7 +57,13 @@ Function inner_of(Function wrapper, const char* inner) noexcept {
   }
   void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
   if (library == nullptr) return nullptr;
-  void* symbol = dlvsym(library, inner, "GLIBC_2.15");
+  // The version the library gave the inner functions: GLIBC_2.15 on x86-64, the first version of
+  // the library on architectures that came later (GLIBC_2.17 on 64-bit ARM and POWER).
+  static constexpr const char* versions[] = {"GLIBC_2.15", "GLIBC_2.17"};
+  void* symbol = nullptr;
+  for (const char* version : versions) {
+    if (symbol == nullptr) symbol = dlvsym(library, inner, version);
+  }
   dlclose(library);  // the library stays loaded: this process is linked against it
   return reinterpret_cast<Function>(symbol);
 }

@@ -3,16 +3,16 @@
 // apart), entered as cheaply as the library allows.
 //
 // The GNU C library's exp and log are wrappers: each calls the library's inner
-// function (chosen once from the processor's features) and then tests the
-// result to set errno on a range or domain error. The value returned is the
-// inner function's, unchanged. The library also exports the inner functions
-// themselves, as __exp_finite and __log_finite (version GLIBC_2.15). When the
-// library that provides exp and log has them, and they return the wrappers'
-// bits on a set of probes that covers every special case, the kernels call
-// them directly: the same functions and the same results, without the
-// wrapper's call, second jump and errno test. Elsewhere (another C library, a
-// preloaded exp) the kernels call exp and log themselves. Nothing in karvex
-// reads errno.
+// function (chosen once from the processor's features) and adds a test for a
+// range or domain error, to set errno. The value returned is the inner
+// function's, unchanged. The library also exports the inner functions
+// themselves, as __exp_finite and __log_finite (version GLIBC_2.15 on x86-64).
+// When the library that provides exp and log has them, and they return the
+// wrappers' bits on a set of probes that covers every special case, the kernels
+// call them directly: the same functions and the same results, without the
+// wrapper's call, second jump and errno test (about a third of the time of an
+// exp on x86-64). Elsewhere (another C library, an exp preloaded from another
+// library) the kernels call exp and log by name. Nothing in karvex reads errno.
 #pragma once
 
 namespace karvex::platform {
