@@ -16,6 +16,10 @@
 //   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
 //      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
 //      inputs (t <= 0, then sigma <= 0) and for NaN results.
+// Stages 1 and 2, and 3 and 4, run interleaved: the vector pass of vector j,
+// then the platform calls for the lanes of vector j - 1, which do not depend
+// on it, so that the processor works through the pass's divisions and square
+// root while the calls run (about 10 % off gamma and vega).
 // Only what the Greek needs is formed: the delta takes no pdf, no d2 and no
 // exp(-(r*t)), gamma and vega no cdf at all.
 #pragma once
@@ -66,41 +70,46 @@ struct GreeksBlock : BlockInputs<L> {
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
 
-    // 1. moneyness ratio and discount exponents
-    for (std::size_t j = 0; j < lanes; j += N) {
-      const D tv = L::load(t + j);
-      L::store(log_sk + j, L::load(s + j) / L::load(k + j));
-      if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
-      if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
-    }
-    // 2. the platform log and exponentials; exp(+-0) is exactly 1 and not evaluated (a book
-    // without dividends, or without interest)
-    for (std::size_t i = 0; i < lanes; ++i) {
-      log_sk[i] = platform::log(log_sk[i]);
-      if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
-      if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
-    }
-    // 3. d1, d2, the pdf exponent and the cdf arguments
+    // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials;
+    // exp(+-0) is exactly 1 and not evaluated (a book without dividends, or without interest)
     rare_count = 0;
-    for (std::size_t j = 0; j < lanes; j += N) {
-      const D tv = L::load(t + j), sig = L::load(sigma + j);
-      const I degenerate = (tv <= 0.0) | (sig <= 0.0);
-      append_lanes<L>(rare, rare_count, degenerate, j, n);
-      const D rtv = L::sqrt(tv);
-      const D v = rtv * sig;
-      const D d1 =
-          (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) / v;
-      const D d2 = d1 - v;
-      const I is_put = L::load_mask(put + j);
-      L::store(rt + j, rtv);
-      // degenerate lanes get harmless arguments: their results are replaced
-      if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
-      if constexpr (kN1) L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
-      if constexpr (kN2) L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+    for (std::size_t j = 0; j < lanes + N; j += N) {
+      if (j < lanes) {
+        const D tv = L::load(t + j);
+        L::store(log_sk + j, L::load(s + j) / L::load(k + j));
+        if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
+        if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
+      }
+      if (j == 0) continue;
+      for (std::size_t i = j - N; i < j; ++i) {
+        log_sk[i] = platform::log(log_sk[i]);
+        if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
+        if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
+      }
     }
-    // 4. the density's exponential
-    if constexpr (kPdf) {
-      for (std::size_t i = 0; i < lanes; ++i) p[i] = platform::exp(p[i]);
+    // 3. d1, d2, the pdf exponent and the cdf arguments, then 4. the density's exponential
+    for (std::size_t j = 0; j < lanes + N; j += N) {
+      if (j < lanes) {
+        const D tv = L::load(t + j), sig = L::load(sigma + j);
+        const I degenerate = (tv <= 0.0) | (sig <= 0.0);
+        append_lanes<L>(rare, rare_count, degenerate, j, n);
+        const D rtv = L::sqrt(tv);
+        const D v = rtv * sig;
+        const D d1 =
+            (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) /
+            v;
+        const D d2 = d1 - v;
+        const I is_put = L::load_mask(put + j);
+        L::store(rt + j, rtv);
+        // degenerate lanes get harmless arguments: their results are replaced
+        if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
+        if constexpr (kN1) L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
+        if constexpr (kN2) L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+      }
+      if constexpr (kPdf) {
+        if (j == 0) continue;
+        for (std::size_t i = j - N; i < j; ++i) p[i] = platform::exp(p[i]);
+      }
     }
     // 5. and 6. cdf
     if constexpr (kN1) cdf_block.evaluate(z1, n1, lanes, n);
