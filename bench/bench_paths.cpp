@@ -142,21 +142,19 @@ void register_floor(const char* name, bool with_discount, bool wrapped = false) 
           for (std::size_t i = 0; i < batch_size; ++i) out[i] = f(x[i]);
           benchmark::ClobberMemory();
         };
-        const auto log = [](double v) { return karvex::platform::log(v); };
-        const auto exp = [](double v) { return karvex::platform::exp(v); };
-        const auto wrapped_log = [](double v) { return std::log(v); };
-        const auto wrapped_exp = [](double v) { return std::exp(v); };
+        // log(s/k) and the exponentials, with the functions given
+        const auto greek_calls = [with_discount, calls](auto log, auto exp) {
+          calls(log, ratio);
+          calls(exp, dq);
+          if (with_discount) calls(exp, dr);
+          calls(exp, density);
+        };
         for (auto _ : state) {
           if (wrapped) {
-            calls(wrapped_log, ratio);
-            calls(wrapped_exp, dq);
-            if (with_discount) calls(wrapped_exp, dr);
-            calls(wrapped_exp, density);
+            greek_calls([](double v) { return std::log(v); }, [](double v) { return std::exp(v); });
           } else {
-            calls(log, ratio);
-            calls(exp, dq);
-            if (with_discount) calls(exp, dr);
-            calls(exp, density);
+            greek_calls([](double v) { return karvex::platform::log(v); },
+                        [](double v) { return karvex::platform::exp(v); });
           }
         }
         state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch_size));

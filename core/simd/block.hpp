@@ -81,7 +81,7 @@ typename L::D erfc_tail_band(TailBand band, typename L::D ax) noexcept {
 }
 
 // karvex::cdf in its scaled tails, |z| >= 4, for the lanes of a block that
-// cdf_core_lanes leaves: g = 0.5*exp(z*(z*(-0.5))) and erfcx(a) = exp(a*a)*erfc(a)
+// CdfBlock leaves: g = 0.5*exp(z*(z*(-0.5))) and erfcx(a) = exp(a*a)*erfc(a)
 // with a = z*(-1/sqrt(2)) for z < 0 and z*(1/sqrt(2)) otherwise, then g*erfcx(a)
 // below and 1 - g*erfcx(a) above; the two platform exponentials in a scalar
 // loop, erfc on vectors. NaN, infinite z and a from 26.5 on (erfcx's
@@ -138,8 +138,7 @@ struct CdfTails {
 // a = |z|/sqrt(2) first, so that each vector takes one formula: the small
 // argument ratio, the pa/qa ratio near 1, the ra/sa and the rb/sb tails (with
 // two fdlibm exponentials); |z| >= 4 and NaN go to CdfTails. Each class is
-// the same operations as cdf_core_lanes (and karvex::cdf) on its lanes, only
-// without evaluating the other classes' formulas on them.
+// the same operations as karvex::cdf on its lanes.
 template <class L>
 struct CdfBlock {
   static constexpr std::size_t N = L::size;

@@ -67,50 +67,62 @@ struct GreeksBlock : BlockInputs<L> {
   std::size_t rare_count;
   CdfBlock<L> cdf_block;
 
+  // pass(j) for each vector j of a block of `lanes` lanes, and after it calls(i) for each lane i
+  // of vector j - 1: the calls never wait on the pass just issued.
+  template <class Pass, class Calls>
+  [[gnu::always_inline]] static void ahead_of_calls(std::size_t lanes, Pass pass,
+                                                    Calls calls) noexcept {
+    for (std::size_t j = 0; j < lanes + N; j += N) {
+      if (j < lanes) pass(j);
+      if (j == 0) continue;
+      for (std::size_t i = j - N; i < j; ++i) calls(i);
+    }
+  }
+
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
 
     // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials;
     // exp(+-0) is exactly 1 and not evaluated (a book without dividends, or without interest)
-    rare_count = 0;
-    for (std::size_t j = 0; j < lanes + N; j += N) {
-      if (j < lanes) {
-        const D tv = L::load(t + j);
-        L::store(log_sk + j, L::load(s + j) / L::load(k + j));
-        if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
-        if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
-      }
-      if (j == 0) continue;
-      for (std::size_t i = j - N; i < j; ++i) {
-        log_sk[i] = platform::log(log_sk[i]);
-        if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
-        if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
-      }
-    }
+    ahead_of_calls(
+        lanes,
+        [&](std::size_t j) {
+          const D tv = L::load(t + j);
+          L::store(log_sk + j, L::load(s + j) / L::load(k + j));
+          if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
+          if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
+        },
+        [&](std::size_t i) {
+          log_sk[i] = platform::log(log_sk[i]);
+          if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
+          if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
+        });
     // 3. d1, d2, the pdf exponent and the cdf arguments, then 4. the density's exponential
-    for (std::size_t j = 0; j < lanes + N; j += N) {
-      if (j < lanes) {
-        const D tv = L::load(t + j), sig = L::load(sigma + j);
-        const I degenerate = (tv <= 0.0) | (sig <= 0.0);
-        append_lanes<L>(rare, rare_count, degenerate, j, n);
-        const D rtv = L::sqrt(tv);
-        const D v = rtv * sig;
-        const D d1 =
-            (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) /
-            v;
-        const D d2 = d1 - v;
-        const I is_put = L::load_mask(put + j);
-        L::store(rt + j, rtv);
-        // degenerate lanes get harmless arguments: their results are replaced
-        if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
-        if constexpr (kN1) L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
-        if constexpr (kN2) L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
-      }
-      if constexpr (kPdf) {
-        if (j == 0) continue;
-        for (std::size_t i = j - N; i < j; ++i) p[i] = platform::exp(p[i]);
-      }
-    }
+    rare_count = 0;
+    ahead_of_calls(
+        lanes,
+        [&](std::size_t j) {
+          const D tv = L::load(t + j), sig = L::load(sigma + j);
+          const I degenerate = (tv <= 0.0) | (sig <= 0.0);
+          append_lanes<L>(rare, rare_count, degenerate, j, n);
+          const D rtv = L::sqrt(tv);
+          const D v = rtv * sig;
+          const D d1 =
+              (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) /
+              v;
+          const D d2 = d1 - v;
+          const I is_put = L::load_mask(put + j);
+          L::store(rt + j, rtv);
+          // degenerate lanes get harmless arguments: their results are replaced
+          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
+          if constexpr (kN1)
+            L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
+          if constexpr (kN2)
+            L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+        },
+        [&](std::size_t i) {
+          if constexpr (kPdf) p[i] = platform::exp(p[i]);
+        });
     // 5. and 6. cdf
     if constexpr (kN1) cdf_block.evaluate(z1, n1, lanes, n);
     if constexpr (kN2) cdf_block.evaluate(z2, n2, lanes, n);

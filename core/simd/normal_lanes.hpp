@@ -159,40 +159,4 @@ typename L::D erfc_lanes(typename L::D x) noexcept {
   return result;
 }
 
-// cdf(z) lane by lane for |z| < 4 (karvex::cdf without its scaled tails):
-// 0.5*erfc(z*(-1/sqrt(2))) for z < 0 and (erf(z*(1/sqrt(2))) + 1)*0.5
-// otherwise. Both sides take the argument a >= 0 (or -0) and share fdlibm's
-// tail value r(a) from 0.84375 on, erfc(a) = r(a) and erf(a) = 1 - r(a); below
-// it each side takes its own small-argument formula (erf_small_ratio). Lanes
-// with |z| >= 4 or NaN (`outside`) return an unspecified value: the caller
-// gives them the scalar cdf.
-template <class L>
-typename L::D cdf_core_lanes(typename L::D z, typename L::I& outside) noexcept {
-  using D = typename L::D;
-  using I = typename L::I;
-  using namespace detail;
-  using normal_constants::one_over_sqrt2;
-
-  outside = ~(L::fabs(z) < normal_constants::cdf_tail_switch);
-  const I below = z < 0.0;
-  const D a = L::select(below, z * (-one_over_sqrt2), z * one_over_sqrt2);
-  const I ix = L::high_word_abs(a);
-  const I small = ix < hw_0_84375;
-  const I tail = ~outside & ~small;
-  D erfc_value = D{}, erf_value = D{};
-  if (L::any(small)) {
-    const D y = erf_small_ratio(a * a);
-    D c = L::select(a < 0.25, 1.0 - (a + a * y), 0.5 - ((a - 0.5) + a * y));
-    erfc_value = L::select(ix < hw_erfc_tiny, 1.0 - a, c);
-    erf_value =
-        L::select(ix < hw_erf_tiny, 0.125 * (8.0 * a + erf_coefficients::efx8 * a), a + a * y);
-  }
-  if (L::any(tail)) {
-    const D r = erfc_tail_lanes<L>(L::select(tail, a, L::splat(1.0)), ix, tail);
-    erfc_value = L::select(tail, r, erfc_value);
-    erf_value = L::select(tail, 1.0 - r, erf_value);
-  }
-  return L::select(below, 0.5 * erfc_value, (erf_value + 1.0) * 0.5);
-}
-
 }  // namespace karvex::simd
