@@ -73,15 +73,21 @@ def small_calls(seconds: float) -> None:
         calls[:] = 1
         cprice = _core.bsm_price(calls, s, k, t, r, q, sig)
         cases = [
-            ("price, ready arrays",
-             lambda: _core.bsm_price(flag, s, k, t, r, q, sig),
-             lambda: bsm.price(flag, s, k, t, r, q, sig)),
-            ("iv(price, 'c', 100.0, k, 0.5, ..)",
-             lambda: _core.bsm_iv(cprice, calls, s, k, t, r, q),
-             lambda: bsm.iv(cprice, "c", 100.0, k, 0.5, 0.03, 0.0)),
-            ("iv, ready arrays",
-             lambda: _core.bsm_iv(price, flag, s, k, t, r, q),
-             lambda: bsm.iv(price, flag, s, k, t, r, q)),
+            (
+                "price, ready arrays",
+                lambda: _core.bsm_price(flag, s, k, t, r, q, sig),
+                lambda: bsm.price(flag, s, k, t, r, q, sig),
+            ),
+            (
+                "iv(price, 'c', 100.0, k, 0.5, ..)",
+                lambda: _core.bsm_iv(cprice, calls, s, k, t, r, q),
+                lambda: bsm.iv(cprice, "c", 100.0, k, 0.5, 0.03, 0.0),
+            ),
+            (
+                "iv, ready arrays",
+                lambda: _core.bsm_iv(price, flag, s, k, t, r, q),
+                lambda: bsm.iv(price, flag, s, k, t, r, q),
+            ),
         ]
         for label, core, api in cases:
             c, a = best([core, api], seconds)
@@ -103,8 +109,9 @@ def flags_as_text(seconds: float) -> None:
         "NumPy text array": np.where(is_call, "call", "put"),
     }
     print(f"\nflags: options per second of bsm.price on {n:,} rows (conversion included)")
-    calls = [lambda flag=flag: bsm.price(flag, 100.0, k, 0.5, 0.03, 0.0, 0.2)
-             for flag in forms.values()]
+    calls = [
+        lambda flag=flag: bsm.price(flag, 100.0, k, 0.5, 0.03, 0.0, 0.2) for flag in forms.values()
+    ]
     times = best(calls, seconds * len(calls))
     for label, spent in zip(forms, times):
         print(f"  {label:18} {n / spent / 1e6:7.1f} M/s   {times[0] / spent:5.2f} x int8")
@@ -133,11 +140,15 @@ def nan_rule(seconds: float) -> None:
             args = [flag, s, k, t, r, q, sigma]
             result = core(*args)
             if sigma is sig:
-                rule: Callable[[], Any] = lambda: _array._finite_numbers(entry, args)
+
+                def rule() -> Any:
+                    return _array._finite_numbers(entry, args)
             else:
+
                 def rule() -> None:
                     _array._finite_numbers(entry, args)
                     _array._apply_nan_rule(entry, args, result)
+
             c, a = best([lambda: core(*args), rule], seconds * 2)
             print(f"  {name + ', ' + label:32}{c * 1e3:>9.2f}{a * 1e3:>9.2f}{a / c * 100:>8.1f}%")
 

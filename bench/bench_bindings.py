@@ -45,18 +45,24 @@ def write_inputs(directory, n):
         "sigma": rng.uniform(0.05, 0.9, n),
     }
     c = columns
-    columns["bsm_target"] = core.bsm_price(c["flag"], c["s"], c["k"], c["t"], c["r"], c["q"],
-                                           c["sigma"])
-    columns["black76_target"] = core.black76_price(c["flag"], c["s"], c["k"], c["t"], c["r"],
-                                                   c["sigma"])
+    columns["bsm_target"] = core.bsm_price(
+        c["flag"], c["s"], c["k"], c["t"], c["r"], c["q"], c["sigma"]
+    )
+    columns["black76_target"] = core.black76_price(
+        c["flag"], c["s"], c["k"], c["t"], c["r"], c["sigma"]
+    )
     for name, values in columns.items():
         values.tofile(os.path.join(directory, name + (".i8" if name == "flag" else ".f64")))
 
 
 def read_inputs(directory):
-    return {name: np.fromfile(os.path.join(directory, name + (".i8" if name == "flag" else ".f64")),
-                              dtype=np.int8 if name == "flag" else np.float64)
-            for name in PARAMETER_FILES}
+    return {
+        name: np.fromfile(
+            os.path.join(directory, name + (".i8" if name == "flag" else ".f64")),
+            dtype=np.int8 if name == "flag" else np.float64,
+        )
+        for name in PARAMETER_FILES
+    }
 
 
 def arguments(name, c):
@@ -92,10 +98,13 @@ def time_module_in_subprocess(directory, threads):
         env.pop("RAYON_NUM_THREADS", None)
     else:
         env["RAYON_NUM_THREADS"] = str(threads)
-    code = ("import json, sys; sys.path.insert(0, %r); import bench_bindings as b; "
-            "print(json.dumps(b.time_module(%r)))" % (str(ROOT / "bench"), directory))
-    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                         check=True)
+    code = (
+        "import json, sys; sys.path.insert(0, {!r}); import bench_bindings as b; "
+        "print(json.dumps(b.time_module({!r})))".format(str(ROOT / "bench"), directory)
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True
+    )
     return json.loads(out.stdout)
 
 
@@ -110,8 +119,11 @@ def ns_per_call(fn, args, number=200_000):
 
 
 def find_kernel_loop():
-    found = sorted(glob.glob(str(ROOT / "build" / "**" / "bench_kernel_loop"), recursive=True),
-                   key=os.path.getmtime, reverse=True)
+    found = sorted(
+        glob.glob(str(ROOT / "build" / "**" / "bench_kernel_loop"), recursive=True),
+        key=os.path.getmtime,
+        reverse=True,
+    )
     return found[0] if found else None
 
 
@@ -128,19 +140,26 @@ def main():
         plain = time_kernel_loop(options.kernel_loop, directory)
         one = time_module_in_subprocess(directory, 1)
         every = time_module_in_subprocess(directory, None)
-    workers = subprocess.run([sys.executable, "-c", "import os; print(os.cpu_count())"],
-                             capture_output=True, text=True).stdout.strip()
+    workers = subprocess.run(
+        [sys.executable, "-c", "import os; print(os.cpu_count())"], capture_output=True, text=True
+    ).stdout.strip()
 
-    print(f"vectorised functions, n = {options.n}, ns per option; C++ loop into a reused output "
-          f"and into fresh output memory (as the module must); overhead of the module with one "
-          f"worker against the fresh loop; all workers: default pool on {workers} processors")
-    print(f"{'function':16} {'reused':>8} {'fresh':>8} {'1 worker':>9} {'overhead':>9} "
-          f"{'all':>8} {'speedup':>8}")
+    print(
+        f"vectorised functions, n = {options.n}, ns per option; C++ loop into a reused output "
+        f"and into fresh output memory (as the module must); overhead of the module with one "
+        f"worker against the fresh loop; all workers: default pool on {workers} processors"
+    )
+    print(
+        f"{'function':16} {'reused':>8} {'fresh':>8} {'1 worker':>9} {'overhead':>9} "
+        f"{'all':>8} {'speedup':>8}"
+    )
     for name in core.__all__[2:18]:
         reused, fresh = plain[name]
         overhead = (one[name] / fresh - 1.0) * 100.0
-        print(f"{name:16} {reused:8.2f} {fresh:8.2f} {one[name]:9.2f} {overhead:8.1f}% "
-              f"{every[name]:8.2f} {one[name] / every[name]:7.2f}x")
+        print(
+            f"{name:16} {reused:8.2f} {fresh:8.2f} {one[name]:9.2f} {overhead:8.1f}% "
+            f"{every[name]:8.2f} {one[name] / every[name]:7.2f}x"
+        )
 
     args = (1, 105.0, 100.0, 0.75, 0.03, 0.01, 0.25)
     target = core.bsm_price_scalar(*args)
@@ -149,10 +168,14 @@ def main():
     iv = ns_per_call(core.bsm_iv_scalar, (target,) + args[:6], number=100_000)
     print("\nscalar twins, ns per call (math.hypot with seven floats for the bare call)")
     print(f"{'math.hypot':16} {hypot:9.1f}")
-    print(f"{'bsm_price_scalar':16} {price:9.1f}  ({price / hypot:.2f}x hypot; "
-          f"C++ price loop {plain['bsm_price'][0]:.1f} per option)")
-    print(f"{'bsm_iv_scalar':16} {iv:9.1f}  ({iv / hypot:.2f}x hypot; "
-          f"C++ iv loop {plain['bsm_iv'][0]:.1f} per option)")
+    print(
+        f"{'bsm_price_scalar':16} {price:9.1f}  ({price / hypot:.2f}x hypot; "
+        f"C++ price loop {plain['bsm_price'][0]:.1f} per option)"
+    )
+    print(
+        f"{'bsm_iv_scalar':16} {iv:9.1f}  ({iv / hypot:.2f}x hypot; "
+        f"C++ iv loop {plain['bsm_iv'][0]:.1f} per option)"
+    )
 
 
 if __name__ == "__main__":

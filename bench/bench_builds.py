@@ -71,8 +71,11 @@ def main():
                 getattr(module, function)(*call_args)
                 best[key] = min(best[key], time.perf_counter() - start)
         ns = {key: value * 1e9 / args.n for key, value in best.items()}
-        print(f"{name:16s} old {ns['old']:7.1f} ns  new {ns['new']:7.1f} ns  "
-              f"new is {best['old'] / best['new']:.2f}x as fast", flush=True)
+        print(
+            f"{name:16s} old {ns['old']:7.1f} ns  new {ns['new']:7.1f} ns  "
+            f"new is {best['old'] / best['new']:.2f}x as fast",
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

@@ -89,15 +89,23 @@ def generate(directory: str, rows: int) -> tuple[str, str]:
         return csv_path, parquet_path
     os.makedirs(directory, exist_ok=True)
     rng = np.random.default_rng(SEED)
-    schema = pa.schema([("type", pa.string())] + [(c, pa.float64()) for c in
-                                                  ("strike", "expiry", "price", "spot", "rate")])
-    with open(csv_path + ".part", "wb") as text, pq.ParquetWriter(parquet_path + ".part", schema) as parquet:
+    schema = pa.schema(
+        [("type", pa.string())]
+        + [(c, pa.float64()) for c in ("strike", "expiry", "price", "spot", "rate")]
+    )
+    with (
+        open(csv_path + ".part", "wb") as text,
+        pq.ParquetWriter(parquet_path + ".part", schema) as parquet,
+    ):
         text.write(b"type,strike,expiry,price,spot,rate\n")
         for start in range(0, rows, BLOCK):
             columns = chain_block(rng, min(BLOCK, rows - start))
-            table = pa.Table.from_arrays([pa.array(columns[f.name], f.type, from_pandas=True) for f in schema],
-                                         schema=schema)
-            pa_csv.write_csv(table, text, pa_csv.WriteOptions(include_header=False, quoting_style="none"))
+            table = pa.Table.from_arrays(
+                [pa.array(columns[f.name], f.type, from_pandas=True) for f in schema], schema=schema
+            )
+            pa_csv.write_csv(
+                table, text, pa_csv.WriteOptions(include_header=False, quoting_style="none")
+            )
             parquet.write_table(table, row_group_size=ROW_GROUP)
     os.replace(csv_path + ".part", csv_path)
     os.replace(parquet_path + ".part", parquet_path)
@@ -113,19 +121,35 @@ def child(engine: str, source: str, output: str, output_format: str) -> None:
     summary = _chain.run(source, output, options, engine=engine)
     seconds, cpu = time.perf_counter() - start, time.process_time() - cpu
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    print(json.dumps({"rows": summary.rows, "seconds": seconds, "read": summary.read_seconds,
-                      "compute": summary.compute_seconds, "write": summary.write_seconds,
-                      "core": summary.core_seconds, "cpu": cpu, "peak": peak}))
+    print(
+        json.dumps(
+            {
+                "rows": summary.rows,
+                "seconds": seconds,
+                "read": summary.read_seconds,
+                "compute": summary.compute_seconds,
+                "write": summary.write_seconds,
+                "core": summary.core_seconds,
+                "cpu": cpu,
+                "peak": peak,
+            }
+        )
+    )
 
 
 def measure(engine, source, output, output_format, repeat):
     """Best of `repeat` runs, each in a fresh process."""
     best = None
     for _ in range(repeat):
-        done = subprocess.run([sys.executable, __file__, "--child", engine, source, output, output_format],
-                              capture_output=True, text=True)
+        done = subprocess.run(
+            [sys.executable, __file__, "--child", engine, source, output, output_format],
+            capture_output=True,
+            text=True,
+        )
         if done.returncode != 0:
-            return {"error": done.stderr.strip().splitlines()[-1] if done.stderr.strip() else "failed"}
+            return {
+                "error": done.stderr.strip().splitlines()[-1] if done.stderr.strip() else "failed"
+            }
         figures = json.loads(done.stdout)
         if best is None or figures["seconds"] < best["seconds"]:
             best = figures
@@ -134,8 +158,12 @@ def measure(engine, source, output, output_format, repeat):
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--data", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                        "..", "build", "bench-chain"))
+    parser.add_argument(
+        "--data",
+        default=os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "..", "build", "bench-chain"
+        ),
+    )
     parser.add_argument("--rows", default="1e5,1e6")
     parser.add_argument("--engines", default="arrow,pandas,builtin")
     parser.add_argument("--runs", default="csv:csv,parquet:parquet,csv:parquet,parquet:csv")
@@ -146,9 +174,11 @@ def main() -> None:
         child(*args.child)
         return
 
-    print(f"{'rows':>10} {'engine':>8} {'in:out':>16} {'rows/s':>11} {'total s':>8} "
-          f"{'read s':>7} {'compute s':>9} {'write s':>7} {'other s':>7} {'cpu s':>7} {'core M/s':>8} "
-          f"{'peak MB':>8}")
+    print(
+        f"{'rows':>10} {'engine':>8} {'in:out':>16} {'rows/s':>11} {'total s':>8} "
+        f"{'read s':>7} {'compute s':>9} {'write s':>7} {'other s':>7} {'cpu s':>7} {'core M/s':>8} "
+        f"{'peak MB':>8}"
+    )
     for rows in (int(float(r)) for r in args.rows.split(",")):
         csv_path, parquet_path = generate(args.data, rows)
         for run in args.runs.split(","):
@@ -163,9 +193,12 @@ def main() -> None:
                     print(f"{rows:>10,} {engine:>8} {run:>16}  {f['error']}")
                     continue
                 other = f["seconds"] - f["read"] - f["compute"] - f["write"]
-                print(f"{rows:>10,} {engine:>8} {run:>16} {rows / f['seconds']:>11,.0f} {f['seconds']:>8.2f} "
-                      f"{f['read']:>7.2f} {f['compute']:>9.2f} {f['write']:>7.2f} {other:>7.2f} {f['cpu']:>7.2f} "
-                      f"{rows / f['core'] / 1e6:>8.2f} {f['peak'] / 2**20:>8.0f}", flush=True)
+                print(
+                    f"{rows:>10,} {engine:>8} {run:>16} {rows / f['seconds']:>11,.0f} {f['seconds']:>8.2f} "
+                    f"{f['read']:>7.2f} {f['compute']:>9.2f} {f['write']:>7.2f} {other:>7.2f} {f['cpu']:>7.2f} "
+                    f"{rows / f['core'] / 1e6:>8.2f} {f['peak'] / 2**20:>8.0f}",
+                    flush=True,
+                )
         if os.path.exists(os.path.join(args.data, "out.csv")):
             os.unlink(os.path.join(args.data, "out.csv"))
 

@@ -41,20 +41,30 @@ def write_chain(path: pathlib.Path, rows: int, expiries: int):
     put = strike < 100.0
     from karvex import bsm
 
-    price = bsm.price(np.where(put, "p", "c"), 100.0, strike, t, 0.03, 0.01, 0.2 + 0.2 * np.log(strike / 100) ** 2)
+    price = bsm.price(
+        np.where(put, "p", "c"), 100.0, strike, t, 0.03, 0.01, 0.2 + 0.2 * np.log(strike / 100) ** 2
+    )
     with open(path, "w") as out:
         out.write("type,strike,expiry,price,spot,rate,dividend\n")
         for start in range(0, rows, 100_000):
             part = slice(start, start + 100_000)
-            out.writelines(f"{'P' if p else 'C'},{k!r},{x!r},{v!r},100,0.03,0.01\n"
-                           for p, k, x, v in zip(put[part].tolist(), strike[part].tolist(),
-                                                 t[part].tolist(), price[part].tolist()))
+            out.writelines(
+                f"{'P' if p else 'C'},{k!r},{x!r},{v!r},100,0.03,0.01\n"
+                for p, k, x, v in zip(
+                    put[part].tolist(),
+                    strike[part].tolist(),
+                    t[part].tolist(),
+                    price[part].tolist(),
+                )
+            )
 
 
 def run(argv: list[str], path: str | None = None) -> tuple[float, int, float]:
     env = dict(os.environ, PYTHONPATH=path) if path else None
     start = time.perf_counter()
-    done = subprocess.run([sys.executable, "-c", RUN, *argv], capture_output=True, text=True, env=env)
+    done = subprocess.run(
+        [sys.executable, "-c", RUN, *argv], capture_output=True, text=True, env=env
+    )
     seconds = time.perf_counter() - start
     if done.returncode != 0:
         sys.exit(done.stderr)
@@ -63,14 +73,19 @@ def run(argv: list[str], path: str | None = None) -> tuple[float, int, float]:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--rows", type=int, default=1_000_000)
     parser.add_argument("--expiries", type=int, default=20_000)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--engine", default="auto")
-    parser.add_argument("--before", metavar="DIR",
-                        help="also run the karvex package found in DIR (e.g. an older checkout's "
-                             "python/ folder with its extension built in), alternately with this one")
+    parser.add_argument(
+        "--before",
+        metavar="DIR",
+        help="also run the karvex package found in DIR (e.g. an older checkout's "
+        "python/ folder with its extension built in), alternately with this one",
+    )
     args = parser.parse_args()
     packages = {"": None} if args.before is None else {"before": args.before, "after": None}
     with tempfile.TemporaryDirectory() as folder:
@@ -83,7 +98,9 @@ def main() -> int:
             for name, path in packages.items():
                 runs[name][0].append(run(base, path))
                 runs[name][1].append(run(base + ["--plot", str(folder / "smile.png")], path))
-    print(f"{args.rows:,} rows, {args.expiries:,} expiries in years, engine {args.engine}, best of {args.repeat}")
+    print(
+        f"{args.rows:,} rows, {args.expiries:,} expiries in years, engine {args.engine}, best of {args.repeat}"
+    )
     print(f"{'':24}elapsed     CPU (all threads)   peak memory")
     for name, (plain, plotted) in runs.items():
         t0, t1 = min(s for s, _, _ in plain), min(s for s, _, _ in plotted)

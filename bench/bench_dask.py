@@ -57,7 +57,9 @@ def main() -> int:
         dd.from_pandas(table, npartitions=args.partitions).to_parquet(source)
 
         def one_file():
-            dask_chain.volatilities_and_greeks(pd.read_parquet(source)).to_parquet(f"{target}-1.parquet")
+            dask_chain.volatilities_and_greeks(pd.read_parquet(source)).to_parquet(
+                f"{target}-1.parquet"
+            )
 
         def one_memory():
             dask_chain.volatilities_and_greeks(table)
@@ -65,24 +67,34 @@ def main() -> int:
         one_process = {"file": best(args.repeat, one_file), "memory": best(args.repeat, one_memory)}
 
         started = time.perf_counter()
-        with dask_chain.local_cluster(args.workers, dashboard_address=None) as cluster, Client(cluster):
+        with (
+            dask_chain.local_cluster(args.workers, dashboard_address=None) as cluster,
+            Client(cluster),
+        ):
             startup = time.perf_counter() - started
             persisted = dask_chain.read_options(source).persist()
             wait(persisted)
 
             def cluster_file():
-                dask_chain.with_results(dask_chain.read_options(source)).to_parquet(f"{target}-dask")
+                dask_chain.with_results(dask_chain.read_options(source)).to_parquet(
+                    f"{target}-dask"
+                )
 
             def cluster_memory():
                 # Only the row counts come back: the results stay on the workers.
                 dask_chain.with_results(persisted).map_partitions(len).compute()
 
             cluster_memory()  # warm-up: imports karvex and starts the pools on the workers
-            on_cluster = {"file": best(args.repeat, cluster_file), "memory": best(args.repeat, cluster_memory)}
+            on_cluster = {
+                "file": best(args.repeat, cluster_file),
+                "memory": best(args.repeat, cluster_memory),
+            }
 
     threads = dask_chain.pool_threads(args.workers)
-    print(f"{args.rows:,} options in {args.partitions} partitions; {dask_chain.available_cores()} cores; "
-          f"cluster: {args.workers} processes x {threads} pool thread(s), started in {startup:.1f} s")
+    print(
+        f"{args.rows:,} options in {args.partitions} partitions; {dask_chain.available_cores()} cores; "
+        f"cluster: {args.workers} processes x {threads} pool thread(s), started in {startup:.1f} s"
+    )
     print(f"{'':16}{'one process':>16}{'cluster':>16}{'cluster / one':>16}")
     for what, label in (("file", "file to file"), ("memory", "in memory")):
         one, many = args.rows / one_process[what], args.rows / on_cluster[what]

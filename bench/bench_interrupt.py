@@ -32,15 +32,26 @@ def load(path, tag):
 
 def inputs(core, name, n):
     rng = np.random.default_rng(7)
-    params = {"flag": rng.choice(np.array([1, -1], np.int8), n),
-              "s": 100.0 * np.exp(0.25 * rng.standard_normal(n)), "f": None, "k": np.full(n, 100.0),
-              "t": rng.uniform(0.02, 3.0, n), "r": rng.uniform(-0.01, 0.08, n),
-              "q": rng.uniform(0.0, 0.05, n), "sigma": rng.uniform(0.05, 0.9, n)}
+    params = {
+        "flag": rng.choice(np.array([1, -1], np.int8), n),
+        "s": 100.0 * np.exp(0.25 * rng.standard_normal(n)),
+        "f": None,
+        "k": np.full(n, 100.0),
+        "t": rng.uniform(0.02, 3.0, n),
+        "r": rng.uniform(-0.01, 0.08, n),
+        "q": rng.uniform(0.0, 0.05, n),
+        "sigma": rng.uniform(0.05, 0.9, n),
+    }
     params["f"] = params["s"]
     model = name.split("_")[0]
     target = getattr(core, model + "_price")(
-        *[params[p] for p in ("flag", "s" if model == "bsm" else "f", "k", "t", "r")
-          + (("q",) if model == "bsm" else ()) + ("sigma",)])
+        *[
+            params[p]
+            for p in ("flag", "s" if model == "bsm" else "f", "k", "t", "r")
+            + (("q",) if model == "bsm" else ())
+            + ("sigma",)
+        ]
+    )
     params["target_price"] = target
     names = getattr(core, name).__text_signature__.strip("()").split(", ")
     return [params[p] for p in names]
@@ -48,6 +59,7 @@ def inputs(core, name, n):
 
 def latency(n, calls):
     import karvex._core as core
+
     args = inputs(core, "bsm_iv", n)
     start = time.perf_counter()
     core.bsm_iv(*args)
@@ -71,8 +83,10 @@ def latency(n, calls):
             delays.append(time.perf_counter() - sent[0])
         thread.join()
     delays.sort()
-    print(f"SIGINT to KeyboardInterrupt over {calls} calls: median {statistics.median(delays)*1e3:.0f}"
-          f" ms, max {delays[-1]*1e3:.0f} ms")
+    print(
+        f"SIGINT to KeyboardInterrupt over {calls} calls: median {statistics.median(delays) * 1e3:.0f}"
+        f" ms, max {delays[-1] * 1e3:.0f} ms"
+    )
 
 
 def compare(old_path, new_path, n, rounds=21):
@@ -83,14 +97,14 @@ def compare(old_path, new_path, n, rounds=21):
         args = inputs(old, name, n)
         times = {old: [], new: []}
         for r in range(rounds):
-            for core in ((old, new) if r % 2 else (new, old)):
+            for core in (old, new) if r % 2 else (new, old):
                 fn = getattr(core, name)
                 start = time.perf_counter()
                 fn(*args)
                 times[core].append(time.perf_counter() - start)
         a, b = min(times[old]), min(times[new])
         ratios.append(b / a)
-        print(f"{name:16s} old {a*1e3:8.2f} ms   new {b*1e3:8.2f} ms   ratio {b/a:.3f}")
+        print(f"{name:16s} old {a * 1e3:8.2f} ms   new {b * 1e3:8.2f} ms   ratio {b / a:.3f}")
     print(f"geometric mean of the ratios: {statistics.geometric_mean(ratios):.3f}")
 
 

@@ -42,8 +42,10 @@ def numpy_price(flag, s, k, t, r, q, sigma):
     d1 = (np.log(s / k) + (r - q + 0.5 * sigma * sigma) * t) / (sigma * sqrt_t)
     d2 = d1 - sigma * sqrt_t
     theta = np.where(flag < 0, -1.0, 1.0)
-    return theta * (s * np.exp(-q * t) * special.ndtr(theta * d1)
-                    - k * np.exp(-r * t) * special.ndtr(theta * d2))
+    return theta * (
+        s * np.exp(-q * t) * special.ndtr(theta * d1)
+        - k * np.exp(-r * t) * special.ndtr(theta * d2)
+    )
 
 
 def numpy_greeks(flag, s, k, t, r, q, sigma):
@@ -57,8 +59,9 @@ def numpy_greeks(flag, s, k, t, r, q, sigma):
     delta = theta_sign * dq * n1
     gamma = dq * pdf1 / (s * sigma * sqrt_t)
     vega = s * dq * pdf1 * sqrt_t
-    theta = (-s * dq * pdf1 * sigma / (2.0 * sqrt_t)
-             + theta_sign * (q * s * dq * n1 - r * k * dr * n2))
+    theta = -s * dq * pdf1 * sigma / (2.0 * sqrt_t) + theta_sign * (
+        q * s * dq * n1 - r * k * dr * n2
+    )
     rho = theta_sign * k * t * dr * n2
     return delta, gamma, vega, theta, rho
 
@@ -77,7 +80,7 @@ def numpy_newton_iv(price, flag, s, k, t, r, q, steps=8):
 def brentq_iv(price, flag, s, k, t, r, q):
     out = np.empty_like(price)
     for i in range(price.size):
-        args = (flag[i:i + 1], s[i], k[i], t[i], r[i], q[i])
+        args = (flag[i : i + 1], s[i], k[i], t[i], r[i], q[i])
 
         def f(sig):
             return numpy_price(*args, sig)[0] - price[i]
@@ -94,8 +97,10 @@ def best(fn, repeat=5):
 
 
 def row(name, n, ours, theirs, diff):
-    print(f"{name:<26}{ours / n * 1e9:>12.1f}{theirs / n * 1e9:>14.1f}"
-          f"{theirs / ours:>10.1f}x{diff:>14.2e}")
+    print(
+        f"{name:<26}{ours / n * 1e9:>12.1f}{theirs / n * 1e9:>14.1f}"
+        f"{theirs / ours:>10.1f}x{diff:>14.2e}"
+    )
 
 
 def main():
@@ -107,8 +112,10 @@ def main():
     flag, s, k, t, r, q, sigma = inputs(n)
     target = karvex.bsm.price(flag, s, k, t, r, q, sigma)
 
-    print(f"karvex against NumPy/SciPy, {n:,} options, RAYON_NUM_THREADS="
-          f"{os.environ.get('RAYON_NUM_THREADS', '(unset)')}, {os.cpu_count()} CPUs")
+    print(
+        f"karvex against NumPy/SciPy, {n:,} options, RAYON_NUM_THREADS="
+        f"{os.environ.get('RAYON_NUM_THREADS', '(unset)')}, {os.cpu_count()} CPUs"
+    )
     print(f"{'':<26}{'karvex ns':>12}{'other ns':>14}{'ratio':>11}{'max |diff|':>14}")
 
     ours = best(lambda: karvex.bsm.price(flag, s, k, t, r, q, sigma))
@@ -119,8 +126,10 @@ def main():
     ours = best(lambda: karvex.bsm.greeks(flag, s, k, t, r, q, sigma))
     theirs = best(lambda: numpy_greeks(flag, s, k, t, r, q, sigma))
     ref = karvex.bsm.greeks(flag, s, k, t, r, q, sigma)
-    diff = max(np.max(np.abs(a_ - b_) / np.maximum(1.0, np.abs(b_)))
-               for a_, b_ in zip(numpy_greeks(flag, s, k, t, r, q, sigma), ref))
+    diff = max(
+        np.max(np.abs(a_ - b_) / np.maximum(1.0, np.abs(b_)))
+        for a_, b_ in zip(numpy_greeks(flag, s, k, t, r, q, sigma), ref)
+    )
     row("greeks (NumPy+ndtr)", n, ours, theirs, diff)
 
     ours = best(lambda: karvex.bsm.iv(target, flag, s, k, t, r, q))
@@ -130,16 +139,17 @@ def main():
     ours_error = np.nanmax(np.abs(karvex.bsm.iv(target, flag, s, k, t, r, q) - sigma)[sensitive])
     theirs = best(lambda: numpy_newton_iv(target, flag, s, k, t, r, q), repeat=3)
     newton = numpy_newton_iv(target, flag, s, k, t, r, q)
-    row("iv (NumPy Newton, 8 steps)", n, ours, theirs,
-        np.nanmax(np.abs(newton - sigma)[sensitive]))
+    row("iv (NumPy Newton, 8 steps)", n, ours, theirs, np.nanmax(np.abs(newton - sigma)[sensitive]))
 
     m = min(a.brentq_n, n)
     sub = [x[:m] for x in (target, flag, s, k, t, r, q)]
     theirs = best(lambda: brentq_iv(*sub), repeat=1)
     diff = np.nanmax(np.abs(brentq_iv(*sub) - sigma[:m])[sensitive[:m]])
     row(f"iv (brentq, {m:,} opts)", m, ours / n * m, theirs, diff)
-    print("max |diff|: against karvex for price and greeks (relative above 1), against the "
-          f"true sigma for iv where vega > 0.01 (karvex's own: {ours_error:.2e})")
+    print(
+        "max |diff|: against karvex for price and greeks (relative above 1), against the "
+        f"true sigma for iv where vega > 0.01 (karvex's own: {ours_error:.2e})"
+    )
 
 
 if __name__ == "__main__":

@@ -37,7 +37,9 @@ OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho")
 def available_cores() -> int:
     """Processors this process may run on: its CPU affinity, and no more than
     a container's CPU quota (cgroup v2 cpu.max, rounded up)."""
-    cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
+    cores = (
+        len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
+    )
     try:
         with open("/sys/fs/cgroup/cpu.max") as fh:
             quota, period = fh.read().split()
@@ -88,8 +90,9 @@ def sample_options(rows: int, seed: int = 0) -> pd.DataFrame:
     price = karvex.bsm.price(flag, s, k, t, r, q, rng.uniform(0.05, 0.9, rows))
     faulty = rng.random(rows) < 0.02
     price[faulty] *= rng.choice([np.nan, 0.5, 50.0], faulty.sum())
-    return pd.DataFrame({"type": flag, "spot": s, "strike": k, "t": t, "rate": r, "dividend": q,
-                         "price": price})
+    return pd.DataFrame(
+        {"type": flag, "spot": s, "strike": k, "t": t, "rate": r, "dividend": q, "price": price}
+    )
 
 
 def read_options(path: str):
@@ -107,8 +110,12 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("options", help="Parquet file or folder, or CSV files (glob)")
     parser.add_argument("output", nargs="?", help="Parquet folder to write")
     parser.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
-    parser.add_argument("--sample", type=int, metavar="ROWS",
-                        help="write ROWS random options to OPTIONS (Parquet) instead")
+    parser.add_argument(
+        "--sample",
+        type=int,
+        metavar="ROWS",
+        help="write ROWS random options to OPTIONS (Parquet) instead",
+    )
     args = parser.parse_args(argv)
     if args.sample is not None:
         sample_options(args.sample).to_parquet(args.options)

@@ -34,7 +34,13 @@ EXPIRIES = [
     dt.date(2025, 12, 19),
     dt.date(2026, 3, 20),
 ]
-OUT = pathlib.Path(__file__).resolve().parent.parent / "python" / "karvex" / "data" / "example_chain.csv"
+OUT = (
+    pathlib.Path(__file__).resolve().parent.parent
+    / "python"
+    / "karvex"
+    / "data"
+    / "example_chain.csv"
+)
 
 
 def norm_cdf(x):
@@ -85,8 +91,20 @@ def main():
             for kind in ("C", "P"):
                 price = quote(bsm_price(kind == "C", SPOT, k, t, RATE, DIVIDEND, sigma))
                 symbol = f"KVX{expiry:%y%m%d}{kind}{round(k * 1000):08d}"
-                rows.append([symbol, kind, f"{k:g}", expiry.isoformat(), VALUATION.isoformat(),
-                             f"{price:.2f}", f"{SPOT:.2f}", f"{forward:.4f}", RATE, DIVIDEND])
+                rows.append(
+                    [
+                        symbol,
+                        kind,
+                        f"{k:g}",
+                        expiry.isoformat(),
+                        VALUATION.isoformat(),
+                        f"{price:.2f}",
+                        f"{SPOT:.2f}",
+                        f"{forward:.4f}",
+                        RATE,
+                        DIVIDEND,
+                    ]
+                )
 
     def row(expiry, kind, k):
         return next(r for r in rows if r[0] == f"KVX{expiry:%y%m%d}{kind}{round(k * 1000):08d}")
@@ -105,8 +123,20 @@ def main():
     OUT.parent.mkdir(parents=True, exist_ok=True)
     with open(OUT, "w", newline="") as fh:
         out = csv.writer(fh, lineterminator="\n")
-        out.writerow(["symbol", "type", "strike", "expiry_date", "valuation_date",
-                      "price", "spot", "forward", "rate", "dividend"])
+        out.writerow(
+            [
+                "symbol",
+                "type",
+                "strike",
+                "expiry_date",
+                "valuation_date",
+                "price",
+                "spot",
+                "forward",
+                "rate",
+                "dividend",
+            ]
+        )
         out.writerows(rows)
     print(f"{OUT}: {len(rows)} options, {len(EXPIRIES)} expiries")
 

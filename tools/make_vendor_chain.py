@@ -38,15 +38,43 @@ SPOT = 5638.94
 RATE = 0.043
 DIVIDEND = 0.013
 EXPIRIES = [dt.date(2025, 3, d) for d in (14, 17, 19, 21, 24, 26, 28, 31)] + [
-    dt.date(2025, 4, 4), dt.date(2025, 4, 17), dt.date(2025, 5, 16), dt.date(2025, 6, 20),
-    dt.date(2025, 9, 19), dt.date(2025, 12, 19), dt.date(2026, 6, 18), dt.date(2026, 12, 18),
+    dt.date(2025, 4, 4),
+    dt.date(2025, 4, 17),
+    dt.date(2025, 5, 16),
+    dt.date(2025, 6, 20),
+    dt.date(2025, 9, 19),
+    dt.date(2025, 12, 19),
+    dt.date(2026, 6, 18),
+    dt.date(2026, 12, 18),
 ]
-MONTHLIES = {dt.date(2025, 3, 21), dt.date(2025, 4, 17), dt.date(2025, 5, 16), dt.date(2025, 6, 20),
-             dt.date(2025, 9, 19), dt.date(2025, 12, 19), dt.date(2026, 6, 18), dt.date(2026, 12, 18)}
+MONTHLIES = {
+    dt.date(2025, 3, 21),
+    dt.date(2025, 4, 17),
+    dt.date(2025, 5, 16),
+    dt.date(2025, 6, 20),
+    dt.date(2025, 9, 19),
+    dt.date(2025, 12, 19),
+    dt.date(2026, 6, 18),
+    dt.date(2026, 12, 18),
+}
 OUT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "vendor_chain.csv"
-HEADER = ["quote_date", "underlying_symbol", "root", "expiration", "strike", "option_type", "bid", "ask",
-          "last", "volume", "open_interest", "underlying_bid", "underlying_ask", "underlying_price",
-          "implied_volatility"]
+HEADER = [
+    "quote_date",
+    "underlying_symbol",
+    "root",
+    "expiration",
+    "strike",
+    "option_type",
+    "bid",
+    "ask",
+    "last",
+    "volume",
+    "open_interest",
+    "underlying_bid",
+    "underlying_ask",
+    "underlying_price",
+    "implied_volatility",
+]
 
 
 def years(expiry: dt.date) -> float:
@@ -59,9 +87,13 @@ def strikes(t: float) -> list[float]:
     width = 0.16 * math.sqrt(max(t, 2.0 / 365.0))
     fine, coarse = (5, 25) if t < 0.1 else (25, 50) if t < 0.5 else (50, 100)
     out = set()
-    for step, lo, hi in ((fine, 1.0 - 1.2 * width, 1.0 + 0.8 * width),
-                         (coarse, max(0.3, 1.0 - 6.0 * width), 1.0 + 4.0 * width)):
-        out.update(i * step for i in range(math.ceil(SPOT * lo / step), math.floor(SPOT * hi / step) + 1))
+    for step, lo, hi in (
+        (fine, 1.0 - 1.2 * width, 1.0 + 0.8 * width),
+        (coarse, max(0.3, 1.0 - 6.0 * width), 1.0 + 4.0 * width),
+    ):
+        out.update(
+            i * step for i in range(math.ceil(SPOT * lo / step), math.floor(SPOT * hi / step) + 1)
+        )
     return sorted(float(k) for k in out)
 
 
@@ -81,7 +113,9 @@ def quote(price: float, time_value: float, rng: random.Random) -> tuple[float, f
     rounded down to the tick, so the mid may sit a little under intrinsic."""
     if price < 0.5 * tick(price):
         return 0.0, 0.05
-    half = max(tick(price), 0.02 * price * rng.uniform(0.6, 1.4), 0.002 * price + 0.3 * rng.random())
+    half = max(
+        tick(price), 0.02 * price * rng.uniform(0.6, 1.4), 0.002 * price + 0.3 * rng.random()
+    )
     if time_value < tick(price) < price - time_value:  # in the money
         centre = math.floor(price / tick(price)) * tick(price)
         steps = max(1, round(half / tick(price)))
@@ -106,15 +140,36 @@ def main() -> None:
                 intrinsic = max(s_disc - k_disc if kind == "C" else k_disc - s_disc, 0.0)
                 bid, ask = quote(price, price - intrinsic, rng)
                 volume = int(rng.expovariate(1.0) * 4000 * near)
-                last = f"{max(0.05, round(price + rng.gauss(0.0, 0.01 * price + 0.02), 2)):.2f}" if volume else ""
+                last = (
+                    f"{max(0.05, round(price + rng.gauss(0.0, 0.01 * price + 0.02), 2)):.2f}"
+                    if volume
+                    else ""
+                )
                 vendor_iv = f"{sigma * rng.uniform(0.99, 1.01):.4f}" if bid > 0 else "0.0000"
-                rows.append([QUOTE.strftime("%Y-%m-%d %H:%M:%S"), "KVXI", root(expiry),
-                             expiry.isoformat(), f"{k:.1f}", kind, f"{bid:.2f}", f"{ask:.2f}", last, volume,
-                             int(volume * rng.uniform(2.0, 30.0)) + int(200 * near),
-                             f"{SPOT - 0.25:.2f}", f"{SPOT + 0.25:.2f}", f"{SPOT:.2f}", vendor_iv])
+                rows.append(
+                    [
+                        QUOTE.strftime("%Y-%m-%d %H:%M:%S"),
+                        "KVXI",
+                        root(expiry),
+                        expiry.isoformat(),
+                        f"{k:.1f}",
+                        kind,
+                        f"{bid:.2f}",
+                        f"{ask:.2f}",
+                        last,
+                        volume,
+                        int(volume * rng.uniform(2.0, 30.0)) + int(200 * near),
+                        f"{SPOT - 0.25:.2f}",
+                        f"{SPOT + 0.25:.2f}",
+                        f"{SPOT:.2f}",
+                        vendor_iv,
+                    ]
+                )
 
     def row(expiry, kind, k):
-        return next(r for r in rows if r[3] == expiry.isoformat() and r[5] == kind and float(r[4]) == k)
+        return next(
+            r for r in rows if r[3] == expiry.isoformat() and r[5] == kind and float(r[4]) == k
+        )
 
     near_money = [k for k in strikes(years(EXPIRIES[3])) if abs(k - SPOT) < 40]
     crossed = row(EXPIRIES[3], "C", near_money[0])  # bid above ask

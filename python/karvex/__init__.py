@@ -24,7 +24,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from . import _core, black76, bsm
+    from . import _core, black76, bsm  # noqa: F401
 
 __version__ = "0.1.7"
 

@@ -86,37 +86,83 @@ def _parser() -> argparse.ArgumentParser:
         epilog=chain_help(),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    chain.add_argument("file", nargs="?", metavar="FILE",
-                       help="CSV or Parquet option chain ('-' for standard input; default: the example chain)")
-    chain.add_argument("--model", choices=("bsm", "black76"), default="bsm",
-                       help="bsm: spot with dividend yield (default); black76: forward")
-    chain.add_argument("-o", "--output", metavar="FILE",
-                       help="write the result to FILE (default: standard output)")
-    chain.add_argument("--plot", metavar="FILE.png",
-                       help="draw the volatility smile per expiry (needs matplotlib)")
-    chain.add_argument("--valuation-date", metavar="YYYY-MM-DD",
-                       help="valuation date for an expiry_date column")
-    chain.add_argument("--expiry-time", metavar="HH:MM", default="16:00",
-                       help="time of day options expire on their expiry date, for quotes with a "
-                            "time of day (default 16:00)")
-    chain.add_argument("--price-column", metavar="NAME",
-                       help="the column that holds the option's price (e.g. last or mark)")
-    chain.add_argument("--forward", choices=("model", "parity"), default="model",
-                       help="model: the spot carried at r - q, or the forward column (default); "
-                            "parity: per expiry from call and put prices, then Black-76 on it")
-    chain.add_argument("--intrinsic-tolerance", type=_tolerance, default=0.0, metavar="X",
-                       help="a price at most X below intrinsic value gives iv 0 (status near_intrinsic); "
-                            "default 0")
-    chain.add_argument("--rate", type=float, metavar="R", help="rate for every row (replaces the column)")
-    chain.add_argument("--dividend", type=float, metavar="Q",
-                       help="dividend yield for every row (replaces the column)")
-    chain.add_argument("--engine", choices=("auto", "arrow", "pandas", "builtin"), default="auto",
-                       help="reader and writer: pyarrow when installed (auto), else pandas, else "
-                            "Python's csv module")
-    chain.add_argument("--format", choices=("csv", "parquet"), dest="output_format",
-                       help="output format (default: by the extension of -o FILE, else csv)")
-    chain.add_argument("--chunk-rows", type=_positive, default=100_000, metavar="N",
-                       help="rows per chunk; memory grows with it (default 100000)")
+    chain.add_argument(
+        "file",
+        nargs="?",
+        metavar="FILE",
+        help="CSV or Parquet option chain ('-' for standard input; default: the example chain)",
+    )
+    chain.add_argument(
+        "--model",
+        choices=("bsm", "black76"),
+        default="bsm",
+        help="bsm: spot with dividend yield (default); black76: forward",
+    )
+    chain.add_argument(
+        "-o", "--output", metavar="FILE", help="write the result to FILE (default: standard output)"
+    )
+    chain.add_argument(
+        "--plot", metavar="FILE.png", help="draw the volatility smile per expiry (needs matplotlib)"
+    )
+    chain.add_argument(
+        "--valuation-date", metavar="YYYY-MM-DD", help="valuation date for an expiry_date column"
+    )
+    chain.add_argument(
+        "--expiry-time",
+        metavar="HH:MM",
+        default="16:00",
+        help="time of day options expire on their expiry date, for quotes with a "
+        "time of day (default 16:00)",
+    )
+    chain.add_argument(
+        "--price-column",
+        metavar="NAME",
+        help="the column that holds the option's price (e.g. last or mark)",
+    )
+    chain.add_argument(
+        "--forward",
+        choices=("model", "parity"),
+        default="model",
+        help="model: the spot carried at r - q, or the forward column (default); "
+        "parity: per expiry from call and put prices, then Black-76 on it",
+    )
+    chain.add_argument(
+        "--intrinsic-tolerance",
+        type=_tolerance,
+        default=0.0,
+        metavar="X",
+        help="a price at most X below intrinsic value gives iv 0 (status near_intrinsic); "
+        "default 0",
+    )
+    chain.add_argument(
+        "--rate", type=float, metavar="R", help="rate for every row (replaces the column)"
+    )
+    chain.add_argument(
+        "--dividend",
+        type=float,
+        metavar="Q",
+        help="dividend yield for every row (replaces the column)",
+    )
+    chain.add_argument(
+        "--engine",
+        choices=("auto", "arrow", "pandas", "builtin"),
+        default="auto",
+        help="reader and writer: pyarrow when installed (auto), else pandas, else "
+        "Python's csv module",
+    )
+    chain.add_argument(
+        "--format",
+        choices=("csv", "parquet"),
+        dest="output_format",
+        help="output format (default: by the extension of -o FILE, else csv)",
+    )
+    chain.add_argument(
+        "--chunk-rows",
+        type=_positive,
+        default=100_000,
+        metavar="N",
+        help="rows per chunk; memory grows with it (default 100000)",
+    )
     chain.add_argument("-q", "--quiet", action="store_true", help="no summary on standard error")
 
     bench = commands.add_parser(
@@ -125,10 +171,20 @@ def _parser() -> argparse.ArgumentParser:
         description="Throughput of the vectorised core at one worker and at all workers.",
     )
     bench.add_argument("--model", choices=("bsm", "black76"), default="bsm")
-    bench.add_argument("--size", type=_positive, default=500_000, metavar="N",
-                       help="options per call (default 500000)")
-    bench.add_argument("--seconds", type=float, default=0.5, metavar="S",
-                       help="time spent per measurement, at least (default 0.5)")
+    bench.add_argument(
+        "--size",
+        type=_positive,
+        default=500_000,
+        metavar="N",
+        help="options per call (default 500000)",
+    )
+    bench.add_argument(
+        "--seconds",
+        type=float,
+        default=0.5,
+        metavar="S",
+        help="time spent per measurement, at least (default 0.5)",
+    )
     bench.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     return parser
 
@@ -156,11 +212,18 @@ def _tolerance(text: str) -> float:
 def _chain(args: argparse.Namespace) -> int:
     from . import _chain
 
-    options = _chain.Options(model=args.model, valuation_date=args.valuation_date, rate=args.rate,
-                             dividend=args.dividend, chunk_rows=args.chunk_rows,
-                             output_format=args.output_format, price_column=args.price_column,
-                             forward=args.forward, intrinsic_tolerance=args.intrinsic_tolerance,
-                             expiry_time=args.expiry_time)
+    options = _chain.Options(
+        model=args.model,
+        valuation_date=args.valuation_date,
+        rate=args.rate,
+        dividend=args.dividend,
+        chunk_rows=args.chunk_rows,
+        output_format=args.output_format,
+        price_column=args.price_column,
+        forward=args.forward,
+        intrinsic_tolerance=args.intrinsic_tolerance,
+        expiry_time=args.expiry_time,
+    )
     summary = _chain.run(args.file, args.output, options, engine=args.engine, plot=args.plot)
     lines = summary.lines()
     if args.output:
@@ -181,7 +244,10 @@ def main(argv: list[str] | None = None) -> int:
     previous: dict[signal.Signals, Any] = {}
     if threading.current_thread() is threading.main_thread():
         for signum in (signal.SIGTERM, signal.SIGINT):
-            if signum == signal.SIGINT and signal.getsignal(signum) is not signal.default_int_handler:
+            if (
+                signum == signal.SIGINT
+                and signal.getsignal(signum) is not signal.default_int_handler
+            ):
                 continue
             previous[signum] = signal.signal(signum, interrupts.on_signal)
     interrupts.received = None

@@ -45,8 +45,14 @@ GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
 
 # Status of an implied volatility, in the order of their int8 codes (see
 # iv_status_codes); the chain command reports the same names.
-STATUSES = ("ok", "intrinsic", "below_intrinsic", "above_upper_bound", "invalid_input",
-            "no_solution")
+STATUSES = (
+    "ok",
+    "intrinsic",
+    "below_intrinsic",
+    "above_upper_bound",
+    "invalid_input",
+    "no_solution",
+)
 PRICE_TOLERANCE = 1e-12  # the core's absolute tolerance on the price bounds
 
 _WORDS = {"c": 1, "call": 1, "p": -1, "put": -1}
@@ -57,8 +63,16 @@ _FLAG_FORMS = (
 _F64 = np.dtype(np.float64)
 _I8 = np.dtype(np.int8)
 
-__all__ = ["FUNCTIONS", "GREEK_NAMES", "Greeks", "QUANTITIES", "STATUSES", "iv_status_codes",
-           "make_function", "parameters"]
+__all__ = [
+    "FUNCTIONS",
+    "GREEK_NAMES",
+    "Greeks",
+    "QUANTITIES",
+    "STATUSES",
+    "iv_status_codes",
+    "make_function",
+    "parameters",
+]
 
 
 def parameters(model: str, quantity: str) -> tuple[str, ...]:
@@ -96,8 +110,9 @@ class _Entry(NamedTuple):
 _MISSING = object()
 
 
-def _bind(fname: str, names: tuple[str, ...], args: tuple[Any, ...],
-          kwargs: dict[str, Any]) -> list[Any]:
+def _bind(
+    fname: str, names: tuple[str, ...], args: tuple[Any, ...], kwargs: dict[str, Any]
+) -> list[Any]:
     if len(args) > len(names):
         raise TypeError(
             f"{fname}() takes {len(names)} positional arguments but {len(args)} were given"
@@ -164,8 +179,9 @@ def _from_series(fname: str, value: Any, is_flag: bool) -> Any:
     column as int8 flags, converted once per category or distinct text."""
     dtype = value.dtype
     if is_flag and dtype.name == "category":
-        return _flags_by_code(fname, np.asarray(value.cat.codes.to_numpy()),
-                              value.cat.categories.to_numpy(), value)
+        return _flags_by_code(
+            fname, np.asarray(value.cat.codes.to_numpy()), value.cat.categories.to_numpy(), value
+        )
     if is_flag and not isinstance(dtype, np.dtype) and getattr(dtype, "kind", "O") in "OSU":
         codes, uniques = value.factorize()
         return _flags_by_code(fname, np.asarray(codes), np.asarray(uniques), value)
@@ -176,8 +192,9 @@ def _from_series(fname: str, value: Any, is_flag: bool) -> Any:
     return value.to_numpy()
 
 
-def _flags_by_code(fname: str, codes: npt.NDArray[Any], uniques: npt.NDArray[Any],
-                   shown: Any) -> npt.NDArray[np.int8]:
+def _flags_by_code(
+    fname: str, codes: npt.NDArray[Any], uniques: npt.NDArray[Any], shown: Any
+) -> npt.NDArray[np.int8]:
     """Flags of values given as codes into their distinct values (code -1: a
     missing value, refused); each distinct value converted once.  ``shown``
     holds the values as the user gave them, for the error message."""
@@ -205,9 +222,11 @@ def to_float64(fname: str, name: str, value: Any) -> npt.NDArray[np.float64]:
         return arr.astype(np.float64)
     if kind in "US":
         raise _Refused(TypeError(f"{fname}(): argument '{name}' must be numbers, not text"))
-    raise _Refused(TypeError(
-        f"{fname}(): argument '{name}' must be real numbers, not an array of dtype {arr.dtype}"
-    ))
+    raise _Refused(
+        TypeError(
+            f"{fname}(): argument '{name}' must be real numbers, not an array of dtype {arr.dtype}"
+        )
+    )
 
 
 def _flag_from_sign(arr: npt.NDArray[Any]) -> npt.NDArray[np.int8]:
@@ -225,8 +244,11 @@ def _bad_flag(fname: str, arr: npt.NDArray[Any], bad: npt.NDArray[np.bool_]) -> 
 # other ASCII printing characters as they are, the NUL that pads a shorter
 # text as 0; blanks and control characters (which a flag word may have around
 # it) as 0xff, which no word has.
-_FOLD = np.array([0] + [c | 0x20 if 65 <= c <= 90 else 0xFF if c <= 32 or c == 127 else c
-                        for c in range(1, 128)], dtype=np.uint8)
+_FOLD = np.array(
+    [0]
+    + [c | 0x20 if 65 <= c <= 90 else 0xFF if c <= 32 or c == 127 else c for c in range(1, 128)],
+    dtype=np.uint8,
+)
 
 
 def _word_keys(arr: npt.NDArray[Any]) -> npt.NDArray[np.uint32] | None:
@@ -238,8 +260,12 @@ def _word_keys(arr: npt.NDArray[Any]) -> npt.NDArray[np.uint32] | None:
     width = arr.dtype.itemsize // (4 if kind == "U" else 1)
     if width == 0 or arr.size == 0:
         return None
-    chars = cast("npt.NDArray[np.uint32]", np.ascontiguousarray(arr).view(
-        np.uint32 if kind == "U" else np.uint8).reshape(arr.size, width))
+    chars = cast(
+        "npt.NDArray[np.uint32]",
+        np.ascontiguousarray(arr)
+        .view(np.uint32 if kind == "U" else np.uint8)
+        .reshape(arr.size, width),
+    )
     if width > 4:
         if chars[:, 4:].any():
             return None
@@ -247,7 +273,7 @@ def _word_keys(arr: npt.NDArray[Any]) -> npt.NDArray[np.uint32] | None:
     if chars.max() >= 128:
         return None
     folded = np.zeros((arr.size, 4), dtype=np.uint8)
-    np.take(_FOLD, chars, out=folded[:, :chars.shape[1]])
+    np.take(_FOLD, chars, out=folded[:, : chars.shape[1]])
     keys: npt.NDArray[np.uint32] = folded.view(np.uint32).reshape(arr.size)
     return keys
 
@@ -331,9 +357,9 @@ def to_flag(fname: str, value: Any) -> npt.NDArray[np.int8]:
         return _flag_from_words(fname, arr)
     if kind == "O":
         return _flag_from_objects(fname, arr)
-    raise _Refused(TypeError(
-        f"{fname}(): argument 'flag' must be call/put flags, not dtype {arr.dtype}"
-    ))
+    raise _Refused(
+        TypeError(f"{fname}(): argument 'flag' must be call/put flags, not dtype {arr.dtype}")
+    )
 
 
 def _convert(entry: _Entry, name: str, value: Any, series: Any) -> npt.NDArray[Any]:
@@ -355,8 +381,9 @@ def _convert(entry: _Entry, name: str, value: Any, series: Any) -> npt.NDArray[A
 # NaN stays NaN; the limits at infinite volatility
 
 
-def _sigma_limits(black76: bool, put: bool, s: float, k: float, t: float, r: float,
-                  q: float) -> tuple[float, float, float, float, float, float]:
+def _sigma_limits(
+    black76: bool, put: bool, s: float, k: float, t: float, r: float, q: float
+) -> tuple[float, float, float, float, float, float]:
     """Price, delta, gamma, vega, theta and rho as sigma grows without bound
     (t > 0): the price tends to the discounted spot (call) or the discounted
     strike (put), the density terms to zero.  Discount factors use the same
@@ -374,8 +401,15 @@ def _sigma_limits(black76: bool, put: bool, s: float, k: float, t: float, r: flo
     return price, delta, 0.0, 0.0, theta, rho
 
 
-_LIMIT_INDEX = {"price": (0,), "delta": (1,), "gamma": (2,), "vega": (3,), "theta": (4,),
-                "rho": (5,), "greeks": (1, 2, 3, 4, 5)}
+_LIMIT_INDEX = {
+    "price": (0,),
+    "delta": (1,),
+    "gamma": (2,),
+    "vega": (3,),
+    "theta": (4,),
+    "rho": (5,),
+    "greeks": (1, 2, 3, 4, 5),
+}
 
 
 def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
@@ -421,10 +455,14 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
         out[rows[nan]] = np.nan
     limit = (sigma == np.inf) & (t > 0) & ~nan
     if limit.any():
-        put = (flat[entry.flag_at][rows[limit]] < 0 if entry.flag_at >= 0
-               else np.zeros(int(limit.sum()), bool))
-        limits = _sigma_limits_of(entry.model == "black76", put, s[limit], k[limit], t[limit],
-                                  r[limit], q[limit])
+        put = (
+            flat[entry.flag_at][rows[limit]] < 0
+            if entry.flag_at >= 0
+            else np.zeros(int(limit.sum()), bool)
+        )
+        limits = _sigma_limits_of(
+            entry.model == "black76", put, s[limit], k[limit], t[limit], r[limit], q[limit]
+        )
         for out, pick in zip(outputs, _LIMIT_INDEX[entry.quantity]):
             out[rows[limit]] = limits[pick]
 
@@ -434,8 +472,15 @@ def _exp(x: F64Array) -> F64Array:
     return np.fromiter(map(math.exp, x.tolist()), np.float64, len(x))
 
 
-def _sigma_limits_of(black76: bool, put: npt.NDArray[np.bool_], s: F64Array, k: F64Array,
-                     t: F64Array, r: F64Array, q: F64Array) -> list[Any]:
+def _sigma_limits_of(
+    black76: bool,
+    put: npt.NDArray[np.bool_],
+    s: F64Array,
+    k: F64Array,
+    t: F64Array,
+    r: F64Array,
+    q: F64Array,
+) -> list[Any]:
     """_sigma_limits on arrays, operation for operation (the same bits)."""
     dr = _exp(-(r * t))
     dq = dr if black76 else _exp(-(q * t))
@@ -483,8 +528,16 @@ def _finite_numbers(entry: _Entry, values: Sequence[Any]) -> bool:
 # implied-volatility status
 
 
-def iv_status_codes(iv: F64Array, price: F64Array, put: npt.NDArray[np.bool_], s: F64Array,
-                    k: F64Array, t: F64Array, r: F64Array, q: F64Array) -> npt.NDArray[np.int8]:
+def iv_status_codes(
+    iv: F64Array,
+    price: F64Array,
+    put: npt.NDArray[np.bool_],
+    s: F64Array,
+    k: F64Array,
+    t: F64Array,
+    r: F64Array,
+    q: F64Array,
+) -> npt.NDArray[np.int8]:
     """The status of each implied volatility as an int8 code into STATUSES.
 
     One-dimensional arrays of one length; ``iv`` is what the core's iv
@@ -530,8 +583,9 @@ def _iv_status(entry: _Entry, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt
     named = dict(zip(entry.names, flat))
     s = named["f"] if entry.model == "black76" else named["s"]
     q = named["r"] if entry.model == "black76" else named["q"]
-    codes = iv_status_codes(iv, named["target_price"], named["flag"] < 0, s, named["k"],
-                            named["t"], named["r"], q)
+    codes = iv_status_codes(
+        iv, named["target_price"], named["flag"] < 0, s, named["k"], named["t"], named["r"], q
+    )
     return _status_names(codes)
 
 
@@ -583,13 +637,16 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
     if scalars:
         try:
             if n < 0:
-                args = [_scalar_flag(v) if i == flag_at else float(v)
-                        for i, v in enumerate(values)]
+                args = [_scalar_flag(v) if i == flag_at else float(v) for i, v in enumerate(values)]
             else:
-                args = [v if type(v) is np.ndarray
-                        else _filled(n, _scalar_flag(v), _I8) if i == flag_at
-                        else _filled(n, float(v), _F64)
-                        for i, v in enumerate(values)]
+                args = [
+                    v
+                    if type(v) is np.ndarray
+                    else _filled(n, _scalar_flag(v), _I8)
+                    if i == flag_at
+                    else _filled(n, float(v), _F64)
+                    for i, v in enumerate(values)
+                ]
         except OverflowError:  # a Python int beyond float: the general path names it
             return _MISSING
 
@@ -617,8 +674,9 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
 # broadcasting and the one core call
 
 
-def _broadcast_shape(fname: str, names: Sequence[str],
-                     arrays: Sequence[npt.NDArray[Any]]) -> tuple[int, ...]:
+def _broadcast_shape(
+    fname: str, names: Sequence[str], arrays: Sequence[npt.NDArray[Any]]
+) -> tuple[int, ...]:
     try:
         return np.broadcast_shapes(*(a.shape for a in arrays))
     except ValueError:
@@ -691,8 +749,10 @@ def evaluate(entry: _Entry, values: list[Any]) -> Any:
     index = None if series is None else _common_index(entry.fname, entry.names, values, series)
     masked = _masked_type()
     masks = _unmask(entry, values, masked) if masked is not None else []
-    arrays = [_convert(entry, name, value, series if index is not None else None)
-              for name, value in zip(entry.names, values)]
+    arrays = [
+        _convert(entry, name, value, series if index is not None else None)
+        for name, value in zip(entry.names, values)
+    ]
     shape = _broadcast_shape(entry.fname, entry.names, arrays)
 
     order = _layout(arrays, shape)

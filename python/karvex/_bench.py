@@ -73,8 +73,19 @@ def child_main(model: str, size: int, seconds: float) -> int:
 
 def _run_child(workers: int, model: str, size: int, seconds: float) -> dict[str, float]:
     env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
-    command = [sys.executable, "-m", "karvex", "bench", "--child", "--model", model,
-               "--size", str(size), "--seconds", str(seconds)]
+    command = [
+        sys.executable,
+        "-m",
+        "karvex",
+        "bench",
+        "--child",
+        "--model",
+        model,
+        "--size",
+        str(size),
+        "--seconds",
+        str(seconds),
+    ]
     done = subprocess.run(command, env=env, capture_output=True, text=True)
     if done.returncode != 0:
         last = (done.stderr.strip().splitlines() or ["no message"])[-1]
@@ -105,8 +116,11 @@ def main(model: str, size: int, seconds: float, out: IO[str] | None = None) -> i
     out = out if out is not None else sys.stdout
     cpus = usable_cpus()
     counts = [1] if cpus == 1 else [1, cpus]
-    print(f"karvex bench: {model}, {size:,} options per call, best of repeated calls, "
-          f"{cpus} CPU{'s' if cpus > 1 else ''}", file=out)
+    print(
+        f"karvex bench: {model}, {size:,} options per call, best of repeated calls, "
+        f"{cpus} CPU{'s' if cpus > 1 else ''}",
+        file=out,
+    )
     results = {w: _run_child(w, model, size, seconds) for w in counts}
     for line in table(results):
         print(line, file=out)

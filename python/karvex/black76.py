@@ -19,8 +19,14 @@ Series on the input's index.  Parameters and their order are those of the
 from typing import cast
 
 from ._array import make_function
-from ._types import Black76Flagged, Black76Greeks, Black76Iv, Black76IvStatus, Black76Unflagged
-from ._types import Greeks
+from ._types import (
+    Black76Flagged,
+    Black76Greeks,
+    Black76Iv,
+    Black76IvStatus,
+    Black76Unflagged,
+    Greeks,
+)
 
 price: Black76Flagged = cast(Black76Flagged, make_function("black76", "price"))
 delta: Black76Flagged = cast(Black76Flagged, make_function("black76", "delta"))
@@ -32,5 +38,4 @@ greeks: Black76Greeks = cast(Black76Greeks, make_function("black76", "greeks"))
 iv: Black76Iv = cast(Black76Iv, make_function("black76", "iv"))
 iv_status: Black76IvStatus = cast(Black76IvStatus, make_function("black76", "iv_status"))
 
-__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status",
-           "Greeks"]
+__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status", "Greeks"]

@@ -31,5 +31,4 @@ greeks: BsmGreeks = cast(BsmGreeks, make_function("bsm", "greeks"))
 iv: BsmIv = cast(BsmIv, make_function("bsm", "iv"))
 iv_status: BsmIvStatus = cast(BsmIvStatus, make_function("bsm", "iv_status"))
 
-__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status",
-           "Greeks"]
+__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status", "Greeks"]

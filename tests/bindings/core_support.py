@@ -15,15 +15,21 @@ VECTORISED = list(core.__all__[2:18])
 SCALAR = list(core.__all__[18:])
 SERIAL_LIMITS = {"iv": 1024, "greeks": 4096, "price": 8192}
 DEGENERATE = np.array([0.0, -0.0, -1.0, np.inf, -np.inf, np.nan, 1e-300, 1e300])
-RANGES = {"t": (0.0, 3.0), "r": (-0.02, 0.08), "q": (0.0, 0.05), "sigma": (0.01, 1.0),
-          "target_price": (0.0, 40.0)}
+RANGES = {
+    "t": (0.0, 3.0),
+    "r": (-0.02, 0.08),
+    "q": (0.0, 0.05),
+    "sigma": (0.01, 1.0),
+    "target_price": (0.0, 40.0),
+}
 
 
 # Set by tools/run-sanitizers for the run against the sanitized extension, whose runtime reserves
 # far more address space than a test that caps it allows.
 SANITIZED = os.environ.get("KARVEX_SANITIZED") == "1"
 needs_address_space_limit = pytest.mark.skipif(
-    SANITIZED, reason="the sanitizer runtime reserves more address space than the cap")
+    SANITIZED, reason="the sanitizer runtime reserves more address space than the cap"
+)
 
 
 def quantity(name):
@@ -74,8 +80,10 @@ def assert_same_bits(actual, expected):
     assert actual.shape == expected.shape
     nan = np.isnan(actual) & np.isnan(expected)
     differ = np.flatnonzero((actual.view(np.uint64) != expected.view(np.uint64)) & ~nan)
-    assert differ.size == 0, f"{differ.size} differ, first at {differ[:5]}: " \
+    assert differ.size == 0, (
+        f"{differ.size} differ, first at {differ[:5]}: "
         f"{actual[differ[:5]]} vs {expected[differ[:5]]}"
+    )
 
 
 def raises(exc, message, fn, *args, **kwargs):
@@ -90,7 +98,12 @@ def run_python(code, env=None):
     """Runs `code` in a fresh interpreter that finds karvex as this one does."""
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     environment.update(env or {})
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=environment,
-                            capture_output=True, text=True, timeout=300)
+    result = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=environment,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert result.returncode == 0, result.stderr
     return result

@@ -25,15 +25,29 @@ import time
 import warnings
 
 import numpy as np
+from core_support import SCALAR, VECTORISED, parameters
 
 import karvex
 import karvex._core as core
-from core_support import SCALAR, VECTORISED, parameters
 
 WORKERS = 2
 LENGTHS = [0, 1, 2, 7, 100, 1023, 1024, 4096, 8192, 16384, 20000]
-SPECIAL = [0.0, -0.0, 1.0, -1.0, math.inf, -math.inf, math.nan, 1e308, -1e308, 5e-324, 1e-300,
-           2.0**53, 100.0, 0.05]
+SPECIAL = [
+    0.0,
+    -0.0,
+    1.0,
+    -1.0,
+    math.inf,
+    -math.inf,
+    math.nan,
+    1e308,
+    -1e308,
+    5e-324,
+    1e-300,
+    2.0**53,
+    100.0,
+    0.05,
+]
 
 
 class Boom(Exception):
@@ -89,11 +103,45 @@ class ArraySubclass(np.ndarray):
     pass
 
 
-HOSTILE = [None, "c", "p", "Put", " call ", "x", "", b"c", True, False, 10**400, -(10**400), 2**63,
-           -129, 128, 1.5, 3 + 0j, decimal.Decimal("1.5"), fractions.Fraction(1, 3), RaisingFloat(),
-           FloatReturningText(), RaisingIndex(), FloatSubclass(1.0), IntSubclass(1), RaisingArray(),
-           WrongArray(), LyingSequence(), [], [1.0, "x"], [[1.0], [2.0, 3.0]], {"a": 1}, object(),
-           np.float32(2.5), np.int64(-3), np.bool_(True), np.array(2.0), np.array("c")]
+HOSTILE = [
+    None,
+    "c",
+    "p",
+    "Put",
+    " call ",
+    "x",
+    "",
+    b"c",
+    True,
+    False,
+    10**400,
+    -(10**400),
+    2**63,
+    -129,
+    128,
+    1.5,
+    3 + 0j,
+    decimal.Decimal("1.5"),
+    fractions.Fraction(1, 3),
+    RaisingFloat(),
+    FloatReturningText(),
+    RaisingIndex(),
+    FloatSubclass(1.0),
+    IntSubclass(1),
+    RaisingArray(),
+    WrongArray(),
+    LyingSequence(),
+    [],
+    [1.0, "x"],
+    [[1.0], [2.0, 3.0]],
+    {"a": 1},
+    object(),
+    np.float32(2.5),
+    np.int64(-3),
+    np.bool_(True),
+    np.array(2.0),
+    np.array("c"),
+]
 
 
 def values(rng, n, flag):
@@ -114,8 +162,23 @@ def array(rng, n, flag):
     if kind < 6:
         return x
     if kind == 6:
-        return x.astype(rng.choice([np.float32, np.int64, np.int8, np.uint8, np.bool_,
-                                    np.complex128, np.float16, object, "U3", ">f8", "<i2"]))
+        return x.astype(
+            rng.choice(
+                [
+                    np.float32,
+                    np.int64,
+                    np.int8,
+                    np.uint8,
+                    np.bool_,
+                    np.complex128,
+                    np.float16,
+                    object,
+                    "U3",
+                    ">f8",
+                    "<i2",
+                ]
+            )
+        )
     if kind == 7:
         return np.repeat(x, 2)[::2]  # strided
     if kind == 8:
@@ -146,6 +209,7 @@ def array(rng, n, flag):
     if kind == 18:
         try:
             import pandas
+
             return pandas.Series(x, index=rng.choice([None, list(range(n))[::-1]]))
         except ImportError:
             return x
@@ -162,8 +226,10 @@ def argument(rng, n, name):
 
 def functions():
     """(name, function, parameter names, scalar twin or None) of everything under test."""
-    out = [(name, getattr(core, name), parameters(name), getattr(core, name + "_scalar"))
-           for name in VECTORISED]
+    out = [
+        (name, getattr(core, name), parameters(name), getattr(core, name + "_scalar"))
+        for name in VECTORISED
+    ]
     out += [(name, getattr(core, name), parameters(name), None) for name in SCALAR]
     for model in ("bsm", "black76"):
         module = getattr(karvex, model)
@@ -183,7 +249,7 @@ def make_call(rng, names):
     kwargs = {}
     shape = rng.random()
     if shape < 0.05:
-        args = args[:rng.randrange(len(args))]
+        args = args[: rng.randrange(len(args))]
     elif shape < 0.1:
         args.append(rng.choice(HOSTILE))
     elif shape < 0.3:
@@ -221,6 +287,7 @@ def describe(name, args, kwargs):
         if isinstance(a, (list, tuple)) or hasattr(a, "index"):
             return f"{type(a).__name__} of {len(a)}"
         return repr(a)[:60]
+
     return f"{name}({', '.join(map(one, args))}; {', '.join(f'{k}={one(v)}' for k, v in kwargs.items())})"
 
 
@@ -268,9 +335,19 @@ def test_hostile_calls_never_crash_or_fail_internally(tmp_path):
     for w in range(WORKERS):
         log = tmp_path / f"worker{w}.log"
         code = f"import test_core_fuzz as f; f.work({seed + w}, {seconds}, {str(log)!r})"
-        workers.append((seed + w, log, subprocess.Popen(
-            [sys.executable, "-c", code], env=environment, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, text=True)))
+        workers.append(
+            (
+                seed + w,
+                log,
+                subprocess.Popen(
+                    [sys.executable, "-c", code],
+                    env=environment,
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE,
+                    text=True,
+                ),
+            )
+        )
     problems, total = [], 0
     for worker_seed, log, process in workers:
         try:
@@ -282,7 +359,9 @@ def test_hostile_calls_never_crash_or_fail_internally(tmp_path):
             total += json.loads(out)["calls"]
             continue
         last = log.read_bytes().rstrip().decode(errors="replace") if log.exists() else "?"
-        problems.append(f"seed {worker_seed}: exit {process.returncode}; last call {last}\n"
-                        f"{out[-3000:]}{err[-3000:]}")
+        problems.append(
+            f"seed {worker_seed}: exit {process.returncode}; last call {last}\n"
+            f"{out[-3000:]}{err[-3000:]}"
+        )
     assert not problems, "\n\n".join(problems)
     assert total > 0

@@ -8,15 +8,28 @@ import pathlib
 import types
 
 import pytest
+from core_support import run_python
 
 import karvex
 import karvex._core as core
-from core_support import run_python
 
 NAMES = [
-    "bsm_price", "bsm_delta", "bsm_gamma", "bsm_vega", "bsm_theta", "bsm_rho", "bsm_greeks",
-    "bsm_iv", "black76_price", "black76_delta", "black76_gamma", "black76_vega", "black76_theta",
-    "black76_rho", "black76_greeks", "black76_iv",
+    "bsm_price",
+    "bsm_delta",
+    "bsm_gamma",
+    "bsm_vega",
+    "bsm_theta",
+    "bsm_rho",
+    "bsm_greeks",
+    "bsm_iv",
+    "black76_price",
+    "black76_delta",
+    "black76_gamma",
+    "black76_vega",
+    "black76_theta",
+    "black76_rho",
+    "black76_greeks",
+    "black76_iv",
 ]
 NAMES += [name + "_scalar" for name in NAMES]
 
@@ -31,12 +44,10 @@ BSM_GREEKS_DOC = (
 DOCS = {
     "bsm_greeks": BSM_GREEKS_DOC,
     "black76_greeks": "Compute all five Black-76 Greeks in a single pass. See `bsm_greeks`.",
-    "bsm_greeks_scalar":
-        "Scalar twin of `bsm_greeks`: `(delta, gamma, vega, theta, rho)` for one option.",
+    "bsm_greeks_scalar": "Scalar twin of `bsm_greeks`: `(delta, gamma, vega, theta, rho)` for one option.",
     "bsm_iv_scalar": "Scalar twin of `bsm_iv`.",
     "black76_greeks_scalar": "Scalar twin of `black76_greeks`.",
-    "black76_iv_scalar":
-        "Scalar twin of `black76_iv` (the BSM solver with q = r, as in `black76_iv`).",
+    "black76_iv_scalar": "Scalar twin of `black76_iv` (the BSM solver with q = r, as in `black76_iv`).",
 }
 
 
@@ -77,14 +88,20 @@ def test_function_objects_signatures_and_docstrings(name):
 def test_type_stubs_match_the_module():
     stub = pathlib.Path(karvex.__file__).with_name("_core.pyi")
     assert stub.with_name("py.typed").exists()
-    defs = {node.name: node for node in ast.parse(stub.read_text()).body
-            if isinstance(node, ast.FunctionDef)}
+    defs = {
+        node.name: node
+        for node in ast.parse(stub.read_text()).body
+        if isinstance(node, ast.FunctionDef)
+    }
     assert sorted(defs) == sorted(NAMES)
     for name, node in defs.items():
         assert [a.arg for a in node.args.args] == expected_parameters(name)
         scalar = name.endswith("_scalar")
-        assert ast.unparse(node.returns) == (("_ScalarGreeks" if scalar else "_Greeks")
-                                             if "greeks" in name else ("float" if scalar else "_F64"))
+        assert ast.unparse(node.returns) == (
+            ("_ScalarGreeks" if scalar else "_Greeks")
+            if "greeks" in name
+            else ("float" if scalar else "_F64")
+        )
 
 
 def test_execution_step_refuses_an_all_that_is_not_a_list():
@@ -130,11 +147,16 @@ def test_without_numpy_the_scalars_work_and_the_arrays_panic_until_numpy_returns
     assert report["scalar"] > 0
     assert report["array_api"] == "ModuleNotFoundError"
     assert "caught_as_exception" not in report
-    assert report["args"] == ["Failed to access NumPy array API capsule: ModuleNotFoundError: "
-                              "import of numpy halted; None in sys.modules"]
+    assert report["args"] == [
+        "Failed to access NumPy array API capsule: ModuleNotFoundError: "
+        "import of numpy halted; None in sys.modules"
+    ]
     assert report["same_class"]
     assert (report["module"], report["name"], report["bases"]) == (
-        "pyo3_runtime", "PanicException", ["BaseException"])
+        "pyo3_runtime",
+        "PanicException",
+        ["BaseException"],
+    )
     assert "BaseException" in report["doc"] and "SystemExit" in report["doc"]
     assert len(report["after"]) == 2
 
@@ -168,7 +190,8 @@ def test_numpy_import_checks_and_their_messages(tmp_path):
         (fake / sub / "__init__.py").write_text("")
     (fake / "__init__.py").write_text("__version__ = '1.0.0'\n")
     (fake / "lib" / "__init__.py").write_text(
-        "class NumpyVersion:\n    major = 1\n    def __init__(self, v):\n        self.v = v\n")
+        "class NumpyVersion:\n    major = 1\n    def __init__(self, v):\n        self.v = v\n"
+    )
     (fake / "core" / "multiarray.py").write_text(FAKE_MULTIARRAY)
     (fake / "_core" / "multiarray.py").write_text("_ARRAY_API = 2.0\n")
     out = run_python(f"""
@@ -193,18 +216,21 @@ def test_numpy_import_checks_and_their_messages(tmp_path):
         print(json.dumps(report))
         """)
     prefix = "Failed to access NumPy array API capsule: "
-    assert json.loads(out.stdout) == [prefix + m for m in [
-        "TypeError: 'str' object is not an instance of 'PyCapsule'",
-        "TypeError: 'float' object is not an instance of 'PyCapsule'",
-        "OverflowError: out of range integral type conversion attempted",
-        "TypeError: 'str' object cannot be interpreted as an integer",
-        "RuntimeError: module compiled against ABI version 0x2000000 but this version of numpy "
-        "is 0x2000001",
-        "RuntimeError: module was compiled against NumPy C-API version 0xc (NumPy 1.15) but the "
-        "running NumPy has C-API version 0xb",
-        "RuntimeError: module compiled as little endian, but detected different endianness at "
-        "runtime",
-    ]]
+    assert json.loads(out.stdout) == [
+        prefix + m
+        for m in [
+            "TypeError: 'str' object is not an instance of 'PyCapsule'",
+            "TypeError: 'float' object is not an instance of 'PyCapsule'",
+            "OverflowError: out of range integral type conversion attempted",
+            "TypeError: 'str' object cannot be interpreted as an integer",
+            "RuntimeError: module compiled against ABI version 0x2000000 but this version of numpy "
+            "is 0x2000001",
+            "RuntimeError: module was compiled against NumPy C-API version 0xc (NumPy 1.15) but the "
+            "running NumPy has C-API version 0xb",
+            "RuntimeError: module compiled as little endian, but detected different endianness at "
+            "runtime",
+        ]
+    ]
 
 
 def test_a_vectorised_call_made_while_numpy_is_being_imported_fails_instead_of_waiting(tmp_path):
@@ -216,7 +242,8 @@ def test_a_vectorised_call_made_while_numpy_is_being_imported_fails_instead_of_w
         "try:\n"
         f"    core.bsm_price({ARGS7})\n"
         "except BaseException as e:\n"
-        "    inner = (type(e).__name__, e.args[0])\n")
+        "    inner = (type(e).__name__, e.args[0])\n"
+    )
     out = run_python(f"""
         import json, sys
         sys.path.insert(0, {str(tmp_path)!r})
@@ -228,8 +255,11 @@ def test_a_vectorised_call_made_while_numpy_is_being_imported_fails_instead_of_w
         print(json.dumps([sys.modules["numpy"].inner, outer]))
         """)
     inner, outer = json.loads(out.stdout)
-    assert inner == ["PanicException", "Failed to access NumPy array API capsule: RuntimeError: "
-                     "NumPy's C API was needed while it was being imported"]
+    assert inner == [
+        "PanicException",
+        "Failed to access NumPy array API capsule: RuntimeError: "
+        "NumPy's C API was needed while it was being imported",
+    ]
     assert outer == "PanicException"  # the fake package has no numpy.lib
 
 

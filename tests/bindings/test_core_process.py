@@ -16,8 +16,13 @@ RUNS = 5
 def spawn(code, env=None):
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     environment.update(env or {})
-    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=environment,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    return subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=environment,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
 
 
 def finish(process, timeout=120):
@@ -49,26 +54,36 @@ EXIT_DURING_CALLS = """
     """
 
 
-CORE_IV = ("import karvex._core as core\n"
-           "    n = {n}\n"
-           "    args = [np.full(n, 10.0), np.ones(n, np.int8)] + [np.full(n, 100.0)] * 2"
-           " + [np.ones(n)] + [np.full(n, 0.05)] * 2")
+CORE_IV = (
+    "import karvex._core as core\n"
+    "    n = {n}\n"
+    "    args = [np.full(n, 10.0), np.ones(n, np.int8)] + [np.full(n, 100.0)] * 2"
+    " + [np.ones(n)] + [np.full(n, 0.05)] * 2"
+)
 
 
 # Short calls: the threads ask for the lock back after the call; long ones (over the 0.1 s
 # between two checks for Ctrl-C) also while the workers still run.
-@pytest.mark.parametrize("setup, call", [
-    (CORE_IV.format(n=2048), "core.bsm_iv(*args)"),
-    (CORE_IV.format(n=1_000_000), "core.bsm_iv(*args)"),
-    ("import karvex\n"
-     "    strikes = np.linspace(50.0, 150.0, 10_000)",
-     "karvex.bsm.price('c', 100.0, strikes, 1.0, 0.05, 0.0, 0.2)"),
-], ids=["core_iv", "core_iv_long", "array_api_price"])
+@pytest.mark.parametrize(
+    "setup, call",
+    [
+        (CORE_IV.format(n=2048), "core.bsm_iv(*args)"),
+        (CORE_IV.format(n=1_000_000), "core.bsm_iv(*args)"),
+        (
+            "import karvex\n    strikes = np.linspace(50.0, 150.0, 10_000)",
+            "karvex.bsm.price('c', 100.0, strikes, 1.0, 0.05, 0.0, 0.2)",
+        ),
+    ],
+    ids=["core_iv", "core_iv_long", "array_api_price"],
+)
 @pytest.mark.parametrize("threads", [1, 4])
 def test_interpreter_exits_normally_while_daemon_threads_are_inside_parallel_calls(
-        setup, call, threads):
-    processes = [spawn(EXIT_DURING_CALLS.format(setup=setup, call=call, threads=threads))
-                 for _ in range(RUNS)]
+    setup, call, threads
+):
+    processes = [
+        spawn(EXIT_DURING_CALLS.format(setup=setup, call=call, threads=threads))
+        for _ in range(RUNS)
+    ]
     for process in processes:
         status, out, err = finish(process)
         assert (status, out) == (0, "returning\n"), err[-2000:]

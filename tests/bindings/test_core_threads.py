@@ -10,10 +10,17 @@ import tracemalloc
 
 import numpy as np
 import pytest
+from core_support import (
+    VECTORISED,
+    assert_same_bits,
+    make_inputs,
+    needs_address_space_limit,
+    run_python,
+    scalar_results,
+    serial_limit,
+)
 
 import karvex._core as core
-from core_support import (VECTORISED, assert_same_bits, make_inputs, needs_address_space_limit,
-                          run_python, scalar_results, serial_limit)
 
 LARGE = 40_000  # above every serial limit
 
@@ -61,7 +68,7 @@ def bystander():
 def test_the_lock_is_released_exactly_from_the_serial_limit_on(name):
     fn, limit = getattr(core, name), serial_limit(name)
     args = make_inputs(name, limit, seed=6)
-    below = [a[:limit - 1] for a in args]
+    below = [a[: limit - 1] for a in args]
     with bystander() as count:
         before = count[0]
         for _ in range(10):
@@ -86,11 +93,14 @@ def all_results():
 
 def test_one_worker_gives_the_same_bits_as_the_default_pool(tmp_path):
     path = tmp_path / "one_worker.npz"
-    run_python(f"""
+    run_python(
+        f"""
         import numpy as np
         from test_core_threads import all_results
         np.savez({str(path)!r}, **all_results())
-        """, env={"RAYON_NUM_THREADS": "1"})
+        """,
+        env={"RAYON_NUM_THREADS": "1"},
+    )
     one_worker = np.load(path)
     for name, array in all_results().items():
         assert_same_bits(one_worker[name], array)
@@ -100,12 +110,15 @@ def test_repeated_calls_leak_neither_memory_nor_references():
     # Scalar and vectorised calls, serial and parallel, results and errors of every stage.
     small = make_inputs("bsm_greeks", 100, seed=4)
     large = make_inputs("bsm_price", 8192, seed=5)  # at the serial limits of price and greeks
-    failing = [(core.bsm_price_scalar, (1, "x", 1, 1, 1, 1, 1), {}),
-               (core.bsm_price_scalar, (300, 1, 1, 1, 1, 1, 1), {}),
-               (core.bsm_price_scalar, (1, 1), {"vol": 1}), (core.bsm_price_scalar, (1,) * 8, {}),
-               (core.bsm_price, small[:6] + [np.ones(100, np.float32)], {}),
-               (core.bsm_price, small[:2] + [small[2][:50]] + small[3:], {}),
-               (core.bsm_price, small[:1] + [small[1][::2]] + small[2:], {})]
+    failing = [
+        (core.bsm_price_scalar, (1, "x", 1, 1, 1, 1, 1), {}),
+        (core.bsm_price_scalar, (300, 1, 1, 1, 1, 1, 1), {}),
+        (core.bsm_price_scalar, (1, 1), {"vol": 1}),
+        (core.bsm_price_scalar, (1,) * 8, {}),
+        (core.bsm_price, small[:6] + [np.ones(100, np.float32)], {}),
+        (core.bsm_price, small[:2] + [small[2][:50]] + small[3:], {}),
+        (core.bsm_price, small[:1] + [small[1][::2]] + small[2:], {}),
+    ]
 
     def round_():
         core.bsm_price_scalar(1, 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)
@@ -147,7 +160,8 @@ def test_repeated_calls_leak_neither_memory_nor_references():
 
 
 def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
-    out = run_python("""
+    out = run_python(
+        """
         import json, os, sys
         threads = lambda: len(os.listdir("/proc/self/task"))
         start = threads()
@@ -166,10 +180,16 @@ def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
         core.bsm_iv(large, np.ones(1024, np.int8), *[large] * 5)
         report["after_large"] = threads() - base
         print(json.dumps(report))
-        """, env={"RAYON_NUM_THREADS": "3"})
+        """,
+        env={"RAYON_NUM_THREADS": "3"},
+    )
     assert json.loads(out.stdout) == {
-        "numpy_after_import": False, "after_import": 0, "numpy_after_scalar": False,
-        "after_small": 0, "after_large": 3}
+        "numpy_after_import": False,
+        "after_import": 0,
+        "numpy_after_scalar": False,
+        "after_small": 0,
+        "after_large": 3,
+    }
 
 
 @needs_address_space_limit
@@ -177,7 +197,8 @@ def test_import_and_small_calls_start_no_thread_and_import_no_numpy():
 def test_a_pool_size_above_the_maximum_fails_each_large_call_at_once_naming_it(value):
     # The address space is capped 1 GiB above what is in use: a pool that allocated per worker
     # before knowing it can start them runs out of it (or of the machine's memory) instead.
-    out = run_python("""
+    out = run_python(
+        """
         import json, resource
         import numpy as np
         import karvex._core as core
@@ -192,7 +213,15 @@ def test_a_pool_size_above_the_maximum_fails_each_large_call_at_once_naming_it(v
             except RuntimeError as e:
                 report.append(str(e))
         print(json.dumps(report))
-        """, env={"RAYON_NUM_THREADS": value})
-    assert json.loads(out.stdout) == [100] + [
-        f"cannot start the worker pool: RAYON_NUM_THREADS={value}: more worker threads than a "
-        "pool has (at most 1024)"] * 2
+        """,
+        env={"RAYON_NUM_THREADS": value},
+    )
+    assert (
+        json.loads(out.stdout)
+        == [100]
+        + [
+            f"cannot start the worker pool: RAYON_NUM_THREADS={value}: more worker threads than a "
+            "pool has (at most 1024)"
+        ]
+        * 2
+    )

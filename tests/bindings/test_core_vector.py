@@ -4,10 +4,20 @@ import json
 
 import numpy as np
 import pytest
+from core_support import (
+    VECTORISED,
+    assert_same_bits,
+    make_inputs,
+    needs_address_space_limit,
+    parameters,
+    quantity,
+    raises,
+    run_python,
+    scalar_results,
+    serial_limit,
+)
 
 import karvex._core as core
-from core_support import (VECTORISED, assert_same_bits, make_inputs, needs_address_space_limit,
-                          parameters, quantity, raises, run_python, scalar_results, serial_limit)
 
 NOT_ARRAY = "'ndarray' object is not an instance of 'ndarray'"
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
@@ -23,10 +33,14 @@ def strided(a):
 
 # (function, {argument index: replacement or function of the valid array}, error, message, note)
 CHECKS = [
-    *[("bsm_delta", {0: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "flag")
-      for d in (bool, np.uint8, np.int16, np.int64, np.float64)],
-    *[("bsm_theta", {6: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "sigma")
-      for d in (np.float32, np.int64, np.int8, ">f8", np.longdouble)],
+    *[
+        ("bsm_delta", {0: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "flag")
+        for d in (bool, np.uint8, np.int16, np.int64, np.float64)
+    ],
+    *[
+        ("bsm_theta", {6: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "sigma")
+        for d in (np.float32, np.int64, np.int8, ">f8", np.longdouble)
+    ],
     # The first failing argument is named; the types of all precede any layout check, layouts
     # precede lengths.
     ("bsm_vega", {1: None, 4: None}, TypeError, "'None' is not an instance of 'ndarray'", "k"),
@@ -34,12 +48,27 @@ CHECKS = [
     ("bsm_price", {0: lambda a: a[:3], 5: strided}, TypeError, NOT_CONTIGUOUS, None),
     ("black76_price", {2: strided}, TypeError, NOT_CONTIGUOUS, None),
     ("black76_price", {2: lambda a: np.ones(10)[::-2]}, TypeError, NOT_CONTIGUOUS, None),
-    ("black76_price", {2: lambda a: np.zeros(41, np.uint8)[1:].view(np.float64)}, TypeError,
-     NOT_CONTIGUOUS, None),  # misaligned
-    ("bsm_price", {1: lambda a: a[:2]}, ValueError,
-     "input arrays have mismatched lengths: [5, 2, 5, 5, 5, 5, 5]", None),
-    ("bsm_price", {0: lambda a: a[:0]}, ValueError,
-     "input arrays have mismatched lengths: [0, 5, 5, 5, 5, 5, 5]", None),
+    (
+        "black76_price",
+        {2: lambda a: np.zeros(41, np.uint8)[1:].view(np.float64)},
+        TypeError,
+        NOT_CONTIGUOUS,
+        None,
+    ),  # misaligned
+    (
+        "bsm_price",
+        {1: lambda a: a[:2]},
+        ValueError,
+        "input arrays have mismatched lengths: [5, 2, 5, 5, 5, 5, 5]",
+        None,
+    ),
+    (
+        "bsm_price",
+        {0: lambda a: a[:0]},
+        ValueError,
+        "input arrays have mismatched lengths: [0, 5, 5, 5, 5, 5, 5]",
+        None,
+    ),
 ]
 
 
@@ -56,11 +85,20 @@ def test_array_checks_and_their_order(name, change, exc, message, note):
 def test_each_parameter_must_be_a_one_dimensional_array(name):
     args = inputs(name)
     for i, p in enumerate(parameters(name)):
-        for value, shown in ((args[i].tolist(), "'list' object"), (None, "'None'"),
-                             (args[i].reshape(5, 1), "'ndarray' object"),
-                             (args[i][:1].reshape(()), "'ndarray' object")):
-            error = raises(TypeError, f"{shown} is not an instance of 'ndarray'",
-                           getattr(core, name), *args[:i], value, *args[i + 1:])
+        for value, shown in (
+            (args[i].tolist(), "'list' object"),
+            (None, "'None'"),
+            (args[i].reshape(5, 1), "'ndarray' object"),
+            (args[i][:1].reshape(()), "'ndarray' object"),
+        ):
+            error = raises(
+                TypeError,
+                f"{shown} is not an instance of 'ndarray'",
+                getattr(core, name),
+                *args[:i],
+                value,
+                *args[i + 1 :],
+            )
             assert error.__notes__ == [f"while processing '{p}'"]
 
 
@@ -69,8 +107,9 @@ def test_one_element_strided_view_and_shared_arrays_are_accepted():
     args[1] = np.array([args[1][0], -5.0])[::2]
     assert_same_bits(core.bsm_price(*args), scalar_results("bsm_price", args))
     x = np.full(4, 0.5)
-    assert_same_bits(core.black76_vega(x, x, x, x, x),
-                     [core.black76_vega_scalar(0.5, 0.5, 0.5, 0.5, 0.5)] * 4)
+    assert_same_bits(
+        core.black76_vega(x, x, x, x, x), [core.black76_vega_scalar(0.5, 0.5, 0.5, 0.5, 0.5)] * 4
+    )
 
 
 @pytest.mark.parametrize("name", VECTORISED)

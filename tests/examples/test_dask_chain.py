@@ -57,7 +57,9 @@ def test_cluster_result_is_bit_for_bit_the_one_process_result(example, client, t
     # A bounded wait: a worker that cannot run the task must fail the test, not hang it.
     result = client.compute(example.with_results(example.read_options(path))).result(timeout=120)
     result = result.sort_values("id").reset_index(drop=True)
-    assert len(result) == len(table) and result.columns[-6:].tolist() == list(example.OUTPUT_COLUMNS)
+    assert len(result) == len(table) and result.columns[-6:].tolist() == list(
+        example.OUTPUT_COLUMNS
+    )
     want = one_process(result)  # the inputs exactly as the workers read them
     for name, values in want.items():
         assert np.array_equal(result[name].to_numpy().view(np.uint64), values.view(np.uint64)), name

@@ -25,9 +25,22 @@ def boundary_sample(model, n=3000, seed=5):
     intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(n))
     upper = np.where(put, k * np.exp(-r * t), s * np.exp(-q * t))
     live = _core.bsm_price(flag, s, k, t, r, q, rng.uniform(0.05, 1.0, n))
-    choices = [live, intrinsic, intrinsic - 1e-12, intrinsic - 2e-12, np.nextafter(intrinsic, 0),
-               np.nextafter(intrinsic, np.inf), upper, np.nextafter(upper, 0), upper * (1 - 1e-10),
-               upper + 1e-13, upper * 1.5, np.zeros(n), -live, np.full(n, np.nan)]
+    choices = [
+        live,
+        intrinsic,
+        intrinsic - 1e-12,
+        intrinsic - 2e-12,
+        np.nextafter(intrinsic, 0),
+        np.nextafter(intrinsic, np.inf),
+        upper,
+        np.nextafter(upper, 0),
+        upper * (1 - 1e-10),
+        upper + 1e-13,
+        upper * 1.5,
+        np.zeros(n),
+        -live,
+        np.full(n, np.nan),
+    ]
     price = np.choose(rng.integers(0, len(choices), n), choices)
     for a in (s, k, t, r):
         a[rng.random(n) < 0.01] = rng.choice([0.0, -1.0, np.inf, np.nan])
@@ -36,13 +49,17 @@ def boundary_sample(model, n=3000, seed=5):
 
 
 def check_agreement(model, args):
-    iv = getattr(MODELS[model], "iv")(*args)
-    status = getattr(MODELS[model], "iv_status")(*args)
+    iv = MODELS[model].iv(*args)
+    status = MODELS[model].iv_status(*args)
     assert status.shape == iv.shape
     np.testing.assert_array_equal(status == "ok", np.isfinite(iv) & (iv > 0))
     np.testing.assert_array_equal(status == "intrinsic", iv == 0.0)
-    assert set(np.unique(status[np.isnan(iv)])) <= {"below_intrinsic", "above_upper_bound",
-                                                      "invalid_input", "no_solution"}
+    assert set(np.unique(status[np.isnan(iv)])) <= {
+        "below_intrinsic",
+        "above_upper_bound",
+        "invalid_input",
+        "no_solution",
+    }
     return iv, status
 
 
@@ -54,13 +71,23 @@ def test_status_agrees_with_iv_on_every_element_at_the_boundaries(model):
     s, k, t, r = args[2], args[3], args[4], args[5]
     q = r if model == "black76" else args[6]
     with np.errstate(all="ignore"):
-        valid = (np.isfinite(s) & np.isfinite(k) & np.isfinite(t) & np.isfinite(r) & (s > 0)
-                 & (k > 0) & (t > 0) & np.isfinite(price) & (price >= 0))
+        valid = (
+            np.isfinite(s)
+            & np.isfinite(k)
+            & np.isfinite(t)
+            & np.isfinite(r)
+            & (s > 0)
+            & (k > 0)
+            & (t > 0)
+            & np.isfinite(price)
+            & (price >= 0)
+        )
         intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(len(s)))
     np.testing.assert_array_equal(status == "invalid_input", ~valid)
     np.testing.assert_array_equal(status == "below_intrinsic", valid & (price < intrinsic - 1e-12))
     assert {"ok", "intrinsic", "below_intrinsic", "above_upper_bound", "invalid_input"} <= set(
-        status.tolist())
+        status.tolist()
+    )
 
 
 @settings(max_examples=60, deadline=None)
@@ -68,11 +95,16 @@ def test_status_agrees_with_iv_on_every_element_at_the_boundaries(model):
 def test_status_agrees_with_iv_on_random_inputs(model, seed):
     rng = np.random.default_rng(seed)
     n = 64
-    args = {"target_price": rng.uniform(-1.0, 120.0, n),
-            "flag": rng.choice(np.array([-1, 1], np.int8), n),
-            "s": rng.uniform(-10.0, 200.0, n), "f": rng.uniform(-10.0, 200.0, n),
-            "k": rng.uniform(-10.0, 200.0, n), "t": rng.uniform(-0.5, 5.0, n),
-            "r": rng.uniform(-0.1, 0.2, n), "q": rng.uniform(-0.1, 0.2, n)}
+    args = {
+        "target_price": rng.uniform(-1.0, 120.0, n),
+        "flag": rng.choice(np.array([-1, 1], np.int8), n),
+        "s": rng.uniform(-10.0, 200.0, n),
+        "f": rng.uniform(-10.0, 200.0, n),
+        "k": rng.uniform(-10.0, 200.0, n),
+        "t": rng.uniform(-0.5, 5.0, n),
+        "r": rng.uniform(-0.1, 0.2, n),
+        "q": rng.uniform(-0.1, 0.2, n),
+    }
     check_agreement(model, [args[n] for n in _array.parameters(model, "iv")])
 
 
@@ -90,10 +122,17 @@ def test_scalars_give_a_status_word_and_series_a_status_series():
 
 
 def test_codes_follow_the_status_order():
-    assert _array.STATUSES == ("ok", "intrinsic", "below_intrinsic", "above_upper_bound",
-                               "invalid_input", "no_solution")
+    assert _array.STATUSES == (
+        "ok",
+        "intrinsic",
+        "below_intrinsic",
+        "above_upper_bound",
+        "invalid_input",
+        "no_solution",
+    )
     iv = np.array([0.2, 0.0, np.nan])
     one = np.ones(3)
-    codes = _array.iv_status_codes(iv, np.array([0.1, 0.0, np.nan]), np.zeros(3, bool), one,
-                                   one, one, one * 0, one * 0)
+    codes = _array.iv_status_codes(
+        iv, np.array([0.1, 0.0, np.nan]), np.zeros(3, bool), one, one, one, one * 0, one * 0
+    )
     assert codes.dtype == np.int8 and codes.tolist() == [0, 1, 4]

@@ -9,8 +9,9 @@ import pytest
 from karvex import _array, _core, black76, bsm
 
 MODELS = {"bsm": bsm, "black76": black76}
-NAN_RULE = [(m, q) for m in MODELS for q in ("price", "delta", "gamma", "vega", "theta", "rho",
-                                             "greeks")]
+NAN_RULE = [
+    (m, q) for m in MODELS for q in ("price", "delta", "gamma", "vega", "theta", "rho", "greeks")
+]
 FIELDS = ("price", "delta", "gamma", "vega", "theta", "rho")
 
 
@@ -18,11 +19,17 @@ def sample(model, quantity, n=400, seed=7):
     """Arguments over ordinary and degenerate options: expired, zero and negative volatility,
     zero rates, flags of both signs."""
     rng = np.random.default_rng(seed)
-    values = {"flag": rng.choice(np.array([-1, 1], np.int8), n),
-              "s": rng.uniform(50.0, 150.0, n), "f": rng.uniform(50.0, 150.0, n),
-              "k": rng.uniform(50.0, 150.0, n), "t": rng.choice([-0.5, 0.0, 0.25, 1.0, 3.0], n),
-              "r": rng.choice([0.0, 0.03, -0.01], n), "q": rng.choice([0.0, 0.02], n),
-              "sigma": rng.choice([-0.2, 0.0, 0.15, 0.6], n), "target_price": rng.uniform(0, 30, n)}
+    values = {
+        "flag": rng.choice(np.array([-1, 1], np.int8), n),
+        "s": rng.uniform(50.0, 150.0, n),
+        "f": rng.uniform(50.0, 150.0, n),
+        "k": rng.uniform(50.0, 150.0, n),
+        "t": rng.choice([-0.5, 0.0, 0.25, 1.0, 3.0], n),
+        "r": rng.choice([0.0, 0.03, -0.01], n),
+        "q": rng.choice([0.0, 0.02], n),
+        "sigma": rng.choice([-0.2, 0.0, 0.15, 0.6], n),
+        "target_price": rng.uniform(0, 30, n),
+    }
     return [values[name] for name in _array.parameters(model, quantity)]
 
 
@@ -31,8 +38,9 @@ def outputs(result):
 
 
 def same_bits(a, b):
-    return np.array_equal(np.asarray(a, np.float64).view(np.int64),
-                          np.asarray(b, np.float64).view(np.int64))
+    return np.array_equal(
+        np.asarray(a, np.float64).view(np.int64), np.asarray(b, np.float64).view(np.int64)
+    )
 
 
 @pytest.mark.parametrize("model,quantity", NAN_RULE)
@@ -61,16 +69,28 @@ def test_a_nan_input_makes_every_quantity_nan_and_leaves_the_others_core_bits(mo
 def test_scalar_calls_follow_the_same_rule_as_arrays(model, quantity):
     names = _array.parameters(model, quantity)
     function = getattr(MODELS[model], quantity)
-    base = {"flag": -1, "s": 100.0, "f": 100.0, "k": 90.0, "t": 0.0, "r": 0.03, "q": 0.01,
-            "sigma": 0.2}
-    for name in names[names[0] == "flag":]:
-        for bad in ((math.nan, math.inf) if name == "sigma" else (math.nan,)):
+    base = {
+        "flag": -1,
+        "s": 100.0,
+        "f": 100.0,
+        "k": 90.0,
+        "t": 0.0,
+        "r": 0.03,
+        "q": 0.01,
+        "sigma": 0.2,
+    }
+    for name in names[names[0] == "flag" :]:
+        for bad in (math.nan, math.inf) if name == "sigma" else (math.nan,):
             for t in (0.0, 0.5):
                 values = {**base, "t": t, name: bad}
                 args = [values[n] for n in names]
                 scalar = function(*args)
-                array = function(*[np.array([v], np.int8 if n == "flag" else np.float64)
-                                   for n, v in zip(names, args)])
+                array = function(
+                    *[
+                        np.array([v], np.int8 if n == "flag" else np.float64)
+                        for n, v in zip(names, args)
+                    ]
+                )
                 for g, w in zip(outputs(scalar), outputs(array)):
                     assert same_bits(np.atleast_1d(g), w)
 

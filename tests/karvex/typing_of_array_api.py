@@ -36,8 +36,10 @@ assert_type(black76.vega(100.0, k, 0.5, 0.03, 0.2), F64)
 assert_type(black76.iv(strikes, "p", 100.0, 95.0, 0.5, 0.03), "pd.Series[float]")
 assert_type(black76.greeks(True, 100.0, k, 0.5, 0.03, 0.2).vega, F64)
 assert_type(_core.bsm_price(flags, k, k, k, k, k, k), F64)
-assert_type(_core.black76_greeks_scalar(1, 100.0, 95.0, 0.5, 0.03, 0.2),
-            tuple[float, float, float, float, float])
+assert_type(
+    _core.black76_greeks_scalar(1, 100.0, 95.0, 0.5, 0.03, 0.2),
+    tuple[float, float, float, float, float],
+)
 
 
 def user_code(df: pd.DataFrame) -> Any:

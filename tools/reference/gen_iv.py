@@ -12,6 +12,7 @@ below 1. One header line, no comments.
 
 Usage: python3 tools/reference/gen_iv.py        (needs mpmath; takes a few seconds)
 """
+
 import math
 import os
 
@@ -42,8 +43,8 @@ def points():
     for i in range(1, 200):
         ps.add(i / 200.0)
     for e in range(1, 308):
-        ps.add(10.0 ** -e)
-        ps.add(3.0 * 10.0 ** -e)
+        ps.add(10.0**-e)
+        ps.add(3.0 * 10.0**-e)
     ps.update([5e-324, 1e-320, 2.2250738585072014e-308, 4.9e-310])
     # central | tail split at |p - 0.5| = 0.425
     for c in (0.075, 0.925):
@@ -53,13 +54,15 @@ def points():
     ps.update([c, math.nextafter(c, 0.0), math.nextafter(c, 1.0), 1.0 - c])
     # upper half close to 1
     for e in range(1, 54):
-        ps.add(1.0 - 2.0 ** -e)
-    ps.update([math.nextafter(1.0, 0.0), 1.0 - 1e-15, 0.5 + 2.0 ** -53, 0.5 - 2.0 ** -54])
+        ps.add(1.0 - 2.0**-e)
+    ps.update([math.nextafter(1.0, 0.0), 1.0 - 1e-15, 0.5 + 2.0**-53, 0.5 - 2.0**-54])
     return sorted(p for p in ps if 0.0 < p < 1.0)
 
 
 def main():
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data", "inv_cdf.csv")
+    out = os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data", "inv_cdf.csv"
+    )
     with open(out, "w") as f:
         f.write("p,x\n")
         for p in points():

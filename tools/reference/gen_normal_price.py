@@ -85,10 +85,11 @@ def hexf(x):
 
 
 def cond_fmt(c):
-    return "%.3g" % float(c)
+    return f"{float(c):.3g}"
 
 
 # --- normal distribution functions ---------------------------------------
+
 
 def f_erf(x):
     return mp.erf(mp.mpf(x))
@@ -159,29 +160,98 @@ def normal_points(rng):
     pts = {}
     # erf / erfc: each range boundary as fdlibm sees it (the first double with
     # that high word, and the one before), on both signs.
-    switches = [0x3c700000, 0x3e300000, 0x3fd00000, 0x3feb0000, 0x3ff40000, 0x4006db6d,
-                0x40180000, 0x403c0000]
+    switches = [
+        0x3C700000,
+        0x3E300000,
+        0x3FD00000,
+        0x3FEB0000,
+        0x3FF40000,
+        0x4006DB6D,
+        0x40180000,
+        0x403C0000,
+    ]
     edge = []
     for hw in switches:
         edge += around(from_bits(hw << 32))
-    edge += [0.84375, 1.25, 1 / 0.35, 6.0, 28.0, 1.0, 0.5, 2.0, 5e-324, 2.2250738585072014e-308,
-             1e-310, 3.0, 10.0, 26.5, 27.0, 27.2, 27.5]
+    edge += [
+        0.84375,
+        1.25,
+        1 / 0.35,
+        6.0,
+        28.0,
+        1.0,
+        0.5,
+        2.0,
+        5e-324,
+        2.2250738585072014e-308,
+        1e-310,
+        3.0,
+        10.0,
+        26.5,
+        27.0,
+        27.2,
+        27.5,
+    ]
     spread = [math.exp(rng.uniform(math.log(1e-20), math.log(30.0))) for _ in range(260)]
     spread += [rng.uniform(0.0, 6.0) for _ in range(160)]
     for name in ("erf", "erfc"):
-        pts[name] = sorted({sgn * x for x in edge + spread for sgn in (1.0, -1.0)
-                            if not (name == "erf" and abs(x) > 7)} | {0.0})
+        pts[name] = sorted(
+            {
+                sgn * x
+                for x in edge + spread
+                for sgn in (1.0, -1.0)
+                if not (name == "erf" and abs(x) > 7)
+            }
+            | {0.0}
+        )
     # erfcx: the continued-fraction switch, the negative side down to -26
     # (beyond about -26.64 the product overflows), large arguments.
-    ex = around(26.5, 3) + [0.0, 0.5, -0.5, 0.84375, 1.25, 1 / 0.35, 6.0, 28.0, 100.0, 1e3,
-                             1e6, 1e10, 1e100, 1e300, -1.0, -5.0, -20.0, -26.0]
+    ex = around(26.5, 3) + [
+        0.0,
+        0.5,
+        -0.5,
+        0.84375,
+        1.25,
+        1 / 0.35,
+        6.0,
+        28.0,
+        100.0,
+        1e3,
+        1e6,
+        1e10,
+        1e100,
+        1e300,
+        -1.0,
+        -5.0,
+        -20.0,
+        -26.0,
+    ]
     ex += [rng.uniform(-26.0, 40.0) for _ in range(200)]
     ex += [math.exp(rng.uniform(math.log(26.5), math.log(1e8))) for _ in range(60)]
     pts["erfcx"] = sorted(set(ex))
     # cdf: the tail switch at |z| = 4, the deep lower tail to underflow
     # (about -38.5), the upper tail to where it rounds to 1.
-    cz = around(4.0, 3) + around(-4.0, 3) + [0.0, -0.0, 1.0, -1.0, 8.0, 8.3, 9.0, -10.0, -20.0,
-                                             -30.0, -37.0, -38.0, -38.4, -38.5, -39.0]
+    cz = (
+        around(4.0, 3)
+        + around(-4.0, 3)
+        + [
+            0.0,
+            -0.0,
+            1.0,
+            -1.0,
+            8.0,
+            8.3,
+            9.0,
+            -10.0,
+            -20.0,
+            -30.0,
+            -37.0,
+            -38.0,
+            -38.4,
+            -38.5,
+            -39.0,
+        ]
+    )
     cz += [rng.uniform(-8.0, 8.0) for _ in range(300)]
     cz += [rng.uniform(-38.5, -4.0) for _ in range(120)]
     cz += [rng.uniform(4.0, 8.5) for _ in range(40)]
@@ -192,15 +262,18 @@ def normal_points(rng):
 def write_normal(path, rng):
     fns = {"erf": f_erf, "erfc": f_erfc, "erfcx": f_erfcx, "cdf": f_cdf}
     with open(path, "w") as out:
-        out.write("# written by gen_normal_price.py: exact values rounded once; see its docstring\n")
+        out.write(
+            "# written by gen_normal_price.py: exact values rounded once; see its docstring\n"
+        )
         out.write("function,x,value,cond\n")
         for name, xs in normal_points(rng).items():
             for x in xs:
                 v = stable(fns[name], x)
-                out.write("%s,%s,%s,%s\n" % (name, hexf(x), hexf(v), cond_fmt(cond_normal(name, x))))
+                out.write(f"{name},{hexf(x)},{hexf(v)},{cond_fmt(cond_normal(name, x))}\n")
 
 
 # --- normalised Black function -------------------------------------------
+
 
 def f_black(x, s):
     x, s = mp.mpf(x), mp.mpf(s)
@@ -247,23 +320,29 @@ def black_points(rng):
     for _ in range(100):  # near the money, small vol
         pts.append((-rng.uniform(0, 0.05), rng.uniform(1e-3, 0.42)))
     for _ in range(60):  # in the money (x > 0), reduced by put-call parity
-        pts.append((math.exp(rng.uniform(math.log(1e-4), math.log(20.0))),
-                    math.exp(rng.uniform(math.log(1e-2), math.log(5.0)))))
+        pts.append(
+            (
+                math.exp(rng.uniform(math.log(1e-4), math.log(20.0))),
+                math.exp(rng.uniform(math.log(1e-2), math.log(5.0))),
+            )
+        )
     return pts
 
 
 def write_black(path, rng):
     with open(path, "w") as out:
-        out.write("# written by gen_normal_price.py: exact values rounded once; see its docstring\n")
+        out.write(
+            "# written by gen_normal_price.py: exact values rounded once; see its docstring\n"
+        )
         out.write("x,s,b,nu,cond_b,cond_nu\n")
         for x, s in black_points(rng):
             b, nu = stable(f_black, x, s)
             cb, cn = cond_black(x, s)
-            out.write("%s,%s,%s,%s,%s,%s\n" % (hexf(x), hexf(s), hexf(b), hexf(nu),
-                                               cond_fmt(cb), cond_fmt(cn)))
+            out.write(f"{hexf(x)},{hexf(s)},{hexf(b)},{hexf(nu)},{cond_fmt(cb)},{cond_fmt(cn)}\n")
 
 
 # --- option prices --------------------------------------------------------
+
 
 def f_price(model, put, s, k, t, r, q, sigma):
     s, k, t, r, q, sigma = (mp.mpf(v) for v in (s, k, t, r, q, sigma))
@@ -338,14 +417,22 @@ def price_points(rng):
 
 def write_price(path, rng):
     with open(path, "w") as out:
-        out.write("# written by gen_normal_price.py: exact values rounded once; see its docstring\n")
+        out.write(
+            "# written by gen_normal_price.py: exact values rounded once; see its docstring\n"
+        )
         out.write("model,kind,s,k,t,r,q,sigma,price,cond\n")
         for model, put, *inputs in price_points(rng):
             p = stable(f_price, model, put, *inputs)
             c = cond_price(model, put, *inputs)
-            out.write("%s,%s,%s,%s,%s\n" % (model, "put" if put else "call",
-                                            ",".join(hexf(v) for v in inputs), hexf(p),
-                                            cond_fmt(c)))
+            out.write(
+                "{},{},{},{},{}\n".format(
+                    model,
+                    "put" if put else "call",
+                    ",".join(hexf(v) for v in inputs),
+                    hexf(p),
+                    cond_fmt(c),
+                )
+            )
 
 
 def main():

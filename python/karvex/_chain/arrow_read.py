@@ -16,7 +16,8 @@ from __future__ import annotations
 
 import dataclasses
 import io
-from typing import TYPE_CHECKING, Callable, Iterator, cast
+from collections.abc import Callable, Iterator
+from typing import TYPE_CHECKING, cast
 
 import numpy as np
 
@@ -34,7 +35,9 @@ if TYPE_CHECKING:
     import pyarrow.csv as pa_csv
     import pyarrow.parquet as pq
 
-    Column: TypeAlias = "pa.Array | pa.ChunkedArray"  # Parquet batches give arrays, CSV tables chunked ones
+    Column: TypeAlias = (
+        "pa.Array | pa.ChunkedArray"  # Parquet batches give arrays, CSV tables chunked ones
+    )
 
 PARQUET_MAGIC = b"PAR1"
 PARQUET_SUFFIXES = (".parquet", ".parq", ".pq")
@@ -126,14 +129,18 @@ def _record_end(data: bytes) -> int:
         end = cut
 
 
-def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int) -> Iterator[ArrowChunk | Chunk]:
+def csv_chunks(
+    source: Source, header_len: int, positions: list[int], rows: int
+) -> Iterator[ArrowChunk | Chunk]:
     """Chunks of about `rows` rows after the header line."""
     import pyarrow as pa
     import pyarrow.csv as pa_csv
 
     names = [str(i) for i in range(header_len)]
     read_options = pa_csv.ReadOptions(column_names=names, use_threads=True)
-    convert = pa_csv.ConvertOptions(column_types={n: pa.string() for n in names}, strings_can_be_null=False)
+    convert = pa_csv.ConvertOptions(
+        column_types={n: pa.string() for n in names}, strings_can_be_null=False
+    )
     handle = source.handle
     line = source.first_line  # after the header
     pending = b""
@@ -152,8 +159,10 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
 
         def reread(raw: bytes = raw, line: int = line) -> Chunk | None:
             text = text_of(io.BytesIO(raw))
-            return next(builtin_chunks(source.name, text, header_len, positions, 1 << 62, first_line=line),
-                        None)
+            return next(
+                builtin_chunks(source.name, text, header_len, positions, 1 << 62, first_line=line),
+                None,
+            )
 
         line += _line_breaks(raw)
         chunk = _parse_block(raw, read_options, convert, positions, reread)
@@ -161,8 +170,13 @@ def csv_chunks(source: Source, header_len: int, positions: list[int], rows: int)
             yield chunk
 
 
-def _parse_block(raw: bytes, read_options: pa_csv.ReadOptions, convert: pa_csv.ConvertOptions,
-                 positions: list[int], reread: Callable[[], Chunk | None]) -> ArrowChunk | Chunk | None:
+def _parse_block(
+    raw: bytes,
+    read_options: pa_csv.ReadOptions,
+    convert: pa_csv.ConvertOptions,
+    positions: list[int],
+    reread: Callable[[], Chunk | None],
+) -> ArrowChunk | Chunk | None:
     import pyarrow as pa
     import pyarrow.csv as pa_csv
 
@@ -170,8 +184,12 @@ def _parse_block(raw: bytes, read_options: pa_csv.ReadOptions, convert: pa_csv.C
         return reread()  # a lone \r ends a line for the csv module
     parse = pa_csv.ParseOptions(newlines_in_values=b'"' in raw)
     try:
-        table = pa_csv.read_csv(owned_buffer(raw), read_options=read_options, parse_options=parse,
-                                convert_options=convert)
+        table = pa_csv.read_csv(
+            owned_buffer(raw),
+            read_options=read_options,
+            parse_options=parse,
+            convert_options=convert,
+        )
     except pa.ArrowInvalid:
         return reread()  # a field-count mismatch, bad UTF-8, a quote left open
     if table.num_rows == 0:
@@ -226,7 +244,9 @@ def parquet_header(source: Source) -> tuple[pq.ParquetFile, list[str]]:
     return parquet, list(parquet.schema_arrow.names)
 
 
-def parquet_chunks(source: Source, parquet: pq.ParquetFile, positions: list[int], rows: int) -> Iterator[ArrowChunk]:
+def parquet_chunks(
+    source: Source, parquet: pq.ParquetFile, positions: list[int], rows: int
+) -> Iterator[ArrowChunk]:
     import pyarrow as pa
 
     first = 1
@@ -237,7 +257,9 @@ def parquet_chunks(source: Source, parquet: pq.ParquetFile, positions: list[int]
             table = pa.Table.from_batches([batch])
             cells = {p: batch.column(p) for p in positions}
 
-            def as_text(table: pa.Table = table, cells: dict[int, Column] = cells, first: int = first) -> Chunk:
+            def as_text(
+                table: pa.Table = table, cells: dict[int, Column] = cells, first: int = first
+            ) -> Chunk:
                 lines = np.arange(first, first + table.num_rows)
                 return Chunk({p: texts(c) for p, c in cells.items()}, lines, table, unit="row")
 

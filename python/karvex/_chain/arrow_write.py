@@ -21,7 +21,8 @@ import concurrent.futures
 import csv
 import io
 import os
-from typing import TYPE_CHECKING, BinaryIO, Sequence, TextIO, cast
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, BinaryIO, TextIO, cast
 
 import numpy as np
 
@@ -104,7 +105,9 @@ def text_array(texts: Sequence[str]) -> pa.Array:
     data = [t.encode("utf-8") for t in texts]
     offsets = np.zeros(len(data) + 1, dtype=np.int32)
     np.cumsum([len(d) for d in data], out=offsets[1:])
-    return pa.Array.from_buffers(pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))])
+    return pa.Array.from_buffers(
+        pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))]
+    )
 
 
 def passthrough(chunk: AnyChunk, keep: list[int]) -> list[pa.Array]:
@@ -125,7 +128,9 @@ def passthrough(chunk: AnyChunk, keep: list[int]) -> list[pa.Array]:
 
 
 class CsvWriter:
-    def __init__(self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str]):
+    def __init__(
+        self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str]
+    ):
         self.out = binary_stream(out)
         self.keep = keep
         line = io.StringIO()
@@ -145,7 +150,9 @@ class CsvWriter:
         step = max(1, rows * _JOIN_BYTES // max(size, 1))
         for start in range(0, rows, step):
             part = [c.slice(start, step) for c in columns]
-            lines = pc.binary_join_element_wise(*part, ",", null_handling="replace", null_replacement="")
+            lines = pc.binary_join_element_wise(
+                *part, ",", null_handling="replace", null_replacement=""
+            )
             self.out.write(_text_bytes(lines))
 
     def close(self) -> None:
@@ -168,7 +175,9 @@ def _csv_text(column: pa.Array) -> pa.Array:
     text = data.to_pybytes()  # all values at once: a quick look for the characters that need quotes
     if not any(c.encode() in text for c in _QUOTED):
         return column
-    special = pc.match_substring_regex(column, "[" + "".join(_REGEX_ESCAPE.get(c, c) for c in _QUOTED) + "]")
+    special = pc.match_substring_regex(
+        column, "[" + "".join(_REGEX_ESCAPE.get(c, c) for c in _QUOTED) + "]"
+    )
     escaped = pc.binary_join_element_wise('"', pc.replace_substring(column, '"', '""'), '"', "")
     return pc.if_else(special, escaped, column)
 
@@ -178,16 +187,24 @@ _REGEX_ESCAPE = {"\r": "\\r", "\n": "\\n"}
 
 def _text_bytes(array: pa.Array) -> memoryview:
     """The concatenated values of an Arrow text array, without a copy."""
-    offsets = np.frombuffer(array.buffers()[1], dtype=np.int32)[array.offset: array.offset + len(array) + 1]
+    offsets = np.frombuffer(array.buffers()[1], dtype=np.int32)[
+        array.offset : array.offset + len(array) + 1
+    ]
     data = array.buffers()[2]
     if data is None:
         return memoryview(b"")
-    return memoryview(data)[int(offsets[0]): int(offsets[-1])]
+    return memoryview(data)[int(offsets[0]) : int(offsets[-1])]
 
 
 class ParquetWriter:
-    def __init__(self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str],
-                 schema: pa.Schema | None = None):
+    def __init__(
+        self,
+        out: TextIO | BinaryIO,
+        header: list[str],
+        keep: list[int],
+        names: list[str],
+        schema: pa.Schema | None = None,
+    ):
         self.out = binary_stream(out)
         self.keep = keep
         self.names = names
@@ -220,8 +237,10 @@ class ParquetWriter:
         import pyarrow as pa
 
         if self.writer is None:  # no rows: the columns alone
-            inputs = [pa.nulls(0, self.schema.field(p).type if self.schema is not None else pa.string())
-                      for p in self.keep]
+            inputs = [
+                pa.nulls(0, self.schema.field(p).type if self.schema is not None else pa.string())
+                for p in self.keep
+            ]
             floats = [pa.nulls(0, pa.float64())] * (len(self.names) - len(self.keep) - 1)
             table = self._table(inputs + floats, np.zeros(0, np.int8))
             self.writer = self._open(table.schema)

@@ -3,7 +3,8 @@ with its file, line and column."""
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Callable, cast
+from collections.abc import Callable
+from typing import TYPE_CHECKING, cast
 
 import numpy as np
 
@@ -19,7 +20,9 @@ if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
     Rule = Callable[[str, Columns, Chunk, int], np.ndarray]
 
 
-def cell_error(source: str, columns: Columns, chunk: Chunk, pos: int, i: int, what: str) -> ChainError:
+def cell_error(
+    source: str, columns: Columns, chunk: Chunk, pos: int, i: int, what: str
+) -> ChainError:
     line = int(chunk.lines[i])
     name = columns.header[pos].strip()
     value = str(chunk.cells[pos][i])
@@ -36,21 +39,27 @@ def refuse_long(source: str, columns: Columns, chunk: Chunk, pos: int, what: str
         raise cell_error(source, columns, chunk, pos, i, what)
 
 
-def by_distinct(rule: Rule, source: str, columns: Columns, column: arrow_read.Column, pos: int) -> np.ndarray:
+def by_distinct(
+    rule: Rule, source: str, columns: Columns, column: arrow_read.Column, pos: int
+) -> np.ndarray:
     """A rule over text cells applied to an Arrow column once per distinct
     value; a value the rule refuses makes the chunk go through the builtin
     rules (arrow_read.Refused), which name its line."""
 
     def apply(text: np.ndarray) -> np.ndarray:
         try:
-            return rule(source, columns, Chunk({pos: text}, np.zeros(len(text), np.int64), None), pos)
+            return rule(
+                source, columns, Chunk({pos: text}, np.zeros(len(text), np.int64), None), pos
+            )
         except ChainError:
             raise arrow_read.Refused from None
 
     return arrow_read.by_distinct(column, apply)
 
 
-def numbers(source: str, columns: Columns, chunk: AnyChunk, pos: int, what: str = "not a number") -> np.ndarray:
+def numbers(
+    source: str, columns: Columns, chunk: AnyChunk, pos: int, what: str = "not a number"
+) -> np.ndarray:
     if arrow_read.is_arrow(chunk.cells[pos]):
         return arrow_read.numbers(chunk.cells[pos])
     chunk = cast(Chunk, chunk)  # text cells: a text chunk

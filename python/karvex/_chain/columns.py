@@ -4,14 +4,13 @@ stands in for it."""
 from __future__ import annotations
 
 import dataclasses
+from typing import TYPE_CHECKING
 
 import numpy as np
 
 from .cells import is_numeric
 from .dates import parse_date_option, parse_expiry_time, timed
 from .options import ChainError, Options
-
-from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from .read import AnyChunk
@@ -38,8 +37,19 @@ ALIASES = {
 }
 # Inputs read as numbers: where several of their names are present, the
 # first chunk decides which column holds numbers.
-NUMERIC = ("strike", "expiry", "price", "bid", "ask", "spot", "underlying_bid", "underlying_ask",
-           "forward", "rate", "dividend")
+NUMERIC = (
+    "strike",
+    "expiry",
+    "price",
+    "bid",
+    "ask",
+    "spot",
+    "underlying_bid",
+    "underlying_ask",
+    "forward",
+    "rate",
+    "dividend",
+)
 # What a missing input may be made of instead: the mid of two quote columns.
 MIDS = {"price": ("bid", "ask"), "spot": ("underlying_bid", "underlying_ask")}
 

@@ -14,7 +14,6 @@ from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
 
-
 @dataclasses.dataclass
 class Result:
     iv: np.ndarray
@@ -41,8 +40,10 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
     # bit for bit wherever the volatility exists -- the only rows whose
     # Greeks are kept.
     flag = np.ascontiguousarray(x.flag, dtype=np.int8)
-    price, s, k, t, r, q = (np.ascontiguousarray(a, dtype=np.float64) for a in (
-        x.price, x.underlying, x.strike, x.t, x.rate, x.dividend))
+    price, s, k, t, r, q = (
+        np.ascontiguousarray(a, dtype=np.float64)
+        for a in (x.price, x.underlying, x.strike, x.t, x.rate, x.dividend)
+    )
     start = time.perf_counter()
     if x.model == "bsm":
         iv = _core.bsm_iv(price, flag, s, k, t, r, q)
@@ -85,8 +86,10 @@ def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarra
     near = np.zeros(len(status), dtype=bool)
     if len(below):
         # The intrinsic value as the core bounds the price: its price at zero volatility.
-        flag, s, k, t, r, q = (np.ascontiguousarray(a[below]) for a in (
-            x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend))
+        flag, s, k, t, r, q = (
+            np.ascontiguousarray(a[below])
+            for a in (x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend)
+        )
         intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(len(below)))
         near[below] = x.price[below] >= intrinsic - tolerance
     return near

@@ -51,8 +51,15 @@ def parse_stamp(text: str) -> np.datetime64 | None:
         m.group(1, 2, 3, 4, 5, 6, 7) if m.group(1) else m.group(8, 9, 10) + (None,) * 4
     )
     try:
-        stamp = datetime.datetime(int(year), int(month), int(day), int(hour or 0), int(minute or 0),
-                                  int(second or 0), int((fraction or "0").ljust(6, "0")))
+        stamp = datetime.datetime(
+            int(year),
+            int(month),
+            int(day),
+            int(hour or 0),
+            int(minute or 0),
+            int(second or 0),
+            int((fraction or "0").ljust(6, "0")),
+        )
     except ValueError:  # February 30th, 25:00, year 0
         return None
     return np.datetime64(stamp, "us")
@@ -102,7 +109,9 @@ def parse_dates(source: str, columns: Columns, chunk: AnyChunk, pos: int) -> np.
     if bad.any():
         i = int(np.argmax(bad[inverse.reshape(-1)]))
         raise cell_error(source, columns, chunk, pos, i, f"not a date ({DATE_FORMS})")
-    values = np.array(stamps, dtype="datetime64[us]") if stamps else np.array([], dtype="datetime64[us]")
+    values = (
+        np.array(stamps, dtype="datetime64[us]") if stamps else np.array([], dtype="datetime64[us]")
+    )
     return values[inverse.reshape(-1)]
 
 
@@ -135,7 +144,9 @@ def expiry_labels(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> np.ndarra
     return labels
 
 
-def expiry_groups(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+def expiry_groups(
+    columns: Columns, chunk: AnyChunk, t: np.ndarray
+) -> tuple[np.ndarray, np.ndarray]:
     """The chunk's expiries by name (see `expiry_labels`): the distinct names,
     sorted, and each row's index into them.  Each distinct cell or number of
     years is named once; rows are never compared as text."""
@@ -150,7 +161,7 @@ def expiry_groups(columns: Columns, chunk: AnyChunk, t: np.ndarray) -> tuple[np.
         years, rows = np.unique(t, return_inverse=True)
         texts = np.array([f"T = {x:.4g} y" for x in years.tolist()], dtype=str)
     names, index = np.unique(texts, return_inverse=True)  # cells that differ in blanks alone, years
-    return names, index.reshape(-1)[rows.reshape(-1)]     # that round alike: one expiry
+    return names, index.reshape(-1)[rows.reshape(-1)]  # that round alike: one expiry
 
 
 _WEIGHTS = np.random.default_rng(0x6B61).integers(1, 2**63, 64, dtype=np.uint64) | np.uint64(1)
@@ -165,7 +176,9 @@ def factorise(labels: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     if len(labels) == 0 or width > len(_WEIGHTS):
         names, first, group = np.unique(labels, return_index=True, return_inverse=True)
         return names, first, group.reshape(-1)
-    codes = np.ascontiguousarray(labels).view(np.uint32).reshape(len(labels), width).astype(np.uint64)
+    codes = (
+        np.ascontiguousarray(labels).view(np.uint32).reshape(len(labels), width).astype(np.uint64)
+    )
     with np.errstate(over="ignore"):
         hashes = codes @ _WEIGHTS[:width]
     _, first, group = np.unique(hashes, return_index=True, return_inverse=True)

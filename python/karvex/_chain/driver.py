@@ -6,7 +6,8 @@ from __future__ import annotations
 import contextlib
 import sys
 import time
-from typing import TYPE_CHECKING, Callable, ContextManager, Iterable, Iterator, TextIO, cast
+from collections.abc import Callable, Iterable, Iterator
+from typing import TYPE_CHECKING, TextIO, cast
 
 import numpy as np
 
@@ -15,11 +16,18 @@ from .columns import resolve, settle
 from .compute import compute
 from .files import Outputs
 from .options import ChainError, Options
+from .parity import ParityForwards
 from .plot import PlotData, require_matplotlib, smile
 from .prices import inputs
-from .parity import ParityForwards
 from .summary import Progress, Summary
-from .write import TableWriter, computed_names, kept_columns, open_writer, output_header, renamed_columns
+from .write import (
+    TableWriter,
+    computed_names,
+    kept_columns,
+    open_writer,
+    output_header,
+    renamed_columns,
+)
 
 if TYPE_CHECKING:
     import pyarrow as pa  # untyped: see arrow_read
@@ -33,8 +41,15 @@ if TYPE_CHECKING:
 Forwards = Callable[[np.ndarray, np.ndarray], np.ndarray]
 
 
-def run(path: str | None, output: str | None, options: Options, engine: str = "auto", plot: str | None = None,
-        progress_stream: TextIO | None = None, plot_data: PlotData | None = None) -> Summary:
+def run(
+    path: str | None,
+    output: str | None,
+    options: Options,
+    engine: str = "auto",
+    plot: str | None = None,
+    progress_stream: TextIO | None = None,
+    plot_data: PlotData | None = None,
+) -> Summary:
     """Process one chain (None: the example chain, "-": standard input),
     write the table to ``output`` (None: standard output) and the smile to
     ``plot`` (what it shows is collected in ``plot_data`` if given), and
@@ -54,11 +69,22 @@ def run(path: str | None, output: str | None, options: Options, engine: str = "a
         if output_format == "parquet":
             arrow_read.require_arrow("writing Parquet")
             if output is None and sys.stdout.isatty():
-                raise ChainError("Parquet is not for a terminal: give -o FILE or redirect standard output")
+                raise ChainError(
+                    "Parquet is not for a terminal: give -o FILE or redirect standard output"
+                )
         if engine == "arrow" or output_format == "parquet":
             arrow_read.keep_python_signal_handlers()
-        return _run(source, output, options, engine, parquet, output_format, plot, plot_data,
-                    progress_stream)
+        return _run(
+            source,
+            output,
+            options,
+            engine,
+            parquet,
+            output_format,
+            plot,
+            plot_data,
+            progress_stream,
+        )
     finally:
         if source.owned:
             source.handle.close()
@@ -86,9 +112,17 @@ def _format_of(output: str | None) -> str:
     return "csv"
 
 
-def _run(source: read.Source, output: str | None, options: Options, engine: str, parquet: bool,
-         output_format: str, plot: str | None, plot_data: PlotData | None,
-         progress_stream: TextIO | None) -> Summary:
+def _run(
+    source: read.Source,
+    output: str | None,
+    options: Options,
+    engine: str,
+    parquet: bool,
+    output_format: str,
+    plot: str | None,
+    plot_data: PlotData | None,
+    progress_stream: TextIO | None,
+) -> Summary:
     model = "black76 on parity forwards" if options.forward == "parity" else options.model
     summary = Summary(source.name, model)
     start = time.perf_counter()  # from the first byte read to the last written
@@ -97,7 +131,9 @@ def _run(source: read.Source, output: str | None, options: Options, engine: str,
         out = outputs.open(output) if output is not None else sys.stdout
         picture = outputs.open(plot, binary=True) if plot is not None else None
         try:
-            _table(source, out, options, engine, parquet, output_format, summary, progress, plot_data)
+            _table(
+                source, out, options, engine, parquet, output_format, summary, progress, plot_data
+            )
         finally:
             progress.finish()
         if output is None and output_format != "parquet":
@@ -105,15 +141,30 @@ def _run(source: read.Source, output: str | None, options: Options, engine: str,
         summary.seconds = time.perf_counter() - start
         if picture is not None:
             assert plot_data is not None  # run() gives every plot its data
-            shown = "BLACK76 on parity forwards" if options.forward == "parity" else options.model.upper()
-            summary.curves = smile(plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})")
+            shown = (
+                "BLACK76 on parity forwards"
+                if options.forward == "parity"
+                else options.model.upper()
+            )
+            summary.curves = smile(
+                plot_data.arrays(), picture, f"Implied volatility smile: {summary.source} ({shown})"
+            )
             summary.plot_note = plot_data.note(summary.curves)
         interrupts.check()  # an interrupted run replaces no file
     return summary
 
 
-def _table(source: read.Source, out: TextIO, options: Options, engine: str, parquet: bool, output_format: str,
-           summary: Summary, progress: Progress, plot_data: PlotData | None) -> None:
+def _table(
+    source: read.Source,
+    out: TextIO,
+    options: Options,
+    engine: str,
+    parquet: bool,
+    output_format: str,
+    summary: Summary,
+    progress: Progress,
+    plot_data: PlotData | None,
+) -> None:
     """The output table, chunk by chunk."""
     parity = None
     if options.forward == "parity":
@@ -156,8 +207,15 @@ class _Stages:
     Inputs) pairs.  The header and the columns are known once iteration
     has started."""
 
-    def __init__(self, source: read.Source, options: Options, engine: str, parquet: bool, summary: Summary,
-                 forwards: Forwards | None):
+    def __init__(
+        self,
+        source: read.Source,
+        options: Options,
+        engine: str,
+        parquet: bool,
+        summary: Summary,
+        forwards: Forwards | None,
+    ):
         self.source, self.options, self.engine, self.parquet = source, options, engine, parquet
         self.summary, self.forwards = summary, forwards
         self.header: list[str] | None = None
@@ -175,10 +233,11 @@ class _Stages:
         self.header = header
         self.columns = columns = resolve(source.name, header, options)
         positions = columns.read_positions()
-        reader: ContextManager[Iterable[AnyChunk]]
+        reader: contextlib.AbstractContextManager[Iterable[AnyChunk]]
         if self.parquet:
             reader = contextlib.nullcontext(
-                arrow_read.parquet_chunks(source, parquet_file, positions, options.chunk_rows))
+                arrow_read.parquet_chunks(source, parquet_file, positions, options.chunk_rows)
+            )
         else:
             reader = read.chunks(source, self.engine, len(header), positions, options.chunk_rows)
         summary.read_seconds += time.perf_counter() - t0
@@ -189,12 +248,17 @@ class _Stages:
                 # pandas' faults, and its line numbers once a quoted field
                 # may have held a line break, are told as the csv module
                 # tells them: the file is read again.
-                if isinstance(chunks, read.PandasChunks) and source.seekable() and (
-                        isinstance(exc, read.ReaderFault) or not chunks.lines_exact):
+                if (
+                    isinstance(chunks, read.PandasChunks)
+                    and source.seekable()
+                    and (isinstance(exc, read.ReaderFault) or not chunks.lines_exact)
+                ):
                     raise self.reference_error() or exc from None
                 raise
 
-    def _each(self, chunks: Iterable[AnyChunk], columns: Columns) -> Iterator[tuple[AnyChunk, Inputs]]:
+    def _each(
+        self, chunks: Iterable[AnyChunk], columns: Columns
+    ) -> Iterator[tuple[AnyChunk, Inputs]]:
         source, options, summary = self.source, self.options, self.summary
         each = iter(chunks)
         while True:
@@ -217,8 +281,14 @@ class _Stages:
         """The first fault of the input as the builtin engine finds it (None
         if it finds none), read again from the start."""
         self.source.rewind()
-        again = _Stages(self.source, self.options, "builtin", False, Summary(self.source.name, ""),
-                        self.forwards)
+        again = _Stages(
+            self.source,
+            self.options,
+            "builtin",
+            False,
+            Summary(self.source.name, ""),
+            self.forwards,
+        )
         try:
             for _ in again:
                 pass
@@ -227,15 +297,24 @@ class _Stages:
         return None
 
 
-def _stages(source: read.Source, options: Options, engine: str, parquet: bool, summary: Summary,
-            forwards: Forwards | None) -> _Stages:
+def _stages(
+    source: read.Source,
+    options: Options,
+    engine: str,
+    parquet: bool,
+    summary: Summary,
+    forwards: Forwards | None,
+) -> _Stages:
     return _Stages(source, options, engine, parquet, summary, forwards)
 
 
-def _open_writer(out: TextIO, engine: str, output_format: str, stages: _Stages,
-                 parity: ParityForwards | None) -> TableWriter:
+def _open_writer(
+    out: TextIO, engine: str, output_format: str, stages: _Stages, parity: ParityForwards | None
+) -> TableWriter:
     assert stages.header is not None  # read with the first chunk
     computed = computed_names(parity is not None)
     header = output_header(stages.header, computed)  # input columns named like ours renamed
     stages.summary.renamed = renamed_columns(stages.header, computed)
-    return open_writer(out, engine, output_format, header, kept_columns(header), stages.schema, computed)
+    return open_writer(
+        out, engine, output_format, header, kept_columns(header), stages.schema, computed
+    )

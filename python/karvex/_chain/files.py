@@ -27,8 +27,9 @@ import os
 import re
 import stat
 import tempfile
+from collections.abc import Callable
 from types import TracebackType
-from typing import IO, Any, BinaryIO, Callable, Literal, TextIO, cast, overload
+from typing import IO, Any, BinaryIO, Literal, TextIO, cast, overload
 
 _MAX_LINKS = 40  # symbolic links followed before giving up, as the kernel does
 _FD_PATH = re.compile(r"^/proc/(?:self|thread-self|\d+)/fd/(\d+)$|^/dev/fd/(\d+)$")
@@ -94,7 +95,9 @@ def _link_unnamed(fd: int, name: str) -> None:
     than link, which would not follow the /proc link."""
     folder = os.open(os.path.dirname(name), os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
     try:
-        os.link(f"/proc/self/fd/{fd}", os.path.basename(name), dst_dir_fd=folder, follow_symlinks=True)
+        os.link(
+            f"/proc/self/fd/{fd}", os.path.basename(name), dst_dir_fd=folder, follow_symlinks=True
+        )
     finally:
         os.close(folder)
 
@@ -129,7 +132,9 @@ class _Pending:
                 self.old = info
                 self._open_temporary()
         raw = os.fdopen(self.fd, "wb", closefd=False)
-        self.stream = _Stream(raw if binary else io.TextIOWrapper(raw, encoding="utf-8", newline=""), path)
+        self.stream = _Stream(
+            raw if binary else io.TextIOWrapper(raw, encoding="utf-8", newline=""), path
+        )
 
     def _open_temporary(self) -> None:
         folder = os.path.dirname(self.target)
@@ -144,7 +149,8 @@ class _Pending:
         # No unnamed files here: a hidden temporary name beside the target,
         # with the permissions any new file of this user gets.
         self.fd, self.temp_name = tempfile.mkstemp(
-            dir=folder, prefix=f".{os.path.basename(self.target)}.", suffix=".part")
+            dir=folder, prefix=f".{os.path.basename(self.target)}.", suffix=".part"
+        )
         umask = os.umask(0)
         os.umask(umask)
         os.fchmod(self.fd, 0o666 & ~umask)
@@ -231,8 +237,12 @@ class Outputs:
     def __enter__(self) -> Outputs:
         return self
 
-    def __exit__(self, kind: type[BaseException] | None, value: BaseException | None,
-                 traceback: TracebackType | None) -> Literal[False]:
+    def __exit__(
+        self,
+        kind: type[BaseException] | None,
+        value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> Literal[False]:
         try:
             if kind is None:
                 for pending in self._pending:

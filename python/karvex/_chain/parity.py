@@ -47,10 +47,13 @@ def group_ids(keys: dict[tuple[str, float], int], labels: np.ndarray, t: np.ndar
         pairs, rows = first, by_years
     else:
         names, by_name = np.unique(labels, return_inverse=True)
-        _, pairs, rows = np.unique(by_name.reshape(-1) * len(years) + by_years, return_index=True,
-                                   return_inverse=True)
-    ids = np.array([keys.setdefault((str(labels[i]), float(t[i])), len(keys)) for i in pairs.tolist()],
-                   dtype=np.int64)
+        _, pairs, rows = np.unique(
+            by_name.reshape(-1) * len(years) + by_years, return_index=True, return_inverse=True
+        )
+    ids = np.array(
+        [keys.setdefault((str(labels[i]), float(t[i])), len(keys)) for i in pairs.tolist()],
+        dtype=np.int64,
+    )
     return ids[rows.reshape(-1)]
 
 
@@ -79,7 +82,9 @@ class ParityForwards:
             usable &= x.quote_status == 0
         ids = group_ids(self.keys, x.expiry_label[usable], x.t[usable])
         spot = x.spot[usable] if x.spot is not None else np.full(len(ids), np.nan)
-        self.parts.append((ids, x.strike[usable], x.flag[usable] < 0, x.price[usable], x.rate[usable], spot))
+        self.parts.append(
+            (ids, x.strike[usable], x.flag[usable] < 0, x.price[usable], x.rate[usable], spot)
+        )
         self.held += len(ids)
         if self.held > self.COMPACT_ROWS:
             self._compact()
@@ -92,8 +97,12 @@ class ParityForwards:
         columns = self._columns()
         ids, strike, put = columns[:3]
         order = np.lexsort((put, strike, ids))  # stable: the first quote leads each key
-        first = np.r_[True, (np.diff(ids[order]) != 0) | (np.diff(strike[order]) != 0)
-                      | (put[order][1:] != put[order][:-1])]
+        first = np.r_[
+            True,
+            (np.diff(ids[order]) != 0)
+            | (np.diff(strike[order]) != 0)
+            | (put[order][1:] != put[order][:-1]),
+        ]
         keep = np.sort(order[first])
         self.parts = [tuple(c[keep] for c in columns)]
         self.held = len(keep)
@@ -101,7 +110,9 @@ class ParityForwards:
     def finish(self) -> None:
         ids, strike, put, price, rate, spot = self._columns()
         order = np.argsort(ids, kind="stable")
-        ids, strike, put, price, rate, spot = (c[order] for c in (ids, strike, put, price, rate, spot))
+        ids, strike, put, price, rate, spot = (
+            c[order] for c in (ids, strike, put, price, rate, spot)
+        )
         starts = np.searchsorted(ids, np.arange(len(self.keys) + 1))
         self.forward_of = np.full(len(self.keys), np.nan)
         for (label, t), g in self.keys.items():
@@ -109,7 +120,11 @@ class ParityForwards:
             r = float(np.median(rate[part])) if starts[g + 1] > starts[g] else np.nan
             forward, used = _forward(strike[part], put[part], price[part], r, t)
             with np.errstate(all="ignore"):
-                carry = float(np.log(forward / np.nanmedian(spot[part])) / t) if np.isfinite(spot[part]).any() else np.nan
+                carry = (
+                    float(np.log(forward / np.nanmedian(spot[part])) / t)
+                    if np.isfinite(spot[part]).any()
+                    else np.nan
+                )
             self.forward_of[g] = forward
             self.expiries.append(Expiry(label, t, forward, used, carry, r))
         self.expiries.sort(key=lambda e: (e.t, e.label))
@@ -123,7 +138,9 @@ class ParityForwards:
         return known[ids] if len(ids) else np.zeros(0)
 
     def lines(self) -> list[str]:
-        out = [f"  forwards:     put-call parity, median of the {NEAREST} strikes nearest the money"]
+        out = [
+            f"  forwards:     put-call parity, median of the {NEAREST} strikes nearest the money"
+        ]
         for e in self.expiries:
             if not np.isfinite(e.forward):
                 out.append(f"    {e.label:<20} none: no strike quoted on both sides")
@@ -135,8 +152,9 @@ class ParityForwards:
         return out
 
 
-def _forward(strike: np.ndarray, put: np.ndarray, price: np.ndarray, rate: float,
-             t: float) -> tuple[float, int]:
+def _forward(
+    strike: np.ndarray, put: np.ndarray, price: np.ndarray, rate: float, t: float
+) -> tuple[float, int]:
     calls, puts = ~put, put
     call_k, call_i = np.unique(strike[calls], return_index=True)
     put_k, put_i = np.unique(strike[puts], return_index=True)

@@ -71,13 +71,19 @@ class PlotData:
         self.expiries: dict[str, int] = {}  # label -> number, in the order met
         self.left_out = False  # expiries met after MAX_EXPIRIES
         self._key = np.zeros(0, np.int64)  # expiry number, bin, put: sorted
-        self._values = {name: np.zeros(0, bool if name == "put" else np.float64) for name in self._FIELDS}
+        self._values = {
+            name: np.zeros(0, bool if name == "put" else np.float64) for name in self._FIELDS
+        }
 
     def add(self, inputs: Inputs, result: Result) -> None:
         with np.errstate(all="ignore"):
             moneyness = inputs.strike / inputs.forward
-            keep = ((result.status == CODES[STATUS_OK]) & (result.iv > 0) & np.isfinite(moneyness)
-                    & (moneyness > 0))
+            keep = (
+                (result.status == CODES[STATUS_OK])
+                & (result.iv > 0)
+                & np.isfinite(moneyness)
+                & (moneyness > 0)
+            )
         if not keep.any():
             return
         names, rows = inputs.expiries
@@ -85,8 +91,12 @@ class PlotData:
         number = self._number(names, rows)[rows]
         kept = number >= 0
         put = inputs.flag[keep][kept] < 0
-        bins = np.clip(np.floor(np.log(moneyness[keep][kept]) / self.BIN), -self.MAX_BIN, self.MAX_BIN)
-        key = (number[kept] * (2 * self.MAX_BIN + 1) + (bins.astype(np.int64) + self.MAX_BIN)) * 2 + put
+        bins = np.clip(
+            np.floor(np.log(moneyness[keep][kept]) / self.BIN), -self.MAX_BIN, self.MAX_BIN
+        )
+        key = (
+            number[kept] * (2 * self.MAX_BIN + 1) + (bins.astype(np.int64) + self.MAX_BIN)
+        ) * 2 + put
         new, where = np.unique(key, return_index=True)  # the first row of each
         fresh = ~np.isin(new, self._key, assume_unique=True)
         if not fresh.any():
@@ -164,7 +174,10 @@ class PlotData:
         rows = np.concatenate(each) if each else np.zeros(0, np.int64)
         v = {name: values[rows] for name, values in self._values.items()}
         return {
-            "labels": np.repeat(np.array(names, dtype=str), [int((numbers == self.expiries[n]).sum()) for n in names]),
+            "labels": np.repeat(
+                np.array(names, dtype=str),
+                [int((numbers == self.expiries[n]).sum()) for n in names],
+            ),
             "strike": v["x"],
             "forward": np.ones_like(v["x"]),
             "t": v["t"],
@@ -213,7 +226,9 @@ def draw(data: Points, title: str) -> tuple[Figure, int]:
     moneyness = data["strike"] / data["forward"]
     otm = np.where(data["put"], moneyness < 1.0, moneyness >= 1.0)
     tick = at_minimum_tick(data["bid"])
-    expiries = sorted(set(labels[otm].tolist()), key=lambda e: float(np.min(data["t"][labels == e])))
+    expiries = sorted(
+        set(labels[otm].tolist()), key=lambda e: float(np.min(data["t"][labels == e]))
+    )
 
     fig = Figure(figsize=(10, 6.2), dpi=120, layout="constrained")
     ax = fig.add_subplot()
@@ -229,19 +244,48 @@ def draw(data: Points, title: str) -> tuple[Figure, int]:
         order = np.argsort(moneyness[curve])
         x = moneyness[curve][order]
         y = 100.0 * data["iv"][curve][order]
-        ax.plot(x, y, "-", color=colour, linewidth=1.4 if many else 1.6, alpha=0.9,
-                label=None if many else name)
+        ax.plot(
+            x,
+            y,
+            "-",
+            color=colour,
+            linewidth=1.4 if many else 1.6,
+            alpha=0.9,
+            label=None if many else name,
+        )
         ax.plot(x, y, "o", color=colour, markersize=2.6 if many else 3.2)
         wing = sel & tick
         if wing.any():
-            ax.plot(moneyness[wing], 100.0 * data["iv"][wing], "o", markerfacecolor="none",
-                    markeredgecolor=colour, markersize=4, alpha=0.7)
+            ax.plot(
+                moneyness[wing],
+                100.0 * data["iv"][wing],
+                "o",
+                markerfacecolor="none",
+                markeredgecolor=colour,
+                markersize=4,
+                alpha=0.7,
+            )
     if tick[otm].any():
-        ax.plot([], [], "o", markerfacecolor="none", markeredgecolor="0.4", markersize=4,
-                label=f"bid at the minimum tick ({float(data['bid'][tick].min()):g}): not on the curves")
+        ax.plot(
+            [],
+            [],
+            "o",
+            markerfacecolor="none",
+            markeredgecolor="0.4",
+            markersize=4,
+            label=f"bid at the minimum tick ({float(data['bid'][tick].min()):g}): not on the curves",
+        )
     ax.axvline(1.0, color="0.55", linewidth=0.8, linestyle="--")
-    ax.text(1.0, 1.0, " forward", transform=ax.get_xaxis_transform(), va="top", ha="left",
-            fontsize=9, color="0.4")
+    ax.text(
+        1.0,
+        1.0,
+        " forward",
+        transform=ax.get_xaxis_transform(),
+        va="top",
+        ha="left",
+        fontsize=9,
+        color="0.4",
+    )
     _limits(ax, moneyness[otm & ~tick], 100.0 * data["iv"][otm & ~tick])
     ax.set_xlabel("moneyness K / F (strike over the forward to each expiry)")
     ax.set_ylabel("implied volatility (%)")
@@ -253,10 +297,20 @@ def draw(data: Points, title: str) -> tuple[Figure, int]:
     if many:
         _colour_bar(fig, ax, names)
     if ax.get_legend_handles_labels()[0]:  # the expiries' names, or the minimum tick's mark
-        ax.legend(title=None if many else "expiry", frameon=False, fontsize=9, title_fontsize=9,
-                  loc="upper right")
-    ax.annotate("out-of-the-money options: puts below the forward, calls above",
-                xy=(0.0, -0.11), xycoords="axes fraction", fontsize=8, color="0.45")
+        ax.legend(
+            title=None if many else "expiry",
+            frameon=False,
+            fontsize=9,
+            title_fontsize=9,
+            loc="upper right",
+        )
+    ax.annotate(
+        "out-of-the-money options: puts below the forward, calls above",
+        xy=(0.0, -0.11),
+        xycoords="axes fraction",
+        fontsize=8,
+        color="0.45",
+    )
     return fig, len(expiries)
 
 

@@ -11,7 +11,8 @@ from __future__ import annotations
 
 import dataclasses
 import functools
-from typing import TYPE_CHECKING, Callable
+from collections.abc import Callable
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -68,8 +69,13 @@ def quote_mids(bid: np.ndarray, ask: np.ndarray) -> tuple[np.ndarray, np.ndarray
     return mid, status
 
 
-def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
-           forwards: Callable[[np.ndarray, np.ndarray], np.ndarray] | None = None) -> Inputs:
+def inputs(
+    source: str,
+    columns: Columns,
+    chunk: AnyChunk,
+    model: str,
+    forwards: Callable[[np.ndarray, np.ndarray], np.ndarray] | None = None,
+) -> Inputs:
     """The chunk's options.  With `forwards` (labels, t -> forward per row)
     the run is Black-76 on those forwards."""
     pos = columns.positions
@@ -88,8 +94,10 @@ def inputs(source: str, columns: Columns, chunk: AnyChunk, model: str,
     if "spot" in pos:
         spot = cells.numbers(source, columns, chunk, pos["spot"])
     elif "underlying_bid" in pos:
-        spot = 0.5 * (cells.numbers(source, columns, chunk, pos["underlying_bid"])
-                      + cells.numbers(source, columns, chunk, pos["underlying_ask"]))
+        spot = 0.5 * (
+            cells.numbers(source, columns, chunk, pos["underlying_bid"])
+            + cells.numbers(source, columns, chunk, pos["underlying_ask"])
+        )
     if forwards is not None:
         names, rows = expiries()
         forward = forwards(names[rows], t)

@@ -29,20 +29,21 @@ import dataclasses
 import io
 import os
 import sys
+from collections.abc import Iterable, Iterator, Sequence
 from importlib import resources
-from typing import TYPE_CHECKING, BinaryIO, Iterable, Iterator, Sequence, cast
+from typing import TYPE_CHECKING, BinaryIO, cast
 
 import numpy as np
 
 from .options import ChainError
 
 if TYPE_CHECKING:
+    from typing import TypeAlias
+
     import pandas as pd
     from typing_extensions import Buffer
 
     from .arrow_read import ArrowChunk
-
-    from typing import TypeAlias
 
     # A chunk as the readers give it: text cells, or Arrow columns.
     AnyChunk: TypeAlias = "Chunk | ArrowChunk"
@@ -242,7 +243,9 @@ def text_of(handle: BinaryIO) -> io.TextIOWrapper:
     return io.TextIOWrapper(handle, encoding="utf-8", errors="surrogateescape", newline="")
 
 
-def builtin_records(source: str, text: io.TextIOWrapper, first_line: int = 2) -> Iterator[tuple[int, list[str]]]:
+def builtin_records(
+    source: str, text: io.TextIOWrapper, first_line: int = 2
+) -> Iterator[tuple[int, list[str]]]:
     """(line, fields) of each record of ``text`` (from text_of), whose first
     line is line ``first_line`` of the file."""
     lines = _Lines(text)
@@ -260,7 +263,9 @@ def builtin_records(source: str, text: io.TextIOWrapper, first_line: int = 2) ->
             except csv.Error as exc:
                 raise ChainError(f"{source}, line {reader.line_num + before}: {exc}") from None
             if lines.ended and _unclosed_quote(lines.record):
-                raise ChainError(f"{source}, line {start}: a quoted field is still open at the end of the file")
+                raise ChainError(
+                    f"{source}, line {start}: a quoted field is still open at the end of the file"
+                )
             joined = "".join(record)
             if not joined.isascii() and not _is_utf8(joined):
                 column = next(i for i, f in enumerate(record) if not _is_utf8(f))
@@ -270,8 +275,14 @@ def builtin_records(source: str, text: io.TextIOWrapper, first_line: int = 2) ->
         csv.field_size_limit(limit)
 
 
-def builtin_chunks(source: str, handle: io.TextIOWrapper, header_len: int, positions: Sequence[int], rows: int,
-                   first_line: int = 2) -> Iterator[Chunk]:
+def builtin_chunks(
+    source: str,
+    handle: io.TextIOWrapper,
+    header_len: int,
+    positions: Sequence[int],
+    rows: int,
+    first_line: int = 2,
+) -> Iterator[Chunk]:
     """Chunks through the csv module: handle is a text file (from text_of)
     after the header, whose first line is line ``first_line`` of the file."""
     records_of = builtin_records(source, handle, first_line)
@@ -282,7 +293,9 @@ def builtin_chunks(source: str, handle: io.TextIOWrapper, header_len: int, posit
             if _blank(record):
                 continue
             if len(record) > header_len:
-                raise ChainError(f"{source}, line {line}: expected {header_len} fields, found {len(record)}")
+                raise ChainError(
+                    f"{source}, line {line}: expected {header_len} fields, found {len(record)}"
+                )
             if len(record) < header_len:
                 record = record + [""] * (header_len - len(record))
             records.append(record)
@@ -319,7 +332,7 @@ class _QuoteWatch(io.RawIOBase):
         view = cast(memoryview, buffer)  # io hands over a writable memoryview of bytes
         try:
             if self._prefix:
-                data, self._prefix = self._prefix[: len(view)], self._prefix[len(view):]
+                data, self._prefix = self._prefix[: len(view)], self._prefix[len(view) :]
             else:
                 data = self._handle.read(len(view))
             n = len(data)
@@ -357,21 +370,34 @@ class PandasChunks:
 
         try:
             frames = pd.read_csv(
-                io.BufferedReader(self._watch), header=None, dtype=str, na_filter=False,
-                keep_default_na=False, skip_blank_lines=False, chunksize=self.rows, encoding="utf-8",
+                io.BufferedReader(self._watch),
+                header=None,
+                dtype=str,
+                na_filter=False,
+                keep_default_na=False,
+                skip_blank_lines=False,
+                chunksize=self.rows,
+                encoding="utf-8",
             )
             with frames:
                 skip = 1  # the header
                 for frame in frames:
                     if frame.shape[1] != self.header_len:
-                        raise ReaderFault(f"{self.name}: the header has {self.header_len} fields, "
-                                          f"pandas found {frame.shape[1]}")
+                        raise ReaderFault(
+                            f"{self.name}: the header has {self.header_len} fields, "
+                            f"pandas found {frame.shape[1]}"
+                        )
                     frame = frame.iloc[skip:].fillna("")
                     skip = 0
                     chunk = self._chunk(frame)
                     if chunk is not None:
                         yield chunk
-        except (pd.errors.ParserError, pd.errors.EmptyDataError, UnicodeDecodeError, ValueError) as exc:
+        except (
+            pd.errors.ParserError,
+            pd.errors.EmptyDataError,
+            UnicodeDecodeError,
+            ValueError,
+        ) as exc:
             if self._watch.failure is not None:
                 raise self._watch.failure from None
             raise ReaderFault(f"{self.name}: {' '.join(str(exc).split())}") from None
@@ -392,8 +418,9 @@ class PandasChunks:
 
 
 @contextlib.contextmanager
-def chunks(source: Source, engine: str, header_len: int, positions: list[int],
-           rows: int) -> Iterator[Iterable[AnyChunk]]:
+def chunks(
+    source: Source, engine: str, header_len: int, positions: list[int], rows: int
+) -> Iterator[Iterable[AnyChunk]]:
     """The chunks after the header, through the named reader."""
     if engine == "arrow":
         from .arrow_read import csv_chunks

@@ -26,7 +26,14 @@ REASONS = {
 
 # Every status, in the order of their codes: first those of the array API's
 # iv_status (the core's own reasons), then the command's, added at the end.
-STATUSES = (*_array.STATUSES, "no_bid", "crossed_quote", "missing_quote", "expired", STATUS_NEAR_INTRINSIC,
-            "no_forward")
+STATUSES = (
+    *_array.STATUSES,
+    "no_bid",
+    "crossed_quote",
+    "missing_quote",
+    "expired",
+    STATUS_NEAR_INTRINSIC,
+    "no_forward",
+)
 CODES = {name: np.int8(code) for code, name in enumerate(STATUSES)}
 QUOTE_CODES = {name: CODES[name] for name in ("no_bid", "crossed_quote", "missing_quote")}

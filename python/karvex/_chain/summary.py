@@ -5,7 +5,8 @@ from __future__ import annotations
 import dataclasses
 import sys
 import time
-from typing import TYPE_CHECKING, Callable, TextIO
+from collections.abc import Callable
+from typing import TYPE_CHECKING, TextIO
 
 import numpy as np
 
@@ -20,7 +21,11 @@ if TYPE_CHECKING:
 # concerned: (input, test, what was probably meant).
 UNIT_CHECKS: tuple[tuple[str, Callable[[Inputs], np.ndarray], str], ...] = (
     ("rate", lambda x: np.abs(x.rate) > 1.0, "above 1 (100 %): percent meant? 0.043 is 4.3 %"),
-    ("dividend", lambda x: np.abs(x.dividend) > 1.0, "above 1 (100 %): percent meant? 0.013 is 1.3 %"),
+    (
+        "dividend",
+        lambda x: np.abs(x.dividend) > 1.0,
+        "above 1 (100 %): percent meant? 0.013 is 1.3 %",
+    ),
     ("expiry", lambda x: x.t > 30.0, "above 30 years: days meant? (years = days / 365)"),
 )
 # Calls whose volatility is above (or below) that of the put of the same
@@ -74,20 +79,32 @@ class Summary:
     counts: dict[str, int] = dataclasses.field(default_factory=dict)
     seconds: float = 0.0
     core_seconds: float = 0.0
-    units: dict[str, int] = dataclasses.field(default_factory=dict)  # input -> rows in a probably wrong unit
+    units: dict[str, int] = dataclasses.field(
+        default_factory=dict
+    )  # input -> rows in a probably wrong unit
     high_iv: int = 0  # rows whose volatility came out above 5 (500 %)
     pairs: int = 0  # strikes with a call and a put both inverted
     calls_above: int = 0  # of which the call's volatility exceeds the put's by SMILE_JUMP
     calls_below: int = 0  # of which the put's exceeds the call's by SMILE_JUMP
     # Inverted rows not yet matched with the other side of their strike: key,
     # years to expiry, strike, is a put, iv.
-    pending: tuple[np.ndarray, ...] = dataclasses.field(repr=False, default=(
-        np.zeros(0, dtype=np.int64), np.zeros(0), np.zeros(0), np.zeros(0, dtype=bool), np.zeros(0)))
+    pending: tuple[np.ndarray, ...] = dataclasses.field(
+        repr=False,
+        default=(
+            np.zeros(0, dtype=np.int64),
+            np.zeros(0),
+            np.zeros(0),
+            np.zeros(0, dtype=bool),
+            np.zeros(0),
+        ),
+    )
     parity: ParityForwards | None = None  # the ParityForwards of a --forward parity run
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
     write_seconds: float = 0.0
-    renamed: list[tuple[str, str]] = dataclasses.field(default_factory=list)  # (input name, output name)
+    renamed: list[tuple[str, str]] = dataclasses.field(
+        default_factory=list
+    )  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
     plot_note: str = ""  # how many of how many
 
@@ -128,12 +145,19 @@ class Summary:
         # calls; equal keys of different numbers only cost a missed pair, as
         # the match below compares the numbers themselves.
         with np.errstate(over="ignore"):
-            key = x.t.view(np.int64) * np.int64(0x9E3779B97F4A7C15 - (1 << 64)) + x.strike.view(np.int64)
+            key = x.t.view(np.int64) * np.int64(0x9E3779B97F4A7C15 - (1 << 64)) + x.strike.view(
+                np.int64
+            )
         if self.rows >= PAIRS_ALL:
             inverted &= (key >> 17) % PAIRS_SAMPLE == 0
         rows = np.flatnonzero(inverted)
-        given = [np.concatenate([old, new]) for old, new in
-                 zip(self.pending, (key[rows], x.t[rows], x.strike[rows], x.flag[rows] < 0, result.iv[rows]))]
+        given = [
+            np.concatenate([old, new])
+            for old, new in zip(
+                self.pending,
+                (key[rows], x.t[rows], x.strike[rows], x.flag[rows] < 0, result.iv[rows]),
+            )
+        ]
         key, t, strike, put, iv = given
         order = np.argsort(key * 2 + put)
         t, strike, put, iv = t[order], strike[order], put[order], iv[order]
@@ -156,15 +180,18 @@ class Summary:
             if self.units.get(name):
                 out.append(f"  warning:      {name} {meant} ({self.units[name]:,} rows)")
         if self.high_iv:
-            out.append(f"  warning:      iv above 5 (500 %) in {self.high_iv:,} rows: prices, strikes and "
-                       "spot in different units?")
+            out.append(
+                f"  warning:      iv above 5 (500 %) in {self.high_iv:,} rows: prices, strikes and "
+                "spot in different units?"
+            )
         jumps = max(self.calls_above, self.calls_below)
         if self.pairs >= 5 and jumps > self.pairs / 2:
             side = "below" if self.calls_below > self.calls_above else "above"
             out.append(
                 f"  warning:      calls {side} puts of the same strike by more than {100 * SMILE_JUMP:.0f} "
                 f"volatility point at {jumps:,} of {self.pairs:,} strikes: a dividend yield is likely "
-                f"missing or the rate is wrong (give --dividend, or use --forward parity)")
+                f"missing or the rate is wrong (give --dividend, or use --forward parity)"
+            )
         return out
 
     def lines(self) -> list[str]:
@@ -175,10 +202,14 @@ class Summary:
         if self.counts.get(STATUS_INTRINSIC):
             line += f" (of which {self.counts[STATUS_INTRINSIC]:,} at intrinsic value: iv 0)"
         if self.counts.get(STATUS_NEAR_INTRINSIC):
-            line += (f" (of which {self.counts[STATUS_NEAR_INTRINSIC]:,} within --intrinsic-tolerance "
-                     "below intrinsic value: iv 0)")
+            line += (
+                f" (of which {self.counts[STATUS_NEAR_INTRINSIC]:,} within --intrinsic-tolerance "
+                "below intrinsic value: iv 0)"
+            )
         out.append(line)
-        reasons = ", ".join(f"{text} {self.counts[r]:,}" for r, text in REASONS.items() if self.counts.get(r))
+        reasons = ", ".join(
+            f"{text} {self.counts[r]:,}" for r, text in REASONS.items() if self.counts.get(r)
+        )
         out.append(f"  not inverted: {failed:,}" + (f" ({reasons})" if reasons else ""))
         if self.parity is not None:
             out += self.parity.lines()

@@ -4,7 +4,8 @@ the status of every row."""
 from __future__ import annotations
 
 import csv
-from typing import TYPE_CHECKING, Callable, Protocol, Sequence, TextIO, cast
+from collections.abc import Callable, Sequence
+from typing import TYPE_CHECKING, Protocol, TextIO, cast
 
 import numpy as np
 
@@ -24,6 +25,7 @@ class TableWriter(Protocol):
     def write(self, chunk: AnyChunk, result: Result) -> None: ...
 
     def close(self) -> None: ...
+
 
 OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
 FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
@@ -54,7 +56,9 @@ def output_header(header: list[str], computed: Sequence[str] = OUTPUT_COLUMNS) -
     return names
 
 
-def renamed_columns(header: list[str], computed: Sequence[str] = OUTPUT_COLUMNS) -> list[tuple[str, str]]:
+def renamed_columns(
+    header: list[str], computed: Sequence[str] = OUTPUT_COLUMNS
+) -> list[tuple[str, str]]:
     """(input name, output name) of the input columns output_header renames."""
     return [(a, b) for a, b in zip(header, output_header(header, computed)) if a != b]
 
@@ -70,45 +74,62 @@ def _format(values: np.ndarray) -> list[str]:
     return ["" if v != v else repr(v) for v in values.tolist()]
 
 
-def write_header(out: TextIO, header: list[str], keep: list[int], names: Sequence[str] = OUTPUT_COLUMNS) -> None:
+def write_header(
+    out: TextIO, header: list[str], keep: list[int], names: Sequence[str] = OUTPUT_COLUMNS
+) -> None:
     csv.writer(out, lineterminator="\n").writerow([header[p] for p in keep] + list(names))
 
 
-def write_builtin(out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int],
-                  first: bool) -> None:
+def write_builtin(
+    out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int], first: bool
+) -> None:
     if first:
         write_header(out, header, keep, computed_names(result.forward is not None))
     writer = csv.writer(out, lineterminator="\n")
     computed = [_format(v) for v in result.values()] + [result.status_names().tolist()]
     records = cast("list[list[str]]", chunk.passthrough)  # the csv module's records
     writer.writerows(
-        [record[p] for p in keep] + list(values)
-        for record, values in zip(records, zip(*computed))
+        [record[p] for p in keep] + list(values) for record, values in zip(records, zip(*computed))
     )
 
 
-def write_pandas(out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int],
-                 first: bool) -> None:
+def write_pandas(
+    out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int], first: bool
+) -> None:
     import pandas as pd
 
     frame = cast("pd.DataFrame", chunk.passthrough)[keep]  # pandas' frame of text cells
     frame.columns = [header[p] for p in keep]
     computed = pd.DataFrame(
-        dict(zip(computed_names(result.forward is not None), (*result.values(), result.status_names()))),
+        dict(
+            zip(
+                computed_names(result.forward is not None),
+                (*result.values(), result.status_names()),
+            )
+        ),
         index=frame.index,
     )
     frame = pd.concat([frame, computed], axis=1)
     frame.to_csv(out, header=first, index=False, na_rep="", lineterminator="\n")
 
 
-WRITERS: dict[str, Callable[[TextIO, list[str], Chunk, Result, list[int], bool], None]] = {"builtin": write_builtin, "pandas": write_pandas}
+WRITERS: dict[str, Callable[[TextIO, list[str], Chunk, Result, list[int], bool], None]] = {
+    "builtin": write_builtin,
+    "pandas": write_pandas,
+}
 
 
 class TextWriter:
     """The builtin and pandas writers: CSV text through the csv module or pandas."""
 
-    def __init__(self, out: TextIO, header: list[str], keep: list[int], engine: str,
-                 names: Sequence[str] = OUTPUT_COLUMNS):
+    def __init__(
+        self,
+        out: TextIO,
+        header: list[str],
+        keep: list[int],
+        engine: str,
+        names: Sequence[str] = OUTPUT_COLUMNS,
+    ):
         self.out, self.header, self.keep, self.names = out, header, keep, names
         self.write_chunk = WRITERS[engine]
         self.first = True
@@ -123,8 +144,15 @@ class TextWriter:
             write_header(self.out, self.header, self.keep, self.names)
 
 
-def open_writer(out: TextIO, engine: str, output_format: str, header: list[str], keep: list[int],
-                schema: pa.Schema | None = None, computed: Sequence[str] = OUTPUT_COLUMNS) -> TableWriter:
+def open_writer(
+    out: TextIO,
+    engine: str,
+    output_format: str,
+    header: list[str],
+    keep: list[int],
+    schema: pa.Schema | None = None,
+    computed: Sequence[str] = OUTPUT_COLUMNS,
+) -> TableWriter:
     """The writer of the output table: write(chunk, result) for each chunk,
     then close()."""
     names = [header[p] for p in keep] + list(computed)

@@ -16,7 +16,9 @@ def have(module):
     return importlib.util.find_spec(module) is not None
 
 
-ENGINES = ["builtin"] + (["pandas"] if have("pandas") else []) + (["arrow"] if have("pyarrow") else [])
+ENGINES = (
+    ["builtin"] + (["pandas"] if have("pandas") else []) + (["arrow"] if have("pyarrow") else [])
+)
 
 
 def read_rows(path):

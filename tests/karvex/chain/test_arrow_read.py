@@ -8,10 +8,9 @@ import io
 
 import numpy as np
 import pytest
+from chain_support import EXAMPLE, HEADER, chain, edit_cell, write_chain
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from chain_support import EXAMPLE, HEADER, chain, edit_cell, write_chain
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -28,7 +27,9 @@ def table_of(text):
     rows = list(csv.reader(io.StringIO(text)))
     header = rows[0]
     numeric = [name in COMPUTED for name in header]
-    return header, [[(float(v) if v else None) if n else v for v, n in zip(r, numeric)] for r in rows[1:]]
+    return header, [
+        [(float(v) if v else None) if n else v for v, n in zip(r, numeric)] for r in rows[1:]
+    ]
 
 
 def run_engines(capsys, tmp_path, source, *argv, engines=("builtin", "arrow")):
@@ -52,14 +53,23 @@ def assert_same_table(runs):
 AWKWARD = [
     ("blanks around numbers", lambda t: edit_cell(t, 5, "strike", " 490 ")),
     ("underscore digits", lambda t: edit_cell(t, 6, "price", "2_9.5")),
-    ("spelt NaN and infinity", lambda t: edit_cell(edit_cell(t, 7, "price", "NaN"), 8, "spot", "Infinity")),
+    (
+        "spelt NaN and infinity",
+        lambda t: edit_cell(edit_cell(t, 7, "price", "NaN"), 8, "spot", "Infinity"),
+    ),
     ("empty cells", lambda t: edit_cell(edit_cell(t, 9, "price", ""), 10, "rate", "  ")),
-    ("blank and empty-field lines", lambda t: t.replace("\n", "\n\n", 3).replace("\n", "\n,,,,,,,,,\n", 1)),
+    (
+        "blank and empty-field lines",
+        lambda t: t.replace("\n", "\n\n", 3).replace("\n", "\n,,,,,,,,,\n", 1),
+    ),
     ("short row", lambda t: t.replace(",0.043,0.013\n", "\n", 1)),
     ("CRLF line ends", lambda t: t.replace("\n", "\r\n")),
-    ("quoted fields with commas, quotes and line breaks",
-     lambda t: t.replace("KVX250321C00480000", '"KVX,250321\nC00""480000"').replace(
-         "KVX250620P00390000", '"KVX250620P00390000"')),
+    (
+        "quoted fields with commas, quotes and line breaks",
+        lambda t: t.replace("KVX250321C00480000", '"KVX,250321\nC00""480000"').replace(
+            "KVX250620P00390000", '"KVX250620P00390000"'
+        ),
+    ),
     ("non-ASCII blank", lambda t: edit_cell(t, 11, "strike", "\u2003495")),
 ]
 
@@ -72,18 +82,26 @@ class TestSameTableAsBuiltin:
 
     @pytest.mark.parametrize("edit", [e for _, e in AWKWARD], ids=[name for name, _ in AWKWARD])
     @pytest.mark.parametrize("chunk_rows", [7, 100_000])
-    def test_cells_arrow_refuses_are_read_by_the_builtin_rules(self, capsys, tmp_path, edit, chunk_rows):
+    def test_cells_arrow_refuses_are_read_by_the_builtin_rules(
+        self, capsys, tmp_path, edit, chunk_rows
+    ):
         source = write_chain(tmp_path, edit(EXAMPLE))
         runs = run_engines(capsys, tmp_path, source, "--chunk-rows", chunk_rows)
         assert_same_table(runs)
         # Text echoed from the input is byte for byte the builtin writer's.
-        text = {e: [r[: len(HEADER)] + r[-1:] for r in csv.reader(io.StringIO(o))] for e, (_, o, _) in runs.items()}
+        text = {
+            e: [r[: len(HEADER)] + r[-1:] for r in csv.reader(io.StringIO(o))]
+            for e, (_, o, _) in runs.items()
+        }
         assert text["arrow"] == text["builtin"]
 
     def test_small_blocks_cut_only_between_records(self, capsys, tmp_path):
         # Long quoted fields with line breaks, over many blocks of a few rows.
         lines = EXAMPLE.splitlines()
-        body = [f'"{i}\n{"x" * (i % 50)}\r\n,""q""",{line.split(",", 1)[1]}' for i, line in enumerate(lines[1:])]
+        body = [
+            f'"{i}\n{"x" * (i % 50)}\r\n,""q""",{line.split(",", 1)[1]}'
+            for i, line in enumerate(lines[1:])
+        ]
         source = write_chain(tmp_path, "\n".join([lines[0]] + body) + "\n")
         assert_same_table(run_engines(capsys, tmp_path, source, "--chunk-rows", 3))
 
@@ -117,7 +135,9 @@ def test_malformed_file_gives_the_builtin_error(capsys, tmp_path, text):
 
 def test_bytes_that_are_not_utf8_give_the_builtin_error(capsys, tmp_path):
     source = tmp_path / "chain.csv"
-    source.write_bytes(edit_cell(EXAMPLE, 200, "symbol", "KVX").encode().replace(b"KVX,", b"KV\xff,"))
+    source.write_bytes(
+        edit_cell(EXAMPLE, 200, "symbol", "KVX").encode().replace(b"KVX,", b"KV\xff,")
+    )
     runs = run_engines(capsys, tmp_path, source)
     assert runs["arrow"] == runs["builtin"] and runs["arrow"][0] == 1
 
@@ -132,8 +152,13 @@ class TestNumbers:
         return cells.numbers("f", Columns(["x"], {"x": 0}, {}), chunk, 0)
 
     @settings(max_examples=400, deadline=None)
-    @given(st.lists(st.text(alphabet="0123456789.eE+-_ infatyINFATY()\t\u00a0", max_size=8), min_size=1,
-                    max_size=6))
+    @given(
+        st.lists(
+            st.text(alphabet="0123456789.eE+-_ infatyINFATY()\t\u00a0", max_size=8),
+            min_size=1,
+            max_size=6,
+        )
+    )
     def test_arrow_reads_a_cell_as_the_builtin_rules_do_or_refuses(self, texts):
         try:
             fast = arrow_read.numbers(pa.array(texts))
@@ -142,13 +167,23 @@ class TestNumbers:
         assert np.array_equal(fast, self.builtin(texts), equal_nan=True), texts
 
     def test_typed_columns(self):
-        for column in (pa.array([1, None, -3], pa.int64()), pa.array([1.5, None], pa.float32()),
-                       pa.array(["2.5", None]).dictionary_encode()):
+        for column in (
+            pa.array([1, None, -3], pa.int64()),
+            pa.array([1.5, None], pa.float32()),
+            pa.array(["2.5", None]).dictionary_encode(),
+        ):
             values = arrow_read.numbers(column)
             assert values.dtype == np.float64 and values.flags.c_contiguous
-            assert np.array_equal(values, np.array(column.cast(pa.float64()) if not
-                                                   pa.types.is_dictionary(column.type) else [2.5, np.nan],
-                                                   dtype=float), equal_nan=True)
+            assert np.array_equal(
+                values,
+                np.array(
+                    column.cast(pa.float64())
+                    if not pa.types.is_dictionary(column.type)
+                    else [2.5, np.nan],
+                    dtype=float,
+                ),
+                equal_nan=True,
+            )
         with pytest.raises(arrow_read.Refused):
             arrow_read.numbers(pa.array([True]))
 
@@ -191,7 +226,17 @@ class TestParquetIn:
     def test_same_results_as_the_csv_and_input_types_kept(self, capsys, tmp_path):
         source = parquet_example(tmp_path)
         assert chain(capsys, source, "-o", tmp_path / "out.parquet", "--chunk-rows", 50)[0] == 0
-        assert chain(capsys, write_chain(tmp_path, EXAMPLE), "--engine", "builtin", "-o", tmp_path / "out.csv")[0] == 0
+        assert (
+            chain(
+                capsys,
+                write_chain(tmp_path, EXAMPLE),
+                "--engine",
+                "builtin",
+                "-o",
+                tmp_path / "out.csv",
+            )[0]
+            == 0
+        )
         out = pq.read_table(tmp_path / "out.parquet")
         given = pq.read_table(source)
         assert out.schema.names == given.schema.names + list(COMPUTED) + ["status"]
@@ -201,16 +246,22 @@ class TestParquetIn:
         want = list(csv.DictReader(io.StringIO((tmp_path / "out.csv").read_text())))
         for name in COMPUTED:
             assert out.column(name).type == pa.float64()
-            assert out.column(name).to_pylist() == [float(r[name]) if r[name] else None for r in want]
+            assert out.column(name).to_pylist() == [
+                float(r[name]) if r[name] else None for r in want
+            ]
         assert out.column("status").to_pylist() == [r["status"] for r in want]
-        assert pq.ParquetFile(tmp_path / "out.parquet").metadata.num_row_groups == 7  # 318 rows by 50
+        assert (
+            pq.ParquetFile(tmp_path / "out.parquet").metadata.num_row_groups == 7
+        )  # 318 rows by 50
 
     def test_recognised_by_content_whatever_the_name(self, capsys, tmp_path):
         source = parquet_example(tmp_path, "chain.data")
         status, out, _ = chain(capsys, source, "--format", "csv")
         assert status == 0 and len(out.splitlines()) == 319
 
-    def test_text_cells_in_parquet_follow_the_csv_rules_and_errors_name_the_row(self, capsys, tmp_path):
+    def test_text_cells_in_parquet_follow_the_csv_rules_and_errors_name_the_row(
+        self, capsys, tmp_path
+    ):
         prices = [r.split(",")[5] for r in EXAMPLE.splitlines()[1:]]
         good = parquet_example(tmp_path, price=pa.array([f" {p} " for p in prices]))
         assert chain(capsys, good, "-o", tmp_path / "out.parquet")[0] == 0
@@ -223,8 +274,11 @@ class TestParquetIn:
     def test_refused_with_one_line_errors(self, capsys, tmp_path):
         fake = write_chain(tmp_path, EXAMPLE, "fake.parquet")
         status, _, err = chain(capsys, fake)
-        assert status == 1 and err.startswith(f"karvex: error: {fake}: not a Parquet file") and err.count("\n") == 1
+        assert (
+            status == 1
+            and err.startswith(f"karvex: error: {fake}: not a Parquet file")
+            and err.count("\n") == 1
+        )
         source = parquet_example(tmp_path)
         status, _, err = chain(capsys, source, "--engine", "builtin")
         assert status == 1 and "Parquet is read by the arrow engine" in err
-

@@ -10,7 +10,6 @@ import sys
 
 import numpy as np
 import pytest
-
 from chain_support import EXAMPLE, chain, have, write_chain
 
 pa = pytest.importorskip("pyarrow")
@@ -20,8 +19,10 @@ from karvex._chain import Options, PlotData, run  # noqa: E402
 from karvex._chain.compute import STATUSES  # noqa: E402
 
 COMPUTED = ("iv", "delta", "gamma", "vega", "theta", "rho")
-EXAMPLE_YEARS = "".join(f"{r[1]},{r[2]},0.25,{r[5]},{r[6]},0.043\n" for r in
-                        (line.split(",") for line in EXAMPLE.splitlines()[1:]))
+EXAMPLE_YEARS = "".join(
+    f"{r[1]},{r[2]},0.25,{r[5]},{r[6]},0.043\n"
+    for r in (line.split(",") for line in EXAMPLE.splitlines()[1:])
+)
 
 
 def digits(text):
@@ -33,12 +34,17 @@ def digits(text):
 def test_numbers_are_the_shortest_text_that_reads_back_as_the_same_double(capsys, tmp_path):
     # Tiny Greeks far from the money, small ones, whole numbers (an
     # out-of-the-money quote of 0: iv and Greeks 0), ordinary ones.
-    source = write_chain(tmp_path, "type,strike,expiry,price,spot,rate\nC,130,0.05,0.0000001,100,0.01\n"
-                                   "P,70,1.0,0,100,0.03\nC,100,0.5,5.5,100,0.02\n" + EXAMPLE_YEARS)
+    source = write_chain(
+        tmp_path,
+        "type,strike,expiry,price,spot,rate\nC,130,0.05,0.0000001,100,0.01\n"
+        "P,70,1.0,0,100,0.03\nC,100,0.5,5.5,100,0.02\n" + EXAMPLE_YEARS,
+    )
     for engine in ("arrow", "builtin"):
         assert chain(capsys, source, "--engine", engine, "-o", tmp_path / f"{engine}.csv")[0] == 0
-    arrow, builtin = ([[r[n] for n in COMPUTED] for r in csv.DictReader(open(tmp_path / f"{e}.csv"))]
-                      for e in ("arrow", "builtin"))
+    arrow, builtin = (
+        [[r[n] for n in COMPUTED] for r in csv.DictReader(open(tmp_path / f"{e}.csv"))]
+        for e in ("arrow", "builtin")
+    )
     texts = [(a, b) for ra, rb in zip(arrow, builtin) for a, b in zip(ra, rb) if a or b]
     assert ("1.1092069995545077e-7", "1.1092069995545077e-07") in texts  # the spellings differ
     assert ("0.000013296252957483256", "1.3296252957483256e-05") in texts
@@ -68,11 +74,25 @@ def test_csv_to_parquet_keeps_the_text_and_leaves_failed_rows_missing(capsys, tm
 def test_every_engine_writes_the_same_parquet_file(capsys, tmp_path):
     # An echoed text column with a quoted comma and empty cells.
     lines = EXAMPLE.splitlines()
-    source = write_chain(tmp_path, "\n".join([lines[0] + ",note", lines[1] + ',"a, b"']
-                                             + [line + "," for line in lines[2:]]) + "\n")
+    source = write_chain(
+        tmp_path,
+        "\n".join([lines[0] + ",note", lines[1] + ',"a, b"'] + [line + "," for line in lines[2:]])
+        + "\n",
+    )
     for engine in ("builtin", "pandas", "arrow"):
-        assert chain(capsys, source, "--engine", engine, "-o", tmp_path / f"{engine}.parquet",
-                     "--chunk-rows", 100)[0] == 0
+        assert (
+            chain(
+                capsys,
+                source,
+                "--engine",
+                engine,
+                "-o",
+                tmp_path / f"{engine}.parquet",
+                "--chunk-rows",
+                100,
+            )[0]
+            == 0
+        )
     builtin = pq.read_table(tmp_path / "builtin.parquet")
     assert builtin.column("note").to_pylist()[:2] == ["a, b", ""]
     for engine in ("pandas", "arrow"):
@@ -98,8 +118,10 @@ def test_standard_output_in_either_format(capsys, tmp_path):
     status, out, _ = chain(capsys, source, "--engine", "arrow")
     assert chain(capsys, source, "--engine", "arrow", "-o", tmp_path / "out.csv")[0] == 0
     assert status == 0 and out == (tmp_path / "out.csv").read_text()
-    done = subprocess.run([sys.executable, "-m", "karvex", "chain", str(source), "--format", "parquet"],
-                          capture_output=True)
+    done = subprocess.run(
+        [sys.executable, "-m", "karvex", "chain", str(source), "--format", "parquet"],
+        capture_output=True,
+    )
     assert done.returncode == 0, done.stderr
     assert pq.read_table(pa.BufferReader(done.stdout)).num_rows == 318
 
@@ -109,19 +131,34 @@ def test_summary_and_plot_data_are_those_of_the_builtin_engine(tmp_path):
     seen = {}
     for engine in ("builtin", "arrow"):
         plot = PlotData()
-        summary = run(str(source), str(tmp_path / f"{engine}.csv"), Options(chunk_rows=40), engine=engine,
-                      plot_data=plot)
+        summary = run(
+            str(source),
+            str(tmp_path / f"{engine}.csv"),
+            Options(chunk_rows=40),
+            engine=engine,
+            plot_data=plot,
+        )
         seen[engine] = summary.counts, plot.arrays()
     (counts_b, plot_b), (counts_a, plot_a) = seen["builtin"], seen["arrow"]
     assert counts_a == counts_b
     assert plot_a.keys() == plot_b.keys()
     for name in plot_b:
-        assert np.array_equal(plot_a[name], plot_b[name], equal_nan=plot_b[name].dtype.kind == "f"), name
+        assert np.array_equal(
+            plot_a[name], plot_b[name], equal_nan=plot_b[name].dtype.kind == "f"
+        ), name
 
 
 @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
 def test_plot_with_the_arrow_engine(capsys, tmp_path):
     source = write_chain(tmp_path, EXAMPLE)
-    status, _, err = chain(capsys, source, "--engine", "arrow", "-o", tmp_path / "out.parquet",
-                           "--plot", tmp_path / "smile.png")
+    status, _, err = chain(
+        capsys,
+        source,
+        "--engine",
+        "arrow",
+        "-o",
+        tmp_path / "out.parquet",
+        "--plot",
+        tmp_path / "smile.png",
+    )
     assert status == 0 and "(7 expiries)" in err

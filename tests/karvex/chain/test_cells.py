@@ -1,7 +1,6 @@
 """Text cells to numbers and option types."""
 
 import pytest
-
 from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, write_chain
 
 
@@ -9,7 +8,10 @@ class TestCells:
     @pytest.mark.parametrize(
         "text,message",
         [
-            (edit_cell(EXAMPLE, 17, "spot", "51x.40"), "line 17, column 7 (spot): not a number: '51x.40'"),
+            (
+                edit_cell(EXAMPLE, 17, "spot", "51x.40"),
+                "line 17, column 7 (spot): not a number: '51x.40'",
+            ),
             (edit_cell(EXAMPLE, 40, "type", "X"), "line 40, column 2 (type): not an option type"),
         ],
         ids=["bad-number", "bad-type"],
@@ -19,6 +21,8 @@ class TestCells:
         assert_one_line_error(capsys, tmp_path, text, message, engine)
 
     def test_empty_cells_are_invalid_rows_not_errors(self, capsys, tmp_path):
-        source = write_chain(tmp_path, edit_cell(edit_cell(EXAMPLE, 5, "strike", ""), 6, "rate", " "))
+        source = write_chain(
+            tmp_path, edit_cell(edit_cell(EXAMPLE, 5, "strike", ""), 6, "rate", " ")
+        )
         status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
         assert status == 0 and "invalid inputs 3" in err

@@ -1,8 +1,8 @@
 """Resolving the header: aliases, constants from options, missing columns."""
 
 import pytest
-
 from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, read_rows, write_chain
+
 from karvex import bsm
 from karvex.__main__ import main
 from karvex._chain.columns import ALIASES, resolve
@@ -11,10 +11,26 @@ from karvex._chain.options import ChainError, Options
 
 class TestResolve:
     def test_aliases_in_any_case_and_options_replace_columns(self):
-        header = ["Option_Type", " K ", "Expiration", "Quote_Date", "Mid", "Underlying_Price", "R", "Q"]
+        header = [
+            "Option_Type",
+            " K ",
+            "Expiration",
+            "Quote_Date",
+            "Mid",
+            "Underlying_Price",
+            "R",
+            "Q",
+        ]
         columns = resolve("f.csv", header, Options(dividend=0.01))
-        assert columns.positions == {"type": 0, "strike": 1, "price": 4, "spot": 5, "expiry_date": 2,
-                                     "valuation_date": 3, "rate": 6}
+        assert columns.positions == {
+            "type": 0,
+            "strike": 1,
+            "price": 4,
+            "spot": 5,
+            "expiry_date": 2,
+            "valuation_date": 3,
+            "rate": 6,
+        }
         assert columns.constants == {"dividend": 0.01}
 
     def test_years_column_is_preferred_and_black76_needs_no_dividend(self):
@@ -34,8 +50,10 @@ class TestResolve:
 
 
 class TestColumnChoice:
-    TEXT = ("type,strike,expiry,price,underlying,underlying_bid,underlying_ask{}\n"
-            "C,100,0.5,6.0,KVX,99.9,100.1{}\nP,100,0.5,5.0,KVX,99.9,100.1{}\n")
+    TEXT = (
+        "type,strike,expiry,price,underlying,underlying_bid,underlying_ask{}\n"
+        "C,100,0.5,6.0,KVX,99.9,100.1{}\nP,100,0.5,5.0,KVX,99.9,100.1{}\n"
+    )
 
     @pytest.mark.parametrize("engine", ENGINES)
     def test_a_ticker_column_is_never_the_spot(self, capsys, tmp_path, engine):
@@ -43,8 +61,9 @@ class TestColumnChoice:
         for extra, spot in ((",underlying_price", 100.5), ("", 0.5 * (99.9 + 100.1))):
             text = self.TEXT.format(extra, ",100.5" if extra else "", ",100.5" if extra else "")
             out = tmp_path / "out.csv"
-            status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", "0.03", "--engine", engine,
-                                   "-o", out)
+            status, _, err = chain(
+                capsys, write_chain(tmp_path, text), "--rate", "0.03", "--engine", engine, "-o", out
+            )
             assert status == 0, err
             iv = [float(r["iv"]) for r in read_rows(out)]
             assert iv == bsm.iv([6.0, 5.0], ["C", "P"], spot, 100.0, 0.5, 0.03, 0.0).tolist()

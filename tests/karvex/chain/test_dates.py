@@ -3,8 +3,17 @@ day kept."""
 
 import numpy as np
 import pytest
+from chain_support import (
+    ENGINES,
+    EXAMPLE,
+    assert_one_line_error,
+    chain,
+    edit_cell,
+    have,
+    read_rows,
+    write_chain,
+)
 
-from chain_support import ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, have, read_rows, write_chain
 from karvex import bsm
 from karvex._chain.columns import Columns
 from karvex._chain.dates import expiry_groups, expiry_labels
@@ -34,37 +43,69 @@ class TestDates:
             assert chain(capsys, source, "--engine", engine, "-o", out)[0] == 0
             assert [r["iv"] for r in read_rows(out)] == [r["iv"] for r in read_rows(reference)]
 
-    @pytest.mark.parametrize("expiry,valuation,days", [
-        ("2025-03-21T12:00", "2025-03-20", 1.5),
-        ("2025-03-21 15:45:30", "20250321", (15 * 3600 + 45 * 60 + 30) / 86400),
-        # An expiry date at the expiry time (16:00) when the quote has a time of day.
-        ("2025-03-22", "2025-03-21T18:00:00.25", (22 * 3600 - 0.25) / 86400),
-    ])
+    @pytest.mark.parametrize(
+        "expiry,valuation,days",
+        [
+            ("2025-03-21T12:00", "2025-03-20", 1.5),
+            ("2025-03-21 15:45:30", "20250321", (15 * 3600 + 45 * 60 + 30) / 86400),
+            # An expiry date at the expiry time (16:00) when the quote has a time of day.
+            ("2025-03-22", "2025-03-21T18:00:00.25", (22 * 3600 - 0.25) / 86400),
+        ],
+    )
     def test_time_of_day_is_kept(self, capsys, tmp_path, expiry, valuation, days):
         want = bsm.iv(2.5, "c", 100.0, 100.0, days / 365.0, 0.03, 0.0)
         assert iv_of(capsys, tmp_path, expiry, valuation) == pytest.approx(want, rel=1e-12)
 
     def test_valuation_date_option_takes_the_same_forms(self, capsys, tmp_path):
         want = iv_of(capsys, tmp_path, "2025-03-21", "2025-03-20T12:00")
-        assert iv_of(capsys, tmp_path, "2025-03-21", "", "--valuation-date", "2025-03-20 12:00") == want
+        assert (
+            iv_of(capsys, tmp_path, "2025-03-21", "", "--valuation-date", "2025-03-20 12:00")
+            == want
+        )
         status, _, err = chain(capsys, "--valuation-date", "today")
-        assert (status, err) == (1, "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD or "
-                                    "YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)): 'today'\n")
+        assert (status, err) == (
+            1,
+            "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD or "
+            "YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)): 'today'\n",
+        )
 
-    @pytest.mark.parametrize("text", ["2025-02-30", "2025-03", "today", "now", "2025-3-21", "21/03/2025",
-                                      "20251301", "2025-03-21T10", "2025-03-21T10:00Z", "2025-03-21T24:00",
-                                      "2025-03-21+01:00", "+2025-03-21", "２０２５-03-21"])
+    @pytest.mark.parametrize(
+        "text",
+        [
+            "2025-02-30",
+            "2025-03",
+            "today",
+            "now",
+            "2025-3-21",
+            "21/03/2025",
+            "20251301",
+            "2025-03-21T10",
+            "2025-03-21T10:00Z",
+            "2025-03-21T24:00",
+            "2025-03-21+01:00",
+            "+2025-03-21",
+            "２０２５-03-21",
+        ],
+    )
     @pytest.mark.parametrize("engine", ENGINES)
     def test_any_other_form_is_a_one_line_error(self, capsys, tmp_path, engine, text):
         text = edit_cell(EXAMPLE, 41, "expiry_date", text)
-        assert_one_line_error(capsys, tmp_path, text, "line 41, column 4 (expiry_date): not a date", engine)
+        assert_one_line_error(
+            capsys, tmp_path, text, "line 41, column 4 (expiry_date): not a date", engine
+        )
 
     def test_labels_in_years_name_each_row_by_its_own_expiry(self):
         columns = Columns(["t"], {"expiry": 0}, {})
         t = np.array([0.5, 0.0191781, 0.5, np.nan, 2.0, 0.0191781])
         labels = expiry_labels(columns, None, t)
-        assert labels.tolist() == ["T = 0.5 y", "T = 0.01918 y", "T = 0.5 y", "T = nan y", "T = 2 y",
-                                   "T = 0.01918 y"]
+        assert labels.tolist() == [
+            "T = 0.5 y",
+            "T = 0.01918 y",
+            "T = 0.5 y",
+            "T = nan y",
+            "T = 2 y",
+            "T = 0.01918 y",
+        ]
 
     def test_expiries_are_grouped_by_their_names(self):
         """Distinct sorted names, each row pointing at its own: cells that
@@ -73,13 +114,28 @@ class TestDates:
         years = Columns(["t"], {"expiry": 0}, {})
         t = np.array([0.5, 0.50001, 2.0, 0.5, 0.0191781, np.nan, 0.50004])
         dates = Columns(["d"], {"expiry_date": 0}, {})
-        cells = np.array(["2025-03-21", " 2025-03-21", "20250418", "2025-03-21 ", "20250418", "2025-01-02"])
-        chunk = Chunk({0: cells}, np.arange(len(cells)), None)
-        for columns, chunk, t, labels in [
-                (years, None, t, ["T = 0.5 y", "T = 0.5 y", "T = 2 y", "T = 0.5 y", "T = 0.01918 y", "T = nan y",
-                                  "T = 0.5 y"]),
-                (dates, chunk, np.zeros(len(cells)), [c.strip() for c in cells])]:
-            names, rows = expiry_groups(columns, chunk, t)
+        cells = np.array(
+            ["2025-03-21", " 2025-03-21", "20250418", "2025-03-21 ", "20250418", "2025-01-02"]
+        )
+        date_chunk = Chunk({0: cells}, np.arange(len(cells)), None)
+        for columns, chunk, times, labels in [
+            (
+                years,
+                None,
+                t,
+                [
+                    "T = 0.5 y",
+                    "T = 0.5 y",
+                    "T = 2 y",
+                    "T = 0.5 y",
+                    "T = 0.01918 y",
+                    "T = nan y",
+                    "T = 0.5 y",
+                ],
+            ),
+            (dates, date_chunk, np.zeros(len(cells)), [c.strip() for c in cells]),
+        ]:
+            names, rows = expiry_groups(columns, chunk, times)
             assert names.tolist() == sorted(set(labels))
             assert names[rows].tolist() == labels
 
@@ -91,9 +147,14 @@ class TestDates:
         cells = [" 2025-03-21", None, "2025-03-21", "20250418", None]
         text = np.array([c or "" for c in cells])
         arrow = pa.array(cells)
-        groups = [expiry_groups(dates, Chunk({0: c}, np.arange(5), None), np.zeros(5)) for c in (text, arrow)]
+        groups = [
+            expiry_groups(dates, Chunk({0: c}, np.arange(5), None), np.zeros(5))
+            for c in (text, arrow)
+        ]
         (a, i), (b, j) = groups
-        assert a.tolist() == b.tolist() == ["", "2025-03-21", "20250418"] and i.tolist() == j.tolist()
+        assert (
+            a.tolist() == b.tolist() == ["", "2025-03-21", "20250418"] and i.tolist() == j.tolist()
+        )
 
     def test_empty_date_is_a_missing_value(self, capsys, tmp_path):
         source = write_chain(tmp_path, edit_cell(EXAMPLE, 7, "valuation_date", ""))
@@ -107,8 +168,15 @@ class TestTimeToExpiry:
 
     def run(self, capsys, tmp_path, quote, expiry, *options):
         text = f"type,strike,expiration,quote_date,price,spot\nC,100,{expiry},{quote},0.9,100\n"
-        status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", self.RATE, *options,
-                               "-o", tmp_path / "out.csv")
+        status, _, err = chain(
+            capsys,
+            write_chain(tmp_path, text),
+            "--rate",
+            self.RATE,
+            *options,
+            "-o",
+            tmp_path / "out.csv",
+        )
         assert status == 0, err
         return read_rows(tmp_path / "out.csv")[0]
 
@@ -121,19 +189,24 @@ class TestTimeToExpiry:
         assert row["status"] == "ok" and float(row["iv"]) == self.iv_at(15)  # to 16:00
         row = self.run(capsys, tmp_path, "2025-03-14T09:30", "20250314", "--expiry-time", "11:30")
         assert float(row["iv"]) == self.iv_at(120)
-        row = self.run(capsys, tmp_path, "2025-03-14 15:45", "2025-03-21 12:00")  # a date-time as given
+        row = self.run(
+            capsys, tmp_path, "2025-03-14 15:45", "2025-03-21 12:00"
+        )  # a date-time as given
         assert float(row["iv"]) == self.iv_at(7 * 1440 - 225)
 
     def test_dates_alone_count_whole_days(self, capsys, tmp_path):
         row = self.run(capsys, tmp_path, "2025-03-14", "2025-03-15")
         assert float(row["iv"]) == self.iv_at(1440)
 
-    @pytest.mark.parametrize("quote,expiry,options", [
-        ("2025-03-14 16:00:00", "2025-03-14", ()),            # at the expiry time
-        ("2025-03-14 15:45:00", "2025-03-14", ("--expiry-time", "9:30")),
-        ("2025-03-14", "2025-03-14", ()),                     # dates alone: the same day
-        ("2025-03-17", "2025-03-14", ()),                     # after expiry
-    ])
+    @pytest.mark.parametrize(
+        "quote,expiry,options",
+        [
+            ("2025-03-14 16:00:00", "2025-03-14", ()),  # at the expiry time
+            ("2025-03-14 15:45:00", "2025-03-14", ("--expiry-time", "9:30")),
+            ("2025-03-14", "2025-03-14", ()),  # dates alone: the same day
+            ("2025-03-17", "2025-03-14", ()),  # after expiry
+        ],
+    )
     def test_quotes_at_or_after_expiry_are_expired(self, capsys, tmp_path, quote, expiry, options):
         row = self.run(capsys, tmp_path, quote, expiry, *options)
         assert row["status"] == "expired" and row["iv"] == ""
@@ -141,4 +214,7 @@ class TestTimeToExpiry:
     @pytest.mark.parametrize("value", ["24:00", "16", "4pm", "16:60", "16:00:00.5"])
     def test_expiry_time_must_be_a_time_of_day(self, capsys, value):
         status, _, err = chain(capsys, "--expiry-time", value)
-        assert status == 1 and f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {value!r}" in err
+        assert (
+            status == 1
+            and f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {value!r}" in err
+        )

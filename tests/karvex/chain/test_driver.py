@@ -6,8 +6,8 @@ import sys
 
 import numpy as np
 import pytest
-
 from chain_support import ENGINES, EXAMPLE, HEADER, chain, have, read_rows, write_chain
+
 from karvex import black76, bsm
 
 
@@ -18,28 +18,57 @@ class TestExampleChain:
         lines = err.splitlines()
         assert lines[0] == "karvex chain: example chain (bsm): 318 rows"
         assert lines[1].split() == ["inverted:", "315"]
-        assert lines[2] == "  not inverted: 3 (below intrinsic 1, above upper bound 1, invalid inputs 1)"
+        assert (
+            lines[2]
+            == "  not inverted: 3 (below intrinsic 1, above upper bound 1, invalid inputs 1)"
+        )
         assert "options/s" in lines[3]
-        bad = {r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"}
-        assert bad == {"KVX250321P00535000": "below_intrinsic", "KVX250516C00580000": "above_upper_bound",
-                       "KVX250620P00390000": "invalid_input"}
+        bad = {
+            r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"
+        }
+        assert bad == {
+            "KVX250321P00535000": "below_intrinsic",
+            "KVX250516C00580000": "above_upper_bound",
+            "KVX250620P00390000": "invalid_input",
+        }
 
     @pytest.mark.parametrize("model", ["bsm", "black76"])
     def test_output_values_are_the_array_api_values(self, capsys, tmp_path, model):
         assert chain(capsys, "--model", model, "-o", tmp_path / "out.csv")[0] == 0
         rows = read_rows(tmp_path / "out.csv")
         assert list(rows[0])[: len(HEADER)] == HEADER
-        assert list(rows[0])[len(HEADER):] == ["iv", "delta", "gamma", "vega", "theta", "rho", "status"]
+        assert list(rows[0])[len(HEADER) :] == [
+            "iv",
+            "delta",
+            "gamma",
+            "vega",
+            "theta",
+            "rho",
+            "status",
+        ]
 
         def col(name):
             return np.array([float(r[name]) if r[name] else np.nan for r in rows])
 
-        t = np.array([(np.datetime64(r["expiry_date"]) - np.datetime64(r["valuation_date"])).astype(float)
-                      for r in rows]) / 365.0
+        t = (
+            np.array(
+                [
+                    (np.datetime64(r["expiry_date"]) - np.datetime64(r["valuation_date"])).astype(
+                        float
+                    )
+                    for r in rows
+                ]
+            )
+            / 365.0
+        )
         flag = [r["type"] for r in rows]
         if model == "bsm":
-            iv = bsm.iv(col("price"), flag, col("spot"), col("strike"), t, col("rate"), col("dividend"))
-            greeks = bsm.greeks(flag, col("spot"), col("strike"), t, col("rate"), col("dividend"), iv)
+            iv = bsm.iv(
+                col("price"), flag, col("spot"), col("strike"), t, col("rate"), col("dividend")
+            )
+            greeks = bsm.greeks(
+                flag, col("spot"), col("strike"), t, col("rate"), col("dividend"), iv
+            )
         else:
             iv = black76.iv(col("price"), flag, col("forward"), col("strike"), t, col("rate"))
             greeks = black76.greeks(flag, col("forward"), col("strike"), t, col("rate"), iv)
@@ -54,13 +83,25 @@ class TestExampleChain:
     def test_small_chunks_give_the_same_output(self, capsys, tmp_path):
         source = write_chain(tmp_path, EXAMPLE)
         for engine in ENGINES:
-            chain(capsys, source, "--engine", engine, "--chunk-rows", 7, "-o", tmp_path / f"{engine}.csv")
+            chain(
+                capsys,
+                source,
+                "--engine",
+                engine,
+                "--chunk-rows",
+                7,
+                "-o",
+                tmp_path / f"{engine}.csv",
+            )
             chain(capsys, source, "--engine", engine, "-o", tmp_path / f"{engine}-one.csv")
-            assert (tmp_path / f"{engine}.csv").read_bytes() == (tmp_path / f"{engine}-one.csv").read_bytes()
+            assert (tmp_path / f"{engine}.csv").read_bytes() == (
+                tmp_path / f"{engine}-one.csv"
+            ).read_bytes()
 
     def test_python_dash_m_prints_the_chain(self, tmp_path):
-        done = subprocess.run([sys.executable, "-m", "karvex", "chain"], capture_output=True, text=True,
-                              cwd=tmp_path)
+        done = subprocess.run(
+            [sys.executable, "-m", "karvex", "chain"], capture_output=True, text=True, cwd=tmp_path
+        )
         assert done.returncode == 0
         assert len(done.stdout.splitlines()) == 319
         assert "318 rows" in done.stderr

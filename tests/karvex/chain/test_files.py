@@ -9,7 +9,6 @@ import threading
 import time
 
 import pytest
-
 from chain_support import ENGINES, EXAMPLE, chain, edit_cell, have, read_rows, write_chain
 
 KARVEX = [sys.executable, "-m", "karvex", "chain"]
@@ -21,7 +20,9 @@ class EndlessChain:
     is still reading (and computing) whenever the test signals it."""
 
     def __init__(self, *args, **popen):
-        self.process = subprocess.Popen(KARVEX + ["-", *map(str, args)], stdin=subprocess.PIPE, **popen)
+        self.process = subprocess.Popen(
+            KARVEX + ["-", *map(str, args)], stdin=subprocess.PIPE, **popen
+        )
         self.stop = threading.Event()
         self.feeder = threading.Thread(target=self._feed)
         self.feeder.start()
@@ -88,14 +89,19 @@ class TestOutputFile:
         out = tmp_path / "out.csv"
         out.write_text("previous result\n")
         for engine in ENGINES:
-            status, _, err = chain(capsys, source, "--engine", engine, "--chunk-rows", 50, "-o", out)
+            status, _, err = chain(
+                capsys, source, "--engine", engine, "--chunk-rows", 50, "-o", out
+            )
             assert status == 1 and "line 300, column 3 (strike)" in err
             assert out.read_text() == "previous result\n"
             assert sorted(os.listdir(tmp_path)) == ["chain.csv", "out.csv"]
 
     def test_unwritable_output_names_the_path_given(self, capsys, tmp_path):
         status, _, err = chain(capsys, "-o", tmp_path / "no" / "dir.csv")
-        assert (status, err) == (1, f"karvex: error: {tmp_path / 'no' / 'dir.csv'}: No such file or directory\n")
+        assert (status, err) == (
+            1,
+            f"karvex: error: {tmp_path / 'no' / 'dir.csv'}: No such file or directory\n",
+        )
         status, _, err = chain(capsys, "-o", tmp_path)
         assert (status, err) == (1, f"karvex: error: {tmp_path}: Is a directory\n")
         assert os.listdir(tmp_path) == []
@@ -145,8 +151,13 @@ class TestWhatThePathNames:
         out = tmp_path / "out.csv"
         out.write_text("kept\n")
         with open(out, "ab") as stdout:
-            done = subprocess.run(KARVEX + ["-o", "/proc/self/fd/1"], stdout=stdout,
-                                  stderr=subprocess.PIPE, text=True, cwd=tmp_path)
+            done = subprocess.run(
+                KARVEX + ["-o", "/proc/self/fd/1"],
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                text=True,
+                cwd=tmp_path,
+            )
         assert done.returncode == 0, done.stderr
         lines = out.read_text().splitlines()
         assert lines[0] == "kept" and len(lines) == 320
@@ -186,15 +197,21 @@ class TestAllOrNothing:
         assert keep.read_text() == "previous result\n"
         assert sorted(os.listdir(tmp_path)) == ["folder", "keep.csv"]
 
-    @pytest.mark.parametrize("signum,status,message", [(signal.SIGTERM, 143, "terminated"),
-                                                       (signal.SIGINT, 130, "interrupted")])
+    @pytest.mark.parametrize(
+        "signum,status,message",
+        [(signal.SIGTERM, 143, "terminated"), (signal.SIGINT, 130, "interrupted")],
+    )
     def test_signal_leaves_no_trace(self, tmp_path, signum, status, message):
         out = tmp_path / "out.csv"
         out.write_text("previous result\n")
         # The command keeps SIGINT ignored when it starts so (as in a background job without job
         # control); the user pressing Ctrl-C has it at its default.
-        with EndlessChain("-o", out, stderr=subprocess.PIPE,
-                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as process:
+        with EndlessChain(
+            "-o",
+            out,
+            stderr=subprocess.PIPE,
+            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+        ) as process:
             wait_for_output(process, tmp_path)
             process.send_signal(signum)
             # (communicate closes the input: a run that lost the signal ends, and fails below)
@@ -204,8 +221,9 @@ class TestAllOrNothing:
         assert os.listdir(tmp_path) == ["out.csv"]
 
     @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
-    def test_a_signal_whose_exception_was_dropped_still_stops_the_run(self, tmp_path, monkeypatch,
-                                                                       signum):
+    def test_a_signal_whose_exception_was_dropped_still_stops_the_run(
+        self, tmp_path, monkeypatch, signum
+    ):
         # As when the handler raised inside a weakref callback, where the exception is dropped.
         from karvex._chain import Options, interrupts, run
 

@@ -5,8 +5,8 @@ import sys
 
 import numpy as np
 import pytest
-
 from chain_support import ENGINES, chain, read_rows, write_chain
+
 from karvex import black76
 from karvex._chain.parity import Expiry, ParityForwards
 
@@ -36,20 +36,34 @@ def parity_chain(tmp_path, bad_quote=True, lonely=False):
 @pytest.mark.parametrize("engine", ENGINES)
 def test_forward_per_expiry_from_parity_and_black76_on_it(capsys, tmp_path, engine):
     source = parity_chain(tmp_path, lonely=True)
-    status, _, err = chain(capsys, source, "--rate", RATE, "--forward", "parity", "--engine", engine,
-                           "-o", tmp_path / "out.csv")
+    status, _, err = chain(
+        capsys,
+        source,
+        "--rate",
+        RATE,
+        "--forward",
+        "parity",
+        "--engine",
+        engine,
+        "-o",
+        tmp_path / "out.csv",
+    )
     assert status == 0, err
     rows = read_rows(tmp_path / "out.csv")
     assert list(rows[0])[-8:-6] == ["implied_forward", "iv"]
-    for expiry, (t, f) in EXPIRIES.items():
+    for expiry, (_t, f) in EXPIRIES.items():
         mine = [r for r in rows if r["expiration"] == expiry]
         # The one bad quote among the strikes nearest the money moves nothing.
         forwards = {float(r["implied_forward"]) for r in mine}
         assert len(forwards) == 1 and forwards.pop() == pytest.approx(f, rel=1e-12)
         good = [r for r in mine if not (r["type"] == "P" and float(r["strike"]) == 100.0)]
         k = np.array([float(r["strike"]) for r in good])
-        assert np.allclose([float(r["iv"]) for r in good],
-                           0.2 - 0.3 * np.log(k / f) + 0.5 * np.log(k / f) ** 2, rtol=0, atol=1e-9)
+        assert np.allclose(
+            [float(r["iv"]) for r in good],
+            0.2 - 0.3 * np.log(k / f) + 0.5 * np.log(k / f) ** 2,
+            rtol=0,
+            atol=1e-9,
+        )
         assert f"{expiry}" in err and f"{f:,.2f}" in err
     assert [r["status"] for r in rows if r["expiration"] == "2026-03-20"] == ["no_forward"]
     assert "(black76 on parity forwards)" in err.splitlines()[0]
@@ -60,8 +74,12 @@ def test_forward_per_expiry_from_parity_and_black76_on_it(capsys, tmp_path, engi
 
 def test_parity_reads_standard_input_twice(tmp_path):
     data = parity_chain(tmp_path).read_bytes()
-    done = subprocess.run([sys.executable, "-m", "karvex", "chain", "-", "--rate", str(RATE), "--forward",
-                           "parity"], input=data, capture_output=True, cwd=tmp_path)
+    done = subprocess.run(
+        [sys.executable, "-m", "karvex", "chain", "-", "--rate", str(RATE), "--forward", "parity"],
+        input=data,
+        capture_output=True,
+        cwd=tmp_path,
+    )
     assert done.returncode == 0, done.stderr
     assert done.stdout.count(b"\n") == 1 + 2 * 2 * 17 and b",ok\n" in done.stdout
 
@@ -69,18 +87,24 @@ def test_parity_reads_standard_input_twice(tmp_path):
 def test_carry_is_not_shown_for_expiries_under_a_week():
     # Over a few hours a cent on the forward is a percent of carry.
     forwards = ParityForwards()
-    forwards.expiries = [Expiry("2025-03-14", 15 / (60 * 24 * 365), 5638.91, 3, -0.09, 0.043),
-                         Expiry("2025-03-21", 7 / 365, 5642.2, 5, 0.030, 0.043)]
+    forwards.expiries = [
+        Expiry("2025-03-14", 15 / (60 * 24 * 365), 5638.91, 3, -0.09, 0.043),
+        Expiry("2025-03-21", 7 / 365, 5642.2, 5, 0.030, 0.043),
+    ]
     lines = forwards.lines()
     assert lines[1].split() == ["2025-03-14", "5,638.91", "(3", "strikes)"]
     assert "carry r - q 3.00 %, dividend yield 1.30 %" in lines[2]
 
 
-def test_repeated_quotes_are_dropped_on_the_way_with_the_same_forwards(capsys, tmp_path, monkeypatch):
+def test_repeated_quotes_are_dropped_on_the_way_with_the_same_forwards(
+    capsys, tmp_path, monkeypatch
+):
     # The chain three times over: only the first quote of each strike and
     # side counts, so dropping the repeats as they come changes nothing.
     text = parity_chain(tmp_path).read_text()
-    source = write_chain(tmp_path, text + "".join(text.splitlines(keepends=True)[1:]) * 2, "thrice.csv")
+    source = write_chain(
+        tmp_path, text + "".join(text.splitlines(keepends=True)[1:]) * 2, "thrice.csv"
+    )
     run = (source, "--rate", RATE, "--forward", "parity", "--engine", "builtin")
     chain(capsys, *run, "-o", tmp_path / "all.csv")
     held = []
@@ -94,4 +118,6 @@ def test_repeated_quotes_are_dropped_on_the_way_with_the_same_forwards(capsys, t
     monkeypatch.setattr(ParityForwards, "_compact", counted)
     chain(capsys, *run, "--chunk-rows", 30, "-o", tmp_path / "few.csv")
     assert (tmp_path / "few.csv").read_bytes() == (tmp_path / "all.csv").read_bytes()
-    assert len(held) > 3 and max(held) <= 2 * 2 * 17  # never more than one quote per strike and side
+    assert (
+        len(held) > 3 and max(held) <= 2 * 2 * 17
+    )  # never more than one quote per strike and side

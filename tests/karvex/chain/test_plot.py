@@ -7,8 +7,8 @@ import warnings
 
 import numpy as np
 import pytest
-
 from chain_support import chain, have, write_chain
+
 from karvex._chain.compute import Result
 from karvex._chain.plot import LEGEND_EXPIRIES, PlotData, at_minimum_tick, draw
 from karvex._chain.prices import Inputs
@@ -31,7 +31,9 @@ def many_expiries(rows, expiries, seed=7):
 def options(flag, forward, strike, t, labels):
     zeros = np.zeros(len(t))
     names, rows = np.unique(labels, return_inverse=True)
-    return Inputs("bsm", flag, forward, strike, t, zeros, zeros, zeros + 1.0, forward, lambda: (names, rows))
+    return Inputs(
+        "bsm", flag, forward, strike, t, zeros, zeros, zeros + 1.0, forward, lambda: (names, rows)
+    )
 
 
 def piece(x, result, rows):
@@ -82,7 +84,9 @@ class TestPlot:
         assert status == 0 and "(7 expiries)" in err
         assert (tmp_path / "smile.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
-    def test_without_matplotlib_the_run_stops_at_once_and_writes_nothing(self, capsys, tmp_path, monkeypatch):
+    def test_without_matplotlib_the_run_stops_at_once_and_writes_nothing(
+        self, capsys, tmp_path, monkeypatch
+    ):
         monkeypatch.setitem(sys.modules, "matplotlib", None)  # as if not installed
         status, _, err = chain(capsys, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png")
         assert status == 1 and "--plot needs matplotlib" in err
@@ -92,10 +96,13 @@ class TestPlot:
     def test_expiries_in_years_draw_a_bounded_picture(self, capsys, tmp_path):
         rng = np.random.default_rng(5)
         t = rng.uniform(0.01, 2.0, 3_000)
-        lines = ["type,strike,expiry,price,spot,rate"] + [f"C,{100 + i % 40},{x!r},5.0,100,0.03"
-                                                           for i, x in enumerate(t.tolist())]
+        lines = ["type,strike,expiry,price,spot,rate"] + [
+            f"C,{100 + i % 40},{x!r},5.0,100,0.03" for i, x in enumerate(t.tolist())
+        ]
         source = write_chain(tmp_path, "\n".join(lines) + "\n")
-        status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png")
+        status, _, err = chain(
+            capsys, source, "-o", tmp_path / "out.csv", "--plot", tmp_path / "smile.png"
+        )
         assert status == 0 and re.search(r"\(30 of \d+\+ expiries drawn\)", err)
 
 
@@ -107,10 +114,27 @@ def smile_data(expiries, points=30, tick_wings=0):
         t = 0.02 * (i + 1)
         for j, m in enumerate(np.linspace(0.8, 1.2, points)):
             bid = 0.05 if j >= points - tick_wings else 1.0 + j
-            rows.append((f"2025-{1 + i // 28:02d}-{1 + i % 28:02d}", 100.0 * m, 100.0, t,
-                         0.2 + 0.3 * (m - 1.0) ** 2, m < 1.0, bid))
+            rows.append(
+                (
+                    f"2025-{1 + i // 28:02d}-{1 + i % 28:02d}",
+                    100.0 * m,
+                    100.0,
+                    t,
+                    0.2 + 0.3 * (m - 1.0) ** 2,
+                    m < 1.0,
+                    bid,
+                )
+            )
     labels, strike, forward, t, iv, put, bid = map(np.array, zip(*rows))
-    return {"labels": labels, "strike": strike, "forward": forward, "t": t, "iv": iv, "put": put, "bid": bid}
+    return {
+        "labels": labels,
+        "strike": strike,
+        "forward": forward,
+        "t": t,
+        "iv": iv,
+        "put": put,
+        "bid": bid,
+    }
 
 
 @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
@@ -124,7 +148,9 @@ class TestSmilePicture:
         assert fig.axes[0].get_legend() is None
         assert curves == 20
         ax, bar = fig.axes
-        colours = [to_hex(line.get_color()) for line in ax.get_lines() if line.get_linestyle() == "-"][:20]
+        colours = [
+            to_hex(line.get_color()) for line in ax.get_lines() if line.get_linestyle() == "-"
+        ][:20]
         assert len(set(colours)) == 20
         names = [label.get_text() for label in bar.get_yticklabels()]
         assert 2 <= len(names) <= LEGEND_EXPIRIES and names[0].startswith("2025-01-01")
@@ -142,10 +168,22 @@ class TestSmilePicture:
         assert all(max(line.get_xdata()) < data["strike"][-4] / 100.0 for line in curves)
 
     def test_only_inverted_rows_are_kept_for_the_picture(self):
-        x = Inputs("bsm", np.array([1, 1, -1, 1], np.int8), np.full(4, 100.0), np.full(4, 100.0),
-                   np.full(4, 0.5), np.zeros(4), np.zeros(4), np.full(4, 5.0), np.full(4, 100.0),
-                   lambda: (np.array(["a"]), np.zeros(4, np.intp)), bid=np.array([1.0, 0.0, 2.0, 3.0]))
-        status = np.array([CODES["ok"], CODES["no_bid"], CODES["below_intrinsic"], CODES["near_intrinsic"]])
+        x = Inputs(
+            "bsm",
+            np.array([1, 1, -1, 1], np.int8),
+            np.full(4, 100.0),
+            np.full(4, 100.0),
+            np.full(4, 0.5),
+            np.zeros(4),
+            np.zeros(4),
+            np.full(4, 5.0),
+            np.full(4, 100.0),
+            lambda: (np.array(["a"]), np.zeros(4, np.intp)),
+            bid=np.array([1.0, 0.0, 2.0, 3.0]),
+        )
+        status = np.array(
+            [CODES["ok"], CODES["no_bid"], CODES["below_intrinsic"], CODES["near_intrinsic"]]
+        )
         iv = np.array([0.2, np.nan, np.nan, 0.0])
         data = PlotData()
         data.add(x, Result(iv, (iv,) * 5, status, 0.0))

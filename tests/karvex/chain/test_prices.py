@@ -3,39 +3,51 @@ a price column named by --price-column."""
 
 import numpy as np
 import pytest
-
 from chain_support import ENGINES, chain, read_rows, write_chain
+
 from karvex import bsm
 
 HEADER = "option_type,strike,expiration,quote_date,bid,ask,last,underlying_price\n"
 
 
 def quotes_chain(tmp_path, rows):
-    text = HEADER + "".join(f"{kind},{k},2025-06-20,2025-03-14,{bid},{ask},{last},100.0\n"
-                            for kind, k, bid, ask, last in rows)
+    text = HEADER + "".join(
+        f"{kind},{k},2025-06-20,2025-03-14,{bid},{ask},{last},100.0\n"
+        for kind, k, bid, ask, last in rows
+    )
     return write_chain(tmp_path, text)
 
 
 ROWS = [
-    ("C", 100, "4.10", "4.30", "4.25"),   # a good quote: its mid
+    ("C", 100, "4.10", "4.30", "4.25"),  # a good quote: its mid
     ("P", 100, "3.20", "3.40", "3.35"),
-    ("C", 140, "0", "0.05", ""),          # no bid
-    ("P", 90, "1.10", "1.00", "1.05"),    # crossed
-    ("C", 105, "2.00", "", "2.10"),       # the ask missing
-    ("P", 105, "", "6.10", "6.00"),       # the bid missing
+    ("C", 140, "0", "0.05", ""),  # no bid
+    ("P", 90, "1.10", "1.00", "1.05"),  # crossed
+    ("C", 105, "2.00", "", "2.10"),  # the ask missing
+    ("P", 105, "", "6.10", "6.00"),  # the bid missing
 ]
 
 
 @pytest.mark.parametrize("engine", ENGINES)
 def test_mid_of_bid_and_ask_and_a_status_for_each_faulty_quote(capsys, tmp_path, engine):
     source = quotes_chain(tmp_path, ROWS)
-    status, _, err = chain(capsys, source, "--rate", "0.04", "--engine", engine, "-o", tmp_path / "out.csv")
+    status, _, err = chain(
+        capsys, source, "--rate", "0.04", "--engine", engine, "-o", tmp_path / "out.csv"
+    )
     assert status == 0, err
     rows = read_rows(tmp_path / "out.csv")
-    assert [r["status"] for r in rows] == ["ok", "ok", "no_bid", "crossed_quote", "missing_quote",
-                                           "missing_quote"]
+    assert [r["status"] for r in rows] == [
+        "ok",
+        "ok",
+        "no_bid",
+        "crossed_quote",
+        "missing_quote",
+        "missing_quote",
+    ]
     t = (np.datetime64("2025-06-20") - np.datetime64("2025-03-14")).astype(float) / 365.0
-    want = bsm.iv([0.5 * (4.10 + 4.30), 0.5 * (3.20 + 3.40)], ["C", "P"], 100.0, 100.0, t, 0.04, 0.0)
+    want = bsm.iv(
+        [0.5 * (4.10 + 4.30), 0.5 * (3.20 + 3.40)], ["C", "P"], 100.0, 100.0, t, 0.04, 0.0
+    )
     assert [float(r["iv"]) for r in rows[:2]] == want.tolist()
     assert all(r["iv"] == "" and r["delta"] == "" for r in rows[2:])  # no made-up volatility
     assert "no bid 1, crossed quote 1, missing bid or ask 2" in err
@@ -43,13 +55,17 @@ def test_mid_of_bid_and_ask_and_a_status_for_each_faulty_quote(capsys, tmp_path,
 
 def test_price_column_named_explicitly_wins_over_the_quotes(capsys, tmp_path):
     source = quotes_chain(tmp_path, ROWS)
-    status, _, err = chain(capsys, source, "--rate", "0.04", "--price-column", "LAST", "-o", tmp_path / "out.csv")
+    status, _, err = chain(
+        capsys, source, "--rate", "0.04", "--price-column", "LAST", "-o", tmp_path / "out.csv"
+    )
     assert status == 0, err
     rows = read_rows(tmp_path / "out.csv")
     t = (np.datetime64("2025-06-20") - np.datetime64("2025-03-14")).astype(float) / 365.0
     want = bsm.iv(4.25, "C", 100.0, 100.0, t, 0.04, 0.0)
     assert float(rows[0]["iv"]) == want
-    assert [r["status"] for r in rows][2] == "invalid_input"  # an empty last: no price, no quote status
+    assert [r["status"] for r in rows][
+        2
+    ] == "invalid_input"  # an empty last: no price, no quote status
     status, _, err = chain(capsys, source, "--rate", "0.04", "--price-column", "mark")
     assert status == 1 and "missing column 'mark' (--price-column)" in err
 
@@ -57,4 +73,6 @@ def test_price_column_named_explicitly_wins_over_the_quotes(capsys, tmp_path):
 def test_last_is_never_taken_as_the_price_unless_named(capsys, tmp_path):
     text = "type,strike,expiry,last,spot\nC,100,0.5,4.2,100\n"
     status, _, err = chain(capsys, write_chain(tmp_path, text), "--rate", "0.04")
-    assert status == 1 and "missing column 'price' (or 'bid' and 'ask', or --price-column NAME)" in err
+    assert (
+        status == 1 and "missing column 'price' (or 'bid' and 'ask', or --price-column NAME)" in err
+    )

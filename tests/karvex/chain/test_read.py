@@ -6,9 +6,15 @@ import io
 
 import numpy as np
 import pytest
-
-from chain_support import (ENGINES, EXAMPLE, assert_one_line_error, chain, edit_cell, read_rows,
-                           write_chain)
+from chain_support import (
+    ENGINES,
+    EXAMPLE,
+    assert_one_line_error,
+    chain,
+    edit_cell,
+    read_rows,
+    write_chain,
+)
 
 
 class TestReaders:
@@ -27,15 +33,27 @@ class TestReaders:
         want = {r["symbol"]: r["iv"] for r in read_rows(reference)}
         for engine in ENGINES:
             out = tmp_path / f"{engine}.csv"
-            status, _, _ = chain(capsys, source, "--engine", engine, "--rate", "0.043",
-                                 "--dividend", "0.013", "-o", out)
+            status, _, _ = chain(
+                capsys,
+                source,
+                "--engine",
+                engine,
+                "--rate",
+                "0.043",
+                "--dividend",
+                "0.013",
+                "-o",
+                out,
+            )
             assert status == 0
             assert {r["symbol"]: r["iv"] for r in read_rows(out)} == want
         if "pandas" in ENGINES:
             dated = write_chain(tmp_path, EXAMPLE, "dated.csv")
             for engine in ENGINES:
                 chain(capsys, dated, "--engine", engine, "-o", tmp_path / f"dated-{engine}.csv")
-            assert (tmp_path / "dated-pandas.csv").read_bytes() == (tmp_path / "dated-builtin.csv").read_bytes()
+            assert (tmp_path / "dated-pandas.csv").read_bytes() == (
+                tmp_path / "dated-builtin.csv"
+            ).read_bytes()
             assert (tmp_path / "dated-builtin.csv").read_bytes() == reference.read_bytes()
 
 
@@ -69,16 +87,25 @@ CORPUS = {
     "cr-line-ends": lines_of(HEAD, *ROWS, end="\r"),
     "crlf-line-ends": lines_of(HEAD, *ROWS, end="\r\n"),
     "quoted-multi-line-field": with_row(5, '"KVX\nmulti' + ROWS[5][3:].replace(",", '",', 1)),
-    "bad-cell-after-multi-line-field": lines_of(HEAD, *ROWS[:5], '"KVX\n\nmulti' + ROWS[5][3:].replace(",", '",', 1),
-                                            *ROWS[6:40], ROWS[40].replace("C", "X", 1).replace("P", "X", 1),
-                                            *ROWS[41:]),
+    "bad-cell-after-multi-line-field": lines_of(
+        HEAD,
+        *ROWS[:5],
+        '"KVX\n\nmulti' + ROWS[5][3:].replace(",", '",', 1),
+        *ROWS[6:40],
+        ROWS[40].replace("C", "X", 1).replace("P", "X", 1),
+        *ROWS[41:],
+    ),
     "whitespace-only-lines": lines_of(HEAD, *ROWS[:3], "   ", "\t", *ROWS[3:9], " \t ", *ROWS[9:]),
     "commas-only-line": lines_of(HEAD, *ROWS[:3], ",,,,,,,,,", " , ,", *ROWS[3:]),
     "blank-lines-at-end": lines_of(HEAD, *ROWS, "", "", ""),
-    "non-utf8-in-data-row": with_row(20, ROWS[20]).replace(ROWS[20][:5].encode(), b"\xff\xfe" + ROWS[20][2:5].encode(), 1),
+    "non-utf8-in-data-row": with_row(20, ROWS[20]).replace(
+        ROWS[20][:5].encode(), b"\xff\xfe" + ROWS[20][2:5].encode(), 1
+    ),
     "non-utf8-in-header": lines_of(HEAD, *ROWS).replace(b"symbol", b"symb\xe9l", 1),
-    "field-over-131072-characters": with_row(7, BIG + ROWS[7][ROWS[7].index(","):]),
-    "number-over-131072-characters": with_row(7, ",".join(ROWS[7].split(",")[:2] + ["1" * 140_000] + ROWS[7].split(",")[3:])),
+    "field-over-131072-characters": with_row(7, BIG + ROWS[7][ROWS[7].index(",") :]),
+    "number-over-131072-characters": with_row(
+        7, ",".join(ROWS[7].split(",")[:2] + ["1" * 140_000] + ROWS[7].split(",")[3:])
+    ),
     "byte-order-mark": b"\xef\xbb\xbf" + lines_of(HEAD, *ROWS),
     "header-only": lines_of(HEAD),
     "empty": b"",
@@ -104,7 +131,9 @@ def values_of(output: bytes):
     finally:
         csv.field_size_limit(limit)
     computed = [name in COMPUTED for name in rows[0]]
-    return rows[0], [[(float(v) if v else None) if c else v for v, c in zip(r, computed)] for r in rows[1:]]
+    return rows[0], [
+        [(float(v) if v else None) if c else v for v, c in zip(r, computed)] for r in rows[1:]
+    ]
 
 
 class TestReadersAgree:
@@ -138,7 +167,10 @@ class TestMalformedFiles:
         "text,message",
         [
             ("", "empty file"),
-            (edit_cell(EXAMPLE, 30, "dividend", "0.013,9"), "line 30: expected 10 fields, found 11"),
+            (
+                edit_cell(EXAMPLE, 30, "dividend", "0.013,9"),
+                "line 30: expected 10 fields, found 11",
+            ),
         ],
         ids=["empty", "extra-field"],
     )

@@ -1,8 +1,8 @@
 """The output table."""
 
 import pytest
-
 from chain_support import ENGINES, EXAMPLE, chain, read_rows, write_chain
+
 from karvex._chain.write import output_header
 
 
@@ -16,18 +16,31 @@ class TestOutputColumns:
             out = tmp_path / f"{engine}.csv"
             status, _, err = chain(capsys, source, "--engine", engine, "-o", out)
             assert status == 0
-            assert "renamed:      IV -> input_IV, status -> input_status (input columns named" in err
+            assert (
+                "renamed:      IV -> input_IV, status -> input_status (input columns named" in err
+            )
             rows = read_rows(out)
             assert list(rows[0])[-9:-7] == ["input_IV", "input_status"]
             assert {(r["input_IV"], r["input_status"]) for r in rows} == {("0.25", "quoted")}
-            assert {r["status"] for r in rows} == {"ok", "below_intrinsic", "above_upper_bound", "invalid_input"}
+            assert {r["status"] for r in rows} == {
+                "ok",
+                "below_intrinsic",
+                "above_upper_bound",
+                "invalid_input",
+            }
             outputs.append(out.read_bytes())
         assert len(set(outputs)) == 1
 
-    @pytest.mark.parametrize("header,want", [
-        (["type", "iv"], ["type", "input_iv"]),
-        (["iv", "input_iv", "INPUT_INPUT_IV"], ["input_input_input_iv", "input_iv", "INPUT_INPUT_IV"]),
-        ([" Delta "], ["input_Delta"]),
-    ])
+    @pytest.mark.parametrize(
+        "header,want",
+        [
+            (["type", "iv"], ["type", "input_iv"]),
+            (
+                ["iv", "input_iv", "INPUT_INPUT_IV"],
+                ["input_input_input_iv", "input_iv", "INPUT_INPUT_IV"],
+            ),
+            ([" Delta "], ["input_Delta"]),
+        ],
+    )
     def test_renamed_names_never_clash(self, header, want):
         assert output_header(header) == want
