@@ -183,12 +183,13 @@ def test_mistakes_are_refused_naming_the_argument(start, end, kwargs, error, mat
         year_fraction(start, end, **kwargs)
 
 
-def test_karvex_exports_day_counts_without_importing_numpy_first(tmp_path):
+def test_karvex_exports_curves_and_day_counts_without_importing_numpy_first(tmp_path):
     code = (
         "import sys, karvex\n"
         "assert 'numpy' not in sys.modules\n"
-        "assert {'year_fraction', 'daycount'} <= set(dir(karvex))\n"
+        "assert {'Curve', 'year_fraction', 'curves', 'daycount'} <= set(dir(karvex))\n"
         "assert karvex.year_fraction('2024-01-01', '2025-01-01', 'act/360') == 366 / 360\n"
+        "assert karvex.Curve.flat(0.05).zero_rate(2.0) == 0.05\n"
     )
     subprocess.run([sys.executable, "-c", code], check=True, cwd=tmp_path)
     assert karvex.year_fraction is year_fraction
