@@ -51,12 +51,13 @@ pair in date order and the result negated (QuantLib applies the 30/360
 adjustments in the order given and counts ``(end, start]`` business days
 backwards, so reversed pairs may differ from it by a day).
 
-Missing dates (``NaT``, ``None``, ``pandas.NaT``) give NaN.
+Missing dates (``NaT``, ``None``, ``pandas.NaT``, a float NaN) give NaN.
 """
 
 from __future__ import annotations
 
 import datetime
+import math
 import re
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, Union, overload
@@ -124,6 +125,9 @@ def _convention(day_count: str) -> str:
 
 
 def _is_missing(value: object) -> bool:
+    """None, pandas' NaT or a float NaN (pandas' missing value in object columns)."""
+    if isinstance(value, float):
+        return math.isnan(value)
     return value is None or type(value).__name__ == "NaTType"
 
 
@@ -198,8 +202,12 @@ def to_datetime64(name: str, value: Any) -> Stamps:
         if kind in "US":
             arr = _parse_texts(name, arr.astype(str))
         elif kind == "O":
-            for element in arr.ravel().tolist():
+            elements = arr.ravel().tolist()
+            for element in elements:
                 _check_object(name, element)
+            arr = np.array([None if _is_missing(x) else x for x in elements], dtype=object).reshape(
+                arr.shape
+            )  # NumPy reads None as NaT, not pandas' NaT or NaN
             try:
                 arr = arr.astype("datetime64")
             except ValueError as exc:  # a text naming no real day

@@ -47,7 +47,6 @@ def test_every_convention_gives_quantlibs_doubles_and_the_negative_backwards(nam
 
 
 def test_every_form_of_a_date_gives_the_same_fraction():
-    pd = pytest.importorskip("pandas")
     forms = [
         "2024-02-29",
         " 2024-02-29 ",
@@ -55,7 +54,6 @@ def test_every_form_of_a_date_gives_the_same_fraction():
         datetime.datetime(2024, 2, 29),
         np.datetime64("2024-02-29"),
         np.datetime64("2024-02-29T00:00:00.000000000"),
-        pd.Timestamp("2024-02-29"),
         np.array(["2024-02-29"], dtype=object)[0],
     ]
     for name in DAY_COUNTS:
@@ -63,15 +61,23 @@ def test_every_form_of_a_date_gives_the_same_fraction():
         for form in forms:
             got = year_fraction(datetime.date(2023, 3, 31), form, name)
             assert type(got) is float and got == want, (name, form)
-    mixed = np.array(["2024-02-29", datetime.date(2024, 2, 29), pd.Timestamp("2024-02-29"), None])
+    mixed = np.array(["2024-02-29", datetime.date(2024, 2, 29), np.datetime64("2024-02-29"), None])
     got = year_fraction("2023-03-31", mixed, "30/360")
     assert np.array_equal(got[:3], np.full(3, year_fraction("2023-03-31", "2024-02-29", "30/360")))
     assert np.isnan(got[3])
+
+
+def test_pandas_timestamps_and_series_are_dates():
+    pd = pytest.importorskip("pandas")
+    want = year_fraction("2023-12-31", ["2024-01-31", "2024-02-29"], "act/act")
+    assert year_fraction("2023-12-31", pd.Timestamp("2024-02-29"), "act/act") == want[1]
     series = pd.Series(pd.to_datetime(["2024-01-31", "2024-02-29"]))
-    assert np.array_equal(
-        year_fraction("2023-12-31", series, "act/act"),
-        year_fraction("2023-12-31", ["2024-01-31", "2024-02-29"], "act/act"),
-    )
+    assert np.array_equal(year_fraction("2023-12-31", series, "act/act"), want)
+    mixed = np.array([pd.Timestamp("2024-01-31"), pd.NaT, np.nan], dtype=object)
+    got = year_fraction("2023-12-31", mixed, "act/act")
+    assert got[0] == want[0] and np.isnan(got[1:]).all()
+    with pytest.raises(ValueError, match="time-zone-aware"):
+        year_fraction(series.dt.tz_localize("UTC"), "2025-01-01")
 
 
 def test_dates_broadcast_like_numpy_arrays():
