@@ -148,7 +148,7 @@ def _vector(what: str, values: Any) -> F64Array:
 
 
 def _tenor_vector(tenors: Tenors) -> F64Array:
-    if isinstance(tenors, np.ndarray) and tenors.dtype.kind != "U":
+    if isinstance(tenors, np.ndarray) and tenors.dtype.kind in "biuf":
         t = _vector("tenors", tenors)
     else:
         if isinstance(tenors, (str, bytes)):

@@ -123,6 +123,8 @@ def test_tenor_texts_are_years_days_weeks_months():
     ]
     curve = Curve.parse("1m=0.043, 3m=4.4%;1y=0.045\t2y=0.041")
     assert list(curve.tenors) == [1 / 12, 0.25, 1.0, 2.0]
+    mixed = np.array(["1m", 0.25, "1y", "2y"], dtype=object)
+    assert Curve(mixed, curve.zero_rates) == curve
     assert curve.zero_rates[1] == 0.044
     assert Curve.parse(curve.pairs()) == curve
     assert curve.pairs() == "1m=0.043,3m=0.044,1y=0.045,2y=0.041"
