@@ -7,6 +7,9 @@ computed by the C++ core ``karvex._core``.
   shape, pandas Series; NumPy broadcasting; 'c'/'p' flags).
 - ``karvex._core``: the strict core (equal-length 1-D float64 arrays and int8
   flags, plus ``_scalar`` twins).
+- ``karvex.year_fraction`` (``karvex.daycount``): year fractions under
+  Act/365F, Act/360, Act/Act ISDA, 30/360 and Business/252.
+- ``karvex.Curve`` (``karvex.curves``): zero-rate and dividend-yield curves.
 - ``python -m karvex chain`` / ``karvex chain``: implied volatilities and Greeks
   of an option chain in CSV.
 
@@ -24,23 +27,31 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from . import _core, black76, bsm  # noqa: F401
+    from . import _core, black76, bsm, curves, daycount  # noqa: F401
+    from .curves import Curve
+    from .daycount import year_fraction
 
 __version__ = "0.1.7"
 
-__all__ = ["__version__", "bsm", "black76"]
+__all__ = ["__version__", "bsm", "black76", "curves", "daycount", "Curve", "year_fraction"]
 
-# Loaded on first access: the array API (which imports NumPy) and the core.
-_SUBMODULES = ("bsm", "black76", "_core")
+# Loaded on first access: the array API (which imports NumPy), the core, and
+# the curves and day counts (NumPy too).
+_SUBMODULES = ("bsm", "black76", "_core", "curves", "daycount")
+# Names of the submodules, loaded with them on first access.
+_FROM_SUBMODULES = {"Curve": "curves", "year_fraction": "daycount"}
 
 
 def __getattr__(name: str) -> Any:
-    """Load ``karvex.bsm``, ``karvex.black76`` or ``karvex._core`` on first access."""
+    """Load a submodule, or a name of one (``karvex.Curve``), on first access."""
     if name in _SUBMODULES:
         return importlib.import_module(f"{__name__}.{name}")
+    if name in _FROM_SUBMODULES:
+        module = importlib.import_module(f"{__name__}.{_FROM_SUBMODULES[name]}")
+        return getattr(module, name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def __dir__() -> list[str]:
     """The module's names, the submodules loaded on first access included."""
-    return sorted(set(globals()) | set(_SUBMODULES))
+    return sorted(set(globals()) | set(_SUBMODULES) | set(_FROM_SUBMODULES))
