@@ -49,6 +49,7 @@ import numpy as np
 from .options import ChainError
 
 DAY_US = 86_400_000_000  # microseconds in a day
+_EPOCH = datetime.datetime(1970, 1, 1)
 CLOSE = np.timedelta64(16 * 3_600_000_000, "us")  # the time of a date-only quote
 TIMESTAMP_UNITS = {"s": 10**6, "ms": 10**3, "us": 1, "ns": -1000}  # to us: times, or floor-divide
 STAMP_FORMS = (
@@ -57,7 +58,6 @@ STAMP_FORMS = (
 )
 # Epoch numbers are believed between these (a unit mix-up lands far outside).
 EPOCH_RANGE = (np.datetime64("1980-01-01", "us"), np.datetime64("2200-01-01", "us"))
-EXPIRY_TIME_FORMS = "HH:MM[:SS], then Z, +HH:MM or a zone name (16:00 America/New_York)"
 
 _STAMP = re.compile(
     r"(\d{4})-(\d{2})-(\d{2})"
@@ -167,16 +167,23 @@ def parse_expiry_time(text: str) -> ExpiryTime:
     m = _TIME.match(stripped)
     hours, minutes, seconds = (int(g or 0) for g in m.groups()) if m else (99, 0, 0)
     if hours > 23 or minutes > 59 or seconds > 59:
-        raise ChainError(f"--expiry-time: not a time of day ({EXPIRY_TIME_FORMS}): {text!r}")
+        raise _not_a_time(text)
     assert m is not None
     rest = stripped[m.end() :]
     zone = None
     if rest:
         if not (rest[0] in " \tZz+-" or rest.startswith("UTC")):
-            raise ChainError(f"--expiry-time: not a time of day ({EXPIRY_TIME_FORMS}): {text!r}")
+            raise _not_a_time(text)
         zone = parse_zone(rest.strip())
     tod = np.timedelta64(((hours * 60 + minutes) * 60 + seconds) * 10**6, "us")
     return ExpiryTime(tod, zone, stripped)
+
+
+def _not_a_time(text: str) -> ChainError:
+    return ChainError(
+        f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {text!r}; a zone may follow"
+        " (Z, +05:30 or a name such as America/New_York)"
+    )
 
 
 def parse_stamp_option(text: str, option: str = "--valuation-date") -> Stamps:
@@ -195,28 +202,30 @@ def parse_stamp_option(text: str, option: str = "--valuation-date") -> Stamps:
 
 def _epoch(digits: str, unit: str | None) -> tuple[int | None, str | None]:
     """(microseconds, None) of an epoch number, or (None, why not)."""
-    count = int(digits)
     if unit is None:
-        lengths = {10: "s", 13: "ms", 16: "us", 19: "ns"}
-        guess = lengths.get(len(digits))
+        guess = {10: "s", 13: "ms", 16: "us", 19: "ns"}.get(len(digits))
         hint = ""
         if guess is not None:
-            hint = f"; as {guess} its {len(digits)} digits give {_utc_text(_epoch(digits, guess)[0])} UTC"
+            reading = _utc_text(_scaled(int(digits), guess))
+            hint = f"; as {guess} its {len(digits)} digits give {reading}"
         return None, f"an epoch time with no unit: state --timestamp-unit s, ms, us or ns{hint}"
-    factor = TIMESTAMP_UNITS[unit]
-    us = count * factor if factor > 0 else count // -factor
+    us = _scaled(int(digits), unit)
     lo, hi = (int(x.astype(np.int64)) for x in EPOCH_RANGE)
     if not lo <= us < hi:
-        return None, f"not an epoch time in {unit} (it would be {_utc_text(us)} UTC)"
+        return None, f"not an epoch time in {unit} (it would be {_utc_text(us)})"
     return us, None
 
 
-def _utc_text(us: int | None) -> str:
-    if us is None:
-        return "?"
+def _scaled(count: int, unit: str) -> int:
+    """An epoch count in `unit` as microseconds (nanoseconds floored)."""
+    factor = TIMESTAMP_UNITS[unit]
+    return count * factor if factor > 0 else count // -factor
+
+
+def _utc_text(us: int) -> str:
     try:
-        return str(np.datetime64(us, "us").astype(datetime.datetime).isoformat(" "))
-    except (OverflowError, ValueError):
+        return (_EPOCH + datetime.timedelta(microseconds=us)).isoformat(" ") + " UTC"
+    except OverflowError:
         return "out of range"
 
 
@@ -269,9 +278,6 @@ def _parse_one(
         True,
         True,
     )
-
-
-_EPOCH = datetime.datetime(1970, 1, 1)
 
 
 def _micros(when: datetime.datetime) -> int:

@@ -301,16 +301,17 @@ def check_premiums(
         )
 
 
-def check_rates(values: np.ndarray, what: str, unit: str | None) -> None:
+def check_rates(values: np.ndarray, what: str, unit: str | None, min_rows: int = MIN_ROWS) -> None:
     """Rates ('rate', --rate-unit) or dividend yields ('dividend',
     --dividend-unit), after any conversion: refused when their median lies
     outside the decimal band (RATE_BAND, DIVIDEND_BAND) and no unit is
-    stated.  `values` may be a column or the option's one value."""
+    stated.  A column needs MIN_ROWS values to be judged (a stray row is the
+    per-row warning's); --rate or --dividend is judged alone (min_rows 1)."""
     if unit is not None:
         return
     values = np.asarray(values, dtype=np.float64)
     values = values[np.isfinite(values)]
-    if len(values) == 0:
+    if len(values) < max(min_rows, 1):
         return
     low, high = RATE_BAND if what == "rate" else DIVIDEND_BAND
     median = float(np.median(values))

@@ -121,6 +121,7 @@ class TestText:
             (["1742034612345", "1742034612345.5"], "ms", None, 1, "not a date"),
             (["1742034612345"], None, None, 0, "as ms its 13 digits give 2025-03-15 10:30:12"),
             (["1742034612"], "ms", None, 0, "not an epoch time in ms (it would be 1970-01-21"),
+            (["1742034612345"], "s", None, 0, "not an epoch time in s (it would be out of range"),
             (["2025-03-15T08:00Z", "2025-03-15 09:00"], None, None, 1, "no zone in a column"),
             (["31.02.2025"], None, "%d.%m.%Y", 0, "%d.%m.%Y or YYYY-MM-DD"),
             (["today"], None, None, 0, "not a date"),

@@ -219,11 +219,12 @@ class TestRates:
         "what, values",
         [
             ("rate", [0.043, 0.05]),
-            ("rate", [0.405]),  # 50 % simple, continuously compounded
-            ("rate", [-0.0075]),  # the lowest policy rate there was
-            ("rate", [1.0]),
-            ("dividend", [-0.07]),  # a coin's basis as a negative yield
-            ("dividend", [0.013, math.nan]),
+            ("rate", [0.405] * 3),  # 50 % simple, continuously compounded
+            ("rate", [-0.0075] * 3),  # the lowest policy rate there was
+            ("rate", [1.0] * 3),
+            ("rate", [4.3, 4.3]),  # too few to judge: the per-row warning's
+            ("dividend", [-0.07] * 3),  # a coin's basis as a negative yield
+            ("dividend", [0.013, math.nan, 0.013, 0.013]),
         ],
     )
     def test_decimals_pass(self, what, values):
@@ -233,14 +234,17 @@ class TestRates:
         "what, values, shown",
         [
             ("rate", [4.3, 4.3, 0.043], "median 4.3"),  # robust to a decimal among percents
-            ("rate", [-0.5], "median -0.5"),
-            ("dividend", [1.3], "median 1.3"),
-            ("dividend", [-2.0], "median -2"),
+            ("rate", [-0.5] * 3, "median -0.5"),
+            ("dividend", [1.3] * 3, "median 1.3"),
+            ("dividend", [-2.0] * 3, "median -2"),
         ],
     )
     def test_percent_is_refused_naming_the_option(self, what, values, shown):
         with pytest.raises(ChainError) as error:
             check_rates(np.array(values), what, None)
+        assert f"--{what}-unit percent" in str(error.value)
+        with pytest.raises(ChainError) as error:  # the option's one value
+            check_rates(np.array(values[:1]), what, None, min_rows=1)
         assert shown in str(error.value) and f"--{what}-unit percent" in str(error.value)
 
     def test_stated_percent_converts_to_the_decimal_written(self):
