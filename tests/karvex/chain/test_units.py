@@ -123,6 +123,12 @@ class TestCorpus:
         truth = load_truth("academic")
         assert list(strike[truth["row"]]) == list(truth["strike"])
 
+    def test_a_wrong_scale_stated_is_refused_with_the_right_one(self):
+        is_call, strike, premium, forward = sample("academic")
+        units = Units(strike_scale=0.01)
+        message = refusal(units, is_call, convert(units, strike)[0], premium, forward)
+        assert "after --strike-scale 0.01" in message and "state --strike-scale 0.001" in message
+
     @pytest.mark.parametrize("name", [n for n in SAMPLES if n not in ("crypto", "academic")])
     def test_sound_chains_pass(self, name):
         check(Units(), *sample(name))
