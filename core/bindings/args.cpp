@@ -1,6 +1,7 @@
 // Argument parsing and conversion, and the error texts shared by the module's functions.
 #include "bindings/args.hpp"
 
+#include <cstdarg>
 #include <cstring>
 
 namespace karvex::bindings {
@@ -195,19 +196,26 @@ void set_not_an_instance(PyObject* object, PyTypeObject* required) {
                required_name.get());
 }
 
-void add_parameter_note(const char* parameter) {
+void add_note(const char* format, ...) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   if (value != nullptr) {
-    static PyObject* add_note = nullptr;
-    Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
-    Ref noted(note && interned(add_note, "add_note") != nullptr
-                  ? PyObject_CallMethodObjArgs(value, add_note, note.get(), nullptr)
+    static PyObject* method = nullptr;
+    va_list args;
+    va_start(args, format);
+    Ref note(PyUnicode_FromFormatV(format, args));
+    va_end(args);
+    Ref noted(note && interned(method, "add_note") != nullptr
+                  ? PyObject_CallMethodObjArgs(value, method, note.get(), nullptr)
                   : nullptr);
     if (!noted) PyErr_Clear();
   }
   PyErr_Restore(type, value, traceback);
+}
+
+void add_parameter_note(const char* parameter) {
+  add_note("while processing '%s'", parameter);
 }
 
 }  // namespace karvex::bindings

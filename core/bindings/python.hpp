@@ -94,8 +94,12 @@ PyObject* take_error_text();
 // instance of '<required>'" (for None: "'None' is not an instance of '<required>'").
 void set_not_an_instance(PyObject* object, PyTypeObject* required);
 
-// Adds "while processing '<parameter>'" to the pending exception through its add_note method;
-// where exceptions have no add_note (Python 3.10) the exception is left as it is.
+// Adds the note rendered from `format` as by PyUnicode_FromFormat to the pending exception through
+// its add_note method; where exceptions have no add_note (Python 3.10), or the note cannot be
+// rendered, the exception is left as it is.
+void add_note(const char* format, ...);
+
+// Adds "while processing '<parameter>'" to the pending exception, as add_note does.
 void add_parameter_note(const char* parameter);
 
 }  // namespace karvex::bindings

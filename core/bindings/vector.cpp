@@ -53,11 +53,16 @@ class BorrowRegistry {
 
 BorrowRegistry g_borrows;
 
+// A one-dimensional array, of any element type.
+bool is_vector(const numpy::Api& api, PyObject* object) {
+  return PyObject_TypeCheck(object, api.array_type) && numpy::fields(object).nd == 1;
+}
+
 // A one-dimensional array whose element type is equivalent to `expected`.
 bool is_vector_of(const numpy::Api& api, PyObject* object, PyObject* expected) {
-  if (!PyObject_TypeCheck(object, api.array_type)) return false;
-  const numpy::ArrayObject& a = numpy::fields(object);
-  return a.nd == 1 && (a.descr == expected || api.equiv_types(a.descr, expected) != 0);
+  if (!is_vector(api, object)) return false;
+  PyObject* descr = numpy::fields(object).descr;
+  return descr == expected || api.equiv_types(descr, expected) != 0;
 }
 
 // Aligned, contiguous (C or Fortran order; NumPy marks any one-element array contiguous) and
@@ -126,7 +131,8 @@ ArrayArguments::~ArrayArguments() {
   }
 }
 
-bool ArrayArguments::take(const Parameters& params, const ArgumentSlots& slots) {
+bool ArrayArguments::take(const char* function, const Parameters& params,
+                          const ArgumentSlots& slots) {
   const numpy::Api* api = numpy::api();
   if (api == nullptr) return false;
 
@@ -134,9 +140,18 @@ bool ArrayArguments::take(const Parameters& params, const ArgumentSlots& slots) 
   const std::size_t flag = params.flag_index();
   for (std::size_t i = 0; i < params.count; ++i) {
     PyObject* object = slots[i];
-    if (!is_vector_of(*api, object, i == flag ? api->byte_descr : api->double_descr)) {
+    PyObject* expected = i == flag ? api->byte_descr : api->double_descr;
+    if (!is_vector_of(*api, object, expected)) {
       set_not_an_instance(object, api->array_type);
       add_parameter_note(params.names[i].data());
+      // The message reads the same for every refused object; a one-dimensional array of another
+      // element type gets a second note that names the expected and the given type.
+      if (is_vector(*api, object)) {
+        add_note(
+            "%s(): argument '%s' must be a contiguous one-dimensional %S array, not an array "
+            "of %S",
+            function, params.names[i].data(), expected, numpy::fields(object).descr);
+      }
       return false;
     }
     const void* data = numpy::fields(object).data;

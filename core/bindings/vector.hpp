@@ -28,8 +28,9 @@ class ArrayArguments {
 
   // Checks the parsed arguments in order: every argument's type, dimension and element type (read
   // access is taken on each as soon as it passes), then every non-empty array's layout, then the
-  // lengths. False with the exception set on the first failure.
-  bool take(const Parameters& params, const ArgumentSlots& slots);
+  // lengths. False with the exception set on the first failure (a one-dimensional array of another
+  // element type also gets a note, which names `function`).
+  bool take(const char* function, const Parameters& params, const ArgumentSlots& slots);
 
   std::size_t size() const { return n_; }
   // The data of the j-th double parameter and of the flag.
@@ -273,7 +274,7 @@ PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   ArgumentSlots slots;
   if (!parse_arguments(Fn::name.c_str(), Fn::params, args, nargs, kwnames, slots)) return nullptr;
   ArrayArguments in;
-  if (!in.take(Fn::params, slots)) return nullptr;
+  if (!in.take(Fn::name.c_str(), Fn::params, slots)) return nullptr;
 
   using Work = Fill<Fn::model, Fn::quantity>;
   const std::size_t n = in.size();

@@ -8,6 +8,7 @@
 
 #if defined(__GLIBC__)
 #include <dlfcn.h>
+#include <gnu/lib-names.h>
 #endif
 
 namespace karvex::platform {
@@ -23,7 +24,10 @@ bool same_bits(double a, double b) noexcept {
 
 // Whether `candidate` returns what `reference` does on every special case of exp and log
 // (zeros, infinities, NaN of both signs, negative, subnormal and extreme arguments, the
-// overflow and underflow thresholds) and on 4,096 arguments spread over their ranges.
+// overflow and underflow thresholds) and on 4,096 arguments spread over their ranges. A library
+// can agree on exactly these arguments and on no others (tests/kernels/preloaded/lying_libm.cpp
+// repeats them to show it): the probe only tells the C library's own inner functions from their
+// wrappers, it never admits another library's (see inner_of).
 bool agrees(Function candidate, Function reference, bool is_exp) noexcept {
   constexpr double inf = std::numeric_limits<double>::infinity();
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -49,22 +53,26 @@ bool agrees(Function candidate, Function reference, bool is_exp) noexcept {
 }
 
 #if defined(__GLIBC__)
-// The inner function `inner` of the library that provides `wrapper`, or nullptr.
+// The inner function `inner` of the C library's mathematics library (found by its soname, so
+// that no preloaded library stands in for it), or nullptr. Only when `wrapper`, the function this
+// process calls by name, lies in that same library: a preloaded exp or log is called by name,
+// whatever inner functions its library exports.
 Function inner_of(Function wrapper, const char* inner) noexcept {
-  Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(wrapper), &info) == 0 || info.dli_fname == nullptr) {
-    return nullptr;
-  }
-  void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
-  if (library == nullptr) return nullptr;
+  void* libm = dlopen(LIBM_SO, RTLD_LAZY | RTLD_NOLOAD);
+  if (libm == nullptr) return nullptr;
   // The version the library gave the inner functions: GLIBC_2.15 on x86-64, the first version of
   // the library on architectures that came later (GLIBC_2.17 on 64-bit ARM and POWER).
   static constexpr const char* versions[] = {"GLIBC_2.15", "GLIBC_2.17"};
   void* symbol = nullptr;
   for (const char* version : versions) {
-    if (symbol == nullptr) symbol = dlvsym(library, inner, version);
+    if (symbol == nullptr) symbol = dlvsym(libm, inner, version);
   }
-  dlclose(library);  // the library stays loaded: this process is linked against it
+  dlclose(libm);  // the library stays loaded: this process is linked against it
+  Dl_info of_wrapper, of_inner;
+  if (symbol == nullptr || dladdr(reinterpret_cast<void*>(wrapper), &of_wrapper) == 0 ||
+      dladdr(symbol, &of_inner) == 0 || of_wrapper.dli_fbase != of_inner.dli_fbase) {
+    return nullptr;
+  }
   return reinterpret_cast<Function>(symbol);
 }
 #endif

@@ -7,12 +7,14 @@
 // range or domain error, to set errno. The value returned is the inner
 // function's, unchanged. The library also exports the inner functions
 // themselves, as __exp_finite and __log_finite (version GLIBC_2.15 on x86-64).
-// When the library that provides exp and log has them, and they return the
-// wrappers' bits on a set of probes that covers every special case, the kernels
-// call them directly: the same functions and the same results, without the
-// wrapper's call, second jump and errno test (about a third of the time of an
-// exp on x86-64). Elsewhere (another C library, an exp preloaded from another
-// library) the kernels call exp and log by name. Nothing in karvex reads errno.
+// When exp and log resolve into the C library's own mathematics library (libm,
+// found by its soname), and its inner functions return the wrappers' bits on a
+// set of probes that covers every special case, the kernels call them directly:
+// the same functions and the same results, without the wrapper's call, second
+// jump and errno test (about a third of the time of an exp on x86-64).
+// Elsewhere (another C library, an exp preloaded from another library, whatever
+// inner functions that library exports) the kernels call exp and log by name.
+// Nothing in karvex reads errno.
 #pragma once
 
 namespace karvex::platform {

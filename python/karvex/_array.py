@@ -381,15 +381,25 @@ def _convert(entry: _Entry, name: str, value: Any, series: Any) -> npt.NDArray[A
 # NaN stays NaN; the limits at infinite volatility
 
 
+def _c_exp(x: float) -> float:
+    """The C library's ``exp``, as the core uses it: ``inf`` where the result
+    overflows (``math.exp`` raises ``OverflowError`` there instead)."""
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return math.inf
+
+
 def _sigma_limits(
     black76: bool, put: bool, s: float, k: float, t: float, r: float, q: float
 ) -> tuple[float, float, float, float, float, float]:
     """Price, delta, gamma, vega, theta and rho as sigma grows without bound
     (t > 0): the price tends to the discounted spot (call) or the discounted
     strike (put), the density terms to zero.  Discount factors use the same
-    exponential as the core (the C library's ``exp``)."""
-    dr = math.exp(-(r * t))
-    dq = dr if black76 else math.exp(-(q * t))
+    exponential as the core (the C library's ``exp``, overflowing to ``inf``),
+    and the rest is IEEE arithmetic, as in the core."""
+    dr = _c_exp(-(r * t))
+    dq = dr if black76 else _c_exp(-(q * t))
     if put:
         price, delta, theta = k * dr, -0.0, (k * r) * dr
     else:
@@ -469,7 +479,7 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
 
 def _exp(x: F64Array) -> F64Array:
     # The C library's exp, as the core uses it, element by element.
-    return np.fromiter(map(math.exp, x.tolist()), np.float64, len(x))
+    return np.fromiter(map(_c_exp, x.tolist()), np.float64, len(x))
 
 
 def _sigma_limits_of(
@@ -481,16 +491,18 @@ def _sigma_limits_of(
     r: F64Array,
     q: F64Array,
 ) -> list[Any]:
-    """_sigma_limits on arrays, operation for operation (the same bits)."""
-    dr = _exp(-(r * t))
-    dq = dr if black76 else _exp(-(q * t))
-    price = np.where(put, k * dr, s * dq)
-    delta = np.where(put, -0.0, dq)
-    theta = np.where(put, (k * r) * dr, (s * q) * dq)
-    if black76:
-        rho = -(t * price)
-    else:
-        rho = np.where(put, -((k * t) * dr), 0.0)
+    """_sigma_limits on arrays, operation for operation (the same bits; the
+    overflows and invalid products of IEEE arithmetic are no warnings)."""
+    with np.errstate(all="ignore"):
+        dr = _exp(-(r * t))
+        dq = dr if black76 else _exp(-(q * t))
+        price = np.where(put, k * dr, s * dq)
+        delta = np.where(put, -0.0, dq)
+        theta = np.where(put, (k * r) * dr, (s * q) * dq)
+        if black76:
+            rho = -(t * price)
+        else:
+            rho = np.where(put, -((k * t) * dr), 0.0)
     return [price, delta, 0.0, 0.0, theta, rho]
 
 

@@ -31,20 +31,56 @@ def strided(a):
     return np.ones(10)[::2]
 
 
-# (function, {argument index: replacement or function of the valid array}, error, message, note)
+def wrong_type(function, parameter, expected, given):
+    """The notes of a one-dimensional array of the wrong element type."""
+    return [
+        f"while processing '{parameter}'",
+        f"{function}(): argument '{parameter}' must be a contiguous one-dimensional {expected} "
+        f"array, not an array of {given}",
+    ]
+
+
+# (function, {argument index: replacement or function of the valid array}, error, message, notes)
 CHECKS = [
+    # The message is the same for every refused object; a second note names the element types.
     *[
-        ("bsm_delta", {0: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "flag")
-        for d in (bool, np.uint8, np.int16, np.int64, np.float64)
+        ("bsm_delta", {0: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, notes)
+        for d, notes in (
+            (bool, wrong_type("bsm_delta", "flag", "int8", "bool")),
+            (np.uint8, wrong_type("bsm_delta", "flag", "int8", "uint8")),
+            (np.int16, wrong_type("bsm_delta", "flag", "int8", "int16")),
+            (np.int64, wrong_type("bsm_delta", "flag", "int8", "int64")),
+            (np.float64, wrong_type("bsm_delta", "flag", "int8", "float64")),
+        )
     ],
     *[
-        ("bsm_theta", {6: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, "sigma")
-        for d in (np.float32, np.int64, np.int8, ">f8", np.longdouble)
+        ("bsm_theta", {6: lambda a, d=d: a.astype(d)}, TypeError, NOT_ARRAY, notes)
+        for d, notes in (
+            (np.float32, wrong_type("bsm_theta", "sigma", "float64", "float32")),
+            (np.int64, wrong_type("bsm_theta", "sigma", "float64", "int64")),
+            (np.int8, wrong_type("bsm_theta", "sigma", "float64", "int8")),
+            (np.uint8, wrong_type("bsm_theta", "sigma", "float64", "uint8")),
+            (bool, wrong_type("bsm_theta", "sigma", "float64", "bool")),
+            (">f8", wrong_type("bsm_theta", "sigma", "float64", ">f8")),
+            (np.longdouble, wrong_type("bsm_theta", "sigma", "float64", "float128")),
+        )
     ],
     # The first failing argument is named; the types of all precede any layout check, layouts
     # precede lengths.
-    ("bsm_vega", {1: None, 4: None}, TypeError, "'None' is not an instance of 'ndarray'", "k"),
-    ("bsm_price", {1: strided, 6: lambda a: a.astype(np.float32)}, TypeError, NOT_ARRAY, "sigma"),
+    (
+        "bsm_vega",
+        {1: None, 4: None},
+        TypeError,
+        "'None' is not an instance of 'ndarray'",
+        ["while processing 'k'"],
+    ),
+    (
+        "bsm_price",
+        {1: strided, 6: lambda a: a.astype(np.float32)},
+        TypeError,
+        NOT_ARRAY,
+        wrong_type("bsm_price", "sigma", "float64", "float32"),
+    ),
     ("bsm_price", {0: lambda a: a[:3], 5: strided}, TypeError, NOT_CONTIGUOUS, None),
     ("black76_price", {2: strided}, TypeError, NOT_CONTIGUOUS, None),
     ("black76_price", {2: lambda a: np.ones(10)[::-2]}, TypeError, NOT_CONTIGUOUS, None),
@@ -72,13 +108,13 @@ CHECKS = [
 ]
 
 
-@pytest.mark.parametrize("name, change, exc, message, note", CHECKS)
-def test_array_checks_and_their_order(name, change, exc, message, note):
+@pytest.mark.parametrize("name, change, exc, message, notes", CHECKS)
+def test_array_checks_and_their_order(name, change, exc, message, notes):
     args = inputs(name)
     for i, value in change.items():
         args[i] = value(args[i]) if callable(value) else value
     error = raises(exc, message, getattr(core, name), *args)
-    assert getattr(error, "__notes__", None) == (note and [f"while processing '{note}'"])
+    assert getattr(error, "__notes__", None) == notes
 
 
 @pytest.mark.parametrize("name", ["bsm_price", "bsm_iv", "black76_gamma"])

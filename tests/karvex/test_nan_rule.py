@@ -132,6 +132,46 @@ def test_infinite_volatility_gives_the_limits(model, quantity, flag):
             assert g == pytest.approx(float(h), rel=1e-12, abs=1e-300), name
 
 
+# Over t = 40,000 years, r = q = -0.02 makes the discount factors exp(800), which overflow to inf;
+# r = q = 0.02 makes them underflow to 0. The limits are then the IEEE values of their formulas.
+INF = math.inf
+EXTREME_LIMITS = {
+    # (model, flag, r and q): price, delta, gamma, vega, theta, rho
+    ("bsm", 1, -0.02): (INF, INF, 0.0, 0.0, -INF, 0.0),
+    ("bsm", -1, -0.02): (INF, -0.0, 0.0, 0.0, -INF, -INF),
+    ("black76", 1, -0.02): (INF, INF, 0.0, 0.0, -INF, -INF),
+    ("black76", -1, -0.02): (INF, -0.0, 0.0, 0.0, -INF, -INF),
+    ("bsm", 1, 0.02): (0.0, 0.0, 0.0, 0.0, 0.0, 0.0),
+    ("bsm", -1, 0.02): (0.0, -0.0, 0.0, 0.0, 0.0, -0.0),
+    ("black76", 1, 0.02): (0.0, 0.0, 0.0, 0.0, 0.0, -0.0),
+    ("black76", -1, 0.02): (0.0, -0.0, 0.0, 0.0, 0.0, -0.0),
+}
+
+
+@pytest.mark.filterwarnings("error")
+@pytest.mark.parametrize("model,flag,rate", list(EXTREME_LIMITS))
+def test_limits_with_discount_factors_beyond_the_double_range_are_ieee_values(model, flag, rate):
+    want = dict(zip(FIELDS, EXTREME_LIMITS[model, flag, rate]))
+    values = {"flag": flag, "s": 100.0, "f": 100.0, "k": 100.0, "t": 40000.0, "r": rate, "q": rate}
+    for quantity in ("price", "delta", "theta", "rho", "greeks"):
+        names = _array.parameters(model, quantity)
+        function = getattr(MODELS[model], quantity)
+        wanted = [want[n] for n in (FIELDS[1:] if quantity == "greeks" else (quantity,))]
+        scalar = function(*[values.get(n, math.inf) for n in names])
+        # The array path, with an ordinary option beside, whose bits stay the core's.
+        arrays = [
+            np.array([values[n], values[n]], np.int8)
+            if n == "flag"
+            else np.array([values.get(n, math.inf), values.get(n, 0.2)])
+            for n in names
+        ]
+        array = function(*arrays)
+        core = outputs(getattr(_core, f"{model}_{quantity}")(*arrays))
+        for s, a, c, w in zip(outputs(scalar), outputs(array), core, wanted):
+            assert same_bits(s, w) and same_bits(a[0], w), (quantity, s, a[0], w)
+            assert same_bits(a[1], c[1]), quantity
+
+
 def test_infinite_volatility_limit_is_the_upper_bound_of_the_inversion():
     # The call's limit is the discounted spot: the inversion has no finite volatility there.
     price = bsm.price("c", 100.0, 95.0, 1.0, 0.03, 0.02, math.inf)
