@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The golden table: exact output bits of all 16 option functions, from bitexact.py.
 
-Usage (from the project root; plain Python, no third-party package):
+Usage (from the project root; plain Python, no third-party package; about
+two minutes, on a platform whose exp, log and cbrt give the bits the table's
+fingerprint holds, the same table):
 
     python3 tools/reference/gen_golden.py            # writes tests/data/golden.bin
     python3 tools/reference/gen_golden.py -o FILE    # writes FILE instead
@@ -25,6 +27,8 @@ The rows are:
 - implied volatilities aimed at the edges of the initial guess's four
   branches (prices at and beside the points b_l, b_c, b_u and b_max/2);
 - wide and realistic random options;
+- options on which a reassociated formula (mutants.py) changes a result,
+  a few for each, so that such a change in the C++ fails the tests;
 - options kept from a large random pool because they reach a branch that
   the rows so far reach rarely (bisections, reversals, the lower map's
   quadratic, the floor of a step), until every branch is reached often.
@@ -46,6 +50,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import bitexact as bx  # noqa: E402
+import mutants  # noqa: E402
 
 HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data")
 INPUTS = ("flag", "s", "k", "t", "r", "q", "sigma", "target_bsm", "target_black76")
@@ -361,7 +366,7 @@ def iv_branches(rows, per_case):
             rows.add(-flag, s, k, 1.0, 0.0, 0.0, 0.2, itm, itm)
 
 
-def rare_branches(rows, pool, keep_per_branch, seconds):
+def rare_branches(rows, pool, keep_per_branch):
     """Options from a large random pool, kept while they reach a branch the rows reach fewer
     than keep_per_branch times."""
     rng = rows.rng
@@ -370,10 +375,7 @@ def rare_branches(rows, pool, keep_per_branch, seconds):
     for row in rows.rows:
         evaluate(row)
     counts.update(bx.HITS)
-    start = time.monotonic()
     for _ in range(pool):
-        if time.monotonic() - start > seconds:
-            break
         s = rows.log_uniform(1e-3, 1e3)
         spread = rng.choice((0.05, 0.5, 3.0, 30.0))
         k = s * math.exp(spread * rng.uniform(-1.0, 1.0))
@@ -422,7 +424,7 @@ def fingerprint_arguments(rng):
     )
 
 
-def build(seed=20261207, rare_pool=400_000, rare_seconds=120.0):
+def build(seed=20261207, rare_pool=30_000, mutant_tries=8_000):
     rng = random.Random(seed)
     rows = Rows(rng)
     listed_edges(rows)
@@ -433,8 +435,12 @@ def build(seed=20261207, rare_pool=400_000, rare_seconds=120.0):
     iv_branches(rows, 1500)
     realistic(rows, 1500)
     wide_random(rows, 3000)
-    counts = rare_branches(rows, rare_pool, 40, rare_seconds)
-    return rows.rows, fingerprint_arguments(random.Random(seed + 1)), counts
+    killing, log = mutants.killing_rows(rng, 3, mutant_tries)
+    for flag, s, k, t, r, q, sigma, target, target76 in killing:
+        inverts = target != 0.0 or target76 != 0.0
+        rows.add(flag, s, k, t, r, q, sigma, *((target, target76) if inverts else (None, None)))
+    counts = rare_branches(rows, rare_pool, 40)
+    return rows.rows, fingerprint_arguments(random.Random(seed + 1)), counts, log
 
 
 def write(path, rows, fingerprint):
@@ -455,15 +461,17 @@ def write(path, rows, fingerprint):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("-o", "--output", default=os.path.join(HERE, "golden.bin"))
-    ap.add_argument("--rare-seconds", type=float, default=120.0)
     args = ap.parse_args()
     start = time.monotonic()
-    rows, fingerprint, counts = build(rare_seconds=args.rare_seconds)
+    rows, fingerprint, counts, log = build()
     write(args.output, rows, fingerprint)
     print(
         f"{len(rows)} rows, {len(rows) * len(OUTPUTS)} results, {os.path.getsize(args.output)} bytes"
     )
     print(f"{time.monotonic() - start:.1f} s")
+    print("rows that tell reassociated formulas apart:")
+    for line in log:
+        print(f"  {line}")
     print("branches reached (times):")
     for name, n in sorted(counts.items()):
         print(f"  {n:8d}  {name}")
