@@ -366,6 +366,16 @@ def iv_branches(rows, per_case):
             rows.add(-flag, s, k, 1.0, 0.0, 0.0, 0.2, itm, itm)
 
 
+def iv_tiny_prices(rows):
+    """Out-of-the-money calls priced down to the smallest subnormal, over a range of moneyness:
+    the lower map with tiny normalised prices, its bisections and the floor of a step."""
+    for x in (-0.01, -0.1, -0.5, -1.0, -2.0, -5.0, -10.0, -20.0, -30.0, -50.0, -100.0):
+        s = math.exp(x)
+        for beta in (1e-300, 1e-310, 1e-315, 1e-320, 1e-323, 5e-324):
+            target = beta * math.sqrt(s)
+            rows.add(1, s, 1.0, 1.0, 0.0, 0.0, 0.2, target, target)
+
+
 def rare_branches(rows, pool, keep_per_branch):
     """Options from a large random pool, kept while they reach a branch the rows reach fewer
     than keep_per_branch times."""
@@ -433,6 +443,7 @@ def build(seed=20261207, rare_pool=30_000, mutant_tries=8_000):
     black_regions(rows, 160)
     iv_front_end(rows, 600)
     iv_branches(rows, 1500)
+    iv_tiny_prices(rows)
     realistic(rows, 1500)
     wide_random(rows, 3000)
     killing, log = mutants.killing_rows(rng, 3, mutant_tries)
