@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The golden table: exact output bits of all 16 option functions, from bitexact.py.
 
-Usage (from the project root; plain Python, no third-party package; about
+Usage (from the project root; Python 3.11 or later, no third-party package; about
 two minutes, on a platform whose exp, log and cbrt give the bits the table's
 fingerprint holds, the same table):
 
