@@ -106,6 +106,17 @@ Golden read_golden() {
         fingerprint_mismatch(in, name, fn, std::stoul(header_field(header, name)));
     if (g.error.empty()) g.error = why;
   }
+  std::string outputs;
+  for (const char* model : {"bsm", "black76"}) {
+    for (const char* quantity : kQuantities) {
+      if (!outputs.empty()) outputs += ',';
+      outputs.append(model).append("_").append(quantity);
+    }
+  }
+  if (header_field(header, "inputs") != "flag,s,k,t,r,q,sigma,target_bsm,target_black76" ||
+      header_field(header, "outputs") != outputs) {
+    throw std::runtime_error("the golden table's columns are not the ones this test reads");
+  }
   g.rows = std::stoul(header_field(header, "rows"));
   for (auto& c : g.column) c.resize(g.rows);
   for (auto& c : g.expected) c.resize(g.rows);
