@@ -212,7 +212,15 @@ MUTANTS = [
         iv_option,
         "i",
     ),
-    ("refine b_hh", "refine", "(x_s2 * x_s2)", "div(x * x, (s * s) * (s * s))", iv_lower, "i"),
+    (
+        "refine b_hh",
+        "refine",
+        "(x_s2 * x_s2)",
+        "div(x * x, (s * s) * (s * s))",
+        iv_option,
+        "i",
+        4.0,
+    ),
     (
         "refine 3bh",
         "refine",
@@ -227,7 +235,7 @@ MUTANTS = [
         "refine",
         "gam * (2.0 * gam + 3.0 * b_h)",
         "gam * 2.0 * gam + gam * 3.0 * b_h",
-        iv_upper,
+        iv_lower,
         "i",
     ),
     (
