@@ -231,7 +231,7 @@ class TestAllOrNothing:
         out.write_text("previous result\n")
         monkeypatch.setattr(interrupts, "received", signum)
         with pytest.raises(KeyboardInterrupt if signum == signal.SIGINT else interrupts.Terminated):
-            run(None, str(out), Options(), progress_stream=None)
+            run(Options(output=str(out)))
         assert out.read_text() == "previous result\n"
         assert os.listdir(tmp_path) == ["out.csv"]
 

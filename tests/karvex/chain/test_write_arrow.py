@@ -131,13 +131,10 @@ def test_summary_and_plot_data_are_those_of_the_builtin_engine(tmp_path):
     seen = {}
     for engine in ("builtin", "arrow"):
         plot = PlotData()
-        summary = run(
-            str(source),
-            str(tmp_path / f"{engine}.csv"),
-            Options(chunk_rows=40),
-            engine=engine,
-            plot_data=plot,
+        options = Options(
+            str(source), str(tmp_path / f"{engine}.csv"), engine=engine, chunk_rows=40
         )
+        summary = run(options, plot_data=plot)
         seen[engine] = summary.counts, plot.arrays()
     (counts_b, plot_b), (counts_a, plot_a) = seen["builtin"], seen["arrow"]
     assert counts_a == counts_b
