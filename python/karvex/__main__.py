@@ -245,7 +245,7 @@ def _chain(options: Options) -> Exit:
 
     summary = run(options)
     if options.quiet:
-        lines = [f"karvex: {line.strip()}" for line in summary.warnings()]
+        lines = [" ".join(f"karvex: {line.strip()}".split(None, 2)) for line in summary.warnings()]
     else:
         lines = summary.lines()
         if options.output:

@@ -5,6 +5,7 @@ until it is needed (nor pandas, ever)."""
 from __future__ import annotations
 
 import importlib.util
+from collections.abc import Sequence
 from typing import TYPE_CHECKING, BinaryIO
 
 import numpy as np
@@ -68,3 +69,69 @@ def first_line(exc: BaseException) -> str:
     """An Arrow error's first line (they run on over several)."""
     text = str(exc).strip()
     return text.splitlines()[0] if text else type(exc).__name__
+
+
+# Arrow arrays to NumPy and back through their buffers: pyarrow's own
+# conversions (to_numpy, pa.array, pa.scalar) import pandas when it is
+# installed, which costs a small run more than all its work.
+
+
+def numpy_values(array: pa.Array, dtype: np.dtype | type) -> np.ndarray:
+    """The values of a fixed-width array as NumPy, without a copy (whatever
+    stands in a missing value's place)."""
+    data = array.buffers()[1]
+    if data is None:
+        return np.zeros(len(array), dtype)
+    values: np.ndarray = np.frombuffer(data, dtype=dtype)[array.offset : array.offset + len(array)]
+    return values
+
+
+def valid(array: pa.Array) -> np.ndarray | None:
+    """Which values are present (None: all of them)."""
+    bitmap = array.buffers()[0]
+    if bitmap is None or array.null_count == 0:
+        return None
+    bits = np.unpackbits(np.frombuffer(bitmap, dtype=np.uint8), bitorder="little")
+    present: np.ndarray = bits[array.offset : array.offset + len(array)].astype(bool)
+    return present
+
+
+def integers(array: pa.Array) -> np.ndarray:
+    """An integer array without missing values as NumPy."""
+    import pyarrow as pa
+
+    t = array.type
+    sign = "u" if pa.types.is_unsigned_integer(t) else ""
+    return numpy_values(array, np.dtype(f"{sign}int{t.bit_width}"))
+
+
+def bool_array(mask: np.ndarray) -> pa.Array:
+    import pyarrow as pa
+
+    bits = np.packbits(np.asarray(mask, dtype=bool), bitorder="little")
+    return pa.Array.from_buffers(pa.bool_(), len(mask), [None, pa.py_buffer(bits)])
+
+
+def text_array(texts: Sequence[str]) -> pa.Array:
+    """Python strings as an Arrow text array."""
+    import pyarrow as pa
+
+    data = [t.encode("utf-8") for t in texts]
+    offsets = np.zeros(len(data) + 1, dtype=np.int32)
+    np.cumsum([len(d) for d in data], out=offsets[1:])
+    return pa.Array.from_buffers(
+        pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))]
+    )
+
+
+def text_scalar(text: str) -> pa.Scalar:
+    """An Arrow text scalar, for the compute functions (given a Python
+    value, they make one through pa.scalar, which imports pandas)."""
+    return text_array([text])[0]
+
+
+def int_scalar(value: int, type: pa.DataType) -> pa.Scalar:
+    import pyarrow as pa
+
+    data = pa.py_buffer(np.array([value], dtype=np.int64))
+    return pa.Array.from_buffers(pa.int64(), 1, [None, data]).cast(type)[0]

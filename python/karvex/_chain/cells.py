@@ -33,6 +33,15 @@ from typing import TYPE_CHECKING, TypeVar
 
 import numpy as np
 
+from .arrow import (
+    bool_array,
+    int_scalar,
+    integers,
+    numpy_values,
+    text_array,
+    text_scalar,
+    valid,
+)
 from .chunk import CELL_LIMIT, Chunk
 from .options import ChainError
 
@@ -289,25 +298,32 @@ def arrow_numbers(column: pa.Array) -> np.ndarray:
         # Blanks around numbers, empty cells: trim (ASCII blanks, which the
         # text rules strip too), then an empty cell is a missing value.
         trimmed = pc.ascii_trim_whitespace(column)
-        trimmed = pc.if_else(pc.equal(trimmed, ""), pa.scalar(None, pa.string()), trimmed)
+        trimmed = pc.if_else(
+            pc.equal(trimmed, text_scalar("")), pa.nulls(len(trimmed), pa.string()), trimmed
+        )
         try:
             values = pc.cast(trimmed, pa.float64())
         except pa.ArrowInvalid:
             raise Refused from None
     result = _float64(values)
     spelt_nan = np.isnan(result)
-    if values.null_count:
-        spelt_nan &= np.asarray(values.is_valid())  # missing values are not spelt
+    present = valid(values)
+    if present is not None:
+        spelt_nan &= present  # missing values are not spelt
     if spelt_nan.any():  # Arrow also reads e.g. "nan(1)" as NaN, the text rules do not
-        spelt = pc.utf8_lower(pc.ascii_trim_whitespace(pc.filter(column, pa.array(spelt_nan))))
-        if not pc.all(pc.is_in(spelt, value_set=pa.array(_NAN_SPELLINGS))).as_py():
+        spelt = pc.utf8_lower(pc.ascii_trim_whitespace(pc.filter(column, bool_array(spelt_nan))))
+        if not pc.all(pc.is_in(spelt, value_set=text_array(_NAN_SPELLINGS))).as_py():
             raise Refused
     return result
 
 
 def _float64(values: pa.Array) -> np.ndarray:
     """A float64 NumPy array (missing values as NaN), writable and contiguous."""
-    return np.ascontiguousarray(values.to_numpy(zero_copy_only=False), dtype=np.float64)
+    out = numpy_values(values, np.float64).copy()
+    present = valid(values)
+    if present is not None:
+        out[~present] = np.nan
+    return out
 
 
 def arrow_stamps(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
@@ -323,7 +339,10 @@ def arrow_stamps(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
         if pa.types.is_timestamp(t) and t.tz is not None:
             column = pc.local_timestamp(column)
         values = pc.cast(column, pa.timestamp("us"), safe=False)
-        stamps = np.asarray(values.to_numpy(zero_copy_only=False), dtype="datetime64[us]")
+        stamps = numpy_values(values, np.int64).view("datetime64[us]").copy()
+        present = valid(values)
+        if present is not None:
+            stamps[~present] = np.datetime64("NaT")
         return stamps, np.full(len(stamps), pa.types.is_timestamp(t))
     values, rows = distinct(column)
     try:
@@ -356,10 +375,12 @@ def distinct(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
     values = column.dictionary
     values = plain_text(values) if _is_text(values.type) else pc.cast(values, pa.string())
     if column.null_count:
-        indices = pc.fill_null(column.indices, len(values)).to_numpy()
-        values = pa.concat_arrays([values, pa.array([""], values.type)])
+        indices = integers(
+            pc.fill_null(column.indices, int_scalar(len(values), column.indices.type))
+        )
+        values = pa.concat_arrays([values, text_array([""])])
     else:
-        indices = column.indices.to_numpy()
+        indices = integers(column.indices)
     return np.array(values.to_pylist(), dtype=str), indices
 
 
@@ -370,4 +391,4 @@ def texts(column: pa.Array) -> np.ndarray:
     import pyarrow.compute as pc
 
     column = plain_text(column) if _is_text(column.type) else pc.cast(column, pa.string())
-    return np.array(pc.fill_null(column, "").to_pylist(), dtype=str)
+    return np.array(pc.fill_null(column, text_scalar("")).to_pylist(), dtype=str)

@@ -21,7 +21,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from . import read_csv
-from .arrow import first_line, owned_buffer
+from .arrow import first_line, owned_buffer, text_scalar
 from .cells import texts
 from .chunk import Chunk, Source
 from .options import ChainError
@@ -146,8 +146,9 @@ def _has_blank_rows(table: pa.Table) -> bool:
     import pyarrow.compute as pc
 
     blank = None
+    nothing = text_scalar("")
     for column in table.columns:
-        empty = pc.equal(pc.ascii_trim_whitespace(column), "")
+        empty = pc.equal(pc.ascii_trim_whitespace(column), nothing)
         blank = empty if blank is None else pc.and_(blank, empty)
         if not pc.any(blank).as_py():
             return False

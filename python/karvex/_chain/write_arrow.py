@@ -24,11 +24,11 @@ from __future__ import annotations
 
 import concurrent.futures
 import os
-from collections.abc import Sequence
 from typing import TYPE_CHECKING, BinaryIO, TextIO, cast
 
 import numpy as np
 
+from .arrow import text_array, text_scalar
 from .cells import plain_text
 from .chunk import Chunk
 from .compute import FORWARD_COLUMN, OUTPUT_COLUMNS, Result
@@ -90,18 +90,6 @@ def int8_array(values: np.ndarray) -> pa.Array:
     return pa.Array.from_buffers(pa.int8(), len(values), [None, pa.py_buffer(values)])
 
 
-def text_array(texts: Sequence[str]) -> pa.Array:
-    """Python strings as an Arrow text array."""
-    import pyarrow as pa
-
-    data = [t.encode("utf-8") for t in texts]
-    offsets = np.zeros(len(data) + 1, dtype=np.int32)
-    np.cumsum([len(d) for d in data], out=offsets[1:])
-    return pa.Array.from_buffers(
-        pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))]
-    )
-
-
 def passthrough(chunk: Chunk, keep: list[int]) -> list[pa.Array]:
     """The echoed input columns as Arrow arrays, as they were read."""
     import pyarrow as pa
@@ -147,10 +135,11 @@ class CsvWriter:
         rows = len(result.status)
         size = sum(c.nbytes for c in columns)
         step = max(1, rows * _JOIN_BYTES // max(size, 1))
+        comma = text_scalar(",")
         for start in range(0, rows, step):
             part = [c.slice(start, step) for c in columns]
             lines = pc.binary_join_element_wise(
-                *part, ",", null_handling="replace", null_replacement=""
+                *part, comma, null_handling="replace", null_replacement=""
             )
             self.out.write(_text_bytes(lines))
 
@@ -194,7 +183,10 @@ def _csv_text(column: pa.Array) -> pa.Array:
     special = pc.match_substring_regex(
         column, "[" + "".join(_REGEX_ESCAPE.get(c, c) for c in _QUOTED) + "]"
     )
-    escaped = pc.binary_join_element_wise('"', pc.replace_substring(column, '"', '""'), '"', "")
+    quote = text_scalar('"')
+    escaped = pc.binary_join_element_wise(
+        quote, pc.replace_substring(column, '"', '""'), quote, text_scalar("")
+    )
     return pc.if_else(special, escaped, column)
 
 
