@@ -152,3 +152,25 @@ class TestSmallFilesAndQuiet:
             progress.every = 0.0
             progress.update(10, None)
             assert (stream.getvalue() == "") == quiet
+
+
+class TestHelp:
+    def test_help_loads_no_numpy(self):
+        script = (
+            "import sys\n"
+            "from karvex.__main__ import main\n"
+            "try:\n    main(['chain', '--help'])\nexcept SystemExit:\n    pass\n"
+            "print('numpy' in sys.modules, file=sys.stderr)\n"
+        )
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+        assert "--forward" in done.stdout and done.stderr == "False\n"
+
+    def test_ctrl_c_while_the_help_is_made_is_an_interruption(self, capsys, monkeypatch):
+        import karvex.__main__ as command
+
+        def interrupted():
+            raise KeyboardInterrupt
+
+        monkeypatch.setattr(command, "chain_help", interrupted)
+        assert command.main(["chain", "--help"]) == 130
+        assert capsys.readouterr().err == "karvex: interrupted\n"

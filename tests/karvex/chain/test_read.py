@@ -117,6 +117,14 @@ CORPUS = {
     "quote-inside-unquoted-field": with_row(3, 'K"VX' + ROWS[3][3:]),
     "spaces-around-fields": with_row(3, ",".join(f" {c} " for c in ROWS[3].split(","))),
     "nul-byte": with_row(3, ROWS[3].replace(",", ",\0", 1)),
+    # Of two faults, the earlier is reported: a bad cell, then a quote left open.
+    "bad-cell-then-unterminated-quote": lines_of(
+        HEAD,
+        *ROWS[:9],
+        ",".join(c if i != 1 else "X" for i, c in enumerate(ROWS[9].split(","))),
+        *ROWS[10:-1],
+        ROWS[-1].replace(",", ',"', 1),
+    ),
 }
 
 
