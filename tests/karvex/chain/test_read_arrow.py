@@ -361,3 +361,34 @@ class TestAttackFaults:
             assert status == 0, err
             got = [float(r["iv"]) if r["iv"] else None for r in read_rows(tmp_path / f"{name}.csv")]
             assert got == want[name], name
+
+
+@pytest.mark.parametrize("writer", ["pandas", "polars"])
+def test_parquet_from_dataframe_libraries_to_csv_and_parquet(capsys, tmp_path, writer):
+    """pandas 3 and polars write text as large_string (polars also its
+    categoricals as dictionaries of uint32); pandas its dates as timestamps,
+    here one with a zone."""
+    library = pytest.importorskip(writer)
+    source = tmp_path / f"{writer}.parquet"
+    if writer == "pandas":
+        frame = library.read_csv(io.StringIO(EXAMPLE), dtype={"price": float})
+        frame["expiry_date"] = library.to_datetime(frame["expiry_date"]).dt.date
+        frame["valuation_date"] = library.to_datetime(frame["valuation_date"]).dt.date
+        frame.to_parquet(source)
+    else:
+        frame = library.read_csv(io.StringIO(EXAMPLE))
+        frame.with_columns(library.col("type").cast(library.Categorical)).write_parquet(source)
+    chain(capsys, write_chain(tmp_path, EXAMPLE), "-o", tmp_path / "want.csv")
+    want = [
+        (r["symbol"], float(r["iv"]) if r["iv"] else None) for r in read_rows(tmp_path / "want.csv")
+    ]
+    status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
+    assert status == 0, err
+    got = [
+        (r["symbol"], float(r["iv"]) if r["iv"] else None) for r in read_rows(tmp_path / "out.csv")
+    ]
+    assert got == want
+    status, _, err = chain(capsys, source, "-o", tmp_path / "out.parquet")
+    assert status == 0, err
+    table = pq.read_table(tmp_path / "out.parquet")
+    assert list(zip(table.column("symbol").to_pylist(), table.column("iv").to_pylist())) == want
