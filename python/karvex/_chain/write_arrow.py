@@ -122,7 +122,7 @@ class CsvWriter:
         self.source = source
         self.names = names
         self.keep = keep
-        self.out.write(csv_lines([names]).encode("utf-8"))
+        self.out.write(csv_lines(lambda: [names]).encode("utf-8"))
         self.status_lines = text_array([name + "\n" for name in STATUSES])
 
     def write(self, chunk: Chunk, result: Result) -> None:

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import csv
 import io
-from collections.abc import Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import TextIO
 
 import numpy as np
@@ -30,13 +30,14 @@ def _quoted(field: str) -> str:
     return field
 
 
-def csv_lines(rows: Sequence[Sequence[str]]) -> str:
-    """The rows as CSV lines, each ending in LF."""
+def csv_lines(rows: Callable[[], Iterable[Sequence[str]]]) -> str:
+    """The rows (given by a function that yields them) as CSV lines, each
+    ending in LF."""
     text = io.StringIO()
-    csv.writer(text, lineterminator="\n").writerows(rows)
+    csv.writer(text, lineterminator="\n").writerows(rows())
     lines = text.getvalue()
     if "\r" in lines:  # a field holding a CR alone: quoted here by hand
-        lines = "".join(",".join(map(_quoted, row)) + "\n" for row in rows)
+        lines = "".join(",".join(map(_quoted, row)) + "\n" for row in rows())
     return lines
 
 
@@ -46,20 +47,20 @@ class TextWriter:
 
     def __init__(self, out: TextIO, names: list[str], keep: list[int]):
         self.out, self.keep = out, keep
-        self.out.write(csv_lines([names]))
+        self.out.write(csv_lines(lambda: [names]))
 
     def write(self, chunk: Chunk, result: Result) -> None:
         computed = [_format(v) for v in result.values()] + [result.status_names().tolist()]
         keep = self.keep
         records: list[list[str]] = chunk.rows  # the builtin reader's records
-        self.out.write(
-            csv_lines(
-                [
-                    [record[p] for p in keep] + list(values)
-                    for record, values in zip(records, zip(*computed))
-                ]
+
+        def rows() -> Iterator[list[str]]:
+            return (
+                [record[p] for p in keep] + list(values)
+                for record, values in zip(records, zip(*computed))
             )
-        )
+
+        self.out.write(csv_lines(rows))
 
     def close(self) -> None:
         pass
