@@ -12,6 +12,14 @@ Where a setting the user gives takes effect:
     output, output_format, plot   write, files and plot
     chunk_rows                    read (rows per chunk)
     quiet                         summary (no summary, no progress line)
+
+and where the settings to come will:
+
+    --column INPUT=NAME           columns (_Header.present, before the aliases)
+    --price-unit, --strike-scale  prices (inputs, right after the cells are read)
+    --expiry-time with a zone     cells (parse_expiry_time) and dates (times)
+    --timestamp-unit, --date-format   cells (arrow_stamps, text_stamps)
+    --delimiter, --decimal        read_csv and read_arrow (the parsers), cells (text_numbers)
 """
 
 from __future__ import annotations
