@@ -21,7 +21,7 @@ process per engine and format and prints, per run:
   second): against `karvex bench` it shows how busy the machine was;
 - the process's peak resident memory.
 
-    python bench/bench_chain.py [--data DIR] [--rows 1e5,1e6,1e7] [--engines arrow,pandas,builtin]
+    python bench/bench_chain.py [--data DIR] [--rows 1e5,1e6,1e7] [--engines arrow,builtin]
                                 [--runs csv:csv,parquet:parquet,csv:parquet,parquet:csv] [--repeat N]
 
 Generating needs pyarrow.  The 10^7-row files take about 0.35 GB (CSV) and
@@ -114,11 +114,17 @@ def generate(directory: str, rows: int) -> tuple[str, str]:
 
 def child(engine: str, source: str, output: str, output_format: str) -> None:
     """One run in this process; prints its figures as JSON."""
+    import inspect
+
     from karvex import _chain
 
-    options = _chain.Options(output_format=output_format)
     start, cpu = time.perf_counter(), time.process_time()
-    summary = _chain.run(source, output, options, engine=engine)
+    if next(iter(inspect.signature(_chain.run).parameters)) == "options":
+        options = _chain.Options(source, output, engine=engine, output_format=output_format)
+        summary = _chain.run(options)
+    else:  # a package before the run's settings became one object (--before comparisons)
+        options = _chain.Options(output_format=output_format)
+        summary = _chain.run(source, output, options, engine=engine)
     seconds, cpu = time.perf_counter() - start, time.process_time() - cpu
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     print(
@@ -165,7 +171,7 @@ def main() -> None:
         ),
     )
     parser.add_argument("--rows", default="1e5,1e6")
-    parser.add_argument("--engines", default="arrow,pandas,builtin")
+    parser.add_argument("--engines", default="arrow,builtin")
     parser.add_argument("--runs", default="csv:csv,parquet:parquet,csv:parquet,parquet:csv")
     parser.add_argument("--repeat", type=int, default=1)
     parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)

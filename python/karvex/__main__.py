@@ -12,9 +12,12 @@ import os
 import signal
 import sys
 import threading
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from . import __version__
+
+if TYPE_CHECKING:
+    from ._chain.options import Exit, Options
 
 # What each input column means, in the order --help lists them; the names
 # accepted for each come from the command's own table.
@@ -59,7 +62,7 @@ Parquet; -o FILE with such an ending, or --format parquet, writes Parquet."""
 
 def chain_help() -> str:
     """The columns part of `karvex chain --help`: every accepted name."""
-    from ._chain.columns import ALIASES
+    from ._chain.aliases import ALIASES
 
     lines = ["Columns (header names, any case; other columns are copied to the output):"]
     for key, text in COLUMN_HELP.items():
@@ -145,10 +148,10 @@ def _parser() -> argparse.ArgumentParser:
     )
     chain.add_argument(
         "--engine",
-        choices=("auto", "arrow", "pandas", "builtin"),
+        choices=("auto", "arrow", "builtin", "pandas"),
         default="auto",
-        help="reader and writer: pyarrow when installed (auto), else pandas, else "
-        "Python's csv module",
+        help="reader and writer: auto (default) takes Python's csv module for small CSV "
+        "files and pyarrow, when installed, for the rest; pandas is the builtin engine",
     )
     chain.add_argument(
         "--format",
@@ -163,7 +166,12 @@ def _parser() -> argparse.ArgumentParser:
         metavar="N",
         help="rows per chunk; memory grows with it (default 100000)",
     )
-    chain.add_argument("-q", "--quiet", action="store_true", help="no summary on standard error")
+    chain.add_argument(
+        "-q",
+        "--quiet",
+        action="store_true",
+        help="no summary and no progress on standard error: errors and warnings only",
+    )
 
     bench = commands.add_parser(
         "bench",
@@ -209,10 +217,15 @@ def _tolerance(text: str) -> float:
     return value
 
 
-def _chain(args: argparse.Namespace) -> int:
-    from . import _chain
+def _options(args: argparse.Namespace) -> Options:
+    from ._chain.options import Options
 
-    options = _chain.Options(
+    return Options(
+        file=args.file,
+        output=args.output,
+        plot=args.plot,
+        engine=args.engine,
+        quiet=args.quiet,
         model=args.model,
         valuation_date=args.valuation_date,
         rate=args.rate,
@@ -224,23 +237,46 @@ def _chain(args: argparse.Namespace) -> int:
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
     )
-    summary = _chain.run(args.file, args.output, options, engine=args.engine, plot=args.plot)
-    lines = summary.lines()
-    if args.output:
-        lines.append(f"  output:       {args.output}")
-    if args.plot:
-        lines.append(f"  plot:         {args.plot} ({summary.plot_note})")
-    if not args.quiet:
+
+
+def _chain(options: Options) -> Exit:
+    from ._chain.driver import run
+    from ._chain.options import Exit
+
+    summary = run(options)
+    if options.quiet:
+        lines = [" ".join(f"karvex: {line.strip()}".split(None, 2)) for line in summary.warnings()]
+    else:
+        lines = summary.lines()
+        if options.output:
+            lines.append(f"  output:       {options.output}")
+        if options.plot:
+            lines.append(f"  plot:         {options.plot} ({summary.plot_note})")
+    if lines:
         print("\n".join(lines), file=sys.stderr)
-    return 0
+    return Exit.OK
+
+
+def _command(argv: list[str] | None) -> int:
+    args = _parser().parse_args(argv)
+    if args.command == "bench":
+        from . import _bench
+
+        if args.child:
+            return _bench.child_main(args.model, args.size, args.seconds)
+        return _bench.main(args.model, args.size, args.seconds)
+    return _chain(_options(args))
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = _parser().parse_args(argv)
-    from ._chain import ChainError, PlotUnavailable, interrupts
+    """The command; `argv` None is this process's own command line, which
+    ends when this returns."""
+    from ._chain import interrupts
+    from ._chain.options import ChainError, Exit
 
     # Our own handlers of SIGTERM and (unless it is ignored, as in a background job) SIGINT,
-    # which record the signal besides raising it: see interrupts.
+    # which record the signal besides raising it: see interrupts.  They are in place before
+    # anything else, the help text included.
     previous: dict[signal.Signals, Any] = {}
     if threading.current_thread() is threading.main_thread():
         for signum in (signal.SIGTERM, signal.SIGINT):
@@ -251,37 +287,41 @@ def main(argv: list[str] | None = None) -> int:
                 continue
             previous[signum] = signal.signal(signum, interrupts.on_signal)
     interrupts.received = None
+    interrupts.finished = False
+    status: int = Exit.ERROR
     try:
-        if args.command == "bench":
-            from . import _bench
-
-            if args.child:
-                return _bench.child_main(args.model, args.size, args.seconds)
-            return _bench.main(args.model, args.size, args.seconds)
-        return _chain(args)
-    except (ChainError, PlotUnavailable, RuntimeError) as exc:
+        status = _command(argv)
+        return status
+    except (ChainError, RuntimeError) as exc:
         print(f"karvex: error: {exc}", file=sys.stderr)
-        return 1
+        return Exit.ERROR
     except OSError as exc:
         if isinstance(exc, BrokenPipeError) and exc.filename is None:
             # The reader of standard output went away (e.g. `| head`).
             devnull = os.open(os.devnull, os.O_WRONLY)
             os.dup2(devnull, sys.stdout.fileno())
-            return 1
+            return Exit.ERROR
         where = f"{exc.filename}: " if exc.filename else ""
         print(f"karvex: error: {where}{exc.strerror or exc}", file=sys.stderr)
-        return 1
+        return Exit.ERROR
     except KeyboardInterrupt:
         print("karvex: interrupted", file=sys.stderr)
         interrupts.forget_unhandled_interrupt()
-        return 130
+        return Exit.INTERRUPTED
     except interrupts.Terminated:
         print("karvex: terminated", file=sys.stderr)
-        return 128 + signal.SIGTERM
+        return Exit.TERMINATED
     finally:
-        for number, handler in previous.items():
-            signal.signal(number, handler)
+        if argv is None and status == Exit.OK and previous:
+            # The run is done and the process ends now: a signal during the
+            # interpreter's exit would only turn a success into a failure.
+            for number in previous:
+                signal.signal(number, signal.SIG_IGN)
+        else:
+            for number, handler in previous.items():
+                signal.signal(number, handler)
         interrupts.received = None
+        interrupts.finished = False
 
 
 if __name__ == "__main__":

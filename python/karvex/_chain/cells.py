@@ -1,70 +1,89 @@
-"""Text cells of a chunk to float64 / int8 arrays; a bad cell is reported
-with its file, line and column."""
+"""What a cell means: numbers, option types, dates and times, in one place,
+whichever reader read the cell.
+
+The rules are those of text cells, as the builtin reader gives them:
+
+- a number is what Python's float() reads once blanks around it are
+  trimmed; an empty cell is a missing value (NaN);
+- an option type is C, P, call or put (any case), 1 or -1;
+- a date is YYYY-MM-DD or YYYYMMDD, a date-time YYYY-MM-DD HH:MM,
+  YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.ffffff (with a space or T),
+  whose time of day is kept; an empty cell is a missing value (NaT);
+- a cell longer than CELL_LIMIT is none of these.
+
+A cell that breaks them is an error naming the file, the line (or row), the
+column and the value.  Arrow columns are converted in native code where the
+result is certain to be the same, and by their type where they have one
+(integers, floating point and decimals of any width; dates and timestamps of
+any unit, those with a zone at their wall-clock time in that zone).  Where
+it is not certain, the column's cells are taken as text (Chunk.as_text) and
+the rules above decide, or name the bad cell.
+
+Settings to come plug in here: --decimal C and --delimiter C's numbers
+(``text_numbers``), --date-format FMT (``text_stamps``), --timestamp-unit
+(integer columns as stamps, in ``arrow_stamps`` and ``text_stamps``).
+"""
 
 from __future__ import annotations
 
+import datetime
+import re
 from collections.abc import Callable
-from typing import TYPE_CHECKING, cast
+from typing import TYPE_CHECKING, TypeVar
 
 import numpy as np
 
-from . import arrow_read
+from .arrow import (
+    bool_array,
+    int_scalar,
+    integers,
+    numpy_values,
+    text_array,
+    text_scalar,
+    valid,
+)
+from .chunk import CELL_LIMIT, Chunk
 from .options import ChainError
-from .read import CELL_LIMIT, Chunk
 
-if TYPE_CHECKING:  # columns.py imports dates.py, which imports this module
-    from .columns import Columns
-    from .read import AnyChunk
+if TYPE_CHECKING:
+    import pyarrow as pa  # untyped: see arrow.py
 
-    # A rule over a chunk's text cells: (source, columns, chunk, position) to values.
-    Rule = Callable[[str, Columns, Chunk, int], np.ndarray]
+    from .chunk import Column
 
+NUMBER = "not a number"
+OPTION_TYPE = "not an option type (C, P, call, put, 1, -1)"
+DATE_FORMS = "YYYY-MM-DD, YYYYMMDD or YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)"
+DATE = f"not a date ({DATE_FORMS})"
+_NAN_SPELLINGS = ("nan", "+nan", "-nan")
 
-def cell_error(
-    source: str, columns: Columns, chunk: Chunk, pos: int, i: int, what: str
-) -> ChainError:
-    line = int(chunk.lines[i])
-    name = columns.header[pos].strip()
-    value = str(chunk.cells[pos][i])
-    shown = repr(value) if len(value) <= 60 else f"{value[:60]!r}... ({len(value):,} characters)"
-    return ChainError(f"{source}, {chunk.unit} {line}, column {pos + 1} ({name}): {what}: {shown}")
+T = TypeVar("T")
 
 
-def refuse_long(source: str, columns: Columns, chunk: Chunk, pos: int, what: str) -> None:
-    """A cell too long to be a number, a type or a date (read.CELL_LIMIT) is
-    an error."""
-    cells = chunk.cells[pos]
-    if cells.dtype == object:
-        i = next(i for i, text in enumerate(cells) if len(text) > CELL_LIMIT)
-        raise cell_error(source, columns, chunk, pos, i, what)
+class BadCell(Exception):
+    """Row `row` of a column of text cells breaks the rule."""
+
+    def __init__(self, row: int):
+        super().__init__(row)
+        self.row = row
 
 
-def by_distinct(
-    rule: Rule, source: str, columns: Columns, column: arrow_read.Column, pos: int
-) -> np.ndarray:
-    """A rule over text cells applied to an Arrow column once per distinct
-    value; a value the rule refuses makes the chunk go through the builtin
-    rules (arrow_read.Refused), which name its line."""
-
-    def apply(text: np.ndarray) -> np.ndarray:
-        try:
-            return rule(
-                source, columns, Chunk({pos: text}, np.zeros(len(text), np.int64), None), pos
-            )
-        except ChainError:
-            raise arrow_read.Refused from None
-
-    return arrow_read.by_distinct(column, apply)
+class Refused(Exception):
+    """Arrow cells that may not mean under the text rules what Arrow reads
+    them as: the column is taken as text instead."""
 
 
-def numbers(
-    source: str, columns: Columns, chunk: AnyChunk, pos: int, what: str = "not a number"
-) -> np.ndarray:
-    if arrow_read.is_arrow(chunk.cells[pos]):
-        return arrow_read.numbers(chunk.cells[pos])
-    chunk = cast(Chunk, chunk)  # text cells: a text chunk
-    refuse_long(source, columns, chunk, pos, what)
-    cells = np.char.strip(chunk.cells[pos])
+# --------------------------------------------------------------------------
+# The rules, over NumPy text cells
+
+
+def _refuse_long(cells: np.ndarray) -> None:
+    if cells.dtype == object:  # a cell over CELL_LIMIT (chunk.text_cells)
+        raise BadCell(next(i for i, text in enumerate(cells) if len(text) > CELL_LIMIT))
+
+
+def text_numbers(cells: np.ndarray) -> np.ndarray:
+    _refuse_long(cells)
+    cells = np.char.strip(cells)
     cells = np.where(cells == "", "nan", cells)  # an empty cell is a missing value
     try:
         return cells.astype(np.float64)
@@ -73,45 +92,303 @@ def numbers(
             try:
                 float(text)
             except ValueError:
-                raise cell_error(source, columns, chunk, pos, i, what) from None
+                raise BadCell(i) from None
         raise
 
 
-def is_numeric(chunk: AnyChunk, pos: int) -> bool:
-    """Whether every cell of the column is a number or empty."""
-    column = chunk.cells[pos]
-    if arrow_read.is_arrow(column):
-        try:
-            arrow_read.numbers(column)
-            return True
-        except arrow_read.Refused:
-            column = arrow_read.texts(column)
-    cells = np.char.strip(np.asarray(column, dtype=str))
-    try:
-        cells[cells != ""].astype(np.float64)
-    except ValueError:
-        return False
-    return True
-
-
-def option_types(source: str, columns: Columns, chunk: AnyChunk, pos: int) -> np.ndarray:
-    if arrow_read.is_arrow(chunk.cells[pos]):
-        return by_distinct(option_types, source, columns, chunk.cells[pos], pos)
-    chunk = cast(Chunk, chunk)  # text cells: a text chunk
-    what = "not an option type (C, P, call, put, 1, -1)"
-    refuse_long(source, columns, chunk, pos, what)
-    words = np.char.lower(np.char.strip(chunk.cells[pos]))
+def text_option_types(cells: np.ndarray) -> np.ndarray:
+    _refuse_long(cells)
+    words = np.char.lower(np.char.strip(cells))
     is_put = (words == "p") | (words == "put") | (words == "-1")
     is_call = (words == "c") | (words == "call") | (words == "1")
     bad = ~(is_put | is_call)
     if bad.any():
-        i = int(np.argmax(bad))
-        raise cell_error(source, columns, chunk, pos, i, what)
+        raise BadCell(int(np.argmax(bad)))
     return np.where(is_put, np.int8(-1), np.int8(1))
 
 
-def value_of(source: str, columns: Columns, chunk: AnyChunk, key: str) -> np.ndarray:
-    """An input of every row: its column, or the constant that replaces it."""
-    if key in columns.constants:
-        return np.full(len(chunk), columns.constants[key])
-    return numbers(source, columns, chunk, columns.positions[key])
+# The accepted forms, exactly: a calendar date with or without dashes, or an
+# ISO date-time whose time of day is kept to the microsecond.  Anything else
+# (a month alone, a time zone, words like "today") is refused rather than
+# read some other way.
+_STAMP = re.compile(
+    r"(\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:\.(\d{1,6}))?)?)?"
+    r"|(\d{4})(\d{2})(\d{2})",
+    re.ASCII,
+)
+
+
+def parse_stamp(text: str) -> np.datetime64 | None:
+    """The date or date-time ``text`` names (microseconds), NaT for an empty
+    text, None if it is not one of the accepted forms or not a real day or
+    time."""
+    if text == "":
+        return np.datetime64("NaT", "us")
+    m = _STAMP.fullmatch(text)
+    if m is None:
+        return None
+    year, month, day, hour, minute, second, fraction = (
+        m.group(1, 2, 3, 4, 5, 6, 7) if m.group(1) else m.group(8, 9, 10) + (None,) * 4
+    )
+    try:
+        stamp = datetime.datetime(
+            int(year),
+            int(month),
+            int(day),
+            int(hour or 0),
+            int(minute or 0),
+            int(second or 0),
+            int((fraction or "0").ljust(6, "0")),
+        )
+    except ValueError:  # February 30th, 25:00, year 0
+        return None
+    return np.datetime64(stamp, "us")
+
+
+def timed(text: np.ndarray) -> np.ndarray:
+    """Whether each date text gives a time of day: the date forms alone have
+    8 or 10 characters, a date-time more."""
+    return np.char.str_len(np.char.strip(np.asarray(text, dtype=str))) > 10
+
+
+def text_stamps(cells: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The dates and date-times as datetime64[us] (an empty cell is NaT),
+    and whether each gives a time of day."""
+    _refuse_long(cells)
+    cells = np.char.strip(cells)
+    # A chain has few distinct dates: each is parsed once.
+    texts, inverse = np.unique(cells, return_inverse=True)
+    inverse = inverse.reshape(-1)
+    stamps = [parse_stamp(text) for text in texts.tolist()]
+    bad = np.array([stamp is None for stamp in stamps], dtype=bool)
+    if bad.any():
+        raise BadCell(int(np.argmax(bad[inverse])))
+    values = np.array(stamps, dtype="datetime64[us]") if stamps else np.zeros(0, "datetime64[us]")
+    return values[inverse], timed(texts)[inverse] if len(texts) else np.zeros(0, bool)
+
+
+def parse_date_option(text: str) -> tuple[np.datetime64, bool]:
+    """--valuation-date: the stamp, and whether it gives a time of day."""
+    stamp = parse_stamp(text.strip())
+    if stamp is None or np.isnat(stamp):
+        raise ChainError(f"--valuation-date: {DATE}: {text!r}")
+    return stamp, bool(timed(np.array([text]))[0])
+
+
+def parse_expiry_time(text: str) -> np.timedelta64:
+    """--expiry-time HH:MM or HH:MM:SS as a time of day in microseconds."""
+    m = re.fullmatch(r"(\d{1,2}):(\d{2})(?::(\d{2}))?", text.strip(), re.ASCII)
+    hours, minutes, seconds = (int(g or 0) for g in m.groups()) if m else (99, 0, 0)
+    if hours > 23 or minutes > 59 or seconds > 59:
+        raise ChainError(f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {text!r}")
+    return np.timedelta64(((hours * 60 + minutes) * 60 + seconds) * 10**6, "us")
+
+
+# --------------------------------------------------------------------------
+# The same rules over a chunk's column, whichever reader gave it
+
+
+def _apply(
+    chunk: Chunk,
+    pos: int,
+    text_rule: Callable[[np.ndarray], T],
+    arrow_rule: Callable[[pa.Array], T],
+    what: str,
+) -> T:
+    column = chunk.cells[pos]
+    if is_arrow(column):
+        try:
+            return arrow_rule(column)
+        except Refused:
+            chunk = chunk.as_text()
+            column = chunk.cells[pos]
+    try:
+        return text_rule(column)
+    except BadCell as bad:
+        raise chunk.cell_error(pos, bad.row, what) from None
+
+
+def numbers(chunk: Chunk, pos: int, what: str = NUMBER) -> np.ndarray:
+    """The column's numbers as float64 (NaN where a cell is empty)."""
+    return _apply(chunk, pos, text_numbers, arrow_numbers, what)
+
+
+def option_types(chunk: Chunk, pos: int) -> np.ndarray:
+    """The column's option types as int8: 1 a call, -1 a put."""
+    return _apply(
+        chunk, pos, text_option_types, lambda c: _by_distinct(c, text_option_types), OPTION_TYPE
+    )
+
+
+def stamps(chunk: Chunk, pos: int) -> tuple[np.ndarray, np.ndarray]:
+    """The column's dates and date-times as datetime64[us] (NaT where a cell
+    is empty), and whether each gives a time of day."""
+    return _apply(chunk, pos, text_stamps, arrow_stamps, DATE)
+
+
+def is_numeric(chunk: Chunk, pos: int) -> bool:
+    """Whether every cell of the column is a number or empty."""
+    column = chunk.cells[pos]
+    if is_arrow(column):
+        try:
+            arrow_numbers(column)
+            return True
+        except Refused:
+            column = chunk.as_text().cells[pos]
+    try:
+        text_numbers(column)
+    except BadCell:
+        return False
+    return True
+
+
+# --------------------------------------------------------------------------
+# Arrow columns
+
+
+def is_arrow(column: Column) -> bool:
+    return not isinstance(column, np.ndarray)
+
+
+def _is_text(t: pa.DataType) -> bool:
+    import pyarrow as pa
+
+    string_view = getattr(pa.types, "is_string_view", lambda t: False)  # pyarrow 16 and later
+    return bool(pa.types.is_string(t) or pa.types.is_large_string(t) or string_view(t))
+
+
+def plain_text(column: pa.Array) -> pa.Array:
+    """A text column (of any of Arrow's text types, dictionary-encoded or
+    not) as plain `string`, which every Arrow function takes."""
+    import pyarrow as pa
+
+    if pa.types.is_dictionary(column.type):
+        column = column.dictionary_decode()
+    if column.type != pa.string():
+        column = column.cast(pa.string())
+    return column
+
+
+def arrow_numbers(column: pa.Array) -> np.ndarray:
+    """float64 values of a numeric column, or of text as the text rules read
+    it.  Raises Refused where those rules might read the text otherwise."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    t = column.type
+    if pa.types.is_dictionary(t):
+        column, t = column.dictionary_decode(), t.value_type
+    if pa.types.is_null(t):
+        return np.full(len(column), np.nan)
+    if pa.types.is_integer(t) or pa.types.is_floating(t):
+        # Integers beyond 2^53 round to the nearest double, as their digits do.
+        return _float64(pc.cast(column, pa.float64(), safe=False))
+    if pa.types.is_decimal(t):
+        # Through the decimal's own digits, so 30.7000 is the double of "30.7".
+        return _float64(pc.cast(pc.cast(column, pa.string()), pa.float64()))
+    if not _is_text(t):
+        raise Refused
+    column = plain_text(column)
+    longest = pc.max(pc.binary_length(column)).as_py()
+    if longest is not None and longest > CELL_LIMIT:  # refused by the text rules
+        raise Refused
+    try:
+        values = pc.cast(column, pa.float64())
+    except pa.ArrowInvalid:
+        # Blanks around numbers, empty cells: trim (ASCII blanks, which the
+        # text rules strip too), then an empty cell is a missing value.
+        trimmed = pc.ascii_trim_whitespace(column)
+        trimmed = pc.if_else(
+            pc.equal(trimmed, text_scalar("")), pa.nulls(len(trimmed), pa.string()), trimmed
+        )
+        try:
+            values = pc.cast(trimmed, pa.float64())
+        except pa.ArrowInvalid:
+            raise Refused from None
+    result = _float64(values)
+    spelt_nan = np.isnan(result)
+    present = valid(values)
+    if present is not None:
+        spelt_nan &= present  # missing values are not spelt
+    if spelt_nan.any():  # Arrow also reads e.g. "nan(1)" as NaN, the text rules do not
+        spelt = pc.utf8_lower(pc.ascii_trim_whitespace(pc.filter(column, bool_array(spelt_nan))))
+        if not pc.all(pc.is_in(spelt, value_set=text_array(_NAN_SPELLINGS))).as_py():
+            raise Refused
+    return result
+
+
+def _float64(values: pa.Array) -> np.ndarray:
+    """A float64 NumPy array (missing values as NaN), writable and contiguous."""
+    out = numpy_values(values, np.float64).copy()
+    present = valid(values)
+    if present is not None:
+        out[~present] = np.nan
+    return out
+
+
+def arrow_stamps(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
+    """Dates and timestamps by their type (any unit; with a zone, the wall
+    clock in that zone), text and anything else by the text rules."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    t = column.type
+    if pa.types.is_dictionary(t) and not _is_text(t.value_type):
+        column, t = column.dictionary_decode(), t.value_type
+    if pa.types.is_timestamp(t) or pa.types.is_date(t):
+        if pa.types.is_timestamp(t) and t.tz is not None:
+            column = pc.local_timestamp(column)
+        values = pc.cast(column, pa.timestamp("us"), safe=False)
+        stamps = numpy_values(values, np.int64).view("datetime64[us]").copy()
+        present = valid(values)
+        if present is not None:
+            stamps[~present] = np.datetime64("NaT")
+        return stamps, np.full(len(stamps), pa.types.is_timestamp(t))
+    values, rows = distinct(column)
+    try:
+        stamps, timed_ = text_stamps(values)
+    except BadCell:
+        raise Refused from None
+    return stamps[rows], timed_[rows]
+
+
+def _by_distinct(column: pa.Array, rule: Callable[[np.ndarray], np.ndarray]) -> np.ndarray:
+    """A text rule applied once per distinct value, spread over the rows."""
+    values, rows = distinct(column)
+    try:
+        spread: np.ndarray = rule(values)[rows]
+    except BadCell:
+        raise Refused from None
+    return spread
+
+
+def distinct(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
+    """The column's distinct values as NumPy text (a missing value as "")
+    and each row's index into them."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    if not pa.types.is_dictionary(column.type):
+        if _is_text(column.type):
+            column = plain_text(column)
+        column = pc.dictionary_encode(column)
+    values = column.dictionary
+    values = plain_text(values) if _is_text(values.type) else pc.cast(values, pa.string())
+    if column.null_count:
+        indices = integers(
+            pc.fill_null(column.indices, int_scalar(len(values), column.indices.type))
+        )
+        values = pa.concat_arrays([values, text_array([""])])
+    else:
+        indices = integers(column.indices)
+    return np.array(values.to_pylist(), dtype=str), indices
+
+
+def texts(column: pa.Array) -> np.ndarray:
+    """The column as NumPy text (one Python string per row: for errors and
+    the rare cells the fast path refuses)."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    column = plain_text(column) if _is_text(column.type) else pc.cast(column, pa.string())
+    return np.array(pc.fill_null(column, text_scalar("")).to_pylist(), dtype=str)

@@ -13,6 +13,14 @@ from .._array import iv_status_codes
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
+OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
+FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
+
+
+def computed_names(parity: bool) -> tuple[str, ...]:
+    """The columns the run adds to the input's, in order."""
+    return ((FORWARD_COLUMN,) if parity else ()) + OUTPUT_COLUMNS
+
 
 @dataclasses.dataclass
 class Result:

@@ -32,6 +32,8 @@ from types import TracebackType
 from typing import IO, Any, BinaryIO, Literal, TextIO, cast, overload
 
 _MAX_LINKS = 40  # symbolic links followed before giving up, as the kernel does
+_NAME_MAX = 255  # bytes in a file name, on the common file systems
+_TEMP_EXTRA = 15  # what a temporary name adds to the name it is made of
 _FD_PATH = re.compile(r"^/proc/(?:self|thread-self|\d+)/fd/(\d+)$|^/dev/fd/(\d+)$")
 
 
@@ -88,6 +90,33 @@ def _resolve(path: str) -> tuple[str, int | None]:
     raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
 
 
+def _short(base: str) -> str:
+    """The start of a file name, short enough that a temporary name made of
+    it (a dot, 8 random characters and .part around it) stays within the
+    longest name a folder takes."""
+    return os.fsdecode(os.fsencode(base)[: _NAME_MAX - _TEMP_EXTRA])
+
+
+def _read_only(path: str) -> bool:
+    """Whether the file system that holds `path` is mounted read-only."""
+    try:
+        return bool(os.statvfs(path).f_flag & os.ST_RDONLY)
+    except OSError:
+        return False
+
+
+def same_file(a: str, b: str) -> bool:
+    """Whether two output paths name one file (directly or through links)."""
+    (first, fd_a), (second, fd_b) = _resolve(a), _resolve(b)
+    if first == second or (fd_a is not None and fd_a == fd_b):
+        return True
+    try:
+        one, other = os.stat(first), os.stat(second)
+    except OSError:
+        return False
+    return (one.st_dev, one.st_ino) == (other.st_dev, other.st_ino)
+
+
 def _link_unnamed(fd: int, name: str) -> None:
     """Give the unnamed file open as ``fd`` the name ``name`` (linkat through
     /proc with AT_SYMLINK_FOLLOW, which unlike AT_EMPTY_PATH needs no
@@ -128,7 +157,8 @@ class _Pending:
                 self.streaming = True
             else:
                 if info is not None and not os.access(target, os.W_OK):
-                    raise OSError(errno.EACCES, os.strerror(errno.EACCES), path)
+                    code = errno.EROFS if _read_only(target) else errno.EACCES
+                    raise OSError(code, os.strerror(code), path)
                 self.old = info
                 self._open_temporary()
         raw = os.fdopen(self.fd, "wb", closefd=False)
@@ -149,7 +179,7 @@ class _Pending:
         # No unnamed files here: a hidden temporary name beside the target,
         # with the permissions any new file of this user gets.
         self.fd, self.temp_name = tempfile.mkstemp(
-            dir=folder, prefix=f".{os.path.basename(self.target)}.", suffix=".part"
+            dir=folder, prefix=f".{_short(os.path.basename(self.target))}.", suffix=".part"
         )
         umask = os.umask(0)
         os.umask(umask)
@@ -182,7 +212,7 @@ class _Pending:
                 pass  # created meanwhile: replaced like any existing file
         folder, base = os.path.split(self.target)
         for _ in range(100):
-            name = os.path.join(folder, f".{base}.{os.urandom(4).hex()}.part")
+            name = os.path.join(folder, f".{_short(base)}.{os.urandom(4).hex()}.part")
             try:
                 _link_unnamed(self.fd, name)
                 break

@@ -21,6 +21,7 @@ class Terminated(BaseException):
 
 
 received: int | None = None  # the last signal a handler saw in this run
+finished = False  # the run's files are in place: what is left cannot be undone
 
 
 def _raise(signum: int) -> NoReturn:
@@ -29,9 +30,13 @@ def _raise(signum: int) -> NoReturn:
     raise KeyboardInterrupt
 
 
-def on_signal(signum: int, frame: FrameType | None) -> NoReturn:
-    """The handler of SIGINT and SIGTERM: records the signal and raises it."""
+def on_signal(signum: int, frame: FrameType | None) -> None:
+    """The handler of SIGINT and SIGTERM: records the signal and raises it,
+    unless the run has finished (its files replaced): then it is too late to
+    stop, and the run ends as it succeeded."""
     global received
+    if finished:
+        return
     received = signum
     _raise(signum)
 

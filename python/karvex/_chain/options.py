@@ -1,8 +1,31 @@
-"""What the user asked for, and the one error type for the user's mistakes."""
+"""The run's settings as one object, the one error type for the user's
+mistakes, and the exit statuses.
+
+Where a setting the user gives takes effect:
+
+    file, engine                  read (which reader, on what)
+    price_column                  columns (which column holds the price)
+    valuation_date, expiry_time   columns (parsed once) and dates (years)
+    rate, dividend                columns (a constant replaces the column)
+    model, forward                columns (what is needed), prices, parity
+    intrinsic_tolerance           compute
+    output, output_format, plot   write, files and plot
+    chunk_rows                    read (rows per chunk)
+    quiet                         summary (no summary, no progress line)
+
+and where the settings to come will:
+
+    --column INPUT=NAME           columns (_Header.present, before the aliases)
+    --price-unit, --strike-scale  prices (inputs, right after the cells are read)
+    --expiry-time with a zone     cells (parse_expiry_time) and dates (times)
+    --timestamp-unit, --date-format   cells (arrow_stamps, text_stamps)
+    --delimiter, --decimal        read_csv and read_arrow (the parsers), cells (text_numbers)
+"""
 
 from __future__ import annotations
 
 import dataclasses
+import enum
 
 CHUNK_ROWS = 100_000
 
@@ -11,8 +34,26 @@ class ChainError(Exception):
     """A mistake in the user's input or options: reported in one line."""
 
 
+class PlotUnavailable(ChainError):
+    """--plot without matplotlib."""
+
+
+class Exit(enum.IntEnum):
+    """The command's exit statuses."""
+
+    OK = 0
+    ERROR = 1  # a mistake in the input or the options, a file that cannot be written
+    INTERRUPTED = 130  # Ctrl-C (128 + SIGINT)
+    TERMINATED = 143  # SIGTERM (128 + SIGTERM)
+
+
 @dataclasses.dataclass
 class Options:
+    file: str | None = None  # the chain: None is the example chain, "-" standard input
+    output: str | None = None  # None: standard output
+    plot: str | None = None  # the smile picture (PNG)
+    engine: str = "auto"  # auto, arrow or builtin: who reads and writes the table
+    quiet: bool = False  # errors and warnings only
     model: str = "bsm"
     valuation_date: str | None = None
     rate: float | None = None
@@ -23,3 +64,11 @@ class Options:
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
+
+    @property
+    def parity(self) -> bool:
+        return self.forward == "parity"
+
+    def model_name(self) -> str:
+        """The model as the summary names it."""
+        return "black76 on parity forwards" if self.parity else self.model

@@ -3,11 +3,19 @@
 For European options on the same expiry and strike, C - P = e^(-rT) (F - K),
 so each strike quoted on both sides gives a forward F = K + e^(rT) (C - P).
 Per expiry, the forward is the median of those given by the NEAREST strikes
-nearest the money (smallest |C - P|), so that one bad quote among them does
-not move it.  Only rows with a usable price (and no faulty quote) count.  The
-run then inverts every option with Black-76 on its expiry's forward; with a
-spot in the file the summary also gives the carry r - q = ln(F / S) / T.
-"""
+nearest the money (smallest |C - P|) whose forward is a positive finite
+number, so that one bad quote among them does not move it.  Only rows with a
+usable price (no faulty quote) count, and the expiry's rate is the median
+of its rows' rates.  The run then inverts every
+option with Black-76 on its expiry's forward; with a spot in the file the
+summary also gives the carry r - q = ln(F / S) / T.
+
+Calls and puts pair within a snapshot: the same expiry, quoted on the same
+day, whatever the time of day each quote carries (their years to expiry
+differ by that; the expiry's are the median of its quotes').
+
+Settings to come plug in here: the snapshot's key (``group_ids``: the
+underlying, when files with several come in groups)."""
 
 from __future__ import annotations
 
@@ -21,45 +29,51 @@ NEAREST = 5
 # The carry ln(F / S) / T of expiries nearer than this is not shown: over a
 # few days a cent on the forward is a percent of carry.
 CARRY_YEARS = 7.0 / 365.0
+NO_PAIR = "no strike quoted on both sides"
+NO_RATE = "no rate"
+NO_FORWARD = "no positive finite forward"
 
 
 @dataclasses.dataclass
 class Expiry:
     label: str
     t: float
-    forward: float  # NaN: no strike quoted on both sides
+    forward: float  # NaN: none found, see `why`
     strikes: int  # strikes whose forwards gave the median
     carry: float  # r - q implied by the forward and the spot (NaN without a spot)
     rate: float
+    day: str = ""  # the day quoted, where the file has dates
+    why: str = NO_PAIR  # why there is no forward
 
 
-def group_ids(keys: dict[tuple[str, float], int], labels: np.ndarray, t: np.ndarray) -> np.ndarray:
-    """A number per (expiry label, years) pair, the same across chunks:
+def group_ids(keys: dict[tuple[str, str], int], labels: np.ndarray, days: np.ndarray) -> np.ndarray:
+    """A number per (expiry label, day quoted) pair, the same across chunks:
     `keys` maps each pair seen so far to its number."""
-    if len(t) == 0:
+    if len(labels) == 0:
         return np.zeros(0, dtype=np.int64)
-    labels = labels.astype(str)
-    years, by_years = np.unique(t, return_inverse=True)
-    by_years = by_years.reshape(-1)
-    first = np.zeros(len(years), dtype=np.int64)
-    first[by_years[::-1]] = np.arange(len(t))[::-1]
-    if np.array_equal(labels, labels[first][by_years]):  # as usual: one label per expiry
-        pairs, rows = first, by_years
-    else:
-        names, by_name = np.unique(labels, return_inverse=True)
-        _, pairs, rows = np.unique(
-            by_name.reshape(-1) * len(years) + by_years, return_index=True, return_inverse=True
-        )
+    names, by_name = np.unique(np.asarray(labels, dtype=str), return_inverse=True)
+    dates, by_day = np.unique(days, return_inverse=True)
+    _, first, rows = np.unique(
+        by_name.reshape(-1) * len(dates) + by_day.reshape(-1),
+        return_index=True,
+        return_inverse=True,
+    )
     ids = np.array(
-        [keys.setdefault((str(labels[i]), float(t[i])), len(keys)) for i in pairs.tolist()],
+        [keys.setdefault((str(labels[i]), str(days[i])), len(keys)) for i in first.tolist()],
         dtype=np.int64,
     )
-    return ids[rows.reshape(-1)]
+    spread: np.ndarray = ids[rows.reshape(-1)]
+    return spread
+
+
+def _days(x: Inputs) -> np.ndarray:
+    days: np.ndarray = x.quote_day if x.quote_day is not None else np.full(len(x.t), "", str)
+    return days
 
 
 class ParityForwards:
     """Collects the usable quotes of every expiry (first pass), then gives
-    the forward of each expiry and the per-row lookup (second pass).
+    the forward of each expiry and puts it in each row (second pass).
 
     Only the first quote of each expiry, strike and side counts, so once
     COMPACT_ROWS quotes are held the later repeats are dropped: memory is
@@ -68,8 +82,8 @@ class ParityForwards:
     COMPACT_ROWS = 1_000_000
 
     def __init__(self) -> None:
-        self.keys: dict[tuple[str, float], int] = {}  # (expiry label, years) -> group id
-        # Per chunk: group id, strike, is a put, price, rate, spot.
+        self.keys: dict[tuple[str, str], int] = {}  # (expiry label, day) -> group id
+        # Per chunk: group id, strike, is a put, price, rate, spot, t.
         self.parts: list[tuple[np.ndarray, ...]] = []
         self.held = 0
         self.expiries: list[Expiry] = []
@@ -80,17 +94,25 @@ class ParityForwards:
             usable = np.isfinite(x.price) & (x.price >= 0.0) & np.isfinite(x.strike) & (x.t > 0.0)
         if x.quote_status is not None:
             usable &= x.quote_status == 0
-        ids = group_ids(self.keys, x.expiry_label[usable], x.t[usable])
+        ids = group_ids(self.keys, x.expiry_label[usable], _days(x)[usable])
         spot = x.spot[usable] if x.spot is not None else np.full(len(ids), np.nan)
         self.parts.append(
-            (ids, x.strike[usable], x.flag[usable] < 0, x.price[usable], x.rate[usable], spot)
+            (
+                ids,
+                x.strike[usable],
+                x.flag[usable] < 0,
+                x.price[usable],
+                x.rate[usable],
+                spot,
+                x.t[usable],
+            )
         )
         self.held += len(ids)
         if self.held > self.COMPACT_ROWS:
             self._compact()
 
     def _columns(self) -> list[np.ndarray]:
-        return [np.concatenate(c) for c in zip(*self.parts)] if self.parts else [np.zeros(0)] * 6
+        return [np.concatenate(c) for c in zip(*self.parts)] if self.parts else [np.zeros(0)] * 7
 
     def _compact(self) -> None:
         """Keep the first quote of each expiry, strike and side, in order."""
@@ -108,44 +130,50 @@ class ParityForwards:
         self.held = len(keep)
 
     def finish(self) -> None:
-        ids, strike, put, price, rate, spot = self._columns()
-        order = np.argsort(ids, kind="stable")
-        ids, strike, put, price, rate, spot = (
-            c[order] for c in (ids, strike, put, price, rate, spot)
-        )
+        columns = self._columns()
+        order = np.argsort(columns[0], kind="stable")
+        ids, strike, put, price, rate, spot, t = (c[order] for c in columns)
         starts = np.searchsorted(ids, np.arange(len(self.keys) + 1))
         self.forward_of = np.full(len(self.keys), np.nan)
-        for (label, t), g in self.keys.items():
+        for (label, day), g in self.keys.items():
             part = slice(starts[g], starts[g + 1])
-            r = float(np.median(rate[part])) if starts[g + 1] > starts[g] else np.nan
-            forward, used = _forward(strike[part], put[part], price[part], r, t)
+            years = float(np.median(t[part]))
+            rates = rate[part][np.isfinite(rate[part])]  # a row's missing rate voids no expiry
+            r = float(np.median(rates)) if len(rates) else np.nan
+            forward, used, why = _forward(strike[part], put[part], price[part], r, years)
             with np.errstate(all="ignore"):
                 carry = (
-                    float(np.log(forward / np.nanmedian(spot[part])) / t)
+                    float(np.log(forward / np.nanmedian(spot[part])) / years)
                     if np.isfinite(spot[part]).any()
                     else np.nan
                 )
             self.forward_of[g] = forward
-            self.expiries.append(Expiry(label, t, forward, used, carry, r))
-        self.expiries.sort(key=lambda e: (e.t, e.label))
+            self.expiries.append(Expiry(label, years, forward, used, carry, r, day, why))
+        self.expiries.sort(key=lambda e: (e.day, e.t, e.label))
         self.parts = []
 
-    def lookup(self, labels: np.ndarray, t: np.ndarray) -> np.ndarray:
-        """The forward of each row's expiry (NaN where none was found)."""
+    def apply(self, x: Inputs) -> Inputs:
+        """The chunk on its expiries' forwards (NaN where none was found),
+        under Black-76."""
         keys = dict(self.keys)
-        ids = group_ids(keys, labels, t)
+        ids = group_ids(keys, x.expiry_label, _days(x))
         known = np.append(self.forward_of, np.full(len(keys) - len(self.keys), np.nan))
-        return known[ids] if len(ids) else np.zeros(0)
+        forward = known[ids] if len(ids) else np.zeros(0)
+        return dataclasses.replace(
+            x, model="black76", underlying=forward, dividend=x.rate, forward=forward
+        )
 
     def lines(self) -> list[str]:
         out = [
             f"  forwards:     put-call parity, median of the {NEAREST} strikes nearest the money"
         ]
+        several_days = len({e.day for e in self.expiries}) > 1
         for e in self.expiries:
+            label = f"{e.label} (quoted {e.day})" if several_days else e.label
             if not np.isfinite(e.forward):
-                out.append(f"    {e.label:<20} none: no strike quoted on both sides")
+                out.append(f"    {label:<20} none: {e.why}")
                 continue
-            line = f"    {e.label:<20} {e.forward:>12,.2f}  ({e.strikes} strikes"
+            line = f"    {label:<20} {e.forward:>12,.2f}  ({e.strikes} strikes"
             if np.isfinite(e.carry) and e.t >= CARRY_YEARS:
                 line += f"; carry r - q {100 * e.carry:.2f} %, dividend yield {100 * (e.rate - e.carry):.2f} %"
             out.append(line + ")")
@@ -154,14 +182,21 @@ class ParityForwards:
 
 def _forward(
     strike: np.ndarray, put: np.ndarray, price: np.ndarray, rate: float, t: float
-) -> tuple[float, int]:
+) -> tuple[float, int, str]:
+    """(the forward, the strikes it is the median of, why there is none)."""
     calls, puts = ~put, put
     call_k, call_i = np.unique(strike[calls], return_index=True)
     put_k, put_i = np.unique(strike[puts], return_index=True)
     common, ci, pi = np.intersect1d(call_k, put_k, assume_unique=True, return_indices=True)
-    if len(common) == 0 or not np.isfinite(rate):
-        return np.nan, 0
+    if len(common) == 0:
+        return np.nan, 0, NO_PAIR
+    if not np.isfinite(rate):
+        return np.nan, 0, NO_RATE
     difference = price[calls][call_i][ci] - price[puts][put_i][pi]
-    nearest = np.argsort(np.abs(difference), kind="stable")[:NEAREST]
-    forwards = common[nearest] + np.exp(rate * t) * difference[nearest]
-    return float(np.median(forwards)), len(nearest)
+    with np.errstate(all="ignore"):
+        forwards = common + np.exp(rate * t) * difference
+    good = np.flatnonzero(np.isfinite(forwards) & (forwards > 0.0))
+    if len(good) == 0:
+        return np.nan, 0, NO_FORWARD
+    nearest = good[np.argsort(np.abs(difference[good]), kind="stable")[:NEAREST]]
+    return float(np.median(forwards[nearest])), len(nearest), ""

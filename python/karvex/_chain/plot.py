@@ -10,6 +10,7 @@ from typing import TYPE_CHECKING, BinaryIO
 import numpy as np
 
 from .compute import Result
+from .options import PlotUnavailable
 from .prices import Inputs
 from .statuses import CODES, STATUS_OK
 
@@ -19,10 +20,6 @@ if TYPE_CHECKING:
 
 # The picture's points by name: labels, strike, forward, t, iv, put, bid.
 Points = dict[str, np.ndarray]
-
-
-class PlotUnavailable(Exception):
-    pass
 
 
 _UNAVAILABLE = "--plot needs matplotlib: pip install 'karvex[plot]'"

@@ -4,24 +4,26 @@ A row's price is its price column (or the column named by --price-column),
 else the mid of its bid and ask; a quote with no bid, a crossed quote or a
 missing side gives no price and a status of its own.  The spot is its column,
 else the mid of the underlying's bid and ask.  The forward to each expiry is
-the spot carried at r - q (BSM), the forward column (Black-76), or the one
-implied by put-call parity (--forward parity, see parity.py)."""
+the spot carried at r - q (BSM) or the forward column (Black-76); with
+--forward parity, parity.py then puts the forward implied by the quotes in
+its place.
+
+Settings to come plug in here: --price-unit underlying (the premium times
+the row's underlying price) and --strike-scale X (the strike times X), in
+``inputs`` right after the cells are read, before any forward or mid."""
 
 from __future__ import annotations
 
 import dataclasses
 import functools
 from collections.abc import Callable
-from typing import TYPE_CHECKING
 
 import numpy as np
 
 from . import cells
+from .chunk import Chunk
 from .columns import Columns
-from .dates import expiry_groups, year_fractions
-
-if TYPE_CHECKING:
-    from .read import AnyChunk
+from .dates import expiry_groups, times
 from .statuses import QUOTE_CODES
 
 
@@ -42,16 +44,17 @@ class Inputs:
     quote_status: np.ndarray | None = None  # status codes of faulty bid/ask quotes (0: none)
     bid: np.ndarray | None = None  # the bid, where the price is a mid
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
+    quote_day: np.ndarray | None = None  # the day of each quote (datetime64[D]), with dates
 
     @functools.cached_property
     def expiries(self) -> tuple[np.ndarray, np.ndarray]:
-        """The expiries' names as the plot gives them (distinct, sorted) and
-        each row's index into them (made only when asked for)."""
+        """The expiries' names (distinct, sorted) and each row's index into
+        them (made only when asked for)."""
         return self.expiries_of()
 
     @functools.cached_property
     def expiry_label(self) -> np.ndarray:
-        """The expiry of each row as the plot names it."""
+        """The expiry of each row by name."""
         names, rows = self.expiries
         labels: np.ndarray = names[rows]
         return labels
@@ -69,47 +72,60 @@ def quote_mids(bid: np.ndarray, ask: np.ndarray) -> tuple[np.ndarray, np.ndarray
     return mid, status
 
 
-def inputs(
-    source: str,
-    columns: Columns,
-    chunk: AnyChunk,
-    model: str,
-    forwards: Callable[[np.ndarray, np.ndarray], np.ndarray] | None = None,
-) -> Inputs:
-    """The chunk's options.  With `forwards` (labels, t -> forward per row)
-    the run is Black-76 on those forwards."""
+def value_of(columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
+    """An input of every row: its column, or the constant that replaces it."""
+    if key in columns.constants:
+        return np.full(len(chunk), columns.constants[key])
+    return cells.numbers(chunk, columns.positions[key])
+
+
+def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
+    """The chunk's options under `model` (bsm or black76)."""
     pos = columns.positions
-    flag = cells.option_types(source, columns, chunk, pos["type"])
-    k = cells.numbers(source, columns, chunk, pos["strike"])
+    flag = cells.option_types(chunk, pos["type"])
+    k = cells.numbers(chunk, pos["strike"])
     quote_status = bid = None
     if "price" in pos:
-        price = cells.numbers(source, columns, chunk, pos["price"])
+        price = cells.numbers(chunk, pos["price"])
     else:
-        bid = cells.numbers(source, columns, chunk, pos["bid"])
-        price, quote_status = quote_mids(bid, cells.numbers(source, columns, chunk, pos["ask"]))
-    t = year_fractions(source, columns, chunk)
-    r = cells.value_of(source, columns, chunk, "rate")
+        bid = cells.numbers(chunk, pos["bid"])
+        price, quote_status = quote_mids(bid, cells.numbers(chunk, pos["ask"]))
+    when = times(columns, chunk)
+    t = when.t
+    r = value_of(columns, chunk, "rate")
     expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     spot = None
     if "spot" in pos:
-        spot = cells.numbers(source, columns, chunk, pos["spot"])
+        spot = cells.numbers(chunk, pos["spot"])
     elif "underlying_bid" in pos:
         spot = 0.5 * (
-            cells.numbers(source, columns, chunk, pos["underlying_bid"])
-            + cells.numbers(source, columns, chunk, pos["underlying_ask"])
+            cells.numbers(chunk, pos["underlying_bid"])
+            + cells.numbers(chunk, pos["underlying_ask"])
         )
-    if forwards is not None:
-        names, rows = expiries()
-        forward = forwards(names[rows], t)
-        s, q, model = forward, r, "black76"
-    elif model == "bsm":
-        assert spot is not None  # columns.resolve demands one of a bsm run
+    if "forward" in pos:  # Black-76 on the file's forwards
+        s = forward = cells.numbers(chunk, pos["forward"])
+        q = r
+    elif spot is not None and ("dividend" in pos or "dividend" in columns.constants):  # BSM
         s = spot
-        q = cells.value_of(source, columns, chunk, "dividend")
+        q = value_of(columns, chunk, "dividend")
         with np.errstate(all="ignore"):
             forward = s * np.exp((r - q) * t)
-    else:
-        s = cells.numbers(source, columns, chunk, pos["forward"])
+    else:  # --forward parity: parity.py gives the forwards
+        s = forward = np.full(len(chunk), np.nan)
         q = r
-        forward = s
-    return Inputs(model, flag, s, k, t, r, q, price, forward, expiries, quote_status, bid, spot)
+    return Inputs(
+        model,
+        flag,
+        s,
+        k,
+        t,
+        r,
+        q,
+        price,
+        forward,
+        expiries,
+        quote_status,
+        bid,
+        spot,
+        when.quote_day,
+    )

@@ -42,8 +42,9 @@ class Progress:
 
     DELAY = 2.0  # quiet for runs shorter than this
 
-    def __init__(self, total_bytes: int | None, stream: TextIO | None = None):
+    def __init__(self, total_bytes: int | None, stream: TextIO | None = None, quiet: bool = False):
         self.total = total_bytes
+        self.quiet = quiet
         self.stream = stream if stream is not None else sys.stderr
         self.start = time.perf_counter()
         self.last = self.start
@@ -54,7 +55,7 @@ class Progress:
 
     def update(self, rows: int, position: int | None) -> None:
         now = time.perf_counter()
-        if now - self.start < self.DELAY or now - self.last < self.every:
+        if self.quiet or now - self.start < self.DELAY or now - self.last < self.every:
             return
         self.last = now
         text = f"karvex: {rows:,} rows"

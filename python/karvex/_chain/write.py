@@ -1,38 +1,34 @@
-"""Write the output table: the input columns, then iv, the five Greeks and
-the status of every row."""
+"""Write the output table: the input columns, then the computed ones (see
+compute.computed_names), through the writer of the run's engine and format:
+
+    builtin   CSV through Python's csv module (write_csv.py)
+    arrow     CSV joined column-wise in native code, or Parquet (write_arrow.py)
+
+Each writer takes write(chunk, result) per chunk, then close() after the
+last, or abort() when the run fails.
+
+Settings to come plug in here: the audit columns (years, the price used,
+the forward, the discount factor) join compute.computed_names; a wide
+chain's call and put results side by side are a writer's row shape."""
 
 from __future__ import annotations
 
-import csv
-from collections.abc import Callable, Sequence
-from typing import TYPE_CHECKING, Protocol, TextIO, cast
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Protocol, TextIO
 
-import numpy as np
-
-from .compute import Result
-from .read import Chunk
+from .chunk import Chunk
+from .compute import OUTPUT_COLUMNS, Result
 
 if TYPE_CHECKING:
-    import pandas as pd
-    import pyarrow as pa  # untyped: see arrow_read
-
-    from .read import AnyChunk
+    import pyarrow as pa  # untyped: see arrow.py
 
 
 class TableWriter(Protocol):
-    """The output table: write(chunk, result) for each chunk, then close()."""
-
-    def write(self, chunk: AnyChunk, result: Result) -> None: ...
+    def write(self, chunk: Chunk, result: Result) -> None: ...
 
     def close(self) -> None: ...
 
-
-OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
-FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
-
-
-def computed_names(parity: bool) -> tuple[str, ...]:
-    return ((FORWARD_COLUMN,) if parity else ()) + OUTPUT_COLUMNS
+    def abort(self) -> None: ...
 
 
 RENAMED_PREFIX = "input_"
@@ -63,105 +59,28 @@ def renamed_columns(
     return [(a, b) for a, b in zip(header, output_header(header, computed)) if a != b]
 
 
-def kept_columns(header: list[str]) -> list[int]:
-    """Positions of the input columns echoed to the output: all but those
-    named like a computed column."""
-    return [p for p, h in enumerate(header) if h.strip().lower() not in OUTPUT_COLUMNS]
-
-
-def _format(values: np.ndarray) -> list[str]:
-    # repr is the shortest text that reads back as the same double.
-    return ["" if v != v else repr(v) for v in values.tolist()]
-
-
-def write_header(
-    out: TextIO, header: list[str], keep: list[int], names: Sequence[str] = OUTPUT_COLUMNS
-) -> None:
-    csv.writer(out, lineterminator="\n").writerow([header[p] for p in keep] + list(names))
-
-
-def write_builtin(
-    out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int], first: bool
-) -> None:
-    if first:
-        write_header(out, header, keep, computed_names(result.forward is not None))
-    writer = csv.writer(out, lineterminator="\n")
-    computed = [_format(v) for v in result.values()] + [result.status_names().tolist()]
-    records = cast("list[list[str]]", chunk.passthrough)  # the csv module's records
-    writer.writerows(
-        [record[p] for p in keep] + list(values) for record, values in zip(records, zip(*computed))
-    )
-
-
-def write_pandas(
-    out: TextIO, header: list[str], chunk: Chunk, result: Result, keep: list[int], first: bool
-) -> None:
-    import pandas as pd
-
-    frame = cast("pd.DataFrame", chunk.passthrough)[keep]  # pandas' frame of text cells
-    frame.columns = [header[p] for p in keep]
-    computed = pd.DataFrame(
-        dict(
-            zip(
-                computed_names(result.forward is not None),
-                (*result.values(), result.status_names()),
-            )
-        ),
-        index=frame.index,
-    )
-    frame = pd.concat([frame, computed], axis=1)
-    frame.to_csv(out, header=first, index=False, na_rep="", lineterminator="\n")
-
-
-WRITERS: dict[str, Callable[[TextIO, list[str], Chunk, Result, list[int], bool], None]] = {
-    "builtin": write_builtin,
-    "pandas": write_pandas,
-}
-
-
-class TextWriter:
-    """The builtin and pandas writers: CSV text through the csv module or pandas."""
-
-    def __init__(
-        self,
-        out: TextIO,
-        header: list[str],
-        keep: list[int],
-        engine: str,
-        names: Sequence[str] = OUTPUT_COLUMNS,
-    ):
-        self.out, self.header, self.keep, self.names = out, header, keep, names
-        self.write_chunk = WRITERS[engine]
-        self.first = True
-
-    def write(self, chunk: AnyChunk, result: Result) -> None:
-        # The builtin and pandas readers give text chunks only.
-        self.write_chunk(self.out, self.header, cast(Chunk, chunk), result, self.keep, self.first)
-        self.first = False
-
-    def close(self) -> None:
-        if self.first:  # no rows: the header alone
-            write_header(self.out, self.header, self.keep, self.names)
-
-
 def open_writer(
     out: TextIO,
+    source: str,
     engine: str,
     output_format: str,
     header: list[str],
-    keep: list[int],
-    schema: pa.Schema | None = None,
-    computed: Sequence[str] = OUTPUT_COLUMNS,
+    schema: pa.Schema | None,
+    computed: Sequence[str],
 ) -> TableWriter:
-    """The writer of the output table: write(chunk, result) for each chunk,
-    then close()."""
-    names = [header[p] for p in keep] + list(computed)
+    """The writer of the output table, its header written (CSV)."""
+    renamed = output_header(header, computed)
+    keep = list(range(len(header)))
+    names = renamed + list(computed)
     if output_format == "parquet":
-        from .arrow_write import ParquetWriter
+        from .write_arrow import ParquetWriter
 
-        return ParquetWriter(out, header, keep, names, schema)
+        return ParquetWriter(out, names, keep, schema)
     if engine == "arrow":
-        from .arrow_write import CsvWriter
+        from .write_arrow import CsvWriter, refuse_untextable
 
-        return CsvWriter(out, header, keep, names)
-    return TextWriter(out, header, keep, engine, computed)
+        refuse_untextable(source, renamed, schema, keep)
+        return CsvWriter(out, source, names, keep)
+    from .write_csv import TextWriter
+
+    return TextWriter(out, names, keep)

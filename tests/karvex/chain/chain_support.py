@@ -16,9 +16,7 @@ def have(module):
     return importlib.util.find_spec(module) is not None
 
 
-ENGINES = (
-    ["builtin"] + (["pandas"] if have("pandas") else []) + (["arrow"] if have("pyarrow") else [])
-)
+ENGINES = ["builtin"] + (["arrow"] if have("pyarrow") else [])
 
 
 def read_rows(path):

@@ -15,9 +15,9 @@ from chain_support import (
 )
 
 from karvex import bsm
+from karvex._chain.chunk import Chunk
 from karvex._chain.columns import Columns
 from karvex._chain.dates import expiry_groups, expiry_labels
-from karvex._chain.read import Chunk
 
 ONE_OPTION = "type,strike,price,spot,rate,expiry_date,valuation_date\nC,100,2.5,100,0.03,{},{}\n"
 
@@ -95,7 +95,7 @@ class TestDates:
         )
 
     def test_labels_in_years_name_each_row_by_its_own_expiry(self):
-        columns = Columns(["t"], {"expiry": 0}, {})
+        columns = Columns(["t"], {"expiry": 0})
         t = np.array([0.5, 0.0191781, 0.5, np.nan, 2.0, 0.0191781])
         labels = expiry_labels(columns, None, t)
         assert labels.tolist() == [
@@ -111,13 +111,13 @@ class TestDates:
         """Distinct sorted names, each row pointing at its own: cells that
         differ in blanks alone, and years that round to one label, are one
         expiry."""
-        years = Columns(["t"], {"expiry": 0}, {})
+        years = Columns(["t"], {"expiry": 0})
         t = np.array([0.5, 0.50001, 2.0, 0.5, 0.0191781, np.nan, 0.50004])
-        dates = Columns(["d"], {"expiry_date": 0}, {})
+        dates = Columns(["d"], {"expiry_date": 0})
         cells = np.array(
             ["2025-03-21", " 2025-03-21", "20250418", "2025-03-21 ", "20250418", "2025-01-02"]
         )
-        date_chunk = Chunk({0: cells}, np.arange(len(cells)), None)
+        date_chunk = Chunk("f", ["d"], {0: cells}, None, len(cells), np.arange(len(cells)))
         for columns, chunk, times, labels in [
             (
                 years,
@@ -143,12 +143,12 @@ class TestDates:
     def test_arrow_cells_are_grouped_as_text_cells(self):
         import pyarrow as pa
 
-        dates = Columns(["d"], {"expiry_date": 0}, {})
+        dates = Columns(["d"], {"expiry_date": 0})
         cells = [" 2025-03-21", None, "2025-03-21", "20250418", None]
         text = np.array([c or "" for c in cells])
         arrow = pa.array(cells)
         groups = [
-            expiry_groups(dates, Chunk({0: c}, np.arange(5), None), np.zeros(5))
+            expiry_groups(dates, Chunk("f", ["d"], {0: c}, None, 5, np.arange(5)), np.zeros(5))
             for c in (text, arrow)
         ]
         (a, i), (b, j) = groups

@@ -1,6 +1,7 @@
 """karvex chain end to end on the example chain: the summary, the values,
 chunking, and `python -m karvex`."""
 
+import io
 import subprocess
 import sys
 
@@ -113,3 +114,63 @@ def test_without_pyarrow_arrow_and_parquet_say_what_to_install(capsys, tmp_path)
     for argv in (["--engine", "arrow"], ["-o", tmp_path / "out.parquet"]):
         status, _, err = chain(capsys, source, *argv)
         assert status == 1 and "needs pyarrow: pip install 'karvex[arrow]'" in err
+
+
+class TestSmallFilesAndQuiet:
+    @pytest.mark.skipif(not have("pyarrow"), reason="pyarrow not installed")
+    def test_auto_reads_small_csv_without_pyarrow_and_arrow_never_imports_pandas(self, tmp_path):
+        source = write_chain(tmp_path, EXAMPLE)
+        script = (
+            "import sys\n"
+            "from karvex.__main__ import main\n"
+            f"main(['chain', {str(source)!r}, '-q', '-o', 'small.csv'])\n"
+            "print('pyarrow' in sys.modules)\n"
+            f"main(['chain', {str(source)!r}, '-q', '--engine', 'arrow', '-o', 'out.parquet'])\n"
+            "main(['chain', 'out.parquet', '-q', '-o', 'out.csv'])\n"
+            "print('pandas' in sys.modules)\n"
+        )
+        done = subprocess.run(
+            [sys.executable, "-c", script], capture_output=True, text=True, cwd=tmp_path
+        )
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.split() == ["False", "False"] and done.stderr == ""
+
+    def test_quiet_prints_warnings_alone_and_no_progress(self, capsys, tmp_path, monkeypatch):
+        from karvex._chain.summary import Progress
+
+        monkeypatch.setattr(Progress, "DELAY", 0.0)
+        source = write_chain(tmp_path, EXAMPLE.replace(",0.043,", ",4.3,"))
+        status, _, err = chain(capsys, source, "-q", "--chunk-rows", "10", "-o", tmp_path / "o.csv")
+        assert status == 0
+        assert err.startswith(
+            "karvex: warning: rate above 1 (100 %): percent meant? 0.043 is 4.3 % (318 rows)\n"
+        )
+        assert all(line.startswith("karvex: warning: ") for line in err.splitlines())
+        for quiet in (True, False):
+            stream = io.StringIO()
+            progress = Progress(None, stream, quiet)
+            progress.every = 0.0
+            progress.update(10, None)
+            assert (stream.getvalue() == "") == quiet
+
+
+class TestHelp:
+    def test_help_loads_no_numpy(self):
+        script = (
+            "import sys\n"
+            "from karvex.__main__ import main\n"
+            "try:\n    main(['chain', '--help'])\nexcept SystemExit:\n    pass\n"
+            "print('numpy' in sys.modules, file=sys.stderr)\n"
+        )
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+        assert "--forward" in done.stdout and done.stderr == "False\n"
+
+    def test_ctrl_c_while_the_help_is_made_is_an_interruption(self, capsys, monkeypatch):
+        import karvex.__main__ as command
+
+        def interrupted():
+            raise KeyboardInterrupt
+
+        monkeypatch.setattr(command, "chain_help", interrupted)
+        assert command.main(["chain", "--help"]) == 130
+        assert capsys.readouterr().err == "karvex: interrupted\n"

@@ -231,7 +231,7 @@ class TestAllOrNothing:
         out.write_text("previous result\n")
         monkeypatch.setattr(interrupts, "received", signum)
         with pytest.raises(KeyboardInterrupt if signum == signal.SIGINT else interrupts.Terminated):
-            run(None, str(out), Options(), progress_stream=None)
+            run(Options(output=str(out)))
         assert out.read_text() == "previous result\n"
         assert os.listdir(tmp_path) == ["out.csv"]
 
@@ -245,3 +245,56 @@ class TestAllOrNothing:
             process.kill()
             process.wait()
         assert os.listdir(tmp_path) == []
+
+
+class TestAttackFaults:
+    """Faults an attack on the output files found."""
+
+    @pytest.mark.skipif(not have("matplotlib"), reason="matplotlib not installed")
+    def test_table_and_plot_on_one_file_are_refused_up_front(self, capsys, tmp_path):
+        out = tmp_path / "out.png"
+        (tmp_path / "link.png").symlink_to(out)
+        out.write_text("older\n")
+        for plot in (out, tmp_path / "link.png"):
+            status, _, err = chain(capsys, "-o", out, "--plot", plot)
+            assert (
+                status == 1 and err == f"karvex: error: -o and --plot name the same file: {plot}\n"
+            )
+        assert out.read_text() == "older\n"
+
+    def test_longest_names_are_replaced_too(self, capsys, tmp_path):
+        for length in (241, 255):
+            out = tmp_path / ("x" * (length - 4) + ".csv")
+            out.write_text("older\n")
+            status, _, err = chain(capsys, "-o", out)
+            assert status == 0, err
+            assert out.read_text().startswith("symbol,")
+        assert all(not name.startswith(".") for name in os.listdir(tmp_path))
+
+    def test_read_only_file_system_is_named_as_such(self, capsys, tmp_path, monkeypatch):
+        out = tmp_path / "out.csv"
+        out.write_text("older\n")
+        real = os.statvfs
+
+        class ReadOnly:
+            f_flag = os.ST_RDONLY
+
+        monkeypatch.setattr(os, "access", lambda *a, **k: False)
+        monkeypatch.setattr(os, "statvfs", lambda p: ReadOnly() if str(p) == str(out) else real(p))
+        status, _, err = chain(capsys, "-o", out)
+        assert status == 1 and err == f"karvex: error: {out}: Read-only file system\n"
+
+    def test_a_signal_after_the_output_is_replaced_changes_nothing(self, tmp_path):
+        out = tmp_path / "out.csv"
+        script = (
+            "import os, signal, sys\n"
+            "from karvex.__main__ import main\n"
+            f"sys.argv = ['karvex', 'chain', '-q', '-o', {str(out)!r}]\n"
+            "status = main()\n"
+            "os.kill(os.getpid(), signal.SIGINT)\n"  # as a Ctrl-C during the interpreter's exit
+            "os.kill(os.getpid(), signal.SIGTERM)\n"
+            "sys.exit(status)\n"
+        )
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+        assert (done.returncode, done.stderr) == (0, "")
+        assert out.read_text().startswith("symbol,")

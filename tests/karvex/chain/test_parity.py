@@ -121,3 +121,66 @@ def test_repeated_quotes_are_dropped_on_the_way_with_the_same_forwards(
     assert (
         len(held) > 3 and max(held) <= 2 * 2 * 17
     )  # never more than one quote per strike and side
+
+
+class TestAttackFaults:
+    """Faults an attack on --forward parity found."""
+
+    @staticmethod
+    def forwards(err):
+        return [line for line in err.splitlines() if line.startswith("    20")]
+
+    def test_an_empty_rate_cell_voids_no_expiry(self, capsys, tmp_path):
+        text = parity_chain(tmp_path).read_text().replace(",99.5\n", ",99.5,0.04\n")
+        lines = text.splitlines()
+        lines[0] += ",rate"
+        lines[5] = lines[5].rsplit(",", 1)[0] + ","  # one row without its rate
+        source = write_chain(tmp_path, "\n".join(lines) + "\n")
+        status, _, err = chain(capsys, source, "--forward", "parity", "-o", tmp_path / "o.csv")
+        assert status == 0 and "none" not in err and len(self.forwards(err)) == 2
+
+    def test_calls_and_puts_stamped_apart_pair_and_a_ticker_underlying_is_skipped(
+        self, capsys, tmp_path
+    ):
+        text = parity_chain(tmp_path, bad_quote=False).read_text()
+        text = text.replace("underlying_price", "underlying")
+        text = text.replace(",99.5\n", ",KVX\n")  # a ticker
+        text = text.replace(",C,", ",C,").replace(",2025-03-14,", ",{stamp},")
+        lines = text.splitlines()
+        for i, line in enumerate(lines[1:], 1):
+            lines[i] = line.format(
+                stamp="2025-03-14 15:59:00" if ",C," in line else "2025-03-14 15:59:30"
+            )
+        source = write_chain(tmp_path, "\n".join(lines) + "\n")
+        status, _, err = chain(
+            capsys, source, "--forward", "parity", "--rate", RATE, "-o", tmp_path / "o.csv"
+        )
+        assert status == 0, err
+        found = self.forwards(err)
+        assert len(found) == 2 and all("none" not in line for line in found)
+        for (_, f), line in zip(EXPIRIES.values(), found):
+            assert abs(float(line.split()[1].replace(",", "")) - f) < 0.01
+        assert {r["status"] for r in read_rows(tmp_path / "o.csv")} == {"ok"}
+
+    def test_forwards_that_are_not_positive_finite_numbers_are_none(self, capsys, tmp_path):
+        lines = ["type,strike,expiry,price,rate"]
+        lines += ["C,100,1,1,800", "P,100,1,5,800", "C,100,2,1,0.04", "P,100,2,150,0.04"]
+        source = write_chain(tmp_path, "\n".join(lines) + "\n")
+        done = subprocess.run(
+            [
+                sys.executable,
+                "-W",
+                "error",
+                "-m",
+                "karvex",
+                "chain",
+                str(source),
+                "--forward",
+                "parity",
+            ],
+            capture_output=True,
+            text=True,
+        )
+        assert done.returncode == 0, done.stderr
+        assert done.stderr.count("none: no positive finite forward") == 2
+        assert done.stdout.count("no_forward") == 4

@@ -44,3 +44,15 @@ class TestOutputColumns:
     )
     def test_renamed_names_never_clash(self, header, want):
         assert output_header(header) == want
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_a_field_holding_a_lone_cr_is_quoted_and_reads_back(capsys, tmp_path, engine):
+    lines = EXAMPLE.splitlines()
+    lines[1] = '"KVX\rA"' + lines[1][lines[1].index(",") :]
+    source = tmp_path / "chain.csv"
+    source.write_bytes(("\n".join(lines) + "\n").encode())
+    out = tmp_path / "out.csv"
+    assert chain(capsys, source, "--engine", engine, "-o", out)[0] == 0
+    assert out.read_bytes().split(b"\n")[1].startswith(b'"KVX\rA",')
+    assert read_rows(out)[0]["symbol"] == "KVX\rA" and len(read_rows(out)) == 318

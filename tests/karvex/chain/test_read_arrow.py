@@ -8,16 +8,14 @@ import io
 
 import numpy as np
 import pytest
-from chain_support import EXAMPLE, HEADER, chain, edit_cell, write_chain
+from chain_support import EXAMPLE, HEADER, chain, edit_cell, read_rows, write_chain
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
 
-from karvex._chain import arrow_read, cells  # noqa: E402
-from karvex._chain.columns import Columns  # noqa: E402
-from karvex._chain.read import Chunk  # noqa: E402
+from karvex._chain import cells  # noqa: E402
 
 COMPUTED = ("iv", "delta", "gamma", "vega", "theta", "rho")
 
@@ -148,8 +146,7 @@ class TestNumbers:
 
     @staticmethod
     def builtin(texts):
-        chunk = Chunk({0: np.array(texts, dtype=str)}, np.arange(len(texts)), None)
-        return cells.numbers("f", Columns(["x"], {"x": 0}, {}), chunk, 0)
+        return cells.text_numbers(np.array(texts, dtype=str))
 
     @settings(max_examples=400, deadline=None)
     @given(
@@ -161,8 +158,8 @@ class TestNumbers:
     )
     def test_arrow_reads_a_cell_as_the_builtin_rules_do_or_refuses(self, texts):
         try:
-            fast = arrow_read.numbers(pa.array(texts))
-        except arrow_read.Refused:
+            fast = cells.arrow_numbers(pa.array(texts))
+        except cells.Refused:
             return
         assert np.array_equal(fast, self.builtin(texts), equal_nan=True), texts
 
@@ -172,7 +169,7 @@ class TestNumbers:
             pa.array([1.5, None], pa.float32()),
             pa.array(["2.5", None]).dictionary_encode(),
         ):
-            values = arrow_read.numbers(column)
+            values = cells.arrow_numbers(column)
             assert values.dtype == np.float64 and values.flags.c_contiguous
             assert np.array_equal(
                 values,
@@ -184,19 +181,13 @@ class TestNumbers:
                 ),
                 equal_nan=True,
             )
-        with pytest.raises(arrow_read.Refused):
-            arrow_read.numbers(pa.array([True]))
+        with pytest.raises(cells.Refused):
+            cells.arrow_numbers(pa.array([True]))
 
     def test_distinct_values_are_converted_once_and_spread_over_the_rows(self):
-        seen = []
-
-        def upper(text):
-            seen.append(len(text))
-            return np.char.upper(text)
-
-        column = pa.array(["c", "p", None, "c", "p", "c"])
-        assert arrow_read.by_distinct(column, upper).tolist() == ["C", "P", "", "C", "P", "C"]
-        assert seen == [3]
+        values, rows = cells.distinct(pa.array(["c", "p", None, "c", "p", "c"]))
+        assert sorted(values.tolist()) == ["", "c", "p"]
+        assert values[rows].tolist() == ["c", "p", "", "c", "p", "c"]
 
 
 def parquet_example(tmp_path, name="chain.parquet", **changes):
@@ -282,3 +273,122 @@ class TestParquetIn:
         source = parquet_example(tmp_path)
         status, _, err = chain(capsys, source, "--engine", "builtin")
         assert status == 1 and "Parquet is read by the arrow engine" in err
+
+
+class TestAttackFaults:
+    """Faults an attack on the command found in the arrow engine."""
+
+    def test_record_end_reads_a_long_multi_line_field_once(self):
+        from karvex._chain.read_arrow import record_end
+
+        scanned = []
+
+        class Counted(bytes):
+            def count(self, sub, start=0, end=None):
+                end = len(self) if end is None else end
+                scanned.append(end - start)
+                return bytes.count(self, sub, start, end)
+
+        field = b'"' + b"x\n" * 20_000  # a quoted field still open: no record ends in it
+        data = Counted(b"a,b\n1," + field)
+        assert record_end(data) == 4
+        assert sum(scanned) <= 4 * len(data)  # was one pass per line break
+
+    def test_integers_beyond_2_53_read_as_their_digits_do(self, capsys, tmp_path):
+        big = 2**53 + 1
+        source = parquet_example(tmp_path, volume=pa.array([big] * 318, pa.uint64()))
+        source2 = parquet_example(tmp_path, "two.parquet", strike=pa.array([big] * 318, pa.int64()))
+        assert chain(capsys, source, "-o", tmp_path / "a.csv", "--price-column", "volume")[0] == 0
+        status, _, err = chain(capsys, source2, "-o", tmp_path / "b.csv")
+        assert status == 0 and "Traceback" not in err
+
+    def test_nested_and_binary_columns_are_one_line_errors_naming_file_and_column(
+        self, capsys, tmp_path
+    ):
+        nested = parquet_example(tmp_path, "nested.parquet", rate=pa.array([[0.04]] * 318))
+        status, _, err = chain(capsys, nested, "-o", tmp_path / "out.csv")
+        assert status == 1 and err.count("\n") == 1
+        assert err.startswith(f"karvex: error: {nested}, column 9 (rate): holds list")
+        echoed = parquet_example(tmp_path, "echo.parquet", symbol=pa.array([[1]] * 318))
+        status, _, err = chain(capsys, echoed, "-o", tmp_path / "out.csv")
+        assert status == 1 and err.count("\n") == 1 and "column 1 (symbol)" in err
+        assert chain(capsys, echoed, "-o", tmp_path / "out.parquet")[0] == 0  # Parquet keeps it
+        binary = parquet_example(tmp_path, "bin.parquet", symbol=pa.array([b"\xff"] * 318))
+        status, _, err = chain(capsys, binary, "-o", tmp_path / "out.csv")
+        assert status == 1 and err.count("\n") == 1 and "column 1 (symbol)" in err
+
+    def test_decimal_and_timestamp_columns_give_the_csv_results(self, capsys, tmp_path):
+        import decimal
+
+        rows = list(csv.DictReader(io.StringIO(EXAMPLE)))
+        stamps = [dt.datetime.fromisoformat(r["valuation_date"]) for r in rows]
+        variants = {
+            "decimal": {
+                "price": pa.array(
+                    [decimal.Decimal(r["price"] or "NaN") if r["price"] else None for r in rows],
+                    pa.decimal128(12, 4),
+                )
+            },
+            "ns": {"valuation_date": pa.array(stamps, pa.timestamp("ns"))},
+            "utc": {"valuation_date": pa.array(stamps, pa.timestamp("us", tz="UTC"))},
+            "zone": {
+                "valuation_date": pa.array(
+                    [s.replace(tzinfo=dt.timezone.utc) for s in stamps],
+                    pa.timestamp("s", tz="UTC"),
+                ).cast(pa.timestamp("ms", tz="Asia/Tokyo"))
+            },
+        }
+
+        def ivs(name, clock=None):
+            text = EXAMPLE
+            if clock is not None:  # the quotes at that time of day
+                text = "\n".join(
+                    line.replace(",2025-03-14,", f",2025-03-14 {clock},")
+                    for line in EXAMPLE.splitlines()
+                )
+            chain(capsys, write_chain(tmp_path, text, f"{name}.csv"), "-o", tmp_path / "w.csv")
+            return [float(r["iv"]) if r["iv"] else None for r in read_rows(tmp_path / "w.csv")]
+
+        want = {
+            "decimal": ivs("dates"),
+            "ns": ivs("midnight", "00:00"),
+            "zone": ivs("nine", "09:00"),
+        }
+        want["utc"] = want["ns"]
+        for name, change in variants.items():
+            source = parquet_example(tmp_path, f"{name}.parquet", **change)
+            status, _, err = chain(capsys, source, "-o", tmp_path / f"{name}.csv")
+            assert status == 0, err
+            got = [float(r["iv"]) if r["iv"] else None for r in read_rows(tmp_path / f"{name}.csv")]
+            assert got == want[name], name
+
+
+@pytest.mark.parametrize("writer", ["pandas", "polars"])
+def test_parquet_from_dataframe_libraries_to_csv_and_parquet(capsys, tmp_path, writer):
+    """pandas 3 and polars write text as large_string (polars also its
+    categoricals as dictionaries of uint32); pandas its dates as timestamps,
+    here one with a zone."""
+    library = pytest.importorskip(writer)
+    source = tmp_path / f"{writer}.parquet"
+    if writer == "pandas":
+        frame = library.read_csv(io.StringIO(EXAMPLE), dtype={"price": float})
+        frame["expiry_date"] = library.to_datetime(frame["expiry_date"]).dt.date
+        frame["valuation_date"] = library.to_datetime(frame["valuation_date"]).dt.date
+        frame.to_parquet(source)
+    else:
+        frame = library.read_csv(io.StringIO(EXAMPLE))
+        frame.with_columns(library.col("type").cast(library.Categorical)).write_parquet(source)
+    chain(capsys, write_chain(tmp_path, EXAMPLE), "-o", tmp_path / "want.csv")
+    want = [
+        (r["symbol"], float(r["iv"]) if r["iv"] else None) for r in read_rows(tmp_path / "want.csv")
+    ]
+    status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
+    assert status == 0, err
+    got = [
+        (r["symbol"], float(r["iv"]) if r["iv"] else None) for r in read_rows(tmp_path / "out.csv")
+    ]
+    assert got == want
+    status, _, err = chain(capsys, source, "-o", tmp_path / "out.parquet")
+    assert status == 0, err
+    table = pq.read_table(tmp_path / "out.parquet")
+    assert list(zip(table.column("symbol").to_pylist(), table.column("iv").to_pylist())) == want

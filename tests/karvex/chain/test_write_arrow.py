@@ -10,7 +10,7 @@ import sys
 
 import numpy as np
 import pytest
-from chain_support import EXAMPLE, chain, have, write_chain
+from chain_support import EXAMPLE, chain, edit_cell, have, read_rows, write_chain
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -131,13 +131,10 @@ def test_summary_and_plot_data_are_those_of_the_builtin_engine(tmp_path):
     seen = {}
     for engine in ("builtin", "arrow"):
         plot = PlotData()
-        summary = run(
-            str(source),
-            str(tmp_path / f"{engine}.csv"),
-            Options(chunk_rows=40),
-            engine=engine,
-            plot_data=plot,
+        options = Options(
+            str(source), str(tmp_path / f"{engine}.csv"), engine=engine, chunk_rows=40
         )
+        summary = run(options, plot_data=plot)
         seen[engine] = summary.counts, plot.arrays()
     (counts_b, plot_b), (counts_a, plot_a) = seen["builtin"], seen["arrow"]
     assert counts_a == counts_b
@@ -162,3 +159,60 @@ def test_plot_with_the_arrow_engine(capsys, tmp_path):
         tmp_path / "smile.png",
     )
     assert status == 0 and "(7 expiries)" in err
+
+
+class TestAttackFaults:
+    """Faults an attack on the Parquet output found."""
+
+    def test_a_failed_run_leaves_no_readable_parquet_and_says_one_line(self, tmp_path):
+        source = write_chain(tmp_path, edit_cell(EXAMPLE, 300, "price", "x"))
+        for output in (["-o", str(tmp_path / "out.parquet")], ["--format", "parquet"]):
+            done = subprocess.run(
+                [
+                    sys.executable,
+                    "-m",
+                    "karvex",
+                    "chain",
+                    str(source),
+                    "--chunk-rows",
+                    "40",
+                    "--engine",
+                    "builtin",
+                ]
+                + output,
+                capture_output=True,
+            )
+            assert done.returncode == 1
+            assert done.stderr.decode().count("\n") == 1, done.stderr.decode()
+            if output[0] == "--format":  # what reached standard output is not a Parquet file
+                assert len(done.stdout) > 1000
+                with pytest.raises(pa.ArrowInvalid):
+                    pq.read_table(pa.BufferReader(done.stdout))
+        assert not (tmp_path / "out.parquet").exists()
+
+    def test_text_of_every_arrow_type_and_numbers_of_every_width(self, capsys, tmp_path):
+        from test_read_arrow import parquet_example
+
+        symbols = [r.split(",")[0] for r in EXAMPLE.splitlines()[1:]]
+        symbols[0] = "KVX,\r\n"
+        prices = [
+            float(r.split(",")[5]) if r.split(",")[5] else None for r in EXAMPLE.splitlines()[1:]
+        ]
+        variants = {
+            "large": {"symbol": pa.array(symbols, pa.large_string())},
+            "view": {"symbol": pa.array(symbols, pa.string()).cast(pa.string_view())},
+            "dict": {"symbol": pa.array(symbols, pa.large_string()).dictionary_encode()},
+            "f32": {"price": pa.array(prices, pa.float32())},
+            "f16": {"price": pa.array(prices, pa.float32()).cast(pa.float16())},
+            "i8": {"volume": pa.array(range(318), pa.int16()).cast(pa.int8(), safe=False)},
+            "u64": {"volume": pa.array(range(318), pa.uint64())},
+        }
+        for name, change in variants.items():
+            source = parquet_example(tmp_path, f"{name}.parquet", **change)
+            for out in (tmp_path / f"{name}.csv", tmp_path / f"{name}-out.parquet"):
+                status, _, err = chain(capsys, source, "-o", out)
+                assert status == 0, (name, err)
+            rows = read_rows(tmp_path / f"{name}.csv")
+            assert len(rows) == 318
+            assert rows[0]["symbol"] == (symbols[0] if "symbol" in change else "KVX250321C00480000")
+            assert pq.read_table(tmp_path / f"{name}-out.parquet").num_rows == 318

@@ -7,52 +7,44 @@ whole chunk; the joined text is written straight from Arrow's buffer.  Numbers
 are formatted by Arrow (the shortest text that reads back as the same double,
 spelt as Arrow spells it: ``0`` and ``2500`` for whole numbers, positional
 notation from 1e-6 to below 1e10, exponents without a leading zero, ``1e-7``,
-``1.234e+10``), the columns in parallel.  Fields that contain a comma, a quote or a line
-break are quoted exactly as the csv module quotes them.
+``1.234e+10``), the columns in parallel.  Fields that hold a comma, a quote or a line
+break (LF, or CR alone) are quoted as the builtin writer quotes them.  Text of
+any of Arrow's text types (large, view, dictionary-encoded) and numbers of
+any type are written as text; a column that has no text form (lists,
+structs, maps, or bytes that are not UTF-8) is an error naming it.
 
 Parquet.  The input's columns keep their types (text when the input is CSV),
 the results are float64 columns with missing values where the CSV has empty
-cells, and the status is a dictionary-encoded text column.
+cells, and the status is a dictionary-encoded text column.  The file's
+footer, which makes it readable, is written only by a run that succeeds: a
+failed run leaves no readable Parquet behind, even on a stream.
 """
 
 from __future__ import annotations
 
 import concurrent.futures
-import csv
-import io
 import os
-from collections.abc import Sequence
 from typing import TYPE_CHECKING, BinaryIO, TextIO, cast
 
 import numpy as np
 
-from .compute import Result
-from .read import Chunk
+from .arrow import text_array, text_scalar
+from .cells import plain_text
+from .chunk import Chunk
+from .compute import FORWARD_COLUMN, OUTPUT_COLUMNS, Result
+from .options import ChainError
 from .statuses import STATUSES
-from .write import FORWARD_COLUMN, OUTPUT_COLUMNS
+from .write_csv import csv_lines
 
 if TYPE_CHECKING:
-    # Untyped (see arrow_read): these names say what a value is.
-    import pandas as pd
+    # Untyped (see arrow.py): these names say what a value is.
     import pyarrow as pa
     import pyarrow.parquet as pq
-
-    from .read import AnyChunk
 
 _JOIN_BYTES = 1 << 30  # text joined per Arrow call: well inside its 2 GiB string limit
 
 
-def _quoted_characters() -> str:
-    """The characters that make the csv module quote a field (this Python's
-    rules, with the command's "\\n" line end)."""
-    out = io.StringIO()
-    candidates = ',"\r\n'
-    csv.writer(out, lineterminator="\n").writerow(list(candidates))
-    fields = out.getvalue()[:-1]
-    return "".join(c for c in candidates if f'"{c}"' in fields or f'"{c}{c}"' in fields)
-
-
-_QUOTED = _quoted_characters()
+_QUOTED = ',"\r\n'  # a field holding one of these is quoted (as write_csv does)
 _FORMAT_THREADS: concurrent.futures.ThreadPoolExecutor | None = None
 
 
@@ -98,77 +90,90 @@ def int8_array(values: np.ndarray) -> pa.Array:
     return pa.Array.from_buffers(pa.int8(), len(values), [None, pa.py_buffer(values)])
 
 
-def text_array(texts: Sequence[str]) -> pa.Array:
-    """Python strings as an Arrow text array."""
-    import pyarrow as pa
-
-    data = [t.encode("utf-8") for t in texts]
-    offsets = np.zeros(len(data) + 1, dtype=np.int32)
-    np.cumsum([len(d) for d in data], out=offsets[1:])
-    return pa.Array.from_buffers(
-        pa.string(), len(data), [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(data))]
-    )
-
-
-def passthrough(chunk: AnyChunk, keep: list[int]) -> list[pa.Array]:
+def passthrough(chunk: Chunk, keep: list[int]) -> list[pa.Array]:
     """The echoed input columns as Arrow arrays, as they were read."""
     import pyarrow as pa
 
-    table = getattr(chunk, "table", None)
-    if table is None and isinstance(chunk, Chunk):
-        table = chunk.passthrough if isinstance(chunk.passthrough, pa.Table) else None
-    if table is not None:
-        return [table.column(p).combine_chunks() for p in keep]
-    records = cast(Chunk, chunk).passthrough
-    if isinstance(records, list):  # rows the builtin reader read (also a block Arrow refused)
-        return [text_array([record[p] for record in records]) for p in keep]
-    # pandas' frame of text cells (--engine pandas writing Parquet)
-    frame = cast("pd.DataFrame", records)
-    return [text_array(frame[p].tolist()) for p in keep]
+    if isinstance(chunk.rows, pa.Table):
+        return [chunk.rows.column(p).combine_chunks() for p in keep]
+    records: list[list[str]] = chunk.rows  # the builtin reader's (also a block Arrow refused)
+    return [text_array([record[p] for record in records]) for p in keep]
+
+
+def refuse_untextable(
+    source: str, names: list[str], schema: pa.Schema | None, keep: list[int]
+) -> None:
+    """A column with no text form (a list, struct or map) cannot go to CSV:
+    said before any work."""
+    import pyarrow as pa
+
+    for p, name in zip(keep, names):
+        t = schema.field(p).type if schema is not None else pa.string()
+        if pa.types.is_nested(t):
+            raise ChainError(
+                f"{source}, column {p + 1} ({name}): {t} values have no CSV form "
+                "(write Parquet: -o FILE.parquet)"
+            )
 
 
 class CsvWriter:
-    def __init__(
-        self, out: TextIO | BinaryIO, header: list[str], keep: list[int], names: list[str]
-    ):
+    def __init__(self, out: TextIO | BinaryIO, source: str, names: list[str], keep: list[int]):
         self.out = binary_stream(out)
+        self.source = source
+        self.names = names
         self.keep = keep
-        line = io.StringIO()
-        csv.writer(line, lineterminator="\n").writerow(names)
-        self.out.write(line.getvalue().encode("utf-8"))
+        self.out.write(csv_lines(lambda: [names]).encode("utf-8"))
         self.status_lines = text_array([name + "\n" for name in STATUSES])
 
-    def write(self, chunk: AnyChunk, result: Result) -> None:
+    def write(self, chunk: Chunk, result: Result) -> None:
         import pyarrow as pa
         import pyarrow.compute as pc
 
-        columns = [_csv_text(c) for c in passthrough(chunk, self.keep)]
+        columns = [self._text(c, i) for i, c in enumerate(passthrough(chunk, self.keep))]
         columns += list(_pool().map(lambda a: pc.cast(a, pa.string()), results(result)))
         columns.append(pc.take(self.status_lines, int8_array(result.status)))
         rows = len(result.status)
         size = sum(c.nbytes for c in columns)
         step = max(1, rows * _JOIN_BYTES // max(size, 1))
+        comma = text_scalar(",")
         for start in range(0, rows, step):
             part = [c.slice(start, step) for c in columns]
             lines = pc.binary_join_element_wise(
-                *part, ",", null_handling="replace", null_replacement=""
+                *part, comma, null_handling="replace", null_replacement=""
             )
             self.out.write(_text_bytes(lines))
+
+    def _text(self, column: pa.Array, i: int) -> pa.Array:
+        import pyarrow as pa
+
+        try:
+            return _csv_text(column)
+        except (pa.ArrowInvalid, pa.ArrowNotImplementedError) as exc:
+            p = self.keep[i]
+            raise ChainError(
+                f"{self.source}, column {p + 1} ({self.names[i]}): {column.type} values "
+                f"have no CSV text form ({str(exc).splitlines()[0]})"
+            ) from None
 
     def close(self) -> None:
         self.out.flush()
 
+    def abort(self) -> None:
+        pass
+
 
 def _csv_text(column: pa.Array) -> pa.Array:
-    """A column as CSV fields: text as it is (quoted where the csv module
-    quotes), other types in Arrow's text form."""
+    """A column as CSV fields: text as it is (quoted where it must be), other
+    types in Arrow's text form."""
     import pyarrow as pa
     import pyarrow.compute as pc
 
-    if pa.types.is_dictionary(column.type):
-        column = column.dictionary_decode()
-    if not (pa.types.is_string(column.type) or pa.types.is_large_string(column.type)):
+    t = column.type.value_type if pa.types.is_dictionary(column.type) else column.type
+    if pa.types.is_binary(t) or pa.types.is_large_binary(t) or pa.types.is_fixed_size_binary(t):
+        column = pc.cast(column, pa.string())  # bytes that are UTF-8 text: as text
+    elif not (pa.types.is_string(t) or pa.types.is_large_string(t) or _is_view(t)):
         return pc.cast(column, pa.string())
+    column = plain_text(column)
     data = column.buffers()[2]
     if data is None:
         return column
@@ -178,8 +183,17 @@ def _csv_text(column: pa.Array) -> pa.Array:
     special = pc.match_substring_regex(
         column, "[" + "".join(_REGEX_ESCAPE.get(c, c) for c in _QUOTED) + "]"
     )
-    escaped = pc.binary_join_element_wise('"', pc.replace_substring(column, '"', '""'), '"', "")
+    quote = text_scalar('"')
+    escaped = pc.binary_join_element_wise(
+        quote, pc.replace_substring(column, '"', '""'), quote, text_scalar("")
+    )
     return pc.if_else(special, escaped, column)
+
+
+def _is_view(t: pa.DataType) -> bool:
+    import pyarrow as pa
+
+    return bool(getattr(pa.types, "is_string_view", lambda t: False)(t))
 
 
 _REGEX_ESCAPE = {"\r": "\\r", "\n": "\\n"}
@@ -196,16 +210,50 @@ def _text_bytes(array: pa.Array) -> memoryview:
     return memoryview(data)[int(offsets[0]) : int(offsets[-1])]
 
 
+class _Sink:
+    """The stream under a Parquet writer, until the run fails: from then on
+    nothing more reaches it (the footer that would make the rows written so
+    far a readable file above all)."""
+
+    def __init__(self, out: BinaryIO):
+        self.out = out
+        self.closed = False
+        self.failed = False
+        self.position = 0
+
+    def write(self, data: bytes) -> int:
+        self.position += len(data)
+        if self.failed:
+            return len(data)
+        self.out.write(data)
+        return len(data)
+
+    def flush(self) -> None:
+        if not self.failed:
+            self.out.flush()
+
+    def close(self) -> None:
+        self.closed = True
+
+    def tell(self) -> int:
+        return self.position
+
+    def seekable(self) -> bool:
+        return False
+
+    def writable(self) -> bool:
+        return True
+
+
 class ParquetWriter:
     def __init__(
         self,
         out: TextIO | BinaryIO,
-        header: list[str],
-        keep: list[int],
         names: list[str],
+        keep: list[int],
         schema: pa.Schema | None = None,
     ):
-        self.out = binary_stream(out)
+        self.sink = _Sink(binary_stream(out))
         self.keep = keep
         self.names = names
         self.schema = schema  # of the input's columns, when known (Parquet)
@@ -217,7 +265,7 @@ class ParquetWriter:
         statuses = pa.DictionaryArray.from_arrays(int8_array(status), text_array(STATUSES))
         return pa.Table.from_arrays(columns + [statuses], names=self.names)
 
-    def write(self, chunk: AnyChunk, result: Result) -> None:
+    def write(self, chunk: Chunk, result: Result) -> None:
         table = self._table(passthrough(chunk, self.keep) + results(result), result.status)
         if self.writer is None:
             self.writer = self._open(table.schema)
@@ -231,7 +279,7 @@ class ParquetWriter:
         # a dictionary for each page only to give it up).
         floats = (FORWARD_COLUMN, *OUTPUT_COLUMNS[:-1])
         dictionary = [name for name in self.names if name not in floats]
-        return pq.ParquetWriter(self.out, schema, use_dictionary=dictionary)
+        return pq.ParquetWriter(self.sink, schema, use_dictionary=dictionary)
 
     def close(self) -> None:
         import pyarrow as pa
@@ -246,4 +294,12 @@ class ParquetWriter:
             self.writer = self._open(table.schema)
             self.writer.write_table(table)
         self.writer.close()
-        self.out.flush()
+        self.sink.flush()
+
+    def abort(self) -> None:
+        """The run failed: the file is left without its footer, and the
+        writer is let go without a word at the interpreter's exit."""
+        self.sink.failed = True
+        if self.writer is not None:
+            self.writer.is_open = False  # its __del__ would close it: nothing to say
+            self.writer = None
