@@ -29,18 +29,20 @@ HELP_WIDTH = 88
 
 
 def command_help(argv: list[str]) -> str:
-    """What ``karvex ARGV --help`` prints, wrapped at HELP_WIDTH columns."""
+    """What ``karvex ARGV --help`` prints, HELP_WIDTH columns wide and without colour."""
+    settings = {"COLUMNS": str(HELP_WIDTH), "PYTHON_COLORS": "0", "NO_COLOR": "1"}
+    saved = {name: os.environ.get(name) for name in settings}
+    os.environ.update(settings)
     out = io.StringIO()
-    old = os.environ.get("COLUMNS")
-    os.environ["COLUMNS"] = str(HELP_WIDTH)
     try:
         with contextlib.redirect_stdout(out), contextlib.suppress(SystemExit):
             main([*argv, "--help"])
     finally:
-        if old is None:
-            del os.environ["COLUMNS"]
-        else:
-            os.environ["COLUMNS"] = old
+        for name, value in saved.items():
+            if value is None:
+                del os.environ[name]
+            else:
+                os.environ[name] = value
     text = out.getvalue()
     if not text.startswith("usage: karvex"):
         raise RuntimeError(f"karvex {' '.join(argv)} --help printed no help: {text[:200]!r}")
