@@ -100,6 +100,7 @@ class _Entry(NamedTuple):
     vector: Callable[..., Any]
     scalar: Callable[..., Any]
     flag_at: int  # position of the flag, -1 for gamma and vega
+    s_at: int  # position of the spot (the forward for Black-76)
     nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
 
 
@@ -751,11 +752,14 @@ def _shaped(entry: _Entry, result: Any, shape: tuple[int, ...], order: str) -> A
     return result.reshape(shape, order=order)
 
 
-def evaluate(entry: _Entry, values: list[Any]) -> Any:
+def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -> Any:
     """Convert, broadcast, call the core once, shape the result."""
-    fast = _fast_call(entry, values)
-    if fast is not _MISSING:
-        return fast
+    if options is None or options.out is None:
+        fast = _fast_call(entry, values)
+        if fast is not _MISSING:
+            if options is None or not options.scaled:
+                return fast
+            return _in_units(entry, fast, values[entry.s_at], options.factors)
 
     series = _series_type()
     index = None if series is None else _common_index(entry.fname, entry.names, values, series)
@@ -774,6 +778,8 @@ def evaluate(entry: _Entry, values: list[Any]) -> Any:
         result = _iv_status(entry, flat, result)
     elif entry.nan_rule and not _finite_numbers(entry, arrays):
         _apply_nan_rule(entry, flat, result)
+    if options is not None and options.scaled:
+        result = _in_units(entry, result, flat[entry.s_at], options.factors)
 
     if shape == ():
         # All scalars in some converted form: Python values, as the scalar
@@ -805,6 +811,84 @@ def _wrap_series(quantity: str, index: Any, result: Any) -> Any:
     if quantity == "greeks":
         return pd.DataFrame(dict(zip(GREEK_NAMES, result)), index=index, copy=False)
     return pd.Series(result, index=index, name=quantity, copy=False)
+
+
+# --------------------------------------------------------------------------
+# keyword options: units of the Greeks, out=, the day count of durations
+
+
+UNITS = ("raw", "desk", "desk252")
+GAMMA_MOVES = ("unit", "pct")
+# Desk units: the raw value times one factor (vega per vol point, theta per
+# calendar day or per trading day of 252 a year, rho per 1 % of rate).
+UNIT_FACTORS: dict[str, dict[str, float]] = {
+    "raw": {},
+    "desk": {"vega": 0.01, "theta": 1.0 / 365.0, "rho": 0.01},
+    "desk252": {"vega": 0.01, "theta": 1.0 / 252.0, "rho": 0.01},
+}
+# Gamma per 1 % move of the underlying: the raw gamma times (s * 0.01).
+_PER_MOVE = object()
+_OPTION_DEFAULTS: dict[str, Any] = {
+    "units": "raw",
+    "gamma_move": "unit",
+    "out": None,
+}
+
+
+def options_of(quantity: str) -> tuple[str, ...]:
+    """The keyword-only options of ``karvex.<model>.<quantity>``."""
+    keys = []
+    if quantity in GREEK_NAMES or quantity == "greeks":
+        keys.append("units")
+    if quantity in ("gamma", "greeks"):
+        keys.append("gamma_move")
+    return tuple(keys)
+
+
+class Options(NamedTuple):
+    """The keyword options of one call, checked."""
+
+    factors: tuple[Any, ...]  # per output: None (unchanged), a float or _PER_MOVE
+    scaled: bool
+    out: Any
+
+
+def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
+    if not isinstance(value, str) or value not in allowed:
+        listed = ", ".join(repr(a) for a in allowed)
+        raise ValueError(f"{fname}(): {key} must be one of {listed}, not {value!r}")
+    return value
+
+
+def _options(entry: _Entry, given: dict[str, Any]) -> Options:
+    units = _choice(entry.fname, "units", given.get("units", "raw"), UNITS)
+    move = _choice(entry.fname, "gamma_move", given.get("gamma_move", "unit"), GAMMA_MOVES)
+    outputs = GREEK_NAMES if entry.quantity == "greeks" else (entry.quantity,)
+    factors = tuple(
+        _PER_MOVE if name == "gamma" and move == "pct" else UNIT_FACTORS[units].get(name)
+        for name in outputs
+    )
+    return Options(
+        factors=factors, scaled=any(f is not None for f in factors), out=given.get("out")
+    )
+
+
+def _scale(x: Any, factor: Any, s: Any) -> Any:
+    if factor is None:
+        return x
+    if factor is _PER_MOVE:
+        factor = s * 0.01
+    if type(x) is np.ndarray:
+        return np.multiply(x, factor, out=x)
+    return x * factor
+
+
+def _in_units(entry: _Entry, result: Any, s: Any, factors: tuple[Any, ...]) -> Any:
+    """The raw result in the units asked for: each Greek multiplied once by
+    its factor (in place for arrays)."""
+    if entry.quantity == "greeks":
+        return Greeks(*(_scale(g, f, s) for g, f in zip(result, factors)))
+    return _scale(result, factors[0], s)
 
 
 # --------------------------------------------------------------------------
@@ -849,6 +933,18 @@ _RETURNS = {
     "Agrees with iv on every element (the statuses of `karvex chain`).",
 }
 
+_OPTION_DOC = {
+    "units": "units : {'raw', 'desk', 'desk252'}, default 'raw'\n"
+    "    'raw': the core's values (per 1.0 of volatility, per year, per 1.0 of rate).\n"
+    "    'desk': vega per vol point (x 0.01), theta per calendar day (x 1/365), rho\n"
+    "    per 1 % of rate (x 0.01); 'desk252': theta per trading day (x 1/252).\n"
+    "    Delta and gamma are unchanged.  Each is one multiplication of the raw\n"
+    "    value by that double.",
+    "gamma_move": "gamma_move : {'unit', 'pct'}, default 'unit'\n"
+    "    Gamma per 1.0 of the underlying, or per 1 % move of it: the change of\n"
+    "    delta when the underlying moves by 1 %, raw gamma x (s x 0.01).",
+}
+
 _NAN_RULE = (
     "\n\nAn option with a NaN input gives NaN; sigma = +inf (t > 0) gives the limit\n"
     "as the volatility grows (price: the discounted spot for a call, the\n"
@@ -862,6 +958,8 @@ def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     for n in names:
         lines.append(f"{n} : number, sequence, ndarray or Series")
         lines.append(f"    {_PARAMETER_DOC[n]}")
+    for key in options_of(quantity):
+        lines += _OPTION_DOC[key].splitlines()
     lines += ["", "Returns", "-------"]
     returns = _RETURNS.get(
         quantity,
@@ -890,6 +988,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
         vector=getattr(_core, f"{model}_{core}"),
         scalar=getattr(_core, f"{model}_{core}_scalar"),
         flag_at=names.index("flag") if "flag" in names else -1,
+        s_at=names.index("f" if model == "black76" else "s"),
         nan_rule=quantity not in ("iv", "iv_status"),
     )
 
@@ -899,10 +998,15 @@ def make_function(model: str, quantity: str) -> Callable[..., Any]:
     entry = entry_of(model, quantity)
     names = entry.names
     arity = len(names)
+    keywords = options_of(quantity)
 
     def function(*args: Any, **kwargs: Any) -> Any:
         if kwargs or len(args) != arity:
-            return evaluate(entry, _bind(entry.fname, names, args, kwargs))
+            given = {key: kwargs.pop(key) for key in keywords if key in kwargs}
+            values = _bind(entry.fname, names, args, kwargs)
+            if given:
+                return evaluate(entry, values, _options(entry, given))
+            return evaluate(entry, values)
         return evaluate(entry, list(args))
 
     function.__name__ = function.__qualname__ = quantity
@@ -910,5 +1014,9 @@ def make_function(model: str, quantity: str) -> Callable[..., Any]:
     function.__doc__ = _docstring(model, quantity, names)
     function.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
         [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in names]
+        + [
+            inspect.Parameter(n, inspect.Parameter.KEYWORD_ONLY, default=_OPTION_DEFAULTS[n])
+            for n in keywords
+        ]
     )
     return function

@@ -15,7 +15,17 @@ The first two overloads overlap by design: calls match the first that fits.
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Generic, NamedTuple, Protocol, TypeVar, Union, overload
+from typing import (
+    TYPE_CHECKING,
+    Any,
+    Generic,
+    Literal,
+    NamedTuple,
+    Protocol,
+    TypeVar,
+    Union,
+    overload,
+)
 
 import numpy as np
 import numpy.typing as npt
@@ -34,6 +44,12 @@ Numbers = Union[Real, npt.NDArray[Any], Sequence[Any]]
 Flags = Union[Flag, npt.NDArray[Any], Sequence[Any]]
 NumbersOrSeries = Union[Numbers, "pd.Series[Any]"]
 FlagsOrSeries = Union[Flags, "pd.Series[Any]"]
+
+#: Units of the Greeks: ``"raw"`` (the core's), ``"desk"`` (vega per vol point,
+#: theta per calendar day, rho per 1 %), ``"desk252"`` (theta per trading day).
+Units = Literal["raw", "desk", "desk252"]
+#: Gamma per 1.0 of the underlying (``"unit"``) or per 1 % move of it (``"pct"``).
+GammaMove = Literal["unit", "pct"]
 
 _T = TypeVar("_T")
 
@@ -61,141 +77,142 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
 
 
 # fmt: off
-class BsmFlagged(Protocol):
-    """price, delta, theta, rho (Black-Scholes-Merton)."""
+class BsmPrice(Protocol):
+    """price (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> F64Array: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
 
 
-class BsmUnflagged(Protocol):
-    """gamma, vega (Black-Scholes-Merton)."""
+class BsmGreek(Protocol):
+    """delta, theta, rho (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> F64Array: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+
+
+class BsmGamma(Protocol):
+    """gamma (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+
+
+class BsmVega(Protocol):
+    """vega (Black-Scholes-Merton)."""
+    @overload
+    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class BsmGreeks(Protocol):
     """greeks (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> Greeks[float]: ...
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> Greeks[F64Array]: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
 
 
 class BsmIv(Protocol):
     """iv (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real, q: Real) -> float: ...
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers, q: Numbers) -> F64Array: ...
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
-                 q: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries) -> pd.Series[float]: ...
 
 
 class BsmIvStatus(Protocol):
     """iv_status (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real, q: Real) -> str: ...
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers, q: Numbers) -> StatusArray: ...
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
-                 q: NumbersOrSeries) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries) -> pd.Series[str]: ...
 
 
-class Black76Flagged(Protocol):
-    """price, delta, theta, rho (Black-76)."""
+class Black76Price(Protocol):
+    """price (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> F64Array: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
 
 
-class Black76Unflagged(Protocol):
-    """gamma, vega (Black-76)."""
+class Black76Greek(Protocol):
+    """delta, theta, rho (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> F64Array: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+
+
+class Black76Gamma(Protocol):
+    """gamma (Black-76)."""
+    @overload
+    def __call__(self, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+
+
+class Black76Vega(Protocol):
+    """vega (Black-76)."""
+    @overload
+    def __call__(self, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class Black76Greeks(Protocol):
     """greeks (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> Greeks[float]: ...
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> Greeks[F64Array]: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
 
 
 class Black76Iv(Protocol):
     """iv (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real) -> float: ...
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers) -> F64Array: ...
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries) -> pd.Series[float]: ...
 
 
 class Black76IvStatus(Protocol):
     """iv_status (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real) -> str: ...
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers) -> StatusArray: ...
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries) -> pd.Series[str]: ...
 # fmt: on

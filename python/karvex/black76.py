@@ -20,20 +20,22 @@ from typing import cast
 
 from ._array import make_function
 from ._types import (
-    Black76Flagged,
+    Black76Gamma,
+    Black76Greek,
     Black76Greeks,
     Black76Iv,
     Black76IvStatus,
-    Black76Unflagged,
+    Black76Price,
+    Black76Vega,
     Greeks,
 )
 
-price: Black76Flagged = cast(Black76Flagged, make_function("black76", "price"))
-delta: Black76Flagged = cast(Black76Flagged, make_function("black76", "delta"))
-gamma: Black76Unflagged = cast(Black76Unflagged, make_function("black76", "gamma"))
-vega: Black76Unflagged = cast(Black76Unflagged, make_function("black76", "vega"))
-theta: Black76Flagged = cast(Black76Flagged, make_function("black76", "theta"))
-rho: Black76Flagged = cast(Black76Flagged, make_function("black76", "rho"))
+price: Black76Price = cast(Black76Price, make_function("black76", "price"))
+delta: Black76Greek = cast(Black76Greek, make_function("black76", "delta"))
+gamma: Black76Gamma = cast(Black76Gamma, make_function("black76", "gamma"))
+vega: Black76Vega = cast(Black76Vega, make_function("black76", "vega"))
+theta: Black76Greek = cast(Black76Greek, make_function("black76", "theta"))
+rho: Black76Greek = cast(Black76Greek, make_function("black76", "rho"))
 greeks: Black76Greeks = cast(Black76Greeks, make_function("black76", "greeks"))
 iv: Black76Iv = cast(Black76Iv, make_function("black76", "iv"))
 iv_status: Black76IvStatus = cast(Black76IvStatus, make_function("black76", "iv_status"))

@@ -19,14 +19,23 @@ Series on the input's index.  Parameters and their order are those of the
 from typing import cast
 
 from ._array import make_function
-from ._types import BsmFlagged, BsmGreeks, BsmIv, BsmIvStatus, BsmUnflagged, Greeks
+from ._types import (
+    BsmGamma,
+    BsmGreek,
+    BsmGreeks,
+    BsmIv,
+    BsmIvStatus,
+    BsmPrice,
+    BsmVega,
+    Greeks,
+)
 
-price: BsmFlagged = cast(BsmFlagged, make_function("bsm", "price"))
-delta: BsmFlagged = cast(BsmFlagged, make_function("bsm", "delta"))
-gamma: BsmUnflagged = cast(BsmUnflagged, make_function("bsm", "gamma"))
-vega: BsmUnflagged = cast(BsmUnflagged, make_function("bsm", "vega"))
-theta: BsmFlagged = cast(BsmFlagged, make_function("bsm", "theta"))
-rho: BsmFlagged = cast(BsmFlagged, make_function("bsm", "rho"))
+price: BsmPrice = cast(BsmPrice, make_function("bsm", "price"))
+delta: BsmGreek = cast(BsmGreek, make_function("bsm", "delta"))
+gamma: BsmGamma = cast(BsmGamma, make_function("bsm", "gamma"))
+vega: BsmVega = cast(BsmVega, make_function("bsm", "vega"))
+theta: BsmGreek = cast(BsmGreek, make_function("bsm", "theta"))
+rho: BsmGreek = cast(BsmGreek, make_function("bsm", "rho"))
 greeks: BsmGreeks = cast(BsmGreeks, make_function("bsm", "greeks"))
 iv: BsmIv = cast(BsmIv, make_function("bsm", "iv"))
 iv_status: BsmIvStatus = cast(BsmIvStatus, make_function("bsm", "iv_status"))

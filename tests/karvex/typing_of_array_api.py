@@ -44,3 +44,17 @@ assert_type(
 
 def user_code(df: pd.DataFrame) -> Any:
     return bsm.iv(df["price"], df["type"], 100.0, df["strike"], 0.5, 0.04, 0.01)
+
+
+assert_type(bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="desk"), float)
+assert_type(
+    bsm.greeks("c", 100.0, k, 0.5, 0.03, 0.0, 0.2, units="desk252", gamma_move="pct"), Greeks[F64]
+)
+assert_type(black76.theta("p", 100.0, k, 0.5, 0.03, 0.2, units="desk"), F64)
+
+
+def mistakes() -> None:
+    """Each line is refused by both checkers."""
+    bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="per_day")  # type: ignore[call-overload]
+    bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="desk")  # type: ignore[call-overload]
+    bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, gamma_move="pct")  # type: ignore[call-overload]

@@ -1,0 +1,88 @@
+"""karvex.bsm / karvex.black76 keyword options: units of the Greeks."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from karvex import _array, black76, bsm
+
+MODELS = {"bsm": bsm, "black76": black76}
+RNG = np.random.default_rng(19)
+N = 7
+ARRAYS = {
+    "flag": RNG.choice(np.array([1, -1], np.int8), N),
+    "s": RNG.uniform(50.0, 150.0, N),
+    "f": RNG.uniform(50.0, 150.0, N),
+    "k": RNG.uniform(50.0, 150.0, N),
+    "t": RNG.uniform(0.01, 3.0, N),
+    "r": RNG.uniform(-0.01, 0.08, N),
+    "q": RNG.uniform(0.0, 0.05, N),
+    "sigma": np.r_[RNG.uniform(0.05, 0.9, N - 2), np.nan, np.inf],
+}
+GREEKS = [(m, q) for m in MODELS for q in (*_array.GREEK_NAMES, "greeks")]
+
+
+def bits(x):
+    return np.asarray(x, np.float64).view(np.int64)
+
+
+def args_of(model, quantity, scalar=False):
+    names = _array.parameters(model, quantity)
+    return [ARRAYS[n][0].item() if scalar else ARRAYS[n] for n in names]
+
+
+def expected(model, name, raw, units, move, spot):
+    factor = {"vega": 0.01, "rho": 0.01, "theta": {"desk": 1 / 365, "desk252": 1 / 252}}
+    if name == "gamma":
+        return raw * (spot * 0.01) if move == "pct" else raw
+    f = factor.get(name)
+    f = f.get(units) if isinstance(f, dict) else f
+    return raw if units == "raw" or f is None else raw * f
+
+
+@pytest.mark.parametrize("model,quantity", GREEKS)
+@pytest.mark.parametrize("units", _array.UNITS)
+@pytest.mark.parametrize("scalar", [False, True])
+def test_units_are_one_multiplication_of_the_raw_value(model, quantity, units, scalar):
+    fn = getattr(MODELS[model], quantity)
+    args = args_of(model, quantity, scalar)
+    spot = args[_array.entry_of(model, quantity).s_at]
+    moves = ("unit", "pct") if quantity in ("gamma", "greeks") else (None,)
+    for move in moves:
+        options = {"units": units} | ({"gamma_move": move} if move else {})
+        raw, got = fn(*args), fn(*args, **options)
+        names = _array.GREEK_NAMES if quantity == "greeks" else (quantity,)
+        for name, r, g in zip(
+            names, raw if quantity == "greeks" else (raw,), got if quantity == "greeks" else (got,)
+        ):
+            assert type(g) is type(r)
+            assert np.array_equal(bits(g), bits(expected(model, name, r, units, move, spot)))
+
+
+def test_units_reach_series_results_and_the_general_path():
+    k = pd.Series([90.0, 100.0], index=["a", "b"])
+    got = bsm.greeks("c", 100, k, 0.5, 0.03, 0.0, 0.2, units="desk", gamma_move="pct")
+    raw = bsm.greeks("c", 100, k, 0.5, 0.03, 0.0, 0.2)
+    assert list(got.index) == ["a", "b"]
+    assert np.array_equal(bits(got.theta), bits(raw.theta * (1 / 365)))
+    assert np.array_equal(bits(got.gamma), bits(raw.gamma * (100 * 0.01)))
+    f32 = bsm.vega(np.float32(100), [[90], [110]], 0.5, 0.03, 0, 0.2, units="desk")
+    assert f32.shape == (2, 1)
+
+
+def test_default_units_are_the_core_bits_and_unknown_units_are_refused():
+    args = args_of("bsm", "theta")
+    assert np.array_equal(bits(bsm.theta(*args, units="raw")), bits(bsm.theta(*args)))
+    with pytest.raises(
+        ValueError,
+        match=r"karvex.bsm.vega\(\): units must be one of 'raw', 'desk', 'desk252', not 'day'",
+    ):
+        bsm.vega(100, 100, 1, 0, 0, 0.2, units="day")
+    with pytest.raises(ValueError, match="gamma_move must be one of 'unit', 'pct'"):
+        black76.gamma(100, 100, 1, 0, 0.2, gamma_move="1%")
+    for call in (
+        lambda: bsm.price("c", 100, 100, 1, 0, 0, 0.2, units="desk"),
+        lambda: bsm.vega(100, 100, 1, 0, 0, 0.2, gamma_move="pct"),
+    ):
+        with pytest.raises(TypeError, match="unexpected keyword argument"):
+            call()
