@@ -101,6 +101,8 @@ class _Entry(NamedTuple):
     scalar: Callable[..., Any]
     flag_at: int  # position of the flag, -1 for gamma and vega
     s_at: int  # position of the spot (the forward for Black-76)
+    t_at: int  # position of the time to expiry
+    rates_at: tuple[int, ...]  # positions of r and q: a curve may stand there
     nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
 
 
@@ -684,6 +686,33 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
 
 
 # --------------------------------------------------------------------------
+# rate curves
+
+
+def _is_curve(value: Any) -> bool:
+    """A rate curve: anything with a ``zero_rate(t)`` method (karvex.Curve)."""
+    return type(value) not in (float, int, np.ndarray) and hasattr(value, "zero_rate")
+
+
+def _prepared(entry: _Entry, values: list[Any]) -> list[Any]:
+    """The arguments with each curve in the place of ``r`` or ``q`` replaced
+    by its zero rates at each option's ``t`` (``values`` itself when there
+    is nothing to replace)."""
+    curves = [i for i in entry.rates_at if _is_curve(values[i])]
+    if not curves:
+        return values
+    series = _series_type()
+    t = _convert(entry, "t", values[entry.t_at], series)
+    values = list(values)
+    for i in curves:
+        try:
+            values[i] = values[i].zero_rate(t if t.ndim else float(t))
+        except Exception as exc:
+            raise _named(entry.fname, entry.names[i], exc) from exc
+    return values
+
+
+# --------------------------------------------------------------------------
 # broadcasting and the one core call
 
 
@@ -760,6 +789,9 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
             if options is None or not options.scaled:
                 return fast
             return _in_units(entry, fast, values[entry.s_at], options.factors)
+    prepared = _prepared(entry, values)
+    if prepared is not values:
+        return evaluate(entry, prepared, options)
 
     series = _series_type()
     index = None if series is None else _common_index(entry.fname, entry.names, values, series)
@@ -915,8 +947,10 @@ _PARAMETER_DOC = {
     "f": "forward price of the underlying",
     "k": "strike",
     "t": "time to expiry in years",
-    "r": "continuously compounded interest rate (0.05 for 5%)",
-    "q": "continuous dividend yield (0.02 for 2%)",
+    "r": "continuously compounded interest rate (0.05 for 5%), or a rate curve\n"
+    "    (karvex.Curve) evaluated at each option's t",
+    "q": "continuous dividend yield (0.02 for 2%), or a yield curve (karvex.Curve)\n"
+    "    evaluated at each option's t",
     "sigma": "volatility per square root of a year (0.2 for 20%)",
 }
 
@@ -956,7 +990,8 @@ def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
-        lines.append(f"{n} : number, sequence, ndarray or Series")
+        kinds = "number, sequence, ndarray, Series" + (" or Curve" if n in ("r", "q") else "")
+        lines.append(f"{n} : {kinds}")
         lines.append(f"    {_PARAMETER_DOC[n]}")
     for key in options_of(quantity):
         lines += _OPTION_DOC[key].splitlines()
@@ -989,6 +1024,8 @@ def entry_of(model: str, quantity: str) -> _Entry:
         scalar=getattr(_core, f"{model}_{core}_scalar"),
         flag_at=names.index("flag") if "flag" in names else -1,
         s_at=names.index("f" if model == "black76" else "s"),
+        t_at=names.index("t"),
+        rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
     )
 

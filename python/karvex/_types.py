@@ -33,6 +33,8 @@ import numpy.typing as npt
 if TYPE_CHECKING:
     import pandas as pd
 
+    from .curves import RateCurve
+
 F64Array = npt.NDArray[np.float64]
 StatusArray = npt.NDArray[np.str_]
 
@@ -80,139 +82,139 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
 class BsmPrice(Protocol):
     """price (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries) -> pd.Series[float]: ...
 
 
 class BsmGreek(Protocol):
     """delta, theta, rho (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class BsmGamma(Protocol):
     """gamma (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
 
 
 class BsmVega(Protocol):
     """vega (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class BsmGreeks(Protocol):
     """greeks (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
 
 
 class BsmIv(Protocol):
     """iv (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve) -> pd.Series[float]: ...
 
 
 class BsmIvStatus(Protocol):
     """iv_status (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real) -> str: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers, q: Numbers) -> StatusArray: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve) -> pd.Series[str]: ...
 
 
 class Black76Price(Protocol):
     """price (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries) -> pd.Series[float]: ...
 
 
 class Black76Greek(Protocol):
     """delta, theta, rho (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class Black76Gamma(Protocol):
     """gamma (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
 
 
 class Black76Vega(Protocol):
     """vega (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
 
 
 class Black76Greeks(Protocol):
     """greeks (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
 
 
 class Black76Iv(Protocol):
     """iv (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve) -> pd.Series[float]: ...
 
 
 class Black76IvStatus(Protocol):
     """iv_status (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real) -> str: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers) -> StatusArray: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve) -> pd.Series[str]: ...
 # fmt: on

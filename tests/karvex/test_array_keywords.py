@@ -4,7 +4,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from karvex import _array, black76, bsm
+from karvex import Curve, _array, black76, bsm
 
 MODELS = {"bsm": bsm, "black76": black76}
 RNG = np.random.default_rng(19)
@@ -86,3 +86,34 @@ def test_default_units_are_the_core_bits_and_unknown_units_are_refused():
     ):
         with pytest.raises(TypeError, match="unexpected keyword argument"):
             call()
+
+
+CURVE = Curve.parse("1m=0.043,3m=0.044,1y=0.045,2y=0.041")
+DIVIDENDS = Curve.from_zero_rates([0.5, 2.0], [0.01, 0.02], interpolation="linear_zero")
+
+
+@pytest.mark.parametrize("model,quantity", [(m, q) for m in MODELS for q in _array.QUANTITIES])
+def test_curves_give_the_bits_of_their_zero_rates_at_each_t(model, quantity):
+    fn = getattr(MODELS[model], quantity)
+    names = _array.parameters(model, quantity)
+    price = bsm.price(ARRAYS["flag"], ARRAYS["s"], ARRAYS["k"], ARRAYS["t"], 0.04, 0.01, 0.3)
+    t_forms = [ARRAYS["t"], ARRAYS["t"][:, None], list(ARRAYS["t"]), 0.75]
+    for t in t_forms:
+        given = {n: price if n == "target_price" else ARRAYS[n] for n in names} | {"t": t}
+        by_hand = given | {"r": CURVE.zero_rate(t)}
+        given["r"] = CURVE
+        if "q" in names:
+            given["q"], by_hand["q"] = DIVIDENDS, DIVIDENDS.zero_rate(t)
+        got, want = fn(**given), fn(**by_hand)
+        assert np.array_equal(bits(got), bits(want))
+
+
+def test_curves_with_series_keep_the_index_and_bad_times_name_t():
+    t = pd.Series([0.25, 1.5], index=["x", "y"])
+    got = bsm.price("c", 100.0, 100.0, t, CURVE, 0.0, 0.2)
+    assert list(got.index) == ["x", "y"]
+    assert np.array_equal(
+        bits(got), bits(bsm.price("c", 100.0, 100.0, t, CURVE.zero_rate(t), 0.0, 0.2))
+    )
+    with pytest.raises(TypeError, match=r"karvex.bsm.price\(\): argument 't' must be numbers"):
+        bsm.price("c", 100.0, 100.0, "1y", CURVE, 0.0, 0.2)

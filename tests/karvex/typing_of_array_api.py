@@ -10,6 +10,7 @@ import numpy.typing as npt
 import pandas as pd
 from typing_extensions import assert_type
 
+import karvex
 from karvex import _core, black76, bsm
 from karvex.bsm import Greeks
 
@@ -58,3 +59,14 @@ def mistakes() -> None:
     bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="per_day")  # type: ignore[call-overload]
     bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="desk")  # type: ignore[call-overload]
     bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, gamma_move="pct")  # type: ignore[call-overload]
+
+
+curve = karvex.Curve.parse("1m=0.043,1y=0.045")
+assert_type(bsm.price("c", 100.0, 100.0, 1.0, curve, 0.0, 0.2), float)
+assert_type(bsm.iv(k, "c", 100.0, k, 1.0, curve, curve), F64)
+assert_type(black76.price("c", 100.0, k, 1.0, curve, 0.2), F64)
+
+
+def curve_mistakes() -> None:
+    """Each line is refused by both checkers."""
+    bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, curve)  # type: ignore[call-overload]
