@@ -27,6 +27,7 @@ machinery, a handful of microseconds in all.
 
 from __future__ import annotations
 
+import datetime
 import inspect
 import math
 import sys
@@ -694,22 +695,86 @@ def _is_curve(value: Any) -> bool:
     return type(value) not in (float, int, np.ndarray) and hasattr(value, "zero_rate")
 
 
-def _prepared(entry: _Entry, values: list[Any]) -> list[Any]:
-    """The arguments with each curve in the place of ``r`` or ``q`` replaced
-    by its zero rates at each option's ``t`` (``values`` itself when there
-    is nothing to replace)."""
+def _prepared(entry: _Entry, values: list[Any], day_count: str) -> list[Any]:
+    """The arguments with durations in the place of ``t`` turned into years
+    and each curve in the place of ``r`` or ``q`` replaced by its zero rates
+    at each option's ``t`` (``values`` itself when nothing changes)."""
+    t = values[entry.t_at]
+    years = _years(entry.fname, t, day_count)
     curves = [i for i in entry.rates_at if _is_curve(values[i])]
-    if not curves:
+    if years is t and not curves:
         return values
-    series = _series_type()
-    t = _convert(entry, "t", values[entry.t_at], series)
     values = list(values)
-    for i in curves:
-        try:
-            values[i] = values[i].zero_rate(t if t.ndim else float(t))
-        except Exception as exc:
-            raise _named(entry.fname, entry.names[i], exc) from exc
+    values[entry.t_at] = years
+    if curves:
+        t = _convert(entry, "t", years, _series_type())
+        for i in curves:
+            try:
+                values[i] = values[i].zero_rate(t if t.ndim else float(t))
+            except Exception as exc:
+                raise _named(entry.fname, entry.names[i], exc) from exc
     return values
+
+
+# --------------------------------------------------------------------------
+# times to expiry as durations
+
+
+_DURATION_DAYS = {"act/365f": 365.0, "act/360": 360.0}
+_DAY = np.timedelta64(1, "D")
+
+
+def _duration_day_count(fname: str, day_count: Any) -> str:
+    """The canonical name of a day count that applies to durations."""
+    if day_count == "act/365f":
+        return "act/365f"
+    from .daycount import _convention
+
+    try:
+        name = _convention(day_count)
+    except (TypeError, ValueError) as exc:
+        raise type(exc)(f"{fname}(): {exc}") from None
+    if name not in _DURATION_DAYS:
+        raise ValueError(
+            f"{fname}(): day_count {name!r} counts calendar dates, and a duration has "
+            f"none; give t in years, e.g. karvex.year_fraction(today, expiry, {name!r})"
+        )
+    return name
+
+
+def _years(fname: str, t: Any, day_count: str) -> Any:
+    """``t`` in years when it holds durations (``timedelta``, ``timedelta64``,
+    a pandas Series of them, on its index), else ``t`` itself.  A duration of
+    ``d`` days is ``d / 365`` years under act/365f, ``d / 360`` under act/360,
+    the days counted with their fraction (the Act counts of year_fraction)."""
+    tt = type(t)
+    if tt is float or tt is int:
+        return t
+    series = _series_type()
+    index = None
+    if series is not None and isinstance(t, series):
+        if t.dtype.kind not in "mM":
+            return t
+        index, arr = t.index, t.to_numpy()
+    elif isinstance(t, datetime.timedelta):
+        arr = np.asarray(np.timedelta64(t) if tt is datetime.timedelta else cast(Any, t).to_timedelta64())
+    elif isinstance(t, (np.ndarray, np.generic, list, tuple)):
+        arr = np.asarray(t)
+        if arr.dtype.kind == "O" and arr.size and isinstance(arr.flat[0], datetime.timedelta):
+            arr = np.array([np.timedelta64(v) for v in arr.flat], "m8[us]").reshape(arr.shape)
+    else:
+        return t
+    if arr.dtype.kind == "M":
+        raise TypeError(
+            f"{fname}(): argument 't' is a time to expiry, not a date (dtype {arr.dtype}); "
+            "give years, a duration, or karvex.year_fraction(today, expiry, day_count)"
+        )
+    if arr.dtype.kind != "m":
+        return t
+    years = (arr / _DAY) / _DURATION_DAYS[day_count]
+    if index is not None:
+        return series(years, index=index, name=t.name, copy=False)
+    return years
 
 
 # --------------------------------------------------------------------------
@@ -789,7 +854,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
             if options is None or not options.scaled:
                 return fast
             return _in_units(entry, fast, values[entry.s_at], options.factors)
-    prepared = _prepared(entry, values)
+    prepared = _prepared(entry, values, "act/365f" if options is None else options.day_count)
     if prepared is not values:
         return evaluate(entry, prepared, options)
 
@@ -864,6 +929,7 @@ _OPTION_DEFAULTS: dict[str, Any] = {
     "units": "raw",
     "gamma_move": "unit",
     "out": None,
+    "day_count": "act/365f",
 }
 
 
@@ -874,6 +940,7 @@ def options_of(quantity: str) -> tuple[str, ...]:
         keys.append("units")
     if quantity in ("gamma", "greeks"):
         keys.append("gamma_move")
+    keys.append("day_count")
     return tuple(keys)
 
 
@@ -883,6 +950,7 @@ class Options(NamedTuple):
     factors: tuple[Any, ...]  # per output: None (unchanged), a float or _PER_MOVE
     scaled: bool
     out: Any
+    day_count: str  # of durations: 'act/365f' or 'act/360'
 
 
 def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
@@ -901,7 +969,10 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
         for name in outputs
     )
     return Options(
-        factors=factors, scaled=any(f is not None for f in factors), out=given.get("out")
+        factors=factors,
+        scaled=any(f is not None for f in factors),
+        out=given.get("out"),
+        day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
     )
 
 
@@ -946,7 +1017,8 @@ _PARAMETER_DOC = {
     "s": "spot price of the underlying",
     "f": "forward price of the underlying",
     "k": "strike",
-    "t": "time to expiry in years",
+    "t": "time to expiry in years, or durations (timedelta, timedelta64, pandas\n"
+    "    Timedelta) counted under day_count",
     "r": "continuously compounded interest rate (0.05 for 5%), or a rate curve\n"
     "    (karvex.Curve) evaluated at each option's t",
     "q": "continuous dividend yield (0.02 for 2%), or a yield curve (karvex.Curve)\n"
@@ -974,6 +1046,10 @@ _OPTION_DOC = {
     "    per 1 % of rate (x 0.01); 'desk252': theta per trading day (x 1/252).\n"
     "    Delta and gamma are unchanged.  Each is one multiplication of the raw\n"
     "    value by that double.",
+    "day_count": "day_count : {'act/365f', 'act/360'}, default 'act/365f'\n"
+    "    How durations given as t become years: their days (with the fraction of\n"
+    "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"
+    "    need dates: give t = karvex.year_fraction(start, end, day_count) instead.",
     "gamma_move": "gamma_move : {'unit', 'pct'}, default 'unit'\n"
     "    Gamma per 1.0 of the underlying, or per 1 % move of it: the change of\n"
     "    delta when the underlying moves by 1 %, raw gamma x (s x 0.01).",

@@ -14,6 +14,7 @@ The first two overloads overlap by design: calls match the first that fits.
 
 from __future__ import annotations
 
+import datetime
 from collections.abc import Sequence
 from typing import (
     TYPE_CHECKING,
@@ -46,6 +47,13 @@ Numbers = Union[Real, npt.NDArray[Any], Sequence[Any]]
 Flags = Union[Flag, npt.NDArray[Any], Sequence[Any]]
 NumbersOrSeries = Union[Numbers, "pd.Series[Any]"]
 FlagsOrSeries = Union[Flags, "pd.Series[Any]"]
+
+#: A time to expiry as a duration (pandas' Timedelta is a timedelta).
+Duration = Union[datetime.timedelta, np.timedelta64]
+Durations = Union[Duration, Sequence[datetime.timedelta]]
+#: How durations become years: ``"act/365f"`` or ``"act/360"`` (other
+#: spellings as in ``karvex.year_fraction``).
+DurationDayCount = str
 
 #: Units of the Greeks: ``"raw"`` (the core's), ``"desk"`` (vega per vol point,
 #: theta per calendar day, rho per 1 %), ``"desk252"`` (theta per trading day).
@@ -82,139 +90,139 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
 class BsmPrice(Protocol):
     """price (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGreek(Protocol):
     """delta, theta, rho (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGamma(Protocol):
     """gamma (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmVega(Protocol):
     """vega (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGreeks(Protocol):
     """greeks (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
 
 
 class BsmIv(Protocol):
     """iv (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmIvStatus(Protocol):
     """iv_status (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real, r: Real | RateCurve, q: Real | RateCurve) -> str: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, *, day_count: DurationDayCount = ...) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, q: Numbers | RateCurve) -> StatusArray: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[str]: ...
 
 
 class Black76Price(Protocol):
     """price (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Greek(Protocol):
     """delta, theta, rho (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Gamma(Protocol):
     """gamma (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.Series[float]: ...
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Vega(Protocol):
     """vega (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ...) -> pd.Series[float]: ...
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Greeks(Protocol):
     """greeks (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
 
 
 class Black76Iv(Protocol):
     """iv (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve) -> pd.Series[float]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76IvStatus(Protocol):
     """iv_status (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real, r: Real | RateCurve) -> str: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, *, day_count: DurationDayCount = ...) -> str: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers | RateCurve) -> StatusArray: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> StatusArray: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries | RateCurve) -> pd.Series[str]: ...
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[str]: ...
 # fmt: on

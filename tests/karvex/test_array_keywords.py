@@ -1,10 +1,13 @@
 """karvex.bsm / karvex.black76 keyword options: units of the Greeks."""
 
+import datetime
+import re
+
 import numpy as np
 import pandas as pd
 import pytest
 
-from karvex import Curve, _array, black76, bsm
+from karvex import Curve, _array, black76, bsm, year_fraction
 
 MODELS = {"bsm": bsm, "black76": black76}
 RNG = np.random.default_rng(19)
@@ -117,3 +120,78 @@ def test_curves_with_series_keep_the_index_and_bad_times_name_t():
     )
     with pytest.raises(TypeError, match=r"karvex.bsm.price\(\): argument 't' must be numbers"):
         bsm.price("c", 100.0, 100.0, "1y", CURVE, 0.0, 0.2)
+
+
+START = np.array(["2024-01-31T09:30", "2024-02-28", "2024-12-31T16:00"], "M8[m]")
+EXPIRY = np.array(["2024-03-15T16:00", "2025-02-28", "2026-01-02"], "M8[s]")
+
+
+@pytest.mark.parametrize("day_count", ["act/365f", "Actual/360"])
+def test_durations_are_the_act_year_fractions_of_their_dates(day_count):
+    years = year_fraction(START, EXPIRY, day_count)
+    want = bsm.price("c", 100.0, 100.0, years, 0.03, 0.0, 0.2)
+    kw = {} if day_count == "act/365f" else {"day_count": day_count}
+    durations = EXPIRY - START
+    forms = [
+        durations,
+        durations.astype("m8[ns]"),
+        list(durations.astype(datetime.timedelta)),
+        pd.Series(durations, index=list("abc")),
+    ]
+    for t in forms:
+        got = bsm.price("c", 100.0, 100.0, t, 0.03, 0.0, 0.2, **kw)
+        assert np.array_equal(bits(got), bits(want))
+    assert list(got.index) == list("abc")
+    one = bsm.iv(5.0, "c", 100.0, 100.0, datetime.timedelta(days=30), 0.03, 0.0, **kw)
+    assert one == bsm.iv(
+        5.0,
+        "c",
+        100.0,
+        100.0,
+        year_fraction(START[1], START[1] + np.timedelta64(30, "D"), day_count),
+        0.03,
+        0.0,
+    )
+    assert bsm.price("c", 100, 100, pd.Timedelta(days=30), 0.03, 0, 0.2, **kw) == bsm.price(
+        "c", 100, 100, np.timedelta64(30, "D"), 0.03, 0, 0.2, **kw
+    )
+
+
+def test_durations_meet_curves_and_missing_durations_give_nan():
+    t = np.array([7, 400, "NaT"], "m8[D]")
+    got = bsm.rho("p", 100.0, 95.0, t, CURVE, 0.0, 0.2, units="desk")
+    years = (t / np.timedelta64(1, "D")) / 365.0
+    assert np.array_equal(
+        bits(got), bits(bsm.rho("p", 100.0, 95.0, years, CURVE.zero_rate(years), 0.0, 0.2) * 0.01)
+    )
+    assert np.isnan(got[2])
+
+
+@pytest.mark.parametrize(
+    "call, pattern",
+    [
+        (
+            lambda: bsm.price(
+                "c", 100, 100, np.timedelta64(30, "D"), 0, 0, 0.2, day_count="30/360"
+            ),
+            "day_count '30/360' counts calendar dates",
+        ),
+        (
+            lambda: bsm.price("c", 100, 100, 0.5, 0, 0, 0.2, day_count="bus/252"),
+            "day_count 'bus/252' counts calendar dates",
+        ),
+        (
+            lambda: bsm.price("c", 100, 100, 0.5, 0, 0, 0.2, day_count="act/364"),
+            "unknown day count 'act/364'",
+        ),
+        (
+            lambda: bsm.price("c", 100, 100, np.datetime64("2025-01-01"), 0, 0, 0.2),
+            "argument 't' is a time to expiry, not a date",
+        ),
+    ],
+)
+def test_durations_refuse_calendar_conventions_and_dates(call, pattern):
+    with pytest.raises(
+        (ValueError, TypeError), match=r"^karvex.bsm.price\(\): .*" + re.escape(pattern)
+    ):
+        call()

@@ -3,6 +3,7 @@ in tools/run-tests (not a pytest module; running it also works)."""
 
 from __future__ import annotations
 
+import datetime
 from typing import Any
 
 import numpy as np
@@ -70,3 +71,17 @@ assert_type(black76.price("c", 100.0, k, 1.0, curve, 0.2), F64)
 def curve_mistakes() -> None:
     """Each line is refused by both checkers."""
     bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, curve)  # type: ignore[call-overload]
+
+
+assert_type(bsm.price("c", 100.0, 100.0, datetime.timedelta(days=30), 0.04, 0.0, 0.2), float)
+assert_type(
+    bsm.price("c", 100.0, 100.0, np.timedelta64(30, "D"), 0.04, 0.0, 0.2, day_count="act/360"),
+    float,
+)
+assert_type(bsm.vega(100.0, k, [datetime.timedelta(days=30)], 0.04, 0.0, 0.2), F64)
+
+
+def duration_mistakes() -> None:
+    """Each line is refused by both checkers."""
+    bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2, day_count=365)  # type: ignore[call-overload]
+    bsm.price("c", 100.0, 100.0, 1.0, datetime.timedelta(days=1), 0.0, 0.2)  # type: ignore[call-overload]
