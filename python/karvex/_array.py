@@ -687,6 +687,36 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
 
 
 # --------------------------------------------------------------------------
+# out=
+
+
+def _outs(entry: _Entry, out: Any, shape: tuple[int, ...]) -> tuple[F64Array, ...]:
+    """The arrays given as ``out``, checked: float64, writeable, of the
+    broadcast shape; five of them (a tuple or a Greeks) for ``greeks``."""
+    fname = entry.fname
+    if entry.quantity == "greeks":
+        if not isinstance(out, tuple) or len(out) != 5:
+            raise TypeError(
+                f"{fname}(): out must be a tuple of five float64 arrays "
+                "(delta, gamma, vega, theta, rho)"
+            )
+        outs: tuple[Any, ...] = out
+    else:
+        outs = (out,)
+    for o in outs:
+        if type(o) is not np.ndarray or o.dtype != _F64:
+            what = f"dtype {o.dtype}" if isinstance(o, np.ndarray) else type(o).__name__
+            raise TypeError(f"{fname}(): out must be a float64 NumPy array, not {what}")
+        if o.shape != shape:
+            raise ValueError(
+                f"{fname}(): out has shape {o.shape}, the arguments broadcast to {shape}"
+            )
+        if not o.flags.writeable:
+            raise ValueError(f"{fname}(): out is read-only")
+    return outs
+
+
+# --------------------------------------------------------------------------
 # rate curves
 
 
@@ -757,7 +787,9 @@ def _years(fname: str, t: Any, day_count: str) -> Any:
             return t
         index, arr = t.index, t.to_numpy()
     elif isinstance(t, datetime.timedelta):
-        arr = np.asarray(np.timedelta64(t) if tt is datetime.timedelta else cast(Any, t).to_timedelta64())
+        arr = np.asarray(
+            np.timedelta64(t) if tt is datetime.timedelta else cast(Any, t).to_timedelta64()
+        )
     elif isinstance(t, (np.ndarray, np.generic, list, tuple)):
         arr = np.asarray(t)
         if arr.dtype.kind == "O" and arr.size and isinstance(arr.flat[0], datetime.timedelta):
@@ -868,6 +900,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     ]
     shape = _broadcast_shape(entry.fname, entry.names, arrays)
 
+    outs = None if options is None or options.out is None else _outs(entry, options.out, shape)
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
     result = entry.vector(*flat)
@@ -877,6 +910,10 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
         _apply_nan_rule(entry, flat, result)
     if options is not None and options.scaled:
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
+    if outs is not None:
+        for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
+            np.copyto(o, r.reshape(shape, order=order))
+        return Greeks(*outs) if entry.quantity == "greeks" else outs[0]
 
     if shape == ():
         # All scalars in some converted form: Python values, as the scalar
@@ -940,6 +977,8 @@ def options_of(quantity: str) -> tuple[str, ...]:
         keys.append("units")
     if quantity in ("gamma", "greeks"):
         keys.append("gamma_move")
+    if quantity != "iv_status":
+        keys.append("out")
     keys.append("day_count")
     return tuple(keys)
 
@@ -1046,6 +1085,13 @@ _OPTION_DOC = {
     "    per 1 % of rate (x 0.01); 'desk252': theta per trading day (x 1/252).\n"
     "    Delta and gamma are unchanged.  Each is one multiplication of the raw\n"
     "    value by that double.",
+    "out": "out : float64 ndarray of the broadcast shape, optional\n"
+    "    Where to write the result, which is then returned (Series indexes and\n"
+    "    masks are not applied).  The core computes into an array of its own,\n"
+    "    which is copied into out.",
+    "out_greeks": "out : tuple of five float64 ndarrays of the broadcast shape, optional\n"
+    "    Where to write delta, gamma, vega, theta and rho, which are returned as\n"
+    "    a Greeks (Series indexes and masks are not applied).",
     "day_count": "day_count : {'act/365f', 'act/360'}, default 'act/365f'\n"
     "    How durations given as t become years: their days (with the fraction of\n"
     "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"
@@ -1070,6 +1116,7 @@ def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         lines.append(f"{n} : {kinds}")
         lines.append(f"    {_PARAMETER_DOC[n]}")
     for key in options_of(quantity):
+        key = "out_greeks" if key == "out" and quantity == "greeks" else key
         lines += _OPTION_DOC[key].splitlines()
     lines += ["", "Returns", "-------"]
     returns = _RETURNS.get(

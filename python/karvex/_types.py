@@ -38,6 +38,8 @@ if TYPE_CHECKING:
 
 F64Array = npt.NDArray[np.float64]
 StatusArray = npt.NDArray[np.str_]
+#: The arrays ``greeks`` writes into: delta, gamma, vega, theta, rho.
+GreeksOut = tuple[F64Array, F64Array, F64Array, F64Array, F64Array]
 
 # A number: ``float`` covers ``int`` and ``bool`` too.
 Real = Union[float, np.floating[Any], np.integer[Any]]
@@ -90,61 +92,73 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
 class BsmPrice(Protocol):
     """price (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGreek(Protocol):
     """delta, theta, rho (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGamma(Protocol):
     """gamma (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmVega(Protocol):
     """vega (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmGreeks(Protocol):
     """greeks (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: GreeksOut, day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...
     @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
 
 
 class BsmIv(Protocol):
     """iv (Black-Scholes-Merton)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, *, out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real | Duration, r: Real | RateCurve, q: Real | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, q: Numbers | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, q: NumbersOrSeries | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class BsmIvStatus(Protocol):
@@ -160,61 +174,73 @@ class BsmIvStatus(Protocol):
 class Black76Price(Protocol):
     """price (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Greek(Protocol):
     """delta, theta, rho (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Gamma(Protocol):
     """gamma (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Vega(Protocol):
     """vega (Black-76)."""
     @overload
-    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76Greeks(Protocol):
     """greeks (Black-76)."""
     @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: GreeksOut, day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...
     @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    def __call__(self, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, sigma: Real, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> Greeks[float]: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
+    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, sigma: Numbers, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> Greeks[F64Array]: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, sigma: NumbersOrSeries, *, units: Units = ..., gamma_move: GammaMove = ..., out: None = ..., day_count: DurationDayCount = ...) -> pd.DataFrame: ...
 
 
 class Black76Iv(Protocol):
     """iv (Black-76)."""
     @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, *, day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, *, out: F64Array, day_count: DurationDayCount = ...) -> F64Array: ...
     @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, *, day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real | Duration, r: Real | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> float: ...  # type: ignore[overload-overlap]
     @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, *, day_count: DurationDayCount = ...) -> pd.Series[float]: ...
+    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers, t: Numbers | Durations, r: Numbers | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> F64Array: ...  # type: ignore[overload-overlap]
+    @overload
+    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries | Durations, r: NumbersOrSeries | RateCurve, *, out: None = ..., day_count: DurationDayCount = ...) -> pd.Series[float]: ...
 
 
 class Black76IvStatus(Protocol):

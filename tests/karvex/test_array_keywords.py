@@ -195,3 +195,45 @@ def test_durations_refuse_calendar_conventions_and_dates(call, pattern):
         (ValueError, TypeError), match=r"^karvex.bsm.price\(\): .*" + re.escape(pattern)
     ):
         call()
+
+
+def test_out_receives_the_result_in_every_layout_and_is_returned():
+    k = np.array([[90.0, 100.0, 110.0]] * 2)
+    want = bsm.theta("c", 100.0, k, 0.5, 0.03, 0.0, 0.2, units="desk")
+    for out in (np.empty((2, 3)), np.empty((2, 3), order="F"), np.empty((2, 6))[:, ::2]):
+        got = bsm.theta("c", 100.0, k, 0.5, 0.03, 0.0, 0.2, units="desk", out=out)
+        assert got is out and np.array_equal(bits(out), bits(want))
+    inplace = k.copy()  # out may be an argument: the core reads it before it is written
+    bsm.price("c", 100.0, inplace, 0.5, 0.03, 0.0, 0.2, out=inplace)
+    assert np.array_equal(bits(inplace), bits(bsm.price("c", 100.0, k, 0.5, 0.03, 0.0, 0.2)))
+    outs = tuple(np.empty(3) for _ in range(5))
+    got = black76.greeks("p", 100.0, k[0], 0.5, 0.03, [0.2, np.nan, np.inf], out=outs)
+    assert all(g is o for g, o in zip(got, outs))
+    for g, w in zip(got, black76.greeks("p", 100.0, k[0], 0.5, 0.03, [0.2, np.nan, np.inf])):
+        assert np.array_equal(bits(g), bits(w))
+    zero_d = np.empty(())
+    assert bsm.iv(10.45, "c", 100.0, 100.0, 1.0, 0.05, 0.0, out=zero_d) is zero_d
+    assert zero_d == bsm.iv(10.45, "c", 100.0, 100.0, 1.0, 0.05, 0.0)
+
+
+@pytest.mark.parametrize(
+    "out, exc, pattern",
+    [
+        (
+            np.empty(3, np.float32),
+            TypeError,
+            "out must be a float64 NumPy array, not dtype float32",
+        ),
+        ([0.0, 0.0, 0.0], TypeError, "out must be a float64 NumPy array, not list"),
+        (np.empty(4), ValueError, r"out has shape \(4,\), the arguments broadcast to \(3,\)"),
+        (np.empty((1, 3)), ValueError, r"out has shape \(1, 3\)"),
+        (np.broadcast_to(np.empty(1), (3,)), ValueError, "out is read-only"),
+    ],
+)
+def test_out_of_the_wrong_kind_is_refused_before_any_work(out, exc, pattern):
+    with pytest.raises(exc, match=r"^karvex.bsm.price\(\): " + pattern):
+        bsm.price("c", 100.0, [90.0, 100.0, 110.0], 0.5, 0.03, 0.0, 0.2, out=out)
+    with pytest.raises(TypeError, match="out must be a tuple of five float64 arrays"):
+        bsm.greeks("c", 100.0, [90.0, 100.0, 110.0], 0.5, 0.03, 0.0, 0.2, out=np.empty(3))
+    with pytest.raises(TypeError, match="unexpected keyword argument 'out'"):
+        bsm.iv_status(10.0, "c", 100.0, 100.0, 1.0, 0.05, 0.0, out=np.empty(()))

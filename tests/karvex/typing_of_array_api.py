@@ -85,3 +85,18 @@ def duration_mistakes() -> None:
     """Each line is refused by both checkers."""
     bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2, day_count=365)  # type: ignore[call-overload]
     bsm.price("c", 100.0, 100.0, 1.0, datetime.timedelta(days=1), 0.0, 0.2)  # type: ignore[call-overload]
+
+
+buffer = np.empty(3)
+assert_type(bsm.price("c", 100.0, k, 1.0, 0.04, 0.0, 0.2, out=buffer), F64)
+assert_type(bsm.price("c", 100.0, 100.0, 1.0, 0.04, 0.0, 0.2, out=np.empty(())), F64)
+assert_type(
+    bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2, out=(buffer, buffer, buffer, buffer, buffer)),
+    Greeks[F64],
+)
+
+
+def out_mistakes() -> None:
+    """Each line is refused by both checkers."""
+    bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2, out=buffer)  # type: ignore[call-overload]
+    bsm.iv_status(10.0, "c", 100.0, k, 1.0, 0.04, 0.0, out=buffer)  # type: ignore[call-overload]
