@@ -687,6 +687,143 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
 
 
 # --------------------------------------------------------------------------
+# the caller's containers: polars, pyarrow, xarray, pandas DataFrames
+#
+# Each library is looked for in sys.modules only: none of them is imported
+# unless the caller has imported it (and so may hold its objects).  pandas
+# Series take their own way (_from_series, _common_index, _wrap_series).
+
+
+Wrap = Callable[[Any], Any]
+
+
+def _unwrapped(entry: _Entry, values: list[Any]) -> tuple[list[Any], Wrap | None]:
+    """The arguments with polars Series, pyarrow arrays, xarray DataArrays
+    and pandas DataFrames replaced by NumPy arrays, and the function that
+    puts a result of the broadcast shape back into the first one's kind
+    (None when there is none)."""
+    modules = sys.modules
+    pl, pa, xr, pd = (modules.get(m) for m in ("polars", "pyarrow", "xarray", "pandas"))
+    if pl is None and pa is None and xr is None and pd is None:
+        return values, None
+    if xr is not None and any(isinstance(v, xr.DataArray) for v in values):
+        return _from_xarray(entry, values, xr)
+    wrap: Wrap | None = None
+    frame, frame_at = None, -1
+    out = list(values)
+    for i, v in enumerate(values):
+        if pl is not None and isinstance(v, pl.Series):
+            out[i] = v.to_numpy()
+            wrap = wrap or _polars_wrap(entry, pl, len(v))
+        elif pa is not None and isinstance(v, (pa.Array, pa.ChunkedArray)):
+            out[i] = v.to_numpy(zero_copy_only=False)
+            wrap = wrap or _arrow_wrap(entry, pa, len(v), isinstance(v, pa.ChunkedArray))
+        elif pd is not None and isinstance(v, pd.DataFrame):
+            if frame is None:
+                frame, frame_at = v, i
+                wrap = wrap or _frame_wrap(entry, pd, v)
+            elif not (v.index.equals(frame.index) and v.columns.equals(frame.columns)):
+                raise ValueError(
+                    f"{entry.fname}(): DataFrames '{entry.names[frame_at]}' and "
+                    f"'{entry.names[i]}' have different indexes or columns (align them first)"
+                )
+            out[i] = v.to_numpy()
+    return (out, wrap) if wrap is not None else (values, None)
+
+
+def _columns(entry: _Entry, values: list[Any], data: Any) -> list[Any]:
+    """Arguments given as texts replaced by those columns of ``data`` (a
+    pandas or polars DataFrame).  A text that is no column stays what it is
+    only in the place of the flag, where it may be a flag word."""
+    pd, pl = sys.modules.get("pandas"), sys.modules.get("polars")
+    if not (
+        (pd is not None and isinstance(data, pd.DataFrame))
+        or (pl is not None and isinstance(data, pl.DataFrame))
+    ):
+        raise TypeError(
+            f"{entry.fname}(): data must be a pandas or polars DataFrame, not {type(data).__name__}"
+        )
+    out = list(values)
+    for i, (name, v) in enumerate(zip(entry.names, values)):
+        if type(v) is str:
+            if v in data.columns:
+                out[i] = data[v]
+            elif i != entry.flag_at or _scalar_flag(v) is None:
+                raise ValueError(f"{entry.fname}(): argument '{name}': data has no column {v!r}")
+    return out
+
+
+def _polars_wrap(entry: _Entry, pl: Any, n: int) -> Wrap:
+    def wrap(result: Any) -> Any:
+        if entry.quantity == "greeks":
+            return pl.DataFrame(dict(zip(GREEK_NAMES, result)))
+        return pl.Series(entry.quantity, result)
+
+    return _if_shape(entry, (n,), wrap)
+
+
+def _arrow_wrap(entry: _Entry, pa: Any, n: int, chunked: bool) -> Wrap:
+    def wrap(result: Any) -> Any:
+        if entry.quantity == "greeks":
+            return pa.table(dict(zip(GREEK_NAMES, result)))
+        return pa.chunked_array([result]) if chunked else pa.array(result)
+
+    return _if_shape(entry, (n,), wrap)
+
+
+def _frame_wrap(entry: _Entry, pd: Any, frame: Any) -> Wrap:
+    def wrap(result: Any) -> Any:
+        def one(r: Any) -> Any:
+            return pd.DataFrame(r, index=frame.index, columns=frame.columns, copy=False)
+
+        return Greeks(*map(one, result)) if entry.quantity == "greeks" else one(result)
+
+    return _if_shape(entry, frame.shape, wrap)
+
+
+def _if_shape(entry: _Entry, shape: tuple[int, ...], wrap: Wrap) -> Wrap:
+    """``wrap`` for results of ``shape``; other results stay arrays (a
+    container broadcast against arrays of more dimensions)."""
+
+    def checked(result: Any) -> Any:
+        first = result[0] if entry.quantity == "greeks" else result
+        return wrap(result) if np.shape(first) == shape else result
+
+    return checked
+
+
+def _from_xarray(entry: _Entry, values: list[Any], xr: Any) -> tuple[list[Any], Wrap]:
+    """DataArrays aligned exactly and broadcast by dimension name; the other
+    arguments must be scalars (or curves), which have no dimensions to match."""
+    at = [i for i, v in enumerate(values) if isinstance(v, xr.DataArray)]
+    for i, v in enumerate(values):
+        if i not in at and not _is_curve(v) and np.ndim(v) != 0:
+            raise TypeError(
+                f"{entry.fname}(): argument '{entry.names[i]}' has dimensions without names; "
+                "with DataArrays give it as a DataArray too (xarray.DataArray(a, dims=...))"
+            )
+    try:
+        aligned = xr.align(*(values[i] for i in at), join="exact")
+    except ValueError as exc:
+        raise ValueError(f"{entry.fname}(): DataArrays do not align: {exc}") from None
+    arrays = xr.broadcast(*aligned)
+    template = arrays[0]
+    out = list(values)
+    for i, a in zip(at, arrays):
+        out[i] = np.asarray(a.transpose(*template.dims).data)
+
+    def wrap(result: Any) -> Any:
+        def one(r: Any, name: str) -> Any:
+            return xr.DataArray(r, dims=template.dims, coords=template.coords, name=name)
+
+        if entry.quantity == "greeks":
+            return xr.Dataset({n: one(r, n) for n, r in zip(GREEK_NAMES, result)})
+        return one(result, entry.quantity)
+
+    return out, wrap
+
+
+# --------------------------------------------------------------------------
 # out=
 
 
@@ -880,13 +1017,21 @@ def _shaped(entry: _Entry, result: Any, shape: tuple[int, ...], order: str) -> A
 
 def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -> Any:
     """Convert, broadcast, call the core once, shape the result."""
+    if options is not None and options.data is not None:
+        values = _columns(entry, values, options.data)
+        options = options._replace(data=None)
     if options is None or options.out is None:
         fast = _fast_call(entry, values)
         if fast is not _MISSING:
             if options is None or not options.scaled:
                 return fast
             return _in_units(entry, fast, values[entry.s_at], options.factors)
+    values, wrap = _unwrapped(entry, values)
     prepared = _prepared(entry, values, "act/365f" if options is None else options.day_count)
+    if wrap is not None:
+        if options is not None and options.out is not None:
+            return evaluate(entry, prepared, options)
+        return wrap(evaluate(entry, prepared, options))
     if prepared is not values:
         return evaluate(entry, prepared, options)
 
@@ -967,6 +1112,7 @@ _OPTION_DEFAULTS: dict[str, Any] = {
     "gamma_move": "unit",
     "out": None,
     "day_count": "act/365f",
+    "data": None,
 }
 
 
@@ -979,7 +1125,7 @@ def options_of(quantity: str) -> tuple[str, ...]:
         keys.append("gamma_move")
     if quantity != "iv_status":
         keys.append("out")
-    keys.append("day_count")
+    keys += ["day_count", "data"]
     return tuple(keys)
 
 
@@ -990,6 +1136,7 @@ class Options(NamedTuple):
     scaled: bool
     out: Any
     day_count: str  # of durations: 'act/365f' or 'act/360'
+    data: Any  # a DataFrame whose columns texts name
 
 
 def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
@@ -1012,6 +1159,7 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
         scaled=any(f is not None for f in factors),
         out=given.get("out"),
         day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
+        data=given.get("data"),
     )
 
 
@@ -1056,8 +1204,8 @@ _PARAMETER_DOC = {
     "s": "spot price of the underlying",
     "f": "forward price of the underlying",
     "k": "strike",
-    "t": "time to expiry in years, or durations (timedelta, timedelta64, pandas\n"
-    "    Timedelta) counted under day_count",
+    "t": "time to expiry in years, or durations (timedelta, timedelta64, pandas,\n"
+    "    polars or pyarrow durations) counted under day_count",
     "r": "continuously compounded interest rate (0.05 for 5%), or a rate curve\n"
     "    (karvex.Curve) evaluated at each option's t",
     "q": "continuous dividend yield (0.02 for 2%), or a yield curve (karvex.Curve)\n"
@@ -1092,6 +1240,11 @@ _OPTION_DOC = {
     "out_greeks": "out : tuple of five float64 ndarrays of the broadcast shape, optional\n"
     "    Where to write delta, gamma, vega, theta and rho, which are returned as\n"
     "    a Greeks (Series indexes and masks are not applied).",
+    "data": "data : pandas or polars DataFrame, optional\n"
+    "    With data, an argument given as a str is that column of data (the flag\n"
+    "    may still be a flag word such as 'c' where no column has that name); the\n"
+    "    result is a Series (polars: a Series named after the quantity) on the\n"
+    "    frame's index.",
     "day_count": "day_count : {'act/365f', 'act/360'}, default 'act/365f'\n"
     "    How durations given as t become years: their days (with the fraction of\n"
     "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"

@@ -4,8 +4,12 @@ import datetime
 import re
 
 import numpy as np
-import pandas as pd
 import pytest
+
+try:
+    import pandas as pd
+except ImportError:  # the tests without pandas
+    pd = None
 
 from karvex import Curve, _array, black76, bsm, year_fraction
 
@@ -63,6 +67,8 @@ def test_units_are_one_multiplication_of_the_raw_value(model, quantity, units, s
 
 
 def test_units_reach_series_results_and_the_general_path():
+    if pd is None:
+        pytest.skip("pandas is not installed")
     k = pd.Series([90.0, 100.0], index=["a", "b"])
     got = bsm.greeks("c", 100, k, 0.5, 0.03, 0.0, 0.2, units="desk", gamma_move="pct")
     raw = bsm.greeks("c", 100, k, 0.5, 0.03, 0.0, 0.2)
@@ -112,6 +118,8 @@ def test_curves_give_the_bits_of_their_zero_rates_at_each_t(model, quantity):
 
 
 def test_curves_with_series_keep_the_index_and_bad_times_name_t():
+    if pd is None:
+        pytest.skip("pandas is not installed")
     t = pd.Series([0.25, 1.5], index=["x", "y"])
     got = bsm.price("c", 100.0, 100.0, t, CURVE, 0.0, 0.2)
     assert list(got.index) == ["x", "y"]
@@ -136,12 +144,14 @@ def test_durations_are_the_act_year_fractions_of_their_dates(day_count):
         durations,
         durations.astype("m8[ns]"),
         list(durations.astype(datetime.timedelta)),
-        pd.Series(durations, index=list("abc")),
     ]
+    if pd is not None:
+        forms.append(pd.Series(durations, index=list("abc")))
     for t in forms:
         got = bsm.price("c", 100.0, 100.0, t, 0.03, 0.0, 0.2, **kw)
         assert np.array_equal(bits(got), bits(want))
-    assert list(got.index) == list("abc")
+    if pd is not None:
+        assert list(got.index) == list("abc")
     one = bsm.iv(5.0, "c", 100.0, 100.0, datetime.timedelta(days=30), 0.03, 0.0, **kw)
     assert one == bsm.iv(
         5.0,
@@ -152,9 +162,10 @@ def test_durations_are_the_act_year_fractions_of_their_dates(day_count):
         0.03,
         0.0,
     )
-    assert bsm.price("c", 100, 100, pd.Timedelta(days=30), 0.03, 0, 0.2, **kw) == bsm.price(
-        "c", 100, 100, np.timedelta64(30, "D"), 0.03, 0, 0.2, **kw
-    )
+    if pd is not None:
+        assert bsm.price("c", 100, 100, pd.Timedelta(days=30), 0.03, 0, 0.2, **kw) == bsm.price(
+            "c", 100, 100, np.timedelta64(30, "D"), 0.03, 0, 0.2, **kw
+        )
 
 
 def test_durations_meet_curves_and_missing_durations_give_nan():
