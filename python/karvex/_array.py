@@ -37,7 +37,7 @@ from typing import Any, NamedTuple, cast
 import numpy as np
 import numpy.typing as npt
 
-from . import _core
+from . import _core, _threads
 from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
@@ -105,6 +105,7 @@ class _Entry(NamedTuple):
     t_at: int  # position of the time to expiry
     rates_at: tuple[int, ...]  # positions of r and q: a curve may stand there
     nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
+    serial_limit: int  # from this many options the core runs on the worker pool
 
 
 # --------------------------------------------------------------------------
@@ -582,6 +583,8 @@ def iv_status_codes(
             p, is_put = price[rows], put[rows]
             ps, pk, pt, pr, pq = s[rows], k[rows], t[rows], r[rows], q[rows]
             flag = np.where(is_put, np.int8(-1), np.int8(1))
+            if len(rows) >= _threads.SERIAL_LIMITS["price"]:
+                _threads.pool_used = True
             intrinsic = _core.bsm_price(flag, ps, pk, pt, pr, pq, np.zeros(len(rows)))
             upper = np.where(is_put, pk * np.exp(-(pr * pt)), ps * np.exp(-(pq * pt)))
             code = np.full(len(rows), STATUSES.index("no_solution"), dtype=np.int8)
@@ -675,6 +678,8 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
             result = _scalar_nan_rule(entry, list(args), result)
         return Greeks(*result) if entry.quantity == "greeks" else result
 
+    if n >= entry.serial_limit:
+        _threads.pool_used = True
     try:
         result = entry.vector(*args)
     except TypeError:  # not contiguous or not aligned: the general path copies
@@ -1048,6 +1053,8 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     outs = None if options is None or options.out is None else _outs(entry, options.out, shape)
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
+    if flat[0].size >= entry.serial_limit:
+        _threads.pool_used = True
     result = entry.vector(*flat)
     if entry.quantity == "iv_status":
         result = _iv_status(entry, flat, result)
@@ -1303,6 +1310,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
         t_at=names.index("t"),
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
+        serial_limit=_threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT),
     )
 
 
