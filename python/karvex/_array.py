@@ -71,7 +71,11 @@ __all__ = [
     "QUANTITIES",
     "STATUSES",
     "iv_status_codes",
-    "make_function",
+    "call",
+    "docstring",
+    "entry_of",
+    "evaluate",
+    "signed",
     "parameters",
 ]
 
@@ -106,6 +110,7 @@ class _Entry(NamedTuple):
     rates_at: tuple[int, ...]  # positions of r and q: a curve may stand there
     nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
     serial_limit: int  # from this many options the core runs on the worker pool
+    options: tuple[str, ...]  # the keyword-only options
 
 
 # --------------------------------------------------------------------------
@@ -1268,26 +1273,33 @@ _NAN_RULE = (
 )
 
 
-def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
+def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
+    """The docstring of ``karvex.<model>.<quantity>`` (numpydoc)."""
     model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
-        kinds = "number, sequence, ndarray, Series" + (" or Curve" if n in ("r", "q") else "")
+        kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
         lines.append(f"{n} : {kinds}")
         lines.append(f"    {_PARAMETER_DOC[n]}")
     for key in options_of(quantity):
         key = "out_greeks" if key == "out" and quantity == "greeks" else key
         lines += _OPTION_DOC[key].splitlines()
-    lines += ["", "Returns", "-------"]
+    result_type = {
+        "greeks": "Greeks",
+        "iv_status": "str, ndarray of str, or the container of the input",
+    }.get(quantity, "float, ndarray of float64, or the container of the input")
+    lines += ["", "Returns", "-------", result_type]
     returns = _RETURNS.get(
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
-        "Series for Series input." + _NAN_RULE,
+        "Series for Series input (see the README for the other containers)." + _NAN_RULE,
     )
-    lines += ["    " + line for line in returns.splitlines()]
+    lines += [f"    {line}".rstrip() for line in returns.splitlines()]
     core = "iv" if quantity == "iv_status" else quantity
     lines += [
         "",
+        "Notes",
+        "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
         f"Values are those of karvex._core.{model}_{core} on the broadcast float64/int8 arrays.",
     ]
@@ -1311,33 +1323,32 @@ def entry_of(model: str, quantity: str) -> _Entry:
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
         serial_limit=_threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT),
+        options=options_of(quantity),
     )
 
 
-def make_function(model: str, quantity: str) -> Callable[..., Any]:
-    """The public function ``karvex.<model>.<quantity>``."""
-    entry = entry_of(model, quantity)
-    names = entry.names
-    arity = len(names)
-    keywords = options_of(quantity)
+def call(entry: _Entry, args: tuple[Any, ...], kwargs: dict[str, Any]) -> Any:
+    """A call with keywords or an unusual number of arguments, bound like
+    the core's functions (errors name the function and the argument)."""
+    given = {key: kwargs.pop(key) for key in entry.options if key in kwargs}
+    values = _bind(entry.fname, entry.names, args, kwargs)
+    if given:
+        return evaluate(entry, values, _options(entry, given))
+    return evaluate(entry, values)
 
-    def function(*args: Any, **kwargs: Any) -> Any:
-        if kwargs or len(args) != arity:
-            given = {key: kwargs.pop(key) for key in keywords if key in kwargs}
-            values = _bind(entry.fname, names, args, kwargs)
-            if given:
-                return evaluate(entry, values, _options(entry, given))
-            return evaluate(entry, values)
-        return evaluate(entry, list(args))
 
-    function.__name__ = function.__qualname__ = quantity
-    function.__module__ = f"karvex.{model}"
-    function.__doc__ = _docstring(model, quantity, names)
-    function.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
-        [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in names]
+def signature(entry: _Entry) -> inspect.Signature:
+    """The signature of ``karvex.<model>.<quantity>``."""
+    return inspect.Signature(
+        [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in entry.names]
         + [
             inspect.Parameter(n, inspect.Parameter.KEYWORD_ONLY, default=_OPTION_DEFAULTS[n])
-            for n in keywords
+            for n in entry.options
         ]
     )
-    return function
+
+
+def signed(function: Callable[..., Any], entry: _Entry) -> None:
+    """Give ``function`` the signature of its parameters (its source takes
+    ``*args, **kwargs``, which bind as the core's functions do)."""
+    function.__signature__ = signature(entry)  # type: ignore[attr-defined]

@@ -9,6 +9,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
+import polars as pl
+import xarray as xr
 from typing_extensions import assert_type
 
 import karvex
@@ -100,3 +102,35 @@ def out_mistakes() -> None:
     """Each line is refused by both checkers."""
     bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2, out=buffer)  # type: ignore[call-overload]
     bsm.iv_status(10.0, "c", 100.0, k, 1.0, 0.04, 0.0, out=buffer)  # type: ignore[call-overload]
+
+
+prices = pl.Series("k", [90.0, 100.0])
+assert_type(bsm.price("c", 100.0, prices, 1.0, 0.04, 0.0, 0.2), pl.Series)
+assert_type(black76.iv_status(prices, "c", 100.0, 100.0, 1.0, 0.04), pl.Series)
+strikes_x = xr.DataArray([90.0, 100.0], dims="strike")
+assert_type(bsm.vega(100.0, strikes_x, 1.0, 0.04, 0.0, 0.2, units="desk"), xr.DataArray)
+quotes = pd.DataFrame({"mid": [10.0], "k": [100.0]})
+assert_type(bsm.iv("mid", "c", 100.0, "k", 1.0, 0.04, 0.0, data=quotes), "pd.Series[float]")
+assert_type(bsm.greeks("c", 100.0, "k", 1.0, 0.04, 0.0, 0.2, data=quotes), pd.DataFrame)
+
+
+def annotated(x: float, a: F64, g: Greeks[F64]) -> None:
+    """Results keep their types through user code."""
+
+
+annotated(
+    bsm.price("c", 100.0, 100.0, 1.0, 0.04, 0.0, 0.2),
+    bsm.price("c", 100.0, k, 1.0, 0.04, 0.0, 0.2),
+    bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2),
+)
+
+
+def str_mistakes() -> None:
+    """Each line is refused by both checkers: a str where a number belongs, an array result
+    taken for a float, a misspelt field of Greeks."""
+    bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, "0.2")  # type: ignore[arg-type]
+    bsm.price("c", 100.0, ["90", "100"], 1.0, 0.05, 0.0, 0.2)  # type: ignore[arg-type]
+    bsm.iv(10.0, "c", "100", 100.0, 1.0, 0.05, 0.0)  # type: ignore[arg-type]
+    one: float = bsm.price("c", 100.0, k, 1.0, 0.04, 0.0, 0.2)  # type: ignore[assignment]
+    vega = bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2).veg  # type: ignore[attr-defined]
+    del one, vega
