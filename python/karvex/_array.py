@@ -869,7 +869,9 @@ def _outs(entry: _Entry, out: Any, shape: tuple[int, ...]) -> tuple[F64Array, ..
 
 def _is_curve(value: Any) -> bool:
     """A rate curve: anything with a ``zero_rate(t)`` method (karvex.Curve)."""
-    return type(value) not in (float, int, np.ndarray) and hasattr(value, "zero_rate")
+    # Looked up on the type: a pandas Series answers any attribute that is
+    # one of its index labels.
+    return type(value) not in (float, int, np.ndarray) and hasattr(type(value), "zero_rate")
 
 
 def _prepared(entry: _Entry, values: list[Any], day_count: str) -> list[Any]:

@@ -126,6 +126,11 @@ def test_curves_with_series_keep_the_index_and_bad_times_name_t():
     assert np.array_equal(
         bits(got), bits(bsm.price("c", 100.0, 100.0, t, CURVE.zero_rate(t), 0.0, 0.2))
     )
+    labelled = pd.Series([0.01, 0.02], index=["zero_rate", "other"])  # a rate, not a curve
+    assert np.array_equal(
+        bits(bsm.price("c", 100.0, 100.0, 1.0, labelled, 0.0, 0.2)),
+        bits(bsm.price("c", 100.0, 100.0, 1.0, [0.01, 0.02], 0.0, 0.2)),
+    )
     with pytest.raises(TypeError, match=r"karvex.bsm.price\(\): argument 't' must be numbers"):
         bsm.price("c", 100.0, 100.0, "1y", CURVE, 0.0, 0.2)
 
