@@ -718,6 +718,8 @@ def _unwrapped(entry: _Entry, values: list[Any]) -> tuple[list[Any], Wrap | None
         return values, None
     if xr is not None and any(isinstance(v, xr.DataArray) for v in values):
         return _from_xarray(entry, values, xr)
+    if pl is not None and any(isinstance(v, pl.Expr) for v in values):
+        raise _Expression(values)
     wrap: Wrap | None = None
     frame, frame_at = None, -1
     out = list(values)
@@ -761,6 +763,40 @@ def _columns(entry: _Entry, values: list[Any], data: Any) -> list[Any]:
             elif i != entry.flag_at or _scalar_flag(v) is None:
                 raise ValueError(f"{entry.fname}(): argument '{name}': data has no column {v!r}")
     return out
+
+
+class _Expression(Exception):
+    """Arguments with polars expressions among them: the call becomes one."""
+
+    def __init__(self, values: list[Any]) -> None:
+        super().__init__()
+        self.values = values
+
+
+def _polars_expression(entry: _Entry, values: list[Any], options: Options | None) -> Any:
+    """A polars expression that evaluates the function on the batches of its
+    expression arguments (the others as given), named after the quantity;
+    for greeks a struct of the five."""
+    import polars as pl
+
+    if options is not None and options.out is not None:
+        raise TypeError(f"{entry.fname}(): out= takes no polars expressions")
+    at = [i for i, v in enumerate(values) if isinstance(v, pl.Expr)]
+
+    def batch(columns: Any) -> Any:
+        frame = columns.struct.unnest()
+        given = list(values)
+        for j, i in enumerate(at):
+            given[i] = frame.to_series(j)
+        result = evaluate(entry, given, options)
+        return result.to_struct(entry.quantity) if entry.quantity == "greeks" else result
+
+    if entry.quantity == "greeks":
+        dtype: Any = pl.Struct({name: pl.Float64 for name in GREEK_NAMES})
+    else:
+        dtype = pl.String if entry.quantity == "iv_status" else pl.Float64
+    inputs = pl.struct([values[i].alias(f"_{i}") for i in at])
+    return inputs.map_batches(batch, return_dtype=dtype, is_elementwise=True).alias(entry.quantity)
 
 
 def _polars_wrap(entry: _Entry, pl: Any, n: int) -> Wrap:
@@ -1038,7 +1074,10 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
             if options is None or not options.scaled:
                 return fast
             return _in_units(entry, fast, values[entry.s_at], options.factors)
-    values, wrap = _unwrapped(entry, values)
+    try:
+        values, wrap = _unwrapped(entry, values)
+    except _Expression:
+        return _polars_expression(entry, values, options)
     prepared = _prepared(entry, values, "act/365f" if options is None else options.day_count)
     if wrap is not None:
         if options is not None and options.out is not None:

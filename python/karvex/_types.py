@@ -8,7 +8,8 @@ give type checkers what it accepts and returns:
 - arrays, sequences and scalars mixed: a float64 array (a ``str`` array for
   ``iv_status``, a ``Greeks`` of arrays for ``greeks``);
 - a pandas Series among them: a Series (a DataFrame for ``greeks``);
-- a polars Series or an xarray DataArray among them: the same type;
+- a polars Series or expression, or an xarray DataArray among them: the
+  same type;
 - ``out=``: the array given; ``data=``: a Series on the frame's index.
 
 Texts are no numbers: a ``str`` (a ``Sequence[str]``) matches no number
@@ -98,8 +99,17 @@ class DataArray(Protocol):
         ...
 
 
+class PolarsExpr(Protocol):
+    """A polars expression, as far as the array API needs to know one."""
+
+    @property
+    def meta(self) -> Any:
+        """What the expression is made of."""
+        ...
+
+
 # A container that comes back as itself (neither library is imported for it).
-_C = TypeVar("_C", bound=Union[PolarsSeries, DataArray])
+_C = TypeVar("_C", bound=Union[PolarsSeries, PolarsExpr, DataArray])
 _T = TypeVar("_T")
 
 if TYPE_CHECKING:

@@ -147,3 +147,21 @@ def test_containers_are_looked_for_only_when_their_library_is_loaded():
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[]"
+
+
+def test_polars_expressions_become_one_expression_of_the_same_values():
+    pl = pytest.importorskip("polars")
+    frame = pl.DataFrame({"cp": ["c", "p", "c"], "k": K, "t": T})
+    got = frame.with_columns(
+        bsm.price(pl.col("cp"), 100.0, pl.col("k"), pl.col("t"), 0.03, 0.0, 0.2),
+        bsm.greeks("c", 100.0, pl.col("k"), 0.5, 0.03, 0.0, 0.2, units="desk"),
+        bsm.iv_status(5.0, "c", 100.0, pl.col("k"), pl.col("t"), 0.03, 0.0),
+    )
+    same(got["price"].to_numpy(), bsm.price(["c", "p", "c"], 100.0, K, T, 0.03, 0.0, 0.2))
+    same(
+        got["greeks"].struct.field("theta").to_numpy(),
+        bsm.theta("c", 100.0, K, 0.5, 0.03, 0.0, 0.2, units="desk"),
+    )
+    assert got["iv_status"].to_list() == list(bsm.iv_status(5.0, "c", 100.0, K, T, 0.03, 0.0))
+    with pytest.raises(TypeError, match="out= takes no polars expressions"):
+        bsm.price("c", 100.0, pl.col("k"), 0.5, 0.03, 0.0, 0.2, out=np.empty(3))

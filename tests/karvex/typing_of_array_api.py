@@ -134,3 +134,6 @@ def str_mistakes() -> None:
     one: float = bsm.price("c", 100.0, k, 1.0, 0.04, 0.0, 0.2)  # type: ignore[assignment]
     vega = bsm.greeks("c", 100.0, k, 1.0, 0.04, 0.0, 0.2).veg  # type: ignore[attr-defined]
     del one, vega
+
+
+assert_type(bsm.price("c", 100.0, pl.col("k"), 1.0, 0.04, 0.0, 0.2), pl.Expr)
