@@ -1199,7 +1199,19 @@ def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
     return value
 
 
+# Checked options by function and keyword values (without out= and data=,
+# which are objects of the call), so that a repeated call checks nothing.
+_CHECKED: dict[tuple[Any, ...], Options] = {}
+
+
 def _options(entry: _Entry, given: dict[str, Any]) -> Options:
+    key = None
+    if "out" not in given and "data" not in given:
+        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count")))
+        try:
+            return _CHECKED[key]
+        except (KeyError, TypeError):  # new, or an unhashable value (refused below)
+            pass
     units = _choice(entry.fname, "units", given.get("units", "raw"), UNITS)
     move = _choice(entry.fname, "gamma_move", given.get("gamma_move", "unit"), GAMMA_MOVES)
     outputs = GREEK_NAMES if entry.quantity == "greeks" else (entry.quantity,)
@@ -1207,13 +1219,16 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
         _PER_MOVE if name == "gamma" and move == "pct" else UNIT_FACTORS[units].get(name)
         for name in outputs
     )
-    return Options(
+    options = Options(
         factors=factors,
         scaled=any(f is not None for f in factors),
         out=given.get("out"),
         day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
         data=given.get("data"),
     )
+    if key is not None:
+        _CHECKED[key] = options
+    return options
 
 
 def _scale(x: Any, factor: Any, s: Any) -> Any:
@@ -1371,8 +1386,11 @@ def entry_of(model: str, quantity: str) -> _Entry:
 def call(entry: _Entry, args: tuple[Any, ...], kwargs: dict[str, Any]) -> Any:
     """A call with keywords or an unusual number of arguments, bound like
     the core's functions (errors name the function and the argument)."""
-    given = {key: kwargs.pop(key) for key in entry.options if key in kwargs}
-    values = _bind(entry.fname, entry.names, args, kwargs)
+    given = {key: kwargs.pop(key) for key in [k for k in kwargs if k in entry.options]}
+    if kwargs or len(args) != len(entry.names):
+        values = _bind(entry.fname, entry.names, args, kwargs)
+    else:
+        values = list(args)
     if given:
         return evaluate(entry, values, _options(entry, given))
     return evaluate(entry, values)

@@ -87,6 +87,13 @@ def test_default_units_are_the_core_bits_and_unknown_units_are_refused():
         match=r"karvex.bsm.vega\(\): units must be one of 'raw', 'desk', 'desk252', not 'day'",
     ):
         bsm.vega(100, 100, 1, 0, 0, 0.2, units="day")
+    for _ in range(2):  # checked once, then known; a list is no units
+        assert (
+            bsm.vega(100, 100, 1, 0, 0, 0.2, units="desk")
+            == bsm.vega(100, 100, 1, 0, 0, 0.2) * 0.01
+        )
+        with pytest.raises(ValueError, match=r"units must be one of .*, not \['desk'\]"):
+            bsm.vega(100, 100, 1, 0, 0, 0.2, units=["desk"])
     with pytest.raises(ValueError, match="gamma_move must be one of 'unit', 'pct'"):
         black76.gamma(100, 100, 1, 0, 0.2, gamma_move="1%")
     for call in (
