@@ -8,8 +8,8 @@ give type checkers what it accepts and returns:
 - arrays, sequences and scalars mixed: a float64 array (a ``str`` array for
   ``iv_status``, a ``Greeks`` of arrays for ``greeks``);
 - a pandas Series among them: a Series (a DataFrame for ``greeks``);
-- a polars Series or expression, or an xarray DataArray among them: the
-  same type;
+- a pandas DataFrame, a polars Series or expression, or an xarray DataArray
+  among them: the same type;
 - ``out=``: the array given; ``data=``: a Series on the frame's index.
 
 Texts are no numbers: a ``str`` (a ``Sequence[str]``) matches no number
@@ -26,6 +26,8 @@ import numpy as np
 import numpy.typing as npt
 
 if TYPE_CHECKING:
+    import pandas as pd
+
     from .curves import RateCurve
 
 F64Array = npt.NDArray[np.float64]
@@ -109,7 +111,7 @@ class PolarsExpr(Protocol):
 
 
 # A container that comes back as itself (neither library is imported for it).
-_C = TypeVar("_C", bound=Union[PolarsSeries, PolarsExpr, DataArray])
+_C = TypeVar("_C", bound=Union[PolarsSeries, PolarsExpr, DataArray, "pd.DataFrame"])
 _T = TypeVar("_T")
 
 if TYPE_CHECKING:

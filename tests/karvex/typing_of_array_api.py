@@ -137,3 +137,4 @@ def str_mistakes() -> None:
 
 
 assert_type(bsm.price("c", 100.0, pl.col("k"), 1.0, 0.04, 0.0, 0.2), pl.Expr)
+assert_type(bsm.price("c", 100.0, pd.DataFrame({"jun": [90.0]}), 1.0, 0.04, 0.0, 0.2), pd.DataFrame)
