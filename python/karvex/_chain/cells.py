@@ -242,6 +242,28 @@ def is_numeric(chunk: Chunk, pos: int) -> bool:
     return True
 
 
+def mostly_numbers(chunk: Chunk, pos: int) -> bool:
+    """Whether most of the column's non-empty cells are numbers: a column of
+    numbers with a few bad cells (which then get named), not a text column
+    such as a ticker."""
+    column = chunk.cells[pos]
+    if is_arrow(column):
+        values, rows = distinct(column)
+    else:
+        values, rows = np.unique(np.asarray(column, dtype=str), return_inverse=True)
+    counts = np.bincount(rows.reshape(-1), minlength=len(values))
+    good = bad = 0
+    for text, count in zip(np.char.strip(values).tolist(), counts.tolist()):
+        if text == "":
+            continue
+        try:
+            float(text)
+            good += count
+        except ValueError:
+            bad += count
+    return good > bad
+
+
 # --------------------------------------------------------------------------
 # Arrow columns
 

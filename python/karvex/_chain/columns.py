@@ -12,7 +12,7 @@ import dataclasses
 import numpy as np
 
 from .aliases import ALIASES
-from .cells import is_numeric, parse_date_option, parse_expiry_time
+from .cells import is_numeric, mostly_numbers, parse_date_option, parse_expiry_time
 from .chunk import Chunk
 from .options import ChainError, Options
 
@@ -158,11 +158,13 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
 
 def settle(columns: Columns, chunk: Chunk) -> None:
     """Choose, from the first chunk, among columns that could each hold an
-    input: the first whose cells are all numbers (or empty).  A spot named
-    only by text columns comes from the underlying's bid and ask instead, or
-    where it is optional is left out."""
+    input: the first whose cells are all numbers (or empty), else the first
+    whose cells are mostly numbers (its bad cells are then errors).  A spot
+    named only by text columns comes from the underlying's bid and ask
+    instead, or where it is optional is left out."""
     for key, found in columns.candidates.items():
         numeric = [p for p in found if is_numeric(chunk, p)]
+        numeric = numeric or [p for p in found if mostly_numbers(chunk, p)]
         if numeric:
             columns.positions[key] = numeric[0]
         elif key == "spot" and columns.spot_quotes:

@@ -38,7 +38,6 @@ WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 PAIRING = needs("calls and puts paired within a snapshot whatever their stamps")
 GROUPS = needs("files grouped by underlying and quote date")
-PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
 COMPRESSED = needs("compressed input")
 COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
 TIMESTAMP_UNIT = needs("--timestamp-unit")
@@ -91,7 +90,7 @@ RUNS = {
         "intraday",
         True,
         [],
-        PAIRING,
+        (),
     ),
     "multi": ("multi.csv", ["--rate", "0.043", "--forward", "parity"], "multi", True, [], GROUPS),
     "pandas3": (
@@ -100,7 +99,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "polars": (
         "polars.parquet",
@@ -108,7 +107,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "gzip": (
         "plain.csv.gz",
@@ -177,7 +176,6 @@ def test_parquet_output_of_the_same_shapes(capsys, tmp_path, shape):
     assert_recovers(out, load_truth(RUNS[shape][2]), RUNS[shape][3])
 
 
-@PARQUET
 def test_string_view_text_from_polars(capsys, tmp_path):
     pyarrow_or_skip()
     import pyarrow as pa
