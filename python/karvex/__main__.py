@@ -166,6 +166,20 @@ def _parser() -> argparse.ArgumentParser:
         metavar="N",
         help="rows per chunk; memory grows with it (default 100000)",
     )
+    units = chain.add_argument_group(
+        "units (stated where the file's numbers are not in the usual ones)"
+    )
+    units.add_argument(
+        "--price-unit",
+        choices=("quote", "underlying"),
+        help="premiums in currency (quote) or in units of the underlying, e.g. coins: then "
+        "each is converted at its row's underlying price",
+    )
+    units.add_argument("--strike-scale", metavar="X", help="each strike times X, e.g. 0.001")
+    units.add_argument("--rate-unit", choices=("decimal", "percent"), help="rates: 0.043 or 4.3")
+    units.add_argument(
+        "--dividend-unit", choices=("decimal", "percent"), help="dividend yields: 0.013 or 1.3"
+    )
     chain.add_argument(
         "-q",
         "--quiet",
@@ -236,6 +250,10 @@ def _options(args: argparse.Namespace) -> Options:
         forward=args.forward,
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
+        price_unit=args.price_unit,
+        strike_scale=args.strike_scale,
+        rate_unit=args.rate_unit,
+        dividend_unit=args.dividend_unit,
     )
 
 

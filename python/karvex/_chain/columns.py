@@ -15,6 +15,7 @@ from .aliases import ALIASES
 from .cells import is_numeric, mostly_numbers, parse_date_option, parse_expiry_time
 from .chunk import Chunk
 from .options import ChainError, Options
+from .units import Units, parse_units
 
 # Inputs read as numbers: where several of their names are present, the
 # first chunk decides which column holds numbers.
@@ -51,6 +52,7 @@ class Columns:
     candidates: dict[str, list[int]] = dataclasses.field(default_factory=dict)
     spot_quotes: dict[str, int] = dataclasses.field(default_factory=dict)
     optional: set[str] = dataclasses.field(default_factory=set)  # dropped if not numbers
+    units: Units = dataclasses.field(default_factory=Units)  # as stated by the options
 
     def read_positions(self) -> list[int]:
         """Every column the readers must hand over as cells."""
@@ -77,6 +79,9 @@ class _Header:
 def resolve(source: str, header: list[str], options: Options) -> Columns:
     names = _Header(source, header)
     columns = Columns(header)
+    columns.units = parse_units(
+        options.price_unit, options.strike_scale, options.rate_unit, options.dividend_unit
+    )
     for key in ("type", "strike"):
         if not _take(names, columns, key):
             raise names.missing(f"'{key}'")

@@ -140,10 +140,20 @@ class TestSmallFilesAndQuiet:
 
         monkeypatch.setattr(Progress, "DELAY", 0.0)
         source = write_chain(tmp_path, EXAMPLE.replace(",0.043,", ",4.3,"))
-        status, _, err = chain(capsys, source, "-q", "--chunk-rows", "10", "-o", tmp_path / "o.csv")
+        status, _, err = chain(
+            capsys,
+            source,
+            "-q",
+            "--rate-unit",
+            "decimal",
+            "--chunk-rows",
+            "10",
+            "-o",
+            tmp_path / "o.csv",
+        )
         assert status == 0
         assert err.startswith(
-            "karvex: warning: rate above 1 (100 %): percent meant? 0.043 is 4.3 % (318 rows)\n"
+            "karvex: warning: rate outside [-0.05, 1]: percent meant? 0.043 is 4.3 % (318 rows)\n"
         )
         assert all(line.startswith("karvex: warning: ") for line in err.splitlines())
         for quiet in (True, False):

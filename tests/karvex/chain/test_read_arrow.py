@@ -300,7 +300,7 @@ class TestAttackFaults:
         source2 = parquet_example(tmp_path, "two.parquet", strike=pa.array([big] * 318, pa.int64()))
         assert chain(capsys, source, "-o", tmp_path / "a.csv", "--price-column", "volume")[0] == 0
         status, _, err = chain(capsys, source2, "-o", tmp_path / "b.csv")
-        assert status == 0 and "Traceback" not in err
+        assert status == 1 and "strikes look scaled" in err and "Traceback" not in err
 
     def test_nested_and_binary_columns_are_one_line_errors_naming_file_and_column(
         self, capsys, tmp_path
