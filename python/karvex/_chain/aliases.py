@@ -17,6 +17,10 @@ ALIASES = {
         "exdate",
         "expiry_time",
     ),
+    # The expiry's time of day on each row (HH:MM[:SS], in --expiry-time's
+    # zone).  `expiry_time` is also the last name of an expiry date: it is
+    # the time of day only when another column holds the expiry date.
+    "expiry_clock": ("expiry_time", "settlement_time", "expiration_time", "expiry_time_of_day"),
     "valuation_date": (
         "valuation_date",
         "quote_date",

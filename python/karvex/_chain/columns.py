@@ -9,12 +9,11 @@ from __future__ import annotations
 
 import dataclasses
 
-import numpy as np
-
 from .aliases import ALIASES
-from .cells import is_numeric, mostly_numbers, parse_date_option, parse_expiry_time
+from .cells import is_numeric, mostly_numbers
 from .chunk import Chunk
 from .options import ChainError, Options
+from .times import ExpiryTime, Stamps, parse_expiry_time, parse_stamp_option
 from .units import Units, parse_units
 
 # Inputs read as numbers: where several of their names are present, the
@@ -43,9 +42,10 @@ class Columns:
     header: list[str]
     positions: dict[str, int] = dataclasses.field(default_factory=dict)
     constants: dict[str, float] = dataclasses.field(default_factory=dict)
-    valuation: np.datetime64 | None = None  # --valuation-date, for every row
-    valuation_timed: bool = False  # --valuation-date gives a time of day
-    expiry_time: np.timedelta64 = np.timedelta64(16 * 3600 * 10**6, "us")  # --expiry-time
+    valuation: Stamps | None = None  # --valuation-date, for every row
+    expiry_time: ExpiryTime = dataclasses.field(default_factory=lambda: parse_expiry_time("16:00"))
+    timestamp_unit: str | None = None  # --timestamp-unit
+    date_format: str | None = None  # --date-format
     # Inputs named by several columns: their positions, in order of
     # preference, and the spot's own fallback, the underlying's bid and ask
     # (settled on the first chunk by `settle`).
@@ -142,8 +142,12 @@ def _times(names: _Header, columns: Columns, options: Options) -> None:
     if not _take(names, columns, "expiry_date"):
         raise names.missing("'expiry' (years) or 'expiry_date'")
     columns.expiry_time = parse_expiry_time(options.expiry_time)
+    columns.timestamp_unit, columns.date_format = options.timestamp_unit, options.date_format
+    clock = [p for p in names.present("expiry_clock") if p != columns.positions["expiry_date"]]
+    if clock:  # a time of day per row, beside the expiry date
+        columns.positions["expiry_clock"] = clock[0]
     if options.valuation_date is not None:
-        columns.valuation, columns.valuation_timed = parse_date_option(options.valuation_date)
+        columns.valuation = parse_stamp_option(options.valuation_date)
     elif not _take(names, columns, "valuation_date"):
         raise names.missing("'valuation_date' (or give --valuation-date)")
 

@@ -5,7 +5,8 @@ Where a setting the user gives takes effect:
 
     file, engine                  read (which reader, on what)
     price_column                  columns (which column holds the price)
-    valuation_date, expiry_time   columns (parsed once) and dates (years)
+    valuation_date, expiry_time   columns (parsed once, times.py) and dates (years)
+    timestamp_unit, date_format   cells (stamps, by times.py's rules)
     rate, dividend                columns (a constant replaces the column)
     price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
       rate_unit, dividend_unit      right after the cells are read)
@@ -18,8 +19,6 @@ Where a setting the user gives takes effect:
 and where the settings to come will:
 
     --column INPUT=NAME           columns (_Header.present, before the aliases)
-    --expiry-time with a zone     cells (parse_expiry_time) and dates (times)
-    --timestamp-unit, --date-format   cells (arrow_stamps, text_stamps)
     --delimiter, --decimal        read_csv and read_arrow (the parsers), cells (text_numbers)
 """
 
@@ -70,6 +69,8 @@ class Options:
     strike_scale: str | None = None  # each strike times this
     rate_unit: str | None = None  # decimal or percent
     dividend_unit: str | None = None  # decimal or percent
+    timestamp_unit: str | None = None  # s, ms, us or ns: whole numbers in date columns
+    date_format: str | None = None  # strptime's format of the dates, tried first
 
     @property
     def parity(self) -> bool:

@@ -48,6 +48,7 @@ class Inputs:
     bid: np.ndarray | None = None  # the bid, where the price is a mid
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
     quote_day: np.ndarray | None = None  # the day of each quote (datetime64[D]), with dates
+    expiry_note: str | None = None  # the expiry time used, as the summary says it
 
     @functools.cached_property
     def expiries(self) -> tuple[np.ndarray, np.ndarray]:
@@ -93,10 +94,7 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
     else:
         bid = cells.numbers(chunk, pos["bid"])
         price, quote_status = quote_mids(bid, cells.numbers(chunk, pos["ask"]))
-    when = times(columns, chunk)
-    t = when.t
     r = value_of(columns, chunk, "rate")
-    expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     spot = None
     if "spot" in pos:
         spot = cells.numbers(chunk, pos["spot"])
@@ -119,6 +117,9 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
                 bid = units.premiums_in_currency(bid, underlying)
     except ChainError as error:
         raise ChainError(f"{chunk.source}: {error}") from None
+    when = times(columns, chunk)  # after the units: their error says more
+    t = when.t
+    expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     if given_forward is not None:  # Black-76 on the file's forwards
         s = forward = given_forward
         q = r
@@ -145,4 +146,5 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
         bid,
         spot,
         when.quote_day,
+        when.expiry_note,
     )

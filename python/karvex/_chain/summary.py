@@ -114,9 +114,12 @@ class Summary:
         default_factory=list
     )  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
+    expiry_note: str | None = None  # the expiry time and zone used (times.describe)
     plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None) -> None:
+        if x is not None and self.expiry_note is None:
+            self.expiry_note = x.expiry_note
         if x is not None:
             self._check_units(result, x)
             if self.parity is None and x.model == "bsm":
@@ -219,6 +222,9 @@ class Summary:
             f"{text} {self.counts[r]:,}" for r, text in REASONS.items() if self.counts.get(r)
         )
         out.append(f"  not inverted: {failed:,}" + (f" ({reasons})" if reasons else ""))
+        if self.expiry_note:
+            label, _, said = self.expiry_note.partition(": ")
+            out.append(f"  {label + ':':<14}{said}")
         if self.parity is not None:
             out += self.parity.lines()
         out += self.warnings()

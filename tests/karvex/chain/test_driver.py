@@ -23,7 +23,11 @@ class TestExampleChain:
             lines[2]
             == "  not inverted: 3 (below intrinsic 1, above upper bound 1, invalid inputs 1)"
         )
-        assert "options/s" in lines[3]
+        assert lines[3] == (
+            "  expiry time:  16:00 (no zone: the file's own clock) on expiry dates;"
+            " date-only quotes at the close, 16:00"
+        )
+        assert "options/s" in lines[4]
         bad = {
             r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"
         }

@@ -31,16 +31,13 @@ def needs(feature):
     return pytest.mark.xfail(strict=True, reason=f"not built yet: {feature}")
 
 
-PRICE_UNIT = needs("--price-unit and the unit checks")
 STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
-EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the summary")
 WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 PAIRING = needs("calls and puts paired within a snapshot whatever their stamps")
 GROUPS = needs("files grouped by underlying and quote date")
 COMPRESSED = needs("compressed input")
 COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
-TIMESTAMP_UNIT = needs("--timestamp-unit")
 
 MAPPED = [
     f"--column={column}"
@@ -63,7 +60,7 @@ RUNS = {
         "crypto",
         False,
         ["08:00"],
-        PRICE_UNIT,
+        (),
     ),
     "academic": (
         "academic.csv",
@@ -131,7 +128,7 @@ RUNS = {
         "am_settled",
         False,
         ["09:30"],
-        EXPIRY_TIME,
+        (),
     ),
     "epoch_ms": (
         "epoch_ms.csv",
@@ -139,7 +136,7 @@ RUNS = {
         "epoch_ms",
         False,
         [],
-        TIMESTAMP_UNIT,
+        (),
     ),
 }
 
@@ -217,7 +214,7 @@ def test_compressed_input(capsys, tmp_path, codec, named):
 @pytest.mark.parametrize(
     "name, options, option",
     [
-        pytest.param("crypto.csv", ["--rate", "0"], "--price-unit", marks=PRICE_UNIT),
+        ("crypto.csv", ["--rate", "0"], "--price-unit"),
         pytest.param(
             "academic.csv",
             ["--model", "black76", "--column", "forward=forward_price", "--rate", "0.043"],
