@@ -171,6 +171,14 @@ def _parser() -> argparse.ArgumentParser:
         metavar="N",
         help="rows per chunk; memory grows with it (default 100000)",
     )
+    chain.add_argument(
+        "--column",
+        action="append",
+        dest="columns",
+        metavar="INPUT=NAME",
+        help="the column NAME holds INPUT (e.g. strike=StrikePx), before the names listed "
+        "below; repeatable",
+    )
     stamps = chain.add_argument_group("time stamps")
     stamps.add_argument(
         "--timestamp-unit",
@@ -264,6 +272,7 @@ def _options(args: argparse.Namespace) -> Options:
         forward=args.forward,
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
+        columns=args.columns,
         price_unit=args.price_unit,
         strike_scale=args.strike_scale,
         rate_unit=args.rate_unit,

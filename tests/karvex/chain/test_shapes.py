@@ -31,13 +31,11 @@ def needs(feature):
     return pytest.mark.xfail(strict=True, reason=f"not built yet: {feature}")
 
 
-STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
 WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 PAIRING = needs("calls and puts paired within a snapshot whatever their stamps")
 GROUPS = needs("files grouped by underlying and quote date")
 COMPRESSED = needs("compressed input")
-COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
 
 MAPPED = [
     f"--column={column}"
@@ -69,7 +67,7 @@ RUNS = {
         "academic",
         False,
         [],
-        STRIKE_SCALE,
+        (),
     ),
     "wide": ("wide.csv", ["--rate", "0.043", "--dividend", "0.012"], "wide", False, [], WIDE),
     "european": (
@@ -120,7 +118,7 @@ RUNS = {
         "plain",
         False,
         [],
-        COLUMN_MAP,
+        (),
     ),
     "am_settled": (
         "am_settled.csv",
@@ -215,11 +213,10 @@ def test_compressed_input(capsys, tmp_path, codec, named):
     "name, options, option",
     [
         ("crypto.csv", ["--rate", "0"], "--price-unit"),
-        pytest.param(
+        (
             "academic.csv",
             ["--model", "black76", "--column", "forward=forward_price", "--rate", "0.043"],
             "--strike-scale",
-            marks=STRIKE_SCALE,
         ),
     ],
 )
@@ -281,7 +278,6 @@ def test_european_file_sniffed_or_with_slashed_dates(capsys, tmp_path, separator
     assert_recovers(out, load_truth("european"))
 
 
-@COLUMN_MAP
 def test_foreign_names_without_a_map_are_one_error_listing_every_missing_column(capsys):
     status, _, err = run(capsys, SHAPES / "mapped.csv", "--rate", "0.043")
     assert status == 1
