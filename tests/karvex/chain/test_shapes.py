@@ -31,17 +31,11 @@ def needs(feature):
     return pytest.mark.xfail(strict=True, reason=f"not built yet: {feature}")
 
 
-PRICE_UNIT = needs("--price-unit and the unit checks")
-STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
-EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the summary")
 WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 PAIRING = needs("calls and puts paired within a snapshot whatever their stamps")
 GROUPS = needs("files grouped by underlying and quote date")
-PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
 COMPRESSED = needs("compressed input")
-COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
-TIMESTAMP_UNIT = needs("--timestamp-unit")
 
 MAPPED = [
     f"--column={column}"
@@ -64,7 +58,7 @@ RUNS = {
         "crypto",
         False,
         ["08:00"],
-        PRICE_UNIT,
+        (),
     ),
     "academic": (
         "academic.csv",
@@ -73,7 +67,7 @@ RUNS = {
         "academic",
         False,
         [],
-        STRIKE_SCALE,
+        (),
     ),
     "wide": ("wide.csv", ["--rate", "0.043", "--dividend", "0.012"], "wide", False, [], WIDE),
     "european": (
@@ -91,7 +85,7 @@ RUNS = {
         "intraday",
         True,
         [],
-        PAIRING,
+        (),
     ),
     "multi": ("multi.csv", ["--rate", "0.043", "--forward", "parity"], "multi", True, [], GROUPS),
     "pandas3": (
@@ -100,7 +94,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "polars": (
         "polars.parquet",
@@ -108,7 +102,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "gzip": (
         "plain.csv.gz",
@@ -124,7 +118,7 @@ RUNS = {
         "plain",
         False,
         [],
-        COLUMN_MAP,
+        (),
     ),
     "am_settled": (
         "am_settled.csv",
@@ -132,7 +126,7 @@ RUNS = {
         "am_settled",
         False,
         ["09:30"],
-        EXPIRY_TIME,
+        (),
     ),
     "epoch_ms": (
         "epoch_ms.csv",
@@ -140,7 +134,7 @@ RUNS = {
         "epoch_ms",
         False,
         [],
-        TIMESTAMP_UNIT,
+        (),
     ),
 }
 
@@ -177,7 +171,6 @@ def test_parquet_output_of_the_same_shapes(capsys, tmp_path, shape):
     assert_recovers(out, load_truth(RUNS[shape][2]), RUNS[shape][3])
 
 
-@PARQUET
 def test_string_view_text_from_polars(capsys, tmp_path):
     pyarrow_or_skip()
     import pyarrow as pa
@@ -219,12 +212,11 @@ def test_compressed_input(capsys, tmp_path, codec, named):
 @pytest.mark.parametrize(
     "name, options, option",
     [
-        pytest.param("crypto.csv", ["--rate", "0"], "--price-unit", marks=PRICE_UNIT),
-        pytest.param(
+        ("crypto.csv", ["--rate", "0"], "--price-unit"),
+        (
             "academic.csv",
             ["--model", "black76", "--column", "forward=forward_price", "--rate", "0.043"],
             "--strike-scale",
-            marks=STRIKE_SCALE,
         ),
     ],
 )
@@ -286,7 +278,6 @@ def test_european_file_sniffed_or_with_slashed_dates(capsys, tmp_path, separator
     assert_recovers(out, load_truth("european"))
 
 
-@COLUMN_MAP
 def test_foreign_names_without_a_map_are_one_error_listing_every_missing_column(capsys):
     status, _, err = run(capsys, SHAPES / "mapped.csv", "--rate", "0.043")
     assert status == 1
