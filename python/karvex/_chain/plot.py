@@ -511,9 +511,12 @@ def _term(
         ax.set_ylim(low, high)
         drawn = np.clip(y, low, high)  # off the scale: at the edge, as a triangle
         ax.plot(days[shown], drawn[shown], "-", color="0.7", linewidth=1, zorder=1)
-        for i in shown.tolist():
-            mark = "o" if y[i] == drawn[i] else ("^" if y[i] > high else "v")
-            ax.plot(days[i], drawn[i], mark, color=colours[i], markersize=5, clip_on=False)
+        for mark, where in (("o", y == drawn), ("^", y > high), ("v", y < low)):
+            at = np.flatnonzero(where)
+            if len(at):
+                ax.scatter(
+                    days[at], drawn[at], 25, [colours[i] for i in at], marker=mark, clip_on=False
+                )
         if first is None:
             first = ax
             _days_axis(ax, days[shown])
@@ -522,7 +525,7 @@ def _term(
 def _days_axis(ax: Axes, days: np.ndarray) -> None:
     """Times to expiry on a log scale when they span more than a factor of
     30, with ticks named in minutes, hours or days."""
-    from matplotlib.ticker import FixedLocator, FuncFormatter, NullFormatter
+    from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
 
     lo, hi = float(days.min()), float(days.max())
     if lo > 0 and hi > 30 * lo:
@@ -533,7 +536,7 @@ def _days_axis(ax: Axes, days: np.ndarray) -> None:
             if lo / 2 <= d <= hi * 2 and (not ticks or d / ticks[-1] >= (hi / lo) ** (1 / 7)):
                 ticks.append(d)
         ax.xaxis.set_major_locator(FixedLocator(ticks))
-        ax.xaxis.set_minor_formatter(NullFormatter())
+        ax.xaxis.set_minor_locator(NullLocator())  # a tick costs as much as a curve
     ax.xaxis.set_major_formatter(FuncFormatter(lambda d, _: _days(d) if d > 0 else "0"))
 
 

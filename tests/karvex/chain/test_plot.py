@@ -211,14 +211,15 @@ class TestSmilePicture:
         fig, _ = draw(data, "t")
         smile, atm, right = fig.axes
         assert atm.get_title() == "at-the-money volatility"
-        marks = [line.get_ydata()[0] for line in atm.get_lines() if line.get_marker() == "o"]
-        assert np.allclose(marks, 20.0, atol=0.01)  # iv = 0.2 + 0.3 (K/F - 1)^2
-        values = [line.get_ydata()[0] for line in right.get_lines() if line.get_marker() == "o"]
+        (marks,) = atm.collections  # one mark per expiry
+        assert np.allclose(marks.get_offsets()[:, 1], 20.0, atol=0.01)  # iv 0.2 + 0.3 (K/F - 1)^2
+        values = right.collections[0].get_offsets()[:, 1]
         if spot:
             assert right.get_title().startswith("implied carry")
             assert np.allclose(values, 2.0)  # % a year
         else:
             assert right.get_title() == "forward to each expiry" and np.allclose(values, 100.0)
+        assert len(values) == 4
 
     def test_bid_ask_options_reach_the_picture_with_the_volatilities_of_each_side(
         self, capsys, tmp_path, monkeypatch
