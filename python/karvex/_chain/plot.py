@@ -1,5 +1,7 @@
-"""Plot: what the smile picture needs of each chunk, and the picture, one
-curve of implied volatility per expiry (matplotlib)."""
+"""Plot: what the smile picture needs of each chunk, and the picture
+(matplotlib): one curve of implied volatility per expiry against
+standardised moneyness (or another x axis), and below it each expiry's
+at-the-money volatility and implied carry against its time to expiry."""
 
 from __future__ import annotations
 
