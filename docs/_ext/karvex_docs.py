@@ -4,6 +4,8 @@
   other command) as the command prints it, by running its own parser.
 - The functions of ``karvex._core`` carry only argument names at run time; their
   signatures are shown with the types of the package's stub, ``_core.pyi``.
+- The README's pictures are named from the repository's root; where the guide
+  includes it, from the manual's own folder (``docs/``).
 """
 
 from __future__ import annotations
@@ -97,7 +99,14 @@ def core_signature(
     return params, result
 
 
+def readme_pictures(app: Sphinx, doctree: nodes.document) -> None:
+    for image in doctree.findall(nodes.image):
+        if image["uri"].startswith("docs/"):
+            image["uri"] = image["uri"].removeprefix("docs")  # "/": the manual's folder
+
+
 def setup(app: Sphinx) -> dict[str, Any]:
     app.add_directive("karvex-help", KarvexHelp)
+    app.connect("doctree-read", readme_pictures, priority=400)  # before images are collected
     app.connect("autodoc-process-signature", core_signature)
     return {"parallel_read_safe": True, "parallel_write_safe": True}

@@ -113,6 +113,16 @@ def _parser() -> argparse.ArgumentParser:
         "--plot", metavar="FILE.png", help="draw the volatility smile per expiry (needs matplotlib)"
     )
     chain.add_argument(
+        "--plot-x",
+        choices=("std", "logm", "kf", "strike"),
+        default="std",
+        help="the smile's x axis: std, ln(K/F) / sqrt(t) (default); logm, ln(K/F); kf, K/F; "
+        "strike, K",
+    )
+    chain.add_argument(
+        "--plot-bidask", action="store_true", help="bars from the bid's volatility to the ask's"
+    )
+    chain.add_argument(
         "--valuation-date", metavar="YYYY-MM-DD", help="valuation date for an expiry_date column"
     )
     chain.add_argument(
@@ -260,6 +270,8 @@ def _options(args: argparse.Namespace) -> Options:
         file=args.file,
         output=args.output,
         plot=args.plot,
+        plot_x=args.plot_x,
+        plot_bidask=args.plot_bidask,
         engine=args.engine,
         quiet=args.quiet,
         model=args.model,

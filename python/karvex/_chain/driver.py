@@ -42,7 +42,7 @@ def run(
         if options.output is not None and same_file(options.output, options.plot):
             raise ChainError(f"-o and --plot name the same file: {options.plot}")
         if plot_data is None:
-            plot_data = PlotData()
+            plot_data = PlotData(bidask=options.plot_bidask)
     source = open_source(options.file)
     if options.parity:
         source = seekable(source)  # read twice: first for the forwards
@@ -113,6 +113,7 @@ class _Run:
                     self.plot_data.arrays(),
                     picture,
                     f"Implied volatility smile: {summary.source} ({shown})",
+                    options.plot_x,
                 )
                 summary.plot_note = self.plot_data.note(summary.curves)
             interrupts.check()  # an interrupted run replaces no file

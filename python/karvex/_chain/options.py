@@ -52,6 +52,8 @@ class Options:
     file: str | None = None  # the chain: None is the example chain, "-" standard input
     output: str | None = None  # None: standard output
     plot: str | None = None  # the smile picture (PNG)
+    plot_x: str = "std"  # its x axis: std, logm, kf or strike (see plot.py)
+    plot_bidask: bool = False  # bid/ask volatility bars on the smile
     engine: str = "auto"  # auto, arrow or builtin: who reads and writes the table
     quiet: bool = False  # errors and warnings only
     model: str = "bsm"

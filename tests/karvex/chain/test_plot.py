@@ -9,8 +9,10 @@ import numpy as np
 import pytest
 from chain_support import chain, have, write_chain
 
+import karvex._chain.driver
+from karvex import bsm
 from karvex._chain.compute import Result
-from karvex._chain.plot import LEGEND_EXPIRIES, PlotData, at_minimum_tick, draw
+from karvex._chain.plot import LEGEND_EXPIRIES, PlotData, at_minimum_tick, draw, robust_range
 from karvex._chain.prices import Inputs
 from karvex._chain.statuses import CODES
 
@@ -108,7 +110,8 @@ class TestPlot:
 
 def smile_data(expiries, points=30, tick_wings=0):
     """Plot data of `expiries` expiries with `points` strikes each, the last
-    `tick_wings` calls of each quoted at the minimum tick."""
+    `tick_wings` calls of each quoted at the minimum tick; the forward is
+    the spot carried at 2 % a year."""
     rows = []
     for i in range(expiries):
         t = 0.02 * (i + 1)
@@ -130,6 +133,7 @@ def smile_data(expiries, points=30, tick_wings=0):
         "labels": labels,
         "strike": strike,
         "forward": forward,
+        "spot": forward * np.exp(-0.02 * t),
         "t": t,
         "iv": iv,
         "put": put,
@@ -147,7 +151,7 @@ class TestSmilePicture:
             fig, curves = draw(smile_data(20), "t")
         assert fig.axes[0].get_legend() is None
         assert curves == 20
-        ax, bar = fig.axes
+        ax, bar = fig.axes[:2]
         colours = [
             to_hex(line.get_color()) for line in ax.get_lines() if line.get_linestyle() == "-"
         ][:20]
@@ -155,17 +159,93 @@ class TestSmilePicture:
         names = [label.get_text() for label in bar.get_yticklabels()]
         assert 2 <= len(names) <= LEGEND_EXPIRIES and names[0].startswith("2025-01-01")
 
-    def test_few_expiries_are_named_in_a_legend(self):
+    def test_few_expiries_are_named_in_a_legend_off_the_axes(self):
         fig, curves = draw(smile_data(4), "t")
-        assert len(fig.axes) == 1
-        assert len(fig.axes[0].get_legend().get_texts()) == 4
+        legend = fig.axes[0].get_legend()
+        assert len(legend.get_texts()) == 4
+        fig.canvas.draw()  # lay it out
+        inside = fig.axes[0].get_window_extent()
+        assert legend.get_window_extent().x0 >= inside.x1
 
     def test_quotes_at_the_minimum_tick_are_off_the_curves(self):
         data = smile_data(3, tick_wings=4)
         assert at_minimum_tick(data["bid"]).sum() == 12
-        fig, _ = draw(data, "t")
+        fig, _ = draw(data, "t", "kf")
         curves = [line for line in fig.axes[0].get_lines() if line.get_linestyle() == "-"]
         assert all(max(line.get_xdata()) < data["strike"][-4] / 100.0 for line in curves)
+
+    @pytest.mark.parametrize(
+        "axis, x",
+        [
+            ("std", [-0.2, 0.0, 0.2]),  # ln(K/F) / sqrt(0.25)
+            ("logm", [-0.1, 0.0, 0.1]),
+            ("kf", np.exp([-0.1, 0.0, 0.1])),
+            ("strike", 200.0 * np.exp([-0.1, 0.0, 0.1])),
+        ],
+    )
+    def test_x_axis_choices_place_known_strikes(self, axis, x):
+        data = smile_data(1, points=3)
+        data["forward"][:] = 200.0
+        data["strike"] = 200.0 * np.exp([-0.1, 0.0, 0.1])
+        data["t"][:] = 0.25
+        fig, _ = draw(data, "t", axis)
+        (curve,) = [line for line in fig.axes[0].get_lines() if line.get_linestyle() == "-"]
+        assert np.allclose(curve.get_xdata(), x, rtol=1e-12, atol=1e-15)
+
+    def test_y_axis_fits_the_smiles_not_an_absurd_volatility_nor_zero(self):
+        data = smile_data(3)
+        data["iv"][40] = 40.0  # 4000 %: a stale quote
+        fig, _ = draw(data, "t")
+        low, high = fig.axes[0].get_ylim()
+        rest = 100.0 * np.delete(data["iv"], 40)
+        assert 15.0 < low <= rest.min() and rest.max() <= high < 40.0
+        # A smooth wing, however steep, stays on the scale.
+        wing = np.array([10, 11, 12, 13, 14, 15, 17, 20, 25, 33, 45, 60.0])
+        assert robust_range(wing)[1] >= 60.0 and robust_range(np.append(wing, 900))[1] < 100
+
+    @pytest.mark.parametrize("spot", [True, False])
+    def test_panels_below_show_the_at_the_money_volatility_and_the_carry(self, spot):
+        data = smile_data(4)
+        if not spot:
+            data["spot"][:] = np.nan
+        fig, _ = draw(data, "t")
+        smile, atm, right = fig.axes
+        assert atm.get_title() == "at-the-money volatility"
+        (marks,) = atm.collections  # one mark per expiry
+        assert np.allclose(marks.get_offsets()[:, 1], 20.0, atol=0.01)  # iv 0.2 + 0.3 (K/F - 1)^2
+        values = right.collections[0].get_offsets()[:, 1]
+        if spot:
+            assert right.get_title().startswith("implied carry")
+            assert np.allclose(values, 2.0)  # % a year
+        else:
+            assert right.get_title() == "forward to each expiry" and np.allclose(values, 100.0)
+        assert len(values) == 4
+
+    def test_bid_ask_options_reach_the_picture_with_the_volatilities_of_each_side(
+        self, capsys, tmp_path, monkeypatch
+    ):
+        drawn = {}
+
+        def smile(data, out, title, axis):
+            drawn.update(data, axis=axis)
+            return 1
+
+        monkeypatch.setattr(karvex._chain.driver, "smile", smile)
+        lines = ["type,strike,expiry,bid,ask,spot,rate,dividend"] + [
+            f"{cp},{k},0.5,{bid},{bid + 0.4},100,0.03,0.01"
+            for cp, k, bid in [("P", 90, 1.1), ("P", 95, 2.4), ("C", 100, 5.8), ("C", 105, 3.4)]
+        ]
+        source = write_chain(tmp_path, "\n".join(lines) + "\n")
+        argv = ["-o", tmp_path / "out.csv", "--plot", tmp_path / "s.png", "--plot-x", "logm"]
+        status, _, _ = chain(capsys, source, *argv, "--plot-bidask")
+        assert status == 0 and drawn["axis"] == "logm"
+        flag = np.where(drawn["put"], "p", "c")
+        args = (100.0, drawn["strike"], 0.5, 0.03, 0.01)
+        assert np.array_equal(drawn["iv_bid"], bsm.iv(drawn["bid"], flag, *args))
+        assert np.allclose(drawn["iv_ask"], bsm.iv(drawn["bid"] + 0.4, flag, *args), rtol=1e-12)
+        assert (drawn["iv_bid"] < drawn["iv"]).all() and (drawn["iv"] < drawn["iv_ask"]).all()
+        with pytest.raises(SystemExit, match="2"):
+            chain(capsys, "--plot-x", "delta")  # not a choice
 
     def test_only_inverted_rows_are_kept_for_the_picture(self):
         x = Inputs(
