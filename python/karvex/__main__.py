@@ -36,6 +36,7 @@ COLUMN_HELP = {
     "forward": "black76: forward price of the underlying",
     "rate": "continuously compounded rate, 0.05 = 5% (or --rate)",
     "dividend": "continuous dividend yield (bsm; or --dividend; default 0)",
+    "ticker": "the underlying's name: a file of several is grouped by it",
 }
 
 CHAIN_FOOTER = """\

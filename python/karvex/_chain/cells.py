@@ -226,6 +226,16 @@ def stamps(chunk: Chunk, pos: int) -> tuple[np.ndarray, np.ndarray]:
     return _apply(chunk, pos, text_stamps, arrow_stamps, DATE)
 
 
+def labels(chunk: Chunk, pos: int) -> np.ndarray:
+    """The column's cells as trimmed NumPy text (names such as a ticker)."""
+    column = chunk.cells[pos]
+    if is_arrow(column):
+        values, rows = distinct(column)
+        spread: np.ndarray = np.char.strip(values)[rows]
+        return spread
+    return np.char.strip(np.asarray(column, dtype=str))
+
+
 def is_numeric(chunk: Chunk, pos: int) -> bool:
     """Whether every cell of the column is a number or empty."""
     column = chunk.cells[pos]

@@ -84,6 +84,7 @@ def resolve(source: str, header: list[str], options: Options) -> Columns:
     _underlying(names, columns, options)
     _times(names, columns, options)
     _rates(names, columns, options)
+    _take(names, columns, "ticker")  # optional: snapshots are grouped by it
     return columns
 
 

@@ -45,6 +45,7 @@ class Inputs:
     bid: np.ndarray | None = None  # the bid, where the price is a mid
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
     quote_day: np.ndarray | None = None  # the day of each quote (datetime64[D]), with dates
+    symbol: np.ndarray | None = None  # the underlying's name, where the file gives it
 
     @functools.cached_property
     def expiries(self) -> tuple[np.ndarray, np.ndarray]:
@@ -128,4 +129,5 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
         bid,
         spot,
         when.quote_day,
+        cells.labels(chunk, pos["ticker"]) if "ticker" in pos else None,
     )

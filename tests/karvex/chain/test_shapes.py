@@ -36,8 +36,7 @@ STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
 EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the summary")
 WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
-PAIRING = needs("calls and puts paired within a snapshot whatever their stamps")
-GROUPS = needs("files grouped by underlying and quote date")
+BUILT = ()  # the feature is there: no mark
 PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
 COMPRESSED = needs("compressed input")
 COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
@@ -91,9 +90,9 @@ RUNS = {
         "intraday",
         True,
         [],
-        PAIRING,
+        BUILT,
     ),
-    "multi": ("multi.csv", ["--rate", "0.043", "--forward", "parity"], "multi", True, [], GROUPS),
+    "multi": ("multi.csv", ["--rate", "0.043", "--forward", "parity"], "multi", True, [], BUILT),
     "pandas3": (
         "pandas3.parquet",
         ["--rate", "0.043", "--dividend", "0.012"],
@@ -240,7 +239,6 @@ def test_units_left_unstated_end_in_an_error_naming_the_option(
     assert not out.exists()
 
 
-@PAIRING
 def test_intraday_stamps_keep_the_parity_summary_and_the_dividend_warning(capsys, tmp_path):
     """Calls stamped 15:59:00 and puts 15:59:30 are one snapshot: each expiry
     gets one forward line with the implied dividend yield (1.3 %), and a BSM
@@ -257,7 +255,6 @@ def test_intraday_stamps_keep_the_parity_summary_and_the_dividend_warning(capsys
     assert status == 0 and "calls below puts of the same strike" in err
 
 
-@GROUPS
 def test_multi_underlying_summary_has_a_group_per_underlying_and_date(capsys, tmp_path):
     _, err = shape_run(capsys, tmp_path, "multi")
     lines = err.splitlines()
