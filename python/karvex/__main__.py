@@ -173,6 +173,11 @@ def _parser() -> argparse.ArgumentParser:
         action="store_true",
         help="no summary and no progress on standard error: errors and warnings only",
     )
+    chain.add_argument(
+        "--audit",
+        action="store_true",
+        help="add t_years, price_used, forward_used and discount_factor before status",
+    )
 
     bench = commands.add_parser(
         "bench",
@@ -237,6 +242,7 @@ def _options(args: argparse.Namespace) -> Options:
         forward=args.forward,
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
+        audit=args.audit,
     )
 
 

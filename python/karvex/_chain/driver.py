@@ -165,7 +165,7 @@ class _Run:
         parity = self._forwards() if options.parity else None
         summary.parity = parity
         reader, columns = self._reader()
-        computed = computed_names(parity is not None)
+        computed = computed_names(parity is not None, options.audit)
         summary.renamed = renamed_columns(reader.header, computed)
         writer: TableWriter | None = None
         try:
@@ -173,7 +173,7 @@ class _Run:
                 if writer is None:  # once the first chunk has been read without fault
                     writer = self._writer(out, reader, computed)
                 t1 = time.perf_counter()
-                result = compute(x, options.intrinsic_tolerance, parity is not None)
+                result = compute(x, options.intrinsic_tolerance, parity is not None, options.audit)
                 t2 = time.perf_counter()
                 writer.write(chunk, result)
                 t3 = time.perf_counter()

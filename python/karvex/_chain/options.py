@@ -64,6 +64,7 @@ class Options:
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
+    audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
 
     @property
     def parity(self) -> bool:

@@ -98,6 +98,7 @@ class ParityForwards:
         self.held = 0
         self.expiries: list[Expiry] = []
         self.forward_of: np.ndarray = np.zeros(0)
+        self.spot = False  # the file gives a spot: Greeks by the spot (compute.spot_greeks)
 
     def add(self, x: Inputs) -> None:
         with np.errstate(invalid="ignore"):
@@ -105,6 +106,7 @@ class ParityForwards:
         if x.quote_status is not None:
             usable &= x.quote_status == 0
         ids = group_ids(self.keys, x, usable)
+        self.spot |= x.spot is not None
         spot = x.spot[usable] if x.spot is not None else np.full(len(ids), np.nan)
         self.parts.append(
             (
@@ -189,6 +191,16 @@ class ParityForwards:
             if np.isfinite(e.carry) and e.t >= CARRY_YEARS:
                 line += f"; carry r - q {100 * e.carry:.2f} %, dividend yield {100 * (e.rate - e.carry):.2f} %"
             out.append(line + ")")
+        if self.spot:
+            out.append(
+                "  greeks:       by the spot, through the carry each forward implies"
+                " (theta at a fixed spot, rho at a fixed q = r - carry)"
+            )
+        else:
+            out.append(
+                "  greeks:       Black-76's, by the forward (theta at a fixed forward):"
+                " the file gives no spot"
+            )
         return out
 
 

@@ -31,7 +31,7 @@ import numpy as np
 from .arrow import text_array, text_scalar
 from .cells import plain_text
 from .chunk import Chunk
-from .compute import FORWARD_COLUMN, OUTPUT_COLUMNS, Result
+from .compute import AUDIT_COLUMNS, FORWARD_COLUMN, OUTPUT_COLUMNS, Result
 from .options import ChainError
 from .statuses import STATUSES
 from .write_csv import csv_lines
@@ -277,7 +277,7 @@ class ParquetWriter:
         # Dictionary pages for the input's columns and the status; not for the
         # results, whose values are almost all distinct (the writer would build
         # a dictionary for each page only to give it up).
-        floats = (FORWARD_COLUMN, *OUTPUT_COLUMNS[:-1])
+        floats = (FORWARD_COLUMN, *OUTPUT_COLUMNS[:-1], *AUDIT_COLUMNS)
         dictionary = [name for name in self.names if name not in floats]
         return pq.ParquetWriter(self.sink, schema, use_dictionary=dictionary)
 
