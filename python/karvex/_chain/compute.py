@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import dataclasses
 import time
+from collections.abc import Sequence
 
 import numpy as np
 
@@ -45,6 +46,31 @@ class Result:
     def status_names(self) -> np.ndarray:
         names: np.ndarray = np.array(STATUSES, dtype=object)[self.status]
         return names
+
+    def parts(self) -> list[tuple[np.ndarray, bool]]:
+        """The computed columns in the order they are written, each with
+        whether it is a status (int8 codes) rather than numbers."""
+        return [(v, False) for v in self.values()] + [(self.status, True)]
+
+
+@dataclasses.dataclass
+class Sides:
+    """A wide chain's results: the call's columns, then the put's, on the
+    input's own rows (see side_names)."""
+
+    sides: list[Result]
+
+    def parts(self) -> list[tuple[np.ndarray, bool]]:
+        return [part for result in self.sides for part in result.parts()]
+
+
+def side_names(sides: Sequence[str], computed: Sequence[str]) -> tuple[str, ...]:
+    """The computed columns of a wide chain: call_iv ... call_status, put_iv ..."""
+    return tuple(f"{side}_{name}" for side in sides for name in computed)
+
+
+def is_status(name: str) -> bool:
+    return name == "status" or name.endswith("_status")
 
 
 def compute(

@@ -83,7 +83,10 @@ def value_of(columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
 def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
     """The chunk's options under `model` (bsm or black76)."""
     pos = columns.positions
-    flag = cells.option_types(chunk, pos["type"])
+    if "type" in pos:
+        flag = cells.option_types(chunk, pos["type"])
+    else:  # one side of a wide chain
+        flag = np.full(len(chunk), columns.constants["type"], dtype=np.int8)
     k = cells.numbers(chunk, pos["strike"])
     quote_status = bid = None
     if "price" in pos:

@@ -34,7 +34,6 @@ def needs(feature):
 PRICE_UNIT = needs("--price-unit and the unit checks")
 STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
 EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the summary")
-WIDE = needs("wide chains recognised")
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 BUILT = ()  # the feature is there: no mark
 PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
@@ -74,7 +73,7 @@ RUNS = {
         [],
         STRIKE_SCALE,
     ),
-    "wide": ("wide.csv", ["--rate", "0.043", "--dividend", "0.012"], "wide", False, [], WIDE),
+    "wide": ("wide.csv", ["--rate", "0.043", "--dividend", "0.012"], "wide", False, [], BUILT),
     "european": (
         "european.csv",
         ["--delimiter", ";", "--decimal", ",", "--date-format", "%d.%m.%Y"]
@@ -291,7 +290,6 @@ def test_foreign_names_without_a_map_are_one_error_listing_every_missing_column(
     assert_one_line_error(err, "type", "option_type", "strike", "bid", "ask", "spot", "--column")
 
 
-@WIDE
 def test_wide_output_keeps_the_rows_and_columns_of_the_input(capsys, tmp_path):
     out, _ = shape_run(capsys, tmp_path, "wide")
     given = read_output(SHAPES / "wide.csv")
@@ -299,3 +297,30 @@ def test_wide_output_keeps_the_rows_and_columns_of_the_input(capsys, tmp_path):
     assert len(rows) == len(given)
     assert list(rows[0])[: len(given[0])] == list(given[0])
     assert all(r[k] == g[k] for r, g in zip(rows, given) for k in g)
+
+
+@pytest.mark.parametrize("engine", ["builtin", "arrow"])
+def test_wide_columns_named_other_ways_give_the_same_results(capsys, tmp_path, engine):
+    """C_Bid / P_Ask, bid_c / ask_p: the same chain, the same numbers, with
+    parity forwards from each row's call and put too."""
+    if engine == "arrow":
+        pyarrow_or_skip()
+    text = (SHAPES / "wide.csv").read_text()
+    outputs = []
+    for names in (
+        ("call_bid", "call_ask", "put_bid", "put_ask"),
+        ("C_Bid", "C_Ask", "bid_p", "ask_p"),
+    ):
+        header, rest = text.split("\n", 1)
+        for old, new in zip(("call_bid", "call_ask", "put_bid", "put_ask"), names):
+            header = header.replace(old, new)
+        source = tmp_path / f"{names[0]}.csv"
+        source.write_text(header + "\n" + rest)
+        out = tmp_path / f"{names[0]}.out.csv"
+        options = ["--rate", "0.043", "--forward", "parity", "--engine", engine, "-o", out]
+        status, _, err = run(capsys, source, *options)
+        assert status == 0, err
+        rows = read_output(out)
+        outputs.append([[r[k] for k in list(r)[12:]] for r in rows])
+    assert outputs[0] == outputs[1]
+    assert_recovers(tmp_path / "call_bid.out.csv", load_truth("wide"), True)
