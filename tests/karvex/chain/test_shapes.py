@@ -37,7 +37,6 @@ EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the
 DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 BUILT = ()  # the feature is there: no mark
 PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
-COMPRESSED = needs("compressed input")
 COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
 TIMESTAMP_UNIT = needs("--timestamp-unit")
 
@@ -114,7 +113,7 @@ RUNS = {
         "plain",
         False,
         [],
-        COMPRESSED,
+        BUILT,
     ),
     "mapped": (
         "mapped.csv",
@@ -203,7 +202,6 @@ def compress(codec, data, path):
     path.write_bytes({"gz": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}[codec](data))
 
 
-@COMPRESSED
 @pytest.mark.parametrize("codec", ["gz", "bz2", "xz", "zst"])
 @pytest.mark.parametrize("named", [True, False], ids=["by_extension", "by_magic_bytes"])
 def test_compressed_input(capsys, tmp_path, codec, named):
@@ -324,3 +322,27 @@ def test_wide_columns_named_other_ways_give_the_same_results(capsys, tmp_path, e
         outputs.append([[r[k] for k in list(r)[12:]] for r in rows])
     assert outputs[0] == outputs[1]
     assert_recovers(tmp_path / "call_bid.out.csv", load_truth("wide"), True)
+
+
+@pytest.mark.parametrize("codec", ["bz2", "xz"])
+def test_damaged_archives_end_in_one_line(capsys, tmp_path, codec):
+    data = gzip.decompress((SHAPES / "plain.csv.gz").read_bytes())
+    whole = tmp_path / f"whole.{codec}"
+    compress(codec, data, whole)
+    packed = whole.read_bytes()
+    for name, damaged in (("cut", packed[: len(packed) // 2]), ("bad", packed[:60] + bytes(40))):
+        source = tmp_path / f"{name}.csv.{codec}"
+        source.write_bytes(damaged + packed[100:] if name == "bad" else damaged)
+        status, _, err = run(capsys, source, "--rate", "0.043", "-o", tmp_path / "o.csv")
+        assert status == 1
+        assert_one_line_error(err, str(source))
+
+
+def test_compressed_standard_input(capsys, tmp_path, monkeypatch):
+    import io
+    import sys
+
+    packed = (SHAPES / "plain.csv.gz").read_bytes()
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(io.BytesIO(packed))))
+    out, _ = shape_run(capsys, tmp_path, "gzip", "-")
+    assert_recovers(out, load_truth("plain"))
