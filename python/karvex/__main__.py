@@ -178,6 +178,18 @@ def _parser() -> argparse.ArgumentParser:
         action="store_true",
         help="add t_years, price_used, forward_used and discount_factor before status",
     )
+    chain.add_argument(
+        "--delimiter",
+        type=_character,
+        metavar="C",
+        help="CSV field delimiter, e.g. ';' or '\\t' (default: sniffed from the header)",
+    )
+    chain.add_argument(
+        "--decimal",
+        type=_character,
+        metavar="C",
+        help="decimal mark of numbers: . or , (default: sniffed from the first lines)",
+    )
 
     bench = commands.add_parser(
         "bench",
@@ -213,6 +225,13 @@ def _positive(text: str) -> int:
     return value
 
 
+def _character(text: str) -> str:
+    text = {"\\t": "\t", "tab": "\t"}.get(text, text)
+    if len(text) != 1 or text in '"\r\n':
+        raise argparse.ArgumentTypeError(f"one character (not a quote or line end): {text!r}")
+    return text
+
+
 def _tolerance(text: str) -> float:
     try:
         value = float(text)
@@ -243,6 +262,8 @@ def _options(args: argparse.Namespace) -> Options:
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
         audit=args.audit,
+        delimiter=args.delimiter,
+        decimal=args.decimal,
     )
 
 

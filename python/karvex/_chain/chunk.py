@@ -43,6 +43,10 @@ class Source:
     header_bytes: bytes = b""  # the header record as read, line end included
     first_line: int = 2  # the line after the header
     compressed: BinaryIO | None = None  # the file under a decompressed handle
+    # The CSV dialect: given (--delimiter, --decimal) or, while None, sniffed
+    # by read_csv.read_header.
+    delimiter: str | None = None
+    decimal: str | None = None
 
     def position(self) -> int | None:
         """How far the reading is, in the bytes total_bytes counts."""
@@ -200,6 +204,7 @@ class Chunk:
     size: int  # rows
     lines: np.ndarray | None  # where each row starts: None until asked for (Arrow's CSV blocks)
     unit: str = "line"  # what `lines` count: lines of a CSV file, rows of a Parquet file
+    decimal: str = "."  # the decimal mark of the numbers' text
     # The same rows as text cells for the builtin rules: where the Arrow
     # form of a cell is not certain to mean what its text means.
     text: Callable[[], Chunk] | None = dataclasses.field(default=None, repr=False)

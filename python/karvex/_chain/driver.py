@@ -44,6 +44,7 @@ def run(
         if plot_data is None:
             plot_data = PlotData()
     source = open_source(options.file)
+    source.delimiter, source.decimal = options.delimiter, options.decimal
     if options.parity:
         source = seekable(source)  # read twice: first for the forwards
     try:
@@ -139,6 +140,7 @@ class _Run:
                 if chunk is None:
                     self.summary.read_seconds += time.perf_counter() - t0
                     return
+                chunk.decimal = self.source.decimal or "."
                 if columns.candidates:
                     settle(columns, chunk)
                 xs = [inputs(side, chunk, self.options.model) for side in columns.per_side()]

@@ -19,7 +19,6 @@ and where the settings to come will:
     --price-unit, --strike-scale  prices (inputs, right after the cells are read)
     --expiry-time with a zone     cells (parse_expiry_time) and dates (times)
     --timestamp-unit, --date-format   cells (arrow_stamps, text_stamps)
-    --delimiter, --decimal        read_csv and read_arrow (the parsers), cells (text_numbers)
 """
 
 from __future__ import annotations
@@ -65,6 +64,8 @@ class Options:
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
     audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
+    delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
+    decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines
 
     @property
     def parity(self) -> bool:

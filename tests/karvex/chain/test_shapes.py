@@ -346,3 +346,34 @@ def test_compressed_standard_input(capsys, tmp_path, monkeypatch):
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(io.BytesIO(packed))))
     out, _ = shape_run(capsys, tmp_path, "gzip", "-")
     assert_recovers(out, load_truth("plain"))
+
+
+@pytest.mark.parametrize("engine", ["builtin", "arrow"])
+@pytest.mark.parametrize("stated", [True, False], ids=["stated", "sniffed"])
+def test_semicolons_and_decimal_commas_stated_or_sniffed(capsys, tmp_path, engine, stated):
+    """The European sample with its dates written as ISO dates (dd.mm.yyyy
+    needs --date-format): ';' and ',' stated or sniffed read the same."""
+    if engine == "arrow":
+        pyarrow_or_skip()
+    import re
+
+    text = (SHAPES / "european.csv").read_text()
+    source = tmp_path / "eu.csv"
+    source.write_text(re.sub(r"(\d\d)\.(\d\d)\.(\d{4})", r"\3-\2-\1", text))
+    options = ["--delimiter", ";", "--decimal", ","] if stated else []
+    out = tmp_path / "out.csv"
+    status, _, err = run(
+        capsys,
+        source,
+        *options,
+        "--rate",
+        "0.025",
+        "--dividend",
+        "0.03",
+        "--engine",
+        engine,
+        "-o",
+        out,
+    )
+    assert status == 0, err
+    assert_recovers(out, load_truth("european"))
