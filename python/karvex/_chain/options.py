@@ -12,6 +12,9 @@ Where a setting the user gives takes effect:
     output, output_format, plot   write, files and plot
     chunk_rows                    read (rows per chunk)
     quiet                         summary (no summary, no progress line)
+    audit                         compute (computed_names, Result.audit)
+    delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
+                                  when not given); the readers' parsers, cells.numbers
 
 and where the settings to come will:
 
