@@ -22,6 +22,7 @@ import dataclasses
 
 import numpy as np
 
+from .dates import factorise
 from .prices import Inputs
 
 NEAREST = 5
@@ -54,20 +55,22 @@ def group_ids(keys: dict[Snapshot, int], x: Inputs, rows: np.ndarray | None = No
     a number, the same across chunks: `keys` maps each snapshot seen so far
     to its number.  A snapshot is one underlying's expiry quoted on one day
     (whatever the time of day): its calls and puts pair by strike."""
-    labels, days = x.expiry_label, _days(x)
-    symbols = x.symbol if x.symbol is not None else np.full(len(labels), "", str)
+    names, by_label = x.expiries  # each row's expiry as a number: no text compared here
+    days = _days(x)
+    symbols = x.symbol if x.symbol is not None else np.full(len(days), "", str)
     if rows is not None:
-        labels, days, symbols = labels[rows], days[rows], symbols[rows]
-    if len(labels) == 0:
+        by_label, days, symbols = by_label[rows], days[rows], symbols[rows]
+    if len(days) == 0:
         return np.zeros(0, dtype=np.int64)
-    codes = [np.unique(np.asarray(a), return_inverse=True) for a in (symbols, labels, days)]
-    combined = np.zeros(len(labels), dtype=np.int64)
-    for distinct, index in codes:
-        combined = combined * len(distinct) + index.reshape(-1)
+    tickers, _, by_symbol = factorise(symbols)
+    dates, by_day = np.unique(days, return_inverse=True)
+    combined = (by_symbol * len(names) + by_label) * len(dates) + by_day.reshape(-1)
     _, first, spread_rows = np.unique(combined, return_index=True, return_inverse=True)
     ids = np.array(
         [
-            keys.setdefault((str(symbols[i]), str(labels[i]), str(days[i])), len(keys))
+            keys.setdefault(
+                (str(tickers[by_symbol[i]]), str(names[by_label[i]]), str(days[i])), len(keys)
+            )
             for i in first.tolist()
         ],
         dtype=np.int64,

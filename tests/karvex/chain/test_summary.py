@@ -71,7 +71,7 @@ class TestCallPutPairs:
             strike=np.asarray(strike, float),
             flag=np.where(np.asarray(put), -1, 1).astype(np.int8),
             model="bsm",
-            expiry_label=np.array([f"T = {v}" for v in t]),
+            expiries=np.unique([f"T = {v}" for v in t], return_inverse=True),
             quote_day=None,
             symbol=None,
         )
