@@ -49,7 +49,11 @@ Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
 most --intrinsic-tolerance, iv 0; below_intrinsic, above_upper_bound,
 invalid_input, no_solution, no_bid, crossed_quote, missing_quote, expired,
 no_forward: iv and Greeks left empty).  With --forward parity, the column
-implied_forward comes before iv.  Vega is per 1.0 of volatility, theta per
+implied_forward comes before iv, and the Greeks are by the spot through the
+carry the forward implies (by the forward, Black-76's, when the file has no
+spot).  --audit adds t_years, price_used, forward_used and discount_factor
+before status.  A wide chain (each row a call and a put: call_bid, put_ask,
+...) gets call_iv ... call_status, then put_iv ... put_status.  Vega is per 1.0 of volatility, theta per
 year, rho per 1.0 of rate.  Input columns named like one of these are kept
 as input_NAME.  A summary goes to standard error.
 

@@ -172,6 +172,7 @@ class _Run:
         computed = computed_names(parity is not None, options.audit)
         if columns.sides:  # a wide chain: each side's results on the input's row
             computed = side_names(list(columns.sides), computed)
+            summary.sides = len(columns.sides)
         summary.renamed = renamed_columns(reader.header, computed)
         writer: TableWriter | None = None
         try:

@@ -106,6 +106,7 @@ class Summary:
         default_factory=list
     )  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
+    sides: int = 1  # options per row: 2 in a wide chain (rows counts options)
     plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None) -> None:
@@ -195,7 +196,9 @@ class Summary:
 
     def lines(self) -> list[str]:
         failed = sum(self.counts.get(r, 0) for r in REASONS)
-        out = [f"karvex chain: {self.source} ({self.model}): {self.rows:,} rows"]
+        out = [f"karvex chain: {self.source} ({self.model}): {self.rows // self.sides:,} rows"]
+        if self.sides > 1:
+            out[0] += f" ({self.rows:,} options: a call and a put on each)"
         inverted = self.rows - failed
         line = f"  inverted:     {inverted:,}"
         if self.counts.get(STATUS_INTRINSIC):
