@@ -95,7 +95,9 @@ _DECIMAL_COMMA = re.compile(r"^\s*[-+]?\d+,\d+\s*$")
 
 
 def sniff_delimiter(header: str) -> str:
-    """The most frequent candidate in the header line (a comma on a tie)."""
+    """The most frequent candidate in the header line outside quoted names
+    (a comma on a tie)."""
+    header = re.sub(r'"[^"]*"', "", header)
     counts = [header.count(c) for c in DELIMITERS]
     return DELIMITERS[counts.index(max(counts))] if max(counts) > 0 else ","
 
