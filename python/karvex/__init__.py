@@ -10,6 +10,7 @@ computed by the C++ core ``karvex._core``.
 - ``karvex.year_fraction`` (``karvex.daycount``): year fractions under
   Act/365F, Act/360, Act/Act ISDA, 30/360 and Business/252.
 - ``karvex.Curve`` (``karvex.curves``): zero-rate and dividend-yield curves.
+- ``karvex.set_num_threads(n)``: the size of the worker pool, before it starts.
 - ``python -m karvex chain`` / ``karvex chain``: implied volatilities and Greeks
   of an option chain in CSV.
 
@@ -28,18 +29,32 @@ if TYPE_CHECKING:
     from typing import Any
 
     from . import _core, black76, bsm, curves, daycount  # noqa: F401
+    from ._threads import set_num_threads
     from .curves import Curve
     from .daycount import year_fraction
 
 __version__ = "0.1.7"
 
-__all__ = ["__version__", "bsm", "black76", "curves", "daycount", "Curve", "year_fraction"]
+__all__ = [
+    "__version__",
+    "bsm",
+    "black76",
+    "curves",
+    "daycount",
+    "Curve",
+    "set_num_threads",
+    "year_fraction",
+]
 
 # Loaded on first access: the array API (which imports NumPy), the core, and
 # the curves and day counts (NumPy too).
 _SUBMODULES = ("bsm", "black76", "_core", "curves", "daycount")
 # Names of the submodules, loaded with them on first access.
-_FROM_SUBMODULES = {"Curve": "curves", "year_fraction": "daycount"}
+_FROM_SUBMODULES = {
+    "Curve": "curves",
+    "year_fraction": "daycount",
+    "set_num_threads": "_threads",
+}
 
 
 def __getattr__(name: str) -> Any:

@@ -25,7 +25,8 @@ COLUMN_HELP = {
     "type": "C / P / call / put (or 1 / -1)",
     "strike": "strike price",
     "expiry": "time to expiry in years, or instead:",
-    "expiry_date": "expiry date (YYYY-MM-DD or YYYYMMDD; at --expiry-time) or date-time",
+    "expiry_date": "expiry date (at --expiry-time), date-time or instant (Z, +HH:MM, epoch)",
+    "expiry_clock": "with expiry_date: the expiry's time of day on each row (else --expiry-time)",
     "valuation_date": "with expiry_date: the quote's date or date-time (or --valuation-date)",
     "price": "market price of the option, or instead (or --price-column NAME):",
     "bid": "bid and ask: the price is their mid; no bid (0), a crossed quote or",
@@ -41,8 +42,12 @@ COLUMN_HELP = {
 
 CHAIN_FOOTER = """\
 Time to expiry: (expiry date at --expiry-time, default 16:00, minus the
-quote's date-time) / 365 days; with dates alone, whole days / 365.  A quote at
-or after its expiry has the status expired.
+quote's date-time) / 365 days; with dates alone, whole days / 365 (a date-only
+quote is taken at the 16:00 close).  Dates: YYYY-MM-DD, YYYYMMDD or
+YYYY-MM-DD HH:MM[:SS[.fraction]], with Z or +HH:MM for instants, epoch numbers
+(--timestamp-unit) or --date-format; Parquet dates and timestamps by their
+type.  Instants need a zone on --expiry-time (e.g. 08:00Z).  A quote at or
+after its expiry has the status expired.
 
 Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
 (ok; intrinsic: no time value, iv 0; near_intrinsic: below intrinsic by at
@@ -117,10 +122,10 @@ def _parser() -> argparse.ArgumentParser:
     )
     chain.add_argument(
         "--expiry-time",
-        metavar="HH:MM",
+        metavar="HH:MM[ZONE]",
         default="16:00",
-        help="time of day options expire on their expiry date, for quotes with a "
-        "time of day (default 16:00)",
+        help="time of day options expire on their expiry date (default 16:00), with a zone "
+        "where times are instants: 08:00Z, '16:00 America/New_York'",
     )
     chain.add_argument(
         "--price-column",
@@ -170,6 +175,37 @@ def _parser() -> argparse.ArgumentParser:
         default=100_000,
         metavar="N",
         help="rows per chunk; memory grows with it (default 100000)",
+    )
+    chain.add_argument(
+        "--column",
+        action="append",
+        dest="columns",
+        metavar="INPUT=NAME",
+        help="the column NAME holds INPUT (e.g. strike=StrikePx), before the names listed "
+        "below; repeatable",
+    )
+    stamps = chain.add_argument_group("time stamps")
+    stamps.add_argument(
+        "--timestamp-unit",
+        choices=("s", "ms", "us", "ns"),
+        help="whole numbers in date columns are epoch times in this unit",
+    )
+    stamps.add_argument(
+        "--date-format", metavar="FMT", help="dates as strptime reads them, e.g. %%d/%%m/%%Y"
+    )
+    units = chain.add_argument_group(
+        "units (stated where the file's numbers are not in the usual ones)"
+    )
+    units.add_argument(
+        "--price-unit",
+        choices=("quote", "underlying"),
+        help="premiums in currency (quote) or in units of the underlying, e.g. coins: then "
+        "each is converted at its row's underlying price",
+    )
+    units.add_argument("--strike-scale", metavar="X", help="each strike times X, e.g. 0.001")
+    units.add_argument("--rate-unit", choices=("decimal", "percent"), help="rates: 0.043 or 4.3")
+    units.add_argument(
+        "--dividend-unit", choices=("decimal", "percent"), help="dividend yields: 0.013 or 1.3"
     )
     chain.add_argument(
         "-q",
@@ -268,6 +304,13 @@ def _options(args: argparse.Namespace) -> Options:
         audit=args.audit,
         delimiter=args.delimiter,
         decimal=args.decimal,
+        columns=args.columns,
+        price_unit=args.price_unit,
+        strike_scale=args.strike_scale,
+        rate_unit=args.rate_unit,
+        dividend_unit=args.dividend_unit,
+        timestamp_unit=args.timestamp_unit,
+        date_format=args.date_format,
     )
 
 

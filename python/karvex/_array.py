@@ -27,6 +27,7 @@ machinery, a handful of microseconds in all.
 
 from __future__ import annotations
 
+import datetime
 import inspect
 import math
 import sys
@@ -36,7 +37,7 @@ from typing import Any, NamedTuple, cast
 import numpy as np
 import numpy.typing as npt
 
-from . import _core
+from . import _core, _threads
 from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
@@ -70,7 +71,11 @@ __all__ = [
     "QUANTITIES",
     "STATUSES",
     "iv_status_codes",
-    "make_function",
+    "call",
+    "docstring",
+    "entry_of",
+    "evaluate",
+    "signed",
     "parameters",
 ]
 
@@ -100,7 +105,12 @@ class _Entry(NamedTuple):
     vector: Callable[..., Any]
     scalar: Callable[..., Any]
     flag_at: int  # position of the flag, -1 for gamma and vega
+    s_at: int  # position of the spot (the forward for Black-76)
+    t_at: int  # position of the time to expiry
+    rates_at: tuple[int, ...]  # positions of r and q: a curve may stand there
     nan_rule: bool  # price and the Greeks (iv is NaN for NaN inputs already)
+    serial_limit: int  # from this many options the core runs on the worker pool
+    options: tuple[str, ...]  # the keyword-only options
 
 
 # --------------------------------------------------------------------------
@@ -578,6 +588,8 @@ def iv_status_codes(
             p, is_put = price[rows], put[rows]
             ps, pk, pt, pr, pq = s[rows], k[rows], t[rows], r[rows], q[rows]
             flag = np.where(is_put, np.int8(-1), np.int8(1))
+            if len(rows) >= _threads.SERIAL_LIMITS["price"]:
+                _threads.pool_used = True
             intrinsic = _core.bsm_price(flag, ps, pk, pt, pr, pq, np.zeros(len(rows)))
             upper = np.where(is_put, pk * np.exp(-(pr * pt)), ps * np.exp(-(pq * pt)))
             code = np.full(len(rows), STATUSES.index("no_solution"), dtype=np.int8)
@@ -671,6 +683,8 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
             result = _scalar_nan_rule(entry, list(args), result)
         return Greeks(*result) if entry.quantity == "greeks" else result
 
+    if n >= entry.serial_limit:
+        _threads.pool_used = True
     try:
         result = entry.vector(*args)
     except TypeError:  # not contiguous or not aligned: the general path copies
@@ -680,6 +694,304 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
     if entry.nan_rule and not _finite_numbers(entry, values):
         _apply_nan_rule(entry, list(args), result)
     return Greeks(*result) if entry.quantity == "greeks" else result
+
+
+# --------------------------------------------------------------------------
+# the caller's containers: polars, pyarrow, xarray, pandas DataFrames
+#
+# Each library is looked for in sys.modules only: none of them is imported
+# unless the caller has imported it (and so may hold its objects).  pandas
+# Series take their own way (_from_series, _common_index, _wrap_series).
+
+
+Wrap = Callable[[Any], Any]
+
+
+def _unwrapped(entry: _Entry, values: list[Any]) -> tuple[list[Any], Wrap | None]:
+    """The arguments with polars Series, pyarrow arrays, xarray DataArrays
+    and pandas DataFrames replaced by NumPy arrays, and the function that
+    puts a result of the broadcast shape back into the first one's kind
+    (None when there is none)."""
+    modules = sys.modules
+    pl, pa, xr, pd = (modules.get(m) for m in ("polars", "pyarrow", "xarray", "pandas"))
+    if pl is None and pa is None and xr is None and pd is None:
+        return values, None
+    if xr is not None and any(isinstance(v, xr.DataArray) for v in values):
+        return _from_xarray(entry, values, xr)
+    if pl is not None and any(isinstance(v, pl.Expr) for v in values):
+        raise _Expression(values)
+    wrap: Wrap | None = None
+    frame, frame_at = None, -1
+    out = list(values)
+    for i, v in enumerate(values):
+        if pl is not None and isinstance(v, pl.Series):
+            out[i] = v.to_numpy()
+            wrap = wrap or _polars_wrap(entry, pl, len(v))
+        elif pa is not None and isinstance(v, (pa.Array, pa.ChunkedArray)):
+            out[i] = v.to_numpy(zero_copy_only=False)
+            wrap = wrap or _arrow_wrap(entry, pa, len(v), isinstance(v, pa.ChunkedArray))
+        elif pd is not None and isinstance(v, pd.DataFrame):
+            if frame is None:
+                frame, frame_at = v, i
+                wrap = wrap or _frame_wrap(entry, pd, v)
+            elif not (v.index.equals(frame.index) and v.columns.equals(frame.columns)):
+                raise ValueError(
+                    f"{entry.fname}(): DataFrames '{entry.names[frame_at]}' and "
+                    f"'{entry.names[i]}' have different indexes or columns (align them first)"
+                )
+            out[i] = v.to_numpy()
+    return (out, wrap) if wrap is not None else (values, None)
+
+
+def _columns(entry: _Entry, values: list[Any], data: Any) -> list[Any]:
+    """Arguments given as texts replaced by those columns of ``data`` (a
+    pandas or polars DataFrame).  A text that is no column stays what it is
+    only in the place of the flag, where it may be a flag word."""
+    pd, pl = sys.modules.get("pandas"), sys.modules.get("polars")
+    if not (
+        (pd is not None and isinstance(data, pd.DataFrame))
+        or (pl is not None and isinstance(data, pl.DataFrame))
+    ):
+        raise TypeError(
+            f"{entry.fname}(): data must be a pandas or polars DataFrame, not {type(data).__name__}"
+        )
+    out = list(values)
+    for i, (name, v) in enumerate(zip(entry.names, values)):
+        if type(v) is str:
+            if v in data.columns:
+                out[i] = data[v]
+            elif i != entry.flag_at or _scalar_flag(v) is None:
+                raise ValueError(f"{entry.fname}(): argument '{name}': data has no column {v!r}")
+    return out
+
+
+class _Expression(Exception):
+    """Arguments with polars expressions among them: the call becomes one."""
+
+    def __init__(self, values: list[Any]) -> None:
+        super().__init__()
+        self.values = values
+
+
+def _polars_expression(entry: _Entry, values: list[Any], options: Options | None) -> Any:
+    """A polars expression that evaluates the function on the batches of its
+    expression arguments (the others as given), named after the quantity;
+    for greeks a struct of the five."""
+    import polars as pl
+
+    if options is not None and options.out is not None:
+        raise TypeError(f"{entry.fname}(): out= takes no polars expressions")
+    at = [i for i, v in enumerate(values) if isinstance(v, pl.Expr)]
+
+    def batch(columns: Any) -> Any:
+        frame = columns.struct.unnest()
+        given = list(values)
+        for j, i in enumerate(at):
+            given[i] = frame.to_series(j)
+        result = evaluate(entry, given, options)
+        return result.to_struct(entry.quantity) if entry.quantity == "greeks" else result
+
+    if entry.quantity == "greeks":
+        dtype: Any = pl.Struct({name: pl.Float64 for name in GREEK_NAMES})
+    else:
+        dtype = pl.String if entry.quantity == "iv_status" else pl.Float64
+    inputs = pl.struct([values[i].alias(f"_{i}") for i in at])
+    return inputs.map_batches(batch, return_dtype=dtype, is_elementwise=True).alias(entry.quantity)
+
+
+def _polars_wrap(entry: _Entry, pl: Any, n: int) -> Wrap:
+    def wrap(result: Any) -> Any:
+        if entry.quantity == "greeks":
+            return pl.DataFrame(dict(zip(GREEK_NAMES, result)))
+        return pl.Series(entry.quantity, result)
+
+    return _if_shape(entry, (n,), wrap)
+
+
+def _arrow_wrap(entry: _Entry, pa: Any, n: int, chunked: bool) -> Wrap:
+    def wrap(result: Any) -> Any:
+        if entry.quantity == "greeks":
+            return pa.table(dict(zip(GREEK_NAMES, result)))
+        return pa.chunked_array([result]) if chunked else pa.array(result)
+
+    return _if_shape(entry, (n,), wrap)
+
+
+def _frame_wrap(entry: _Entry, pd: Any, frame: Any) -> Wrap:
+    def wrap(result: Any) -> Any:
+        def one(r: Any) -> Any:
+            return pd.DataFrame(r, index=frame.index, columns=frame.columns, copy=False)
+
+        return Greeks(*map(one, result)) if entry.quantity == "greeks" else one(result)
+
+    return _if_shape(entry, frame.shape, wrap)
+
+
+def _if_shape(entry: _Entry, shape: tuple[int, ...], wrap: Wrap) -> Wrap:
+    """``wrap`` for results of ``shape``; other results stay arrays (a
+    container broadcast against arrays of more dimensions)."""
+
+    def checked(result: Any) -> Any:
+        first = result[0] if entry.quantity == "greeks" else result
+        return wrap(result) if np.shape(first) == shape else result
+
+    return checked
+
+
+def _from_xarray(entry: _Entry, values: list[Any], xr: Any) -> tuple[list[Any], Wrap]:
+    """DataArrays aligned exactly and broadcast by dimension name; the other
+    arguments must be scalars (or curves), which have no dimensions to match."""
+    at = [i for i, v in enumerate(values) if isinstance(v, xr.DataArray)]
+    for i, v in enumerate(values):
+        if i not in at and not _is_curve(v) and np.ndim(v) != 0:
+            raise TypeError(
+                f"{entry.fname}(): argument '{entry.names[i]}' has dimensions without names; "
+                "with DataArrays give it as a DataArray too (xarray.DataArray(a, dims=...))"
+            )
+    try:
+        aligned = xr.align(*(values[i] for i in at), join="exact")
+    except ValueError as exc:
+        raise ValueError(f"{entry.fname}(): DataArrays do not align: {exc}") from None
+    arrays = xr.broadcast(*aligned)
+    template = arrays[0]
+    out = list(values)
+    for i, a in zip(at, arrays):
+        out[i] = np.asarray(a.transpose(*template.dims).data)
+
+    def wrap(result: Any) -> Any:
+        def one(r: Any, name: str) -> Any:
+            return xr.DataArray(r, dims=template.dims, coords=template.coords, name=name)
+
+        if entry.quantity == "greeks":
+            return xr.Dataset({n: one(r, n) for n, r in zip(GREEK_NAMES, result)})
+        return one(result, entry.quantity)
+
+    return out, wrap
+
+
+# --------------------------------------------------------------------------
+# out=
+
+
+def _outs(entry: _Entry, out: Any, shape: tuple[int, ...]) -> tuple[F64Array, ...]:
+    """The arrays given as ``out``, checked: float64, writeable, of the
+    broadcast shape; five of them (a tuple or a Greeks) for ``greeks``."""
+    fname = entry.fname
+    if entry.quantity == "greeks":
+        if not isinstance(out, tuple) or len(out) != 5:
+            raise TypeError(
+                f"{fname}(): out must be a tuple of five float64 arrays "
+                "(delta, gamma, vega, theta, rho)"
+            )
+        outs: tuple[Any, ...] = out
+    else:
+        outs = (out,)
+    for o in outs:
+        if type(o) is not np.ndarray or o.dtype != _F64:
+            what = f"dtype {o.dtype}" if isinstance(o, np.ndarray) else type(o).__name__
+            raise TypeError(f"{fname}(): out must be a float64 NumPy array, not {what}")
+        if o.shape != shape:
+            raise ValueError(
+                f"{fname}(): out has shape {o.shape}, the arguments broadcast to {shape}"
+            )
+        if not o.flags.writeable:
+            raise ValueError(f"{fname}(): out is read-only")
+    return outs
+
+
+# --------------------------------------------------------------------------
+# rate curves
+
+
+def _is_curve(value: Any) -> bool:
+    """A rate curve: anything with a ``zero_rate(t)`` method (karvex.Curve)."""
+    # Looked up on the type: a pandas Series answers any attribute that is
+    # one of its index labels.
+    return type(value) not in (float, int, np.ndarray) and hasattr(type(value), "zero_rate")
+
+
+def _prepared(entry: _Entry, values: list[Any], day_count: str) -> list[Any]:
+    """The arguments with durations in the place of ``t`` turned into years
+    and each curve in the place of ``r`` or ``q`` replaced by its zero rates
+    at each option's ``t`` (``values`` itself when nothing changes)."""
+    t = values[entry.t_at]
+    years = _years(entry.fname, t, day_count)
+    curves = [i for i in entry.rates_at if _is_curve(values[i])]
+    if years is t and not curves:
+        return values
+    values = list(values)
+    values[entry.t_at] = years
+    if curves:
+        t = _convert(entry, "t", years, _series_type())
+        for i in curves:
+            try:
+                values[i] = values[i].zero_rate(t if t.ndim else float(t))
+            except Exception as exc:
+                raise _named(entry.fname, entry.names[i], exc) from exc
+    return values
+
+
+# --------------------------------------------------------------------------
+# times to expiry as durations
+
+
+_DURATION_DAYS = {"act/365f": 365.0, "act/360": 360.0}
+_DAY = np.timedelta64(1, "D")
+
+
+def _duration_day_count(fname: str, day_count: Any) -> str:
+    """The canonical name of a day count that applies to durations."""
+    if day_count == "act/365f":
+        return "act/365f"
+    from .daycount import _convention
+
+    try:
+        name = _convention(day_count)
+    except (TypeError, ValueError) as exc:
+        raise type(exc)(f"{fname}(): {exc}") from None
+    if name not in _DURATION_DAYS:
+        raise ValueError(
+            f"{fname}(): day_count {name!r} counts calendar dates, and a duration has "
+            f"none; give t in years, e.g. karvex.year_fraction(today, expiry, {name!r})"
+        )
+    return name
+
+
+def _years(fname: str, t: Any, day_count: str) -> Any:
+    """``t`` in years when it holds durations (``timedelta``, ``timedelta64``,
+    a pandas Series of them, on its index), else ``t`` itself.  A duration of
+    ``d`` days is ``d / 365`` years under act/365f, ``d / 360`` under act/360,
+    the days counted with their fraction (the Act counts of year_fraction)."""
+    tt = type(t)
+    if tt is float or tt is int:
+        return t
+    series = _series_type()
+    index = None
+    if series is not None and isinstance(t, series):
+        if t.dtype.kind not in "mM":
+            return t
+        index, arr = t.index, t.to_numpy()
+    elif isinstance(t, datetime.timedelta):
+        arr = np.asarray(
+            np.timedelta64(t) if tt is datetime.timedelta else cast(Any, t).to_timedelta64()
+        )
+    elif isinstance(t, (np.ndarray, np.generic, list, tuple)):
+        arr = np.asarray(t)
+        if arr.dtype.kind == "O" and arr.size and isinstance(arr.flat[0], datetime.timedelta):
+            arr = np.array([np.timedelta64(v) for v in arr.flat], "m8[us]").reshape(arr.shape)
+    else:
+        return t
+    if arr.dtype.kind == "M":
+        raise TypeError(
+            f"{fname}(): argument 't' is a time to expiry, not a date (dtype {arr.dtype}); "
+            "give years, a duration, or karvex.year_fraction(today, expiry, day_count)"
+        )
+    if arr.dtype.kind != "m":
+        return t
+    years = (arr / _DAY) / _DURATION_DAYS[day_count]
+    if index is not None:
+        return series(years, index=index, name=t.name, copy=False)
+    return years
 
 
 # --------------------------------------------------------------------------
@@ -751,11 +1063,28 @@ def _shaped(entry: _Entry, result: Any, shape: tuple[int, ...], order: str) -> A
     return result.reshape(shape, order=order)
 
 
-def evaluate(entry: _Entry, values: list[Any]) -> Any:
+def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -> Any:
     """Convert, broadcast, call the core once, shape the result."""
-    fast = _fast_call(entry, values)
-    if fast is not _MISSING:
-        return fast
+    if options is not None and options.data is not None:
+        values = _columns(entry, values, options.data)
+        options = options._replace(data=None)
+    if options is None or options.out is None:
+        fast = _fast_call(entry, values)
+        if fast is not _MISSING:
+            if options is None or not options.scaled:
+                return fast
+            return _in_units(entry, fast, values[entry.s_at], options.factors)
+    try:
+        values, wrap = _unwrapped(entry, values)
+    except _Expression:
+        return _polars_expression(entry, values, options)
+    prepared = _prepared(entry, values, "act/365f" if options is None else options.day_count)
+    if wrap is not None:
+        if options is not None and options.out is not None:
+            return evaluate(entry, prepared, options)
+        return wrap(evaluate(entry, prepared, options))
+    if prepared is not values:
+        return evaluate(entry, prepared, options)
 
     series = _series_type()
     index = None if series is None else _common_index(entry.fname, entry.names, values, series)
@@ -767,13 +1096,22 @@ def evaluate(entry: _Entry, values: list[Any]) -> Any:
     ]
     shape = _broadcast_shape(entry.fname, entry.names, arrays)
 
+    outs = None if options is None or options.out is None else _outs(entry, options.out, shape)
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
+    if flat[0].size >= entry.serial_limit:
+        _threads.pool_used = True
     result = entry.vector(*flat)
     if entry.quantity == "iv_status":
         result = _iv_status(entry, flat, result)
     elif entry.nan_rule and not _finite_numbers(entry, arrays):
         _apply_nan_rule(entry, flat, result)
+    if options is not None and options.scaled:
+        result = _in_units(entry, result, flat[entry.s_at], options.factors)
+    if outs is not None:
+        for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
+            np.copyto(o, r.reshape(shape, order=order))
+        return Greeks(*outs) if entry.quantity == "greeks" else outs[0]
 
     if shape == ():
         # All scalars in some converted form: Python values, as the scalar
@@ -808,6 +1146,110 @@ def _wrap_series(quantity: str, index: Any, result: Any) -> Any:
 
 
 # --------------------------------------------------------------------------
+# keyword options: units of the Greeks, out=, the day count of durations
+
+
+UNITS = ("raw", "desk", "desk252")
+GAMMA_MOVES = ("unit", "pct")
+# Desk units: the raw value times one factor (vega per vol point, theta per
+# calendar day or per trading day of 252 a year, rho per 1 % of rate).
+UNIT_FACTORS: dict[str, dict[str, float]] = {
+    "raw": {},
+    "desk": {"vega": 0.01, "theta": 1.0 / 365.0, "rho": 0.01},
+    "desk252": {"vega": 0.01, "theta": 1.0 / 252.0, "rho": 0.01},
+}
+# Gamma per 1 % move of the underlying: the raw gamma times (s * 0.01).
+_PER_MOVE = object()
+_OPTION_DEFAULTS: dict[str, Any] = {
+    "units": "raw",
+    "gamma_move": "unit",
+    "out": None,
+    "day_count": "act/365f",
+    "data": None,
+}
+
+
+def options_of(quantity: str) -> tuple[str, ...]:
+    """The keyword-only options of ``karvex.<model>.<quantity>``."""
+    keys = []
+    if quantity in GREEK_NAMES or quantity == "greeks":
+        keys.append("units")
+    if quantity in ("gamma", "greeks"):
+        keys.append("gamma_move")
+    if quantity != "iv_status":
+        keys.append("out")
+    keys += ["day_count", "data"]
+    return tuple(keys)
+
+
+class Options(NamedTuple):
+    """The keyword options of one call, checked."""
+
+    factors: tuple[Any, ...]  # per output: None (unchanged), a float or _PER_MOVE
+    scaled: bool
+    out: Any
+    day_count: str  # of durations: 'act/365f' or 'act/360'
+    data: Any  # a DataFrame whose columns texts name
+
+
+def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
+    if not isinstance(value, str) or value not in allowed:
+        listed = ", ".join(repr(a) for a in allowed)
+        raise ValueError(f"{fname}(): {key} must be one of {listed}, not {value!r}")
+    return value
+
+
+# Checked options by function and keyword values (without out= and data=,
+# which are objects of the call), so that a repeated call checks nothing.
+_CHECKED: dict[tuple[Any, ...], Options] = {}
+
+
+def _options(entry: _Entry, given: dict[str, Any]) -> Options:
+    key = None
+    if "out" not in given and "data" not in given:
+        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count")))
+        try:
+            return _CHECKED[key]
+        except (KeyError, TypeError):  # new, or an unhashable value (refused below)
+            pass
+    units = _choice(entry.fname, "units", given.get("units", "raw"), UNITS)
+    move = _choice(entry.fname, "gamma_move", given.get("gamma_move", "unit"), GAMMA_MOVES)
+    outputs = GREEK_NAMES if entry.quantity == "greeks" else (entry.quantity,)
+    factors = tuple(
+        _PER_MOVE if name == "gamma" and move == "pct" else UNIT_FACTORS[units].get(name)
+        for name in outputs
+    )
+    options = Options(
+        factors=factors,
+        scaled=any(f is not None for f in factors),
+        out=given.get("out"),
+        day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
+        data=given.get("data"),
+    )
+    if key is not None:
+        _CHECKED[key] = options
+    return options
+
+
+def _scale(x: Any, factor: Any, s: Any) -> Any:
+    if factor is None:
+        return x
+    if factor is _PER_MOVE:
+        factor = s * 0.01
+    if type(x) is np.ndarray:
+        return np.multiply(x, factor, out=x)
+    return x * factor
+
+
+def _in_units(entry: _Entry, result: Any, s: Any, factors: tuple[Any, ...]) -> Any:
+    """The raw result in the units asked for: each Greek multiplied once by
+    its factor (in place for arrays)."""
+    if entry.quantity == "greeks":
+        return Greeks(*(_scale(g, f, s) for g, f in zip(result, factors)))
+    return _scale(result, factors[0], s)
+
+
+# --------------------------------------------------------------------------
 # the public functions
 
 
@@ -830,9 +1272,12 @@ _PARAMETER_DOC = {
     "s": "spot price of the underlying",
     "f": "forward price of the underlying",
     "k": "strike",
-    "t": "time to expiry in years",
-    "r": "continuously compounded interest rate (0.05 for 5%)",
-    "q": "continuous dividend yield (0.02 for 2%)",
+    "t": "time to expiry in years, or durations (timedelta, timedelta64, pandas,\n"
+    "    polars or pyarrow durations) counted under day_count",
+    "r": "continuously compounded interest rate (0.05 for 5%), or a rate curve\n"
+    "    (karvex.Curve) evaluated at each option's t",
+    "q": "continuous dividend yield (0.02 for 2%), or a yield curve (karvex.Curve)\n"
+    "    evaluated at each option's t",
     "sigma": "volatility per square root of a year (0.2 for 20%)",
 }
 
@@ -849,6 +1294,34 @@ _RETURNS = {
     "Agrees with iv on every element (the statuses of `karvex chain`).",
 }
 
+_OPTION_DOC = {
+    "units": "units : {'raw', 'desk', 'desk252'}, default 'raw'\n"
+    "    'raw': the core's values (per 1.0 of volatility, per year, per 1.0 of rate).\n"
+    "    'desk': vega per vol point (x 0.01), theta per calendar day (x 1/365), rho\n"
+    "    per 1 % of rate (x 0.01); 'desk252': theta per trading day (x 1/252).\n"
+    "    Delta and gamma are unchanged.  Each is one multiplication of the raw\n"
+    "    value by that double.",
+    "out": "out : float64 ndarray of the broadcast shape, optional\n"
+    "    Where to write the result, which is then returned (Series indexes and\n"
+    "    masks are not applied).  The core computes into an array of its own,\n"
+    "    which is copied into out.",
+    "out_greeks": "out : tuple of five float64 ndarrays of the broadcast shape, optional\n"
+    "    Where to write delta, gamma, vega, theta and rho, which are returned as\n"
+    "    a Greeks (Series indexes and masks are not applied).",
+    "data": "data : pandas or polars DataFrame, optional\n"
+    "    With data, an argument given as a str is that column of data (the flag\n"
+    "    may still be a flag word such as 'c' where no column has that name); the\n"
+    "    result is a Series (polars: a Series named after the quantity) on the\n"
+    "    frame's index.",
+    "day_count": "day_count : {'act/365f', 'act/360'}, default 'act/365f'\n"
+    "    How durations given as t become years: their days (with the fraction of\n"
+    "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"
+    "    need dates: give t = karvex.year_fraction(start, end, day_count) instead.",
+    "gamma_move": "gamma_move : {'unit', 'pct'}, default 'unit'\n"
+    "    Gamma per 1.0 of the underlying, or per 1 % move of it: the change of\n"
+    "    delta when the underlying moves by 1 %, raw gamma x (s x 0.01).",
+}
+
 _NAN_RULE = (
     "\n\nAn option with a NaN input gives NaN; sigma = +inf (t > 0) gives the limit\n"
     "as the volatility grows (price: the discounted spot for a call, the\n"
@@ -856,22 +1329,33 @@ _NAN_RULE = (
 )
 
 
-def _docstring(model: str, quantity: str, names: Sequence[str]) -> str:
+def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
+    """The docstring of ``karvex.<model>.<quantity>`` (numpydoc)."""
     model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
-        lines.append(f"{n} : number, sequence, ndarray or Series")
+        kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
+        lines.append(f"{n} : {kinds}")
         lines.append(f"    {_PARAMETER_DOC[n]}")
-    lines += ["", "Returns", "-------"]
+    for key in options_of(quantity):
+        key = "out_greeks" if key == "out" and quantity == "greeks" else key
+        lines += _OPTION_DOC[key].splitlines()
+    result_type = {
+        "greeks": "Greeks",
+        "iv_status": "str, ndarray of str, or the container of the input",
+    }.get(quantity, "float, ndarray of float64, or the container of the input")
+    lines += ["", "Returns", "-------", result_type]
     returns = _RETURNS.get(
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
-        "Series for Series input." + _NAN_RULE,
+        "Series for Series input (see the README for the other containers)." + _NAN_RULE,
     )
-    lines += ["    " + line for line in returns.splitlines()]
+    lines += [f"    {line}".rstrip() for line in returns.splitlines()]
     core = "iv" if quantity == "iv_status" else quantity
     lines += [
         "",
+        "Notes",
+        "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
         f"Values are those of karvex._core.{model}_{core} on the broadcast float64/int8 arrays.",
     ]
@@ -890,25 +1374,40 @@ def entry_of(model: str, quantity: str) -> _Entry:
         vector=getattr(_core, f"{model}_{core}"),
         scalar=getattr(_core, f"{model}_{core}_scalar"),
         flag_at=names.index("flag") if "flag" in names else -1,
+        s_at=names.index("f" if model == "black76" else "s"),
+        t_at=names.index("t"),
+        rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
+        serial_limit=_threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT),
+        options=options_of(quantity),
     )
 
 
-def make_function(model: str, quantity: str) -> Callable[..., Any]:
-    """The public function ``karvex.<model>.<quantity>``."""
-    entry = entry_of(model, quantity)
-    names = entry.names
-    arity = len(names)
+def call(entry: _Entry, args: tuple[Any, ...], kwargs: dict[str, Any]) -> Any:
+    """A call with keywords or an unusual number of arguments, bound like
+    the core's functions (errors name the function and the argument)."""
+    given = {key: kwargs.pop(key) for key in [k for k in kwargs if k in entry.options]}
+    if kwargs or len(args) != len(entry.names):
+        values = _bind(entry.fname, entry.names, args, kwargs)
+    else:
+        values = list(args)
+    if given:
+        return evaluate(entry, values, _options(entry, given))
+    return evaluate(entry, values)
 
-    def function(*args: Any, **kwargs: Any) -> Any:
-        if kwargs or len(args) != arity:
-            return evaluate(entry, _bind(entry.fname, names, args, kwargs))
-        return evaluate(entry, list(args))
 
-    function.__name__ = function.__qualname__ = quantity
-    function.__module__ = f"karvex.{model}"
-    function.__doc__ = _docstring(model, quantity, names)
-    function.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
-        [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in names]
+def signature(entry: _Entry) -> inspect.Signature:
+    """The signature of ``karvex.<model>.<quantity>``."""
+    return inspect.Signature(
+        [inspect.Parameter(n, inspect.Parameter.POSITIONAL_OR_KEYWORD) for n in entry.names]
+        + [
+            inspect.Parameter(n, inspect.Parameter.KEYWORD_ONLY, default=_OPTION_DEFAULTS[n])
+            for n in entry.options
+        ]
     )
-    return function
+
+
+def signed(function: Callable[..., Any], entry: _Entry) -> None:
+    """Give ``function`` the signature of its parameters (its source takes
+    ``*args, **kwargs``, which bind as the core's functions do)."""
+    function.__signature__ = signature(entry)  # type: ignore[attr-defined]

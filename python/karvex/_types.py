@@ -1,21 +1,26 @@
-"""Static signatures of the array functions in ``karvex.bsm`` and ``karvex.black76``.
+"""Types of the array API in ``karvex.bsm`` and ``karvex.black76``.
 
-The functions are made at import time from one table (see ``_array``); these
-protocols give type checkers what each one accepts and returns:
+The overloads of each function (written out in ``bsm.py`` and ``black76.py``)
+give type checkers what it accepts and returns:
 
 - all arguments scalars: a ``float`` (``str`` for ``iv_status``, a ``Greeks``
   of floats for ``greeks``);
-- arrays, sequences and scalars mixed (no Series): a float64 array (a ``str``
-  array for ``iv_status``, a ``Greeks`` of arrays for ``greeks``);
-- any argument a pandas Series: a Series (a DataFrame for ``greeks``).
+- arrays, sequences and scalars mixed: a float64 array (a ``str`` array for
+  ``iv_status``, a ``Greeks`` of arrays for ``greeks``);
+- a pandas Series among them: a Series (a DataFrame for ``greeks``);
+- a pandas DataFrame, a polars Series or expression, or an xarray DataArray
+  among them: the same type;
+- ``out=``: the array given; ``data=``: a Series on the frame's index.
 
-The first two overloads overlap by design: calls match the first that fits.
+Texts are no numbers: a ``str`` (a ``Sequence[str]``) matches no number
+parameter, only the flag (and, with ``data=``, any parameter).
 """
 
 from __future__ import annotations
 
-from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Generic, NamedTuple, Protocol, TypeVar, Union, overload
+import datetime
+from collections.abc import Hashable, Sequence
+from typing import TYPE_CHECKING, Any, Generic, Literal, NamedTuple, Protocol, TypeVar, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -23,18 +28,90 @@ import numpy.typing as npt
 if TYPE_CHECKING:
     import pandas as pd
 
+    from .curves import RateCurve
+
 F64Array = npt.NDArray[np.float64]
 StatusArray = npt.NDArray[np.str_]
+#: The arrays ``greeks`` writes into: delta, gamma, vega, theta, rho.
+GreeksOut = tuple[F64Array, F64Array, F64Array, F64Array, F64Array]
 
-# A number: ``float`` covers ``int`` and ``bool`` too.
+#: A number: ``float`` covers ``int`` and ``bool`` too.
 Real = Union[float, np.floating[Any], np.integer[Any]]
-# A flag: 'c'/'call'/'p'/'put', a signed integer, a whole float or a bool.
+#: Numbers: one, or nested sequences of them, or an array (not a text).
+Numbers = Union[
+    Real,
+    npt.NDArray[Any],
+    Sequence[Real],
+    Sequence[Sequence[Real]],
+    Sequence[Sequence[Sequence[Real]]],
+]
+#: A flag: 'c'/'call'/'p'/'put', a signed integer, a whole float or a bool.
 Flag = Union[str, bytes, float, np.integer[Any], np.floating[Any], np.bool_]
-Numbers = Union[Real, npt.NDArray[Any], Sequence[Any]]
-Flags = Union[Flag, npt.NDArray[Any], Sequence[Any]]
-NumbersOrSeries = Union[Numbers, "pd.Series[Any]"]
-FlagsOrSeries = Union[Flags, "pd.Series[Any]"]
+Flags = Union[Flag, npt.NDArray[Any], Sequence[Flag], Sequence[Sequence[Flag]]]
+#: A time to expiry in years, or a duration (pandas' Timedelta is a timedelta).
+Time = Union[Real, datetime.timedelta, np.timedelta64]
+Times = Union[Numbers, datetime.timedelta, np.timedelta64, Sequence[datetime.timedelta]]
+#: A rate or yield: a number, or a curve evaluated at each option's t.
+Rate = Union[Real, "RateCurve"]
+Rates = Union[Numbers, "RateCurve"]
 
+#: Units of the Greeks: ``"raw"`` (the core's), ``"desk"`` (vega per vol point,
+#: theta per calendar day, rho per 1 %), ``"desk252"`` (theta per trading day).
+Units = Literal["raw", "desk", "desk252"]
+#: Gamma per 1.0 of the underlying (``"unit"``) or per 1 % move of it (``"pct"``).
+GammaMove = Literal["unit", "pct"]
+
+
+class PolarsSeries(Protocol):
+    """A polars Series, as far as the array API needs to know one."""
+
+    def to_arrow(self) -> Any:
+        """The values as a pyarrow array."""
+        ...
+
+    def to_numpy(self) -> Any:
+        """The values as a NumPy array."""
+        ...
+
+
+class PolarsFrame(Protocol):
+    """A polars DataFrame, as far as ``data=`` needs to know one."""
+
+    def to_arrow(self) -> Any:
+        """The frame as a pyarrow table."""
+        ...
+
+    @property
+    def columns(self) -> list[str]:
+        """The names of the columns."""
+        ...
+
+
+class DataArray(Protocol):
+    """An xarray DataArray, as far as the array API needs to know one."""
+
+    @property
+    def dims(self) -> tuple[Hashable, ...]:
+        """The names of the dimensions."""
+        ...
+
+    @property
+    def coords(self) -> Any:
+        """The coordinates."""
+        ...
+
+
+class PolarsExpr(Protocol):
+    """A polars expression, as far as the array API needs to know one."""
+
+    @property
+    def meta(self) -> Any:
+        """What the expression is made of."""
+        ...
+
+
+# A container that comes back as itself (neither library is imported for it).
+_C = TypeVar("_C", bound=Union[PolarsSeries, PolarsExpr, DataArray, "pd.DataFrame"])
 _T = TypeVar("_T")
 
 if TYPE_CHECKING:
@@ -58,144 +135,3 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
         vega: Any
         theta: Any
         rho: Any
-
-
-# fmt: off
-class BsmFlagged(Protocol):
-    """price, delta, theta, rho (Black-Scholes-Merton)."""
-    @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
-    @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class BsmUnflagged(Protocol):
-    """gamma, vega (Black-Scholes-Merton)."""
-    @overload
-    def __call__(self, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
-    @overload
-    def __call__(self, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, s: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class BsmGreeks(Protocol):
-    """greeks (Black-Scholes-Merton)."""
-    @overload
-    def __call__(self, flag: Flag, s: Real, k: Real, t: Real, r: Real, q: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> Greeks[float]: ...
-    @overload
-    def __call__(self, flag: Flags, s: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 q: Numbers, sigma: Numbers) -> Greeks[F64Array]: ...
-    @overload
-    def __call__(self, flag: FlagsOrSeries, s: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries, q: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
-
-
-class BsmIv(Protocol):
-    """iv (Black-Scholes-Merton)."""
-    @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real, q: Real) -> float: ...
-    @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers, q: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
-                 q: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class BsmIvStatus(Protocol):
-    """iv_status (Black-Scholes-Merton)."""
-    @overload
-    def __call__(self, target_price: Real, flag: Flag, s: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real, q: Real) -> str: ...
-    @overload
-    def __call__(self, target_price: Numbers, flag: Flags, s: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers, q: Numbers) -> StatusArray: ...
-    @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, s: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries, r: NumbersOrSeries,
-                 q: NumbersOrSeries) -> pd.Series[str]: ...
-
-
-class Black76Flagged(Protocol):
-    """price, delta, theta, rho (Black-76)."""
-    @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
-    @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class Black76Unflagged(Protocol):
-    """gamma, vega (Black-76)."""
-    @overload
-    def __call__(self, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> float: ...
-    @overload
-    def __call__(self, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, f: NumbersOrSeries, k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries, sigma: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class Black76Greeks(Protocol):
-    """greeks (Black-76)."""
-    @overload
-    def __call__(self, flag: Flag, f: Real, k: Real, t: Real, r: Real,  # type: ignore[overload-overlap]
-                 sigma: Real) -> Greeks[float]: ...
-    @overload
-    def __call__(self, flag: Flags, f: Numbers, k: Numbers, t: Numbers, r: Numbers,  # type: ignore[overload-overlap]
-                 sigma: Numbers) -> Greeks[F64Array]: ...
-    @overload
-    def __call__(self, flag: FlagsOrSeries, f: NumbersOrSeries, k: NumbersOrSeries,
-                 t: NumbersOrSeries, r: NumbersOrSeries,
-                 sigma: NumbersOrSeries) -> pd.DataFrame: ...
-
-
-class Black76Iv(Protocol):
-    """iv (Black-76)."""
-    @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real) -> float: ...
-    @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers) -> F64Array: ...
-    @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries) -> pd.Series[float]: ...
-
-
-class Black76IvStatus(Protocol):
-    """iv_status (Black-76)."""
-    @overload
-    def __call__(self, target_price: Real, flag: Flag, f: Real, k: Real, t: Real,  # type: ignore[overload-overlap]
-                 r: Real) -> str: ...
-    @overload
-    def __call__(self, target_price: Numbers, flag: Flags, f: Numbers, k: Numbers,  # type: ignore[overload-overlap]
-                 t: Numbers, r: Numbers) -> StatusArray: ...
-    @overload
-    def __call__(self, target_price: NumbersOrSeries, flag: FlagsOrSeries, f: NumbersOrSeries,
-                 k: NumbersOrSeries, t: NumbersOrSeries,
-                 r: NumbersOrSeries) -> pd.Series[str]: ...
-# fmt: on

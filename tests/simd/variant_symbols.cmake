@@ -3,7 +3,7 @@
 # merged at link time with the baseline copy, and the linker may keep the variant's, whose
 # instructions the baseline processor lacks. Only instantiations over the vector types of one width
 # (Lanes<4> for AVX2, Lanes<8> for AVX-512) and the compiler's personality reference may be weak
-# there.
+# there. GNU nm names a vector of four doubles "double __vector(4)", llvm-nm "double vector[4]".
 #   cmake -DNM=nm -DOBJECTS="a.o;b.o" -P variant_symbols.cmake
 set(failed "")
 foreach(object ${OBJECTS})
@@ -19,7 +19,7 @@ foreach(object ${OBJECTS})
   foreach(line ${lines})
     if(line MATCHES "^[0-9a-f]+ [WVu] (.*)$")
       set(name "${CMAKE_MATCH_1}")
-      if(NOT name MATCHES "__vector\\(|Lanes<" AND NOT name MATCHES "^DW\\.ref\\.__gxx_personality_v0$")
+      if(NOT name MATCHES "__vector\\(|vector\\[[0-9]+\\]|Lanes<" AND NOT name MATCHES "^DW\\.ref\\.__gxx_personality_v0$")
         string(APPEND failed "\n  ${object}: ${name}")
       endif()
     endif()

@@ -6,33 +6,31 @@ The rules are those of text cells, as the builtin reader gives them:
 - a number is what Python's float() reads once blanks around it are
   trimmed; an empty cell is a missing value (NaN);
 - an option type is C, P, call or put (any case), 1 or -1;
-- a date is YYYY-MM-DD or YYYYMMDD, a date-time YYYY-MM-DD HH:MM,
-  YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.ffffff (with a space or T),
-  whose time of day is kept; an empty cell is a missing value (NaT);
+- a date, date-time or instant is what times.py reads (its forms, zones
+  and epoch numbers, with --timestamp-unit and --date-format); an empty
+  cell is a missing value (NaT);
 - a cell longer than CELL_LIMIT is none of these.
 
 A cell that breaks them is an error naming the file, the line (or row), the
 column and the value.  Arrow columns are converted in native code where the
 result is certain to be the same, and by their type where they have one
-(integers, floating point and decimals of any width; dates and timestamps of
-any unit, those with a zone at their wall-clock time in that zone).  Where
+(integers, floating point and decimals of any width; dates and timestamps
+of any unit, those with a zone as instants).  Where
 it is not certain, the column's cells are taken as text (Chunk.as_text) and
 the rules above decide, or name the bad cell.
 
 Settings to come plug in here: --decimal C and --delimiter C's numbers
-(``text_numbers``), --date-format FMT (``text_stamps``), --timestamp-unit
-(integer columns as stamps, in ``arrow_stamps`` and ``text_stamps``).
+(``text_numbers``).
 """
 
 from __future__ import annotations
 
-import datetime
-import re
 from collections.abc import Callable
 from typing import TYPE_CHECKING, TypeVar
 
 import numpy as np
 
+from . import times
 from .arrow import (
     bool_array,
     int_scalar,
@@ -43,7 +41,7 @@ from .arrow import (
     valid,
 )
 from .chunk import CELL_LIMIT, Chunk
-from .options import ChainError
+from .times import StampError, Stamps, stamps_from_arrow, stamps_from_text
 
 if TYPE_CHECKING:
     import pyarrow as pa  # untyped: see arrow.py
@@ -52,8 +50,6 @@ if TYPE_CHECKING:
 
 NUMBER = "not a number"
 OPTION_TYPE = "not an option type (C, P, call, put, 1, -1)"
-DATE_FORMS = "YYYY-MM-DD, YYYYMMDD or YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)"
-DATE = f"not a date ({DATE_FORMS})"
 _NAN_SPELLINGS = ("nan", "+nan", "-nan")
 
 T = TypeVar("T")
@@ -105,83 +101,6 @@ def text_option_types(cells: np.ndarray) -> np.ndarray:
     if bad.any():
         raise BadCell(int(np.argmax(bad)))
     return np.where(is_put, np.int8(-1), np.int8(1))
-
-
-# The accepted forms, exactly: a calendar date with or without dashes, or an
-# ISO date-time whose time of day is kept to the microsecond.  Anything else
-# (a month alone, a time zone, words like "today") is refused rather than
-# read some other way.
-_STAMP = re.compile(
-    r"(\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:\.(\d{1,6}))?)?)?"
-    r"|(\d{4})(\d{2})(\d{2})",
-    re.ASCII,
-)
-
-
-def parse_stamp(text: str) -> np.datetime64 | None:
-    """The date or date-time ``text`` names (microseconds), NaT for an empty
-    text, None if it is not one of the accepted forms or not a real day or
-    time."""
-    if text == "":
-        return np.datetime64("NaT", "us")
-    m = _STAMP.fullmatch(text)
-    if m is None:
-        return None
-    year, month, day, hour, minute, second, fraction = (
-        m.group(1, 2, 3, 4, 5, 6, 7) if m.group(1) else m.group(8, 9, 10) + (None,) * 4
-    )
-    try:
-        stamp = datetime.datetime(
-            int(year),
-            int(month),
-            int(day),
-            int(hour or 0),
-            int(minute or 0),
-            int(second or 0),
-            int((fraction or "0").ljust(6, "0")),
-        )
-    except ValueError:  # February 30th, 25:00, year 0
-        return None
-    return np.datetime64(stamp, "us")
-
-
-def timed(text: np.ndarray) -> np.ndarray:
-    """Whether each date text gives a time of day: the date forms alone have
-    8 or 10 characters, a date-time more."""
-    return np.char.str_len(np.char.strip(np.asarray(text, dtype=str))) > 10
-
-
-def text_stamps(cells: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
-    """The dates and date-times as datetime64[us] (an empty cell is NaT),
-    and whether each gives a time of day."""
-    _refuse_long(cells)
-    cells = np.char.strip(cells)
-    # A chain has few distinct dates: each is parsed once.
-    texts, inverse = np.unique(cells, return_inverse=True)
-    inverse = inverse.reshape(-1)
-    stamps = [parse_stamp(text) for text in texts.tolist()]
-    bad = np.array([stamp is None for stamp in stamps], dtype=bool)
-    if bad.any():
-        raise BadCell(int(np.argmax(bad[inverse])))
-    values = np.array(stamps, dtype="datetime64[us]") if stamps else np.zeros(0, "datetime64[us]")
-    return values[inverse], timed(texts)[inverse] if len(texts) else np.zeros(0, bool)
-
-
-def parse_date_option(text: str) -> tuple[np.datetime64, bool]:
-    """--valuation-date: the stamp, and whether it gives a time of day."""
-    stamp = parse_stamp(text.strip())
-    if stamp is None or np.isnat(stamp):
-        raise ChainError(f"--valuation-date: {DATE}: {text!r}")
-    return stamp, bool(timed(np.array([text]))[0])
-
-
-def parse_expiry_time(text: str) -> np.timedelta64:
-    """--expiry-time HH:MM or HH:MM:SS as a time of day in microseconds."""
-    m = re.fullmatch(r"(\d{1,2}):(\d{2})(?::(\d{2}))?", text.strip(), re.ASCII)
-    hours, minutes, seconds = (int(g or 0) for g in m.groups()) if m else (99, 0, 0)
-    if hours > 23 or minutes > 59 or seconds > 59:
-        raise ChainError(f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {text!r}")
-    return np.timedelta64(((hours * 60 + minutes) * 60 + seconds) * 10**6, "us")
 
 
 # --------------------------------------------------------------------------
@@ -246,10 +165,40 @@ def option_types(chunk: Chunk, pos: int) -> np.ndarray:
     )
 
 
-def stamps(chunk: Chunk, pos: int) -> tuple[np.ndarray, np.ndarray]:
-    """The column's dates and date-times as datetime64[us] (NaT where a cell
-    is empty), and whether each gives a time of day."""
-    return _apply(chunk, pos, text_stamps, arrow_stamps, DATE)
+def stamps(
+    chunk: Chunk, pos: int, unit: str | None = None, date_format: str | None = None
+) -> Stamps:
+    """The column's dates, date-times and instants (times.py's rules, with
+    --timestamp-unit and --date-format; NaT where a cell is empty)."""
+    column = chunk.cells[pos]
+    try:
+        if is_arrow(column):
+            return stamps_from_arrow(column, unit, date_format)
+        _refuse_long_stamps(column)
+        return stamps_from_text(column, unit, date_format)
+    except StampError as error:
+        raise chunk.as_text().cell_error(pos, error.row, error.what) from None
+
+
+def _refuse_long_stamps(cells: np.ndarray) -> None:
+    try:
+        _refuse_long(cells)
+    except BadCell as bad:
+        raise StampError("not a date", str(cells[bad.row]), bad.row) from None
+
+
+def times_of_day(chunk: Chunk, pos: int) -> np.ndarray:
+    """A per-row expiry time column as timedelta64[us] (NaT: empty)."""
+    column = chunk.cells[pos]
+    try:
+        if is_arrow(column):
+            values, rows = distinct(column)
+            spread: np.ndarray = times.times_of_day(values)[rows]
+            return spread
+        _refuse_long_stamps(column)
+        return times.times_of_day(column)
+    except StampError as error:
+        raise chunk.as_text().cell_error(pos, error.row, error.what) from None
 
 
 def labels(chunk: Chunk, pos: int) -> np.ndarray:
@@ -276,6 +225,28 @@ def is_numeric(chunk: Chunk, pos: int) -> bool:
     except BadCell:
         return False
     return True
+
+
+def mostly_numbers(chunk: Chunk, pos: int) -> bool:
+    """Whether most of the column's non-empty cells are numbers: a column of
+    numbers with a few bad cells (which then get named), not a text column
+    such as a ticker."""
+    column = chunk.cells[pos]
+    if is_arrow(column):
+        values, rows = distinct(column)
+    else:
+        values, rows = np.unique(np.asarray(column, dtype=str), return_inverse=True)
+    counts = np.bincount(rows.reshape(-1), minlength=len(values))
+    good = bad = 0
+    for text, count in zip(np.char.strip(values).tolist(), counts.tolist()):
+        if text == "":
+            continue
+        try:
+            float(text)
+            good += count
+        except ValueError:
+            bad += count
+    return good > bad
 
 
 # --------------------------------------------------------------------------
@@ -366,32 +337,6 @@ def _float64(values: pa.Array) -> np.ndarray:
     if present is not None:
         out[~present] = np.nan
     return out
-
-
-def arrow_stamps(column: pa.Array) -> tuple[np.ndarray, np.ndarray]:
-    """Dates and timestamps by their type (any unit; with a zone, the wall
-    clock in that zone), text and anything else by the text rules."""
-    import pyarrow as pa
-    import pyarrow.compute as pc
-
-    t = column.type
-    if pa.types.is_dictionary(t) and not _is_text(t.value_type):
-        column, t = column.dictionary_decode(), t.value_type
-    if pa.types.is_timestamp(t) or pa.types.is_date(t):
-        if pa.types.is_timestamp(t) and t.tz is not None:
-            column = pc.local_timestamp(column)
-        values = pc.cast(column, pa.timestamp("us"), safe=False)
-        stamps = numpy_values(values, np.int64).view("datetime64[us]").copy()
-        present = valid(values)
-        if present is not None:
-            stamps[~present] = np.datetime64("NaT")
-        return stamps, np.full(len(stamps), pa.types.is_timestamp(t))
-    values, rows = distinct(column)
-    try:
-        stamps, timed_ = text_stamps(values)
-    except BadCell:
-        raise Refused from None
-    return stamps[rows], timed_[rows]
 
 
 def _by_distinct(column: pa.Array, rule: Callable[[np.ndarray], np.ndarray]) -> np.ndarray:

@@ -1,20 +1,18 @@
 """Resolve the header: which column holds each input, or which constant
-stands in for it.
-
-Settings to come plug in here: --column INPUT=NAME (names looked up before
-the aliases, in ``_Header.present``), and one error that lists every
-missing column (``resolve`` collects what ``_Header.missing`` reports)."""
+stands in for it.  Names given by --column INPUT=NAME are looked up before
+the aliases; every input missing is named in one error, with the names it
+would accept."""
 
 from __future__ import annotations
 
 import dataclasses
 
-import numpy as np
-
 from .aliases import ALIASES
-from .cells import is_numeric, parse_date_option, parse_expiry_time
+from .cells import is_numeric, mostly_numbers
 from .chunk import Chunk
 from .options import ChainError, Options
+from .times import ExpiryTime, Stamps, parse_expiry_time, parse_stamp_option
+from .units import Units, parse_units
 
 # Inputs read as numbers: where several of their names are present, the
 # first chunk decides which column holds numbers.
@@ -46,9 +44,10 @@ class Columns:
     header: list[str]
     positions: dict[str, int] = dataclasses.field(default_factory=dict)
     constants: dict[str, float] = dataclasses.field(default_factory=dict)
-    valuation: np.datetime64 | None = None  # --valuation-date, for every row
-    valuation_timed: bool = False  # --valuation-date gives a time of day
-    expiry_time: np.timedelta64 = np.timedelta64(16 * 3600 * 10**6, "us")  # --expiry-time
+    valuation: Stamps | None = None  # --valuation-date, for every row
+    expiry_time: ExpiryTime = dataclasses.field(default_factory=lambda: parse_expiry_time("16:00"))
+    timestamp_unit: str | None = None  # --timestamp-unit
+    date_format: str | None = None  # --date-format
     # Inputs named by several columns: their positions, in order of
     # preference, and the spot's own fallback, the underlying's bid and ask
     # (settled on the first chunk by `settle`).
@@ -57,6 +56,7 @@ class Columns:
     optional: set[str] = dataclasses.field(default_factory=set)  # dropped if not numbers
     # A wide chain: each side's quote columns (side -> input -> position).
     sides: dict[str, dict[str, int]] = dataclasses.field(default_factory=dict)
+    units: Units = dataclasses.field(default_factory=Units)  # as stated by the options
 
     def read_positions(self) -> list[int]:
         """Every column the readers must hand over as cells."""
@@ -81,34 +81,74 @@ class Columns:
 
 
 class _Header:
-    """The header's names, looked up by input."""
+    """The header's names, looked up by input: the column --column maps to
+    it, else its aliases (among the columns not mapped to another input).
+    The inputs found missing are collected for one error."""
 
-    def __init__(self, source: str, header: list[str]):
+    def __init__(self, source: str, header: list[str], mapping: list[str] | None = None):
         self.source = source
         self.header = header
         self.names = [h.strip().lower() for h in header]
+        self.mapped: dict[str, int] = {}
+        for given in mapping or ():
+            key, _, name = given.partition("=")
+            key, name = key.strip().lower(), name.strip()
+            if key not in ALIASES or not name:
+                raise ChainError(
+                    f"--column {given}: not INPUT=NAME with INPUT one of {', '.join(ALIASES)}"
+                )
+            if name.lower() not in self.names:
+                raise ChainError(
+                    f"{source}, line 1: --column {given}: no column {name!r}"
+                    f" (columns found: {self.listed()})"
+                )
+            self.mapped[key] = self.names.index(name.lower())
+        self.absent: list[str] = []
+
+    def listed(self) -> str:
+        return ", ".join(self.header) if self.header else "none"
 
     def present(self, key: str) -> list[int]:
-        return [self.names.index(alias) for alias in ALIASES[key] if alias in self.names]
+        if key in self.mapped:
+            return [self.mapped[key]]
+        taken = set(self.mapped.values())
+        found = [self.names.index(alias) for alias in ALIASES[key] if alias in self.names]
+        return [p for p in found if p not in taken]
 
-    def missing(self, what: str) -> ChainError:
-        listed = ", ".join(self.header) if self.header else "none"
-        return ChainError(f"{self.source}, line 1: missing column {what} (columns found: {listed})")
+    def missing(self, what: str) -> None:
+        self.absent.append(what)
+
+    def error(self) -> ChainError:
+        return ChainError(
+            f"{self.source}, line 1: missing column {'; missing column '.join(self.absent)}"
+            f" (columns found: {self.listed()}; other names: --column INPUT=NAME)"
+        )
+
+
+def _named(key: str, *instead: str) -> str:
+    """An input, the other names it is accepted by and what may stand in
+    for it."""
+    return f"'{key}' (or {', '.join(ALIASES[key][1:] + instead)})"
 
 
 def resolve(source: str, header: list[str], options: Options) -> Columns:
-    names = _Header(source, header)
+    names = _Header(source, header, options.columns)
     columns = Columns(header)
+    columns.units = parse_units(
+        options.price_unit, options.strike_scale, options.rate_unit, options.dividend_unit
+    )
     wide = not names.present("type") and _wide(names, columns)
     for key in ("strike",) if wide else ("type", "strike"):
         if not _take(names, columns, key):
-            raise names.missing(f"'{key}'")
+            names.missing(_named(key))
     if not wide:
         _price(names, columns, options)
     _underlying(names, columns, options)
     _times(names, columns, options)
     _rates(names, columns, options)
     _take(names, columns, "ticker")  # optional: snapshots are grouped by it
+    if names.absent:
+        raise names.error()
     return columns
 
 
@@ -126,12 +166,13 @@ def _price(names: _Header, columns: Columns, options: Options) -> None:
     if options.price_column is not None:
         wanted = options.price_column.strip().lower()
         if wanted not in names.names:
-            raise names.missing(f"'{options.price_column}' (--price-column)")
-        columns.positions["price"] = names.names.index(wanted)
+            names.missing(f"'{options.price_column}' (--price-column)")
+        else:
+            columns.positions["price"] = names.names.index(wanted)
     elif not _take(names, columns, "price") and not (
         _take(names, columns, "bid") and _take(names, columns, "ask")
     ):
-        raise names.missing("'price' (or 'bid' and 'ask', or --price-column NAME)")
+        names.missing("'price' (or 'bid' and 'ask', or --price-column NAME)")
 
 
 def _wide(names: _Header, columns: Columns) -> bool:
@@ -162,7 +203,8 @@ def _wide(names: _Header, columns: Columns) -> bool:
     if len(sides) == 1:  # one side complete: the other's quotes are missing
         (side,) = set(WIDE_SIDES) - set(sides)
         lacking = [f"'{side}_{key}'" for key in ("bid", "ask") if key not in partial[side]]
-        raise names.missing(" and ".join(lacking) + " (a wide chain: each side's bid and ask)")
+        names.missing(" and ".join(lacking) + " (a wide chain: each side's bid and ask)")
+        return True
     if len(sides) < 2:
         return False
     columns.sides = sides
@@ -174,7 +216,7 @@ def _underlying(names: _Header, columns: Columns, options: Options) -> None:
     a spot, if the file has one in numbers, only gives the carry."""
     if options.model == "black76" and not options.parity:
         if not _take(names, columns, "forward"):
-            raise names.missing("'forward' (or use --forward parity)")
+            names.missing(_named("forward", "use --forward parity"))
         return
     quotes = {key: names.present(key)[0] for key in MIDS["spot"] if names.present(key)}
     if len(quotes) == 2:
@@ -188,26 +230,31 @@ def _underlying(names: _Header, columns: Columns, options: Options) -> None:
         columns.positions.update(columns.spot_quotes)
         columns.spot_quotes = {}
     elif not options.parity:
-        raise names.missing("'spot' (or 'underlying_bid' and 'underlying_ask')")
+        names.missing(_named("spot", "'underlying_bid' and 'underlying_ask'"))
 
 
 def _times(names: _Header, columns: Columns, options: Options) -> None:
     if _take(names, columns, "expiry"):
         return
     if not _take(names, columns, "expiry_date"):
-        raise names.missing("'expiry' (years) or 'expiry_date'")
+        names.missing(f"'expiry' (years) or {_named('expiry_date')}")
+        return
     columns.expiry_time = parse_expiry_time(options.expiry_time)
+    columns.timestamp_unit, columns.date_format = options.timestamp_unit, options.date_format
+    clock = [p for p in names.present("expiry_clock") if p != columns.positions["expiry_date"]]
+    if clock:  # a time of day per row, beside the expiry date
+        columns.positions["expiry_clock"] = clock[0]
     if options.valuation_date is not None:
-        columns.valuation, columns.valuation_timed = parse_date_option(options.valuation_date)
+        columns.valuation = parse_stamp_option(options.valuation_date)
     elif not _take(names, columns, "valuation_date"):
-        raise names.missing("'valuation_date' (or give --valuation-date)")
+        names.missing(_named("valuation_date", "give --valuation-date"))
 
 
 def _rates(names: _Header, columns: Columns, options: Options) -> None:
     if options.rate is not None:
         columns.constants["rate"] = options.rate
     elif not _take(names, columns, "rate"):
-        raise names.missing("'rate' (or give --rate)")
+        names.missing("'rate' (or give --rate)")
     if options.model == "black76" or options.parity:
         return  # Black-76 has no dividend yield
     if options.dividend is not None:
@@ -218,11 +265,13 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
 
 def settle(columns: Columns, chunk: Chunk) -> None:
     """Choose, from the first chunk, among columns that could each hold an
-    input: the first whose cells are all numbers (or empty).  A spot named
-    only by text columns comes from the underlying's bid and ask instead, or
-    where it is optional is left out."""
+    input: the first whose cells are all numbers (or empty), else the first
+    whose cells are mostly numbers (its bad cells are then errors).  A spot
+    named only by text columns comes from the underlying's bid and ask
+    instead, or where it is optional is left out."""
     for key, found in columns.candidates.items():
         numeric = [p for p in found if is_numeric(chunk, p)]
+        numeric = numeric or [p for p in found if mostly_numbers(chunk, p)]
         if numeric:
             columns.positions[key] = numeric[0]
         elif key == "spot" and columns.spot_quotes:

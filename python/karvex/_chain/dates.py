@@ -1,14 +1,11 @@
 """Years to expiry from the expiry and valuation dates, and the name of each
 row's expiry.
 
-Time to expiry = (expiry - valuation) / 365 days of 24 hours.  An option
-expires on its expiry date at --expiry-time (default 16:00) when the quote
-carries a time of day and the expiry does not; with dates alone on both
-sides it is whole days / 365; a date-time given for the expiry is used as it
-is.  A quote at or after its expiry gives t <= 0: the status `expired`.
-
-Settings to come plug in here: --expiry-time with a zone, and a per-row
-expiry time column (``Times``, where the expiry's time of day is added)."""
+Time to expiry = (expiry - valuation) / 365 days of 24 hours, by times.py's
+rules: a date-only expiry at --expiry-time (or the row's expiry time
+column) in --expiry-time's zone, a date-only quote at the close against a
+date-only expiry (whole days), instants in UTC.  A quote at or after its
+expiry gives t <= 0: the status `expired`."""
 
 from __future__ import annotations
 
@@ -16,9 +13,11 @@ import dataclasses
 
 import numpy as np
 
-from .cells import distinct, is_arrow, numbers, stamps
+from . import times as clock
+from .cells import distinct, is_arrow, numbers, stamps, times_of_day
 from .chunk import Chunk
 from .columns import Columns
+from .options import ChainError
 
 
 @dataclasses.dataclass
@@ -28,6 +27,7 @@ class Times:
 
     t: np.ndarray
     quote_day: np.ndarray | None
+    expiry_note: str | None = None  # the summary's line on the expiry time used
 
 
 def times(columns: Columns, chunk: Chunk) -> Times:
@@ -37,18 +37,21 @@ def times(columns: Columns, chunk: Chunk) -> Times:
     if "expiry" in pos:
         what = "not a number of years (name a date column expiry_date)"
         return Times(numbers(chunk, pos["expiry"], what), None)
-    expiry, expiry_timed = stamps(chunk, pos["expiry_date"])
-    valuation: np.datetime64 | np.ndarray  # --valuation-date, or the column's
-    quote_timed: bool | np.ndarray
-    if columns.valuation is not None:
-        valuation, quote_timed = columns.valuation, columns.valuation_timed
-    else:
-        valuation, quote_timed = stamps(chunk, pos["valuation_date"])
-    at_expiry_time = quote_timed & ~expiry_timed
-    expiry = np.where(at_expiry_time, expiry + columns.expiry_time, expiry)
-    days = (expiry - valuation) / np.timedelta64(1, "D")  # NaT becomes NaN
-    quote_day = np.broadcast_to(np.asarray(valuation, "datetime64[D]"), (len(chunk),))
-    return Times(days / 365.0, quote_day)
+    unit, form = columns.timestamp_unit, columns.date_format
+    expiry = stamps(chunk, pos["expiry_date"], unit, form)
+    quote = columns.valuation
+    if quote is None:
+        quote = stamps(chunk, pos["valuation_date"], unit, form)
+    tod = times_of_day(chunk, pos["expiry_clock"]) if "expiry_clock" in pos else None
+    try:
+        t = clock.years_to_expiry(expiry, quote, columns.expiry_time, tod)
+    except ChainError as error:  # instants against times with no zone
+        raise ChainError(f"{chunk.source}: {error}") from None
+    quote_day = np.broadcast_to(quote.at.astype("datetime64[D]"), (len(chunk),))
+    note = clock.describe(columns.expiry_time, expiry, quote)
+    if tod is not None and not np.isnat(tod).all():
+        note = "expiry times: the file's expiry time column, else " + columns.expiry_time.describe()
+    return Times(t, quote_day, note)
 
 
 def expiry_groups(columns: Columns, chunk: Chunk, t: np.ndarray) -> tuple[np.ndarray, np.ndarray]:

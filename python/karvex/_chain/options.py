@@ -5,8 +5,12 @@ Where a setting the user gives takes effect:
 
     file, engine                  read (which reader, on what)
     price_column                  columns (which column holds the price)
-    valuation_date, expiry_time   columns (parsed once) and dates (years)
+    columns                       columns (--column INPUT=NAME, before the aliases)
+    valuation_date, expiry_time   columns (parsed once, times.py) and dates (years)
+    timestamp_unit, date_format   cells (stamps, by times.py's rules)
     rate, dividend                columns (a constant replaces the column)
+    price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
+      rate_unit, dividend_unit      right after the cells are read)
     model, forward                columns (what is needed), prices, parity
     intrinsic_tolerance           compute
     output, output_format, plot   write, files and plot
@@ -15,13 +19,6 @@ Where a setting the user gives takes effect:
     audit                         compute (computed_names, Result.audit)
     delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
                                   when not given); the readers' parsers, cells.numbers
-
-and where the settings to come will:
-
-    --column INPUT=NAME           columns (_Header.present, before the aliases)
-    --price-unit, --strike-scale  prices (inputs, right after the cells are read)
-    --expiry-time with a zone     cells (parse_expiry_time) and dates (times)
-    --timestamp-unit, --date-format   cells (arrow_stamps, text_stamps)
 """
 
 from __future__ import annotations
@@ -69,6 +66,14 @@ class Options:
     audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
     delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
     decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines
+    columns: list[str] | None = None  # --column INPUT=NAME: names outside the alias table
+    # The units of the file's numbers (units.py); None: not stated, the data is checked.
+    price_unit: str | None = None  # quote (currency) or underlying
+    strike_scale: str | None = None  # each strike times this
+    rate_unit: str | None = None  # decimal or percent
+    dividend_unit: str | None = None  # decimal or percent
+    timestamp_unit: str | None = None  # s, ms, us or ns: whole numbers in date columns
+    date_format: str | None = None  # strptime's format of the dates, tried first
 
     @property
     def parity(self) -> bool:

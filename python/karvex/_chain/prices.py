@@ -8,9 +8,11 @@ the spot carried at r - q (BSM) or the forward column (Black-76); with
 --forward parity, parity.py then puts the forward implied by the quotes in
 its place.
 
-Settings to come plug in here: --price-unit underlying (the premium times
-the row's underlying price) and --strike-scale X (the strike times X), in
-``inputs`` right after the cells are read, before any forward or mid."""
+The units the user states (units.py) apply right after the cells are read,
+before any forward: strikes, rates and dividend yields are converted, then
+checked against the underlying with the premiums as quoted (a unit left
+unstated that the data gives away stops the run), and with --price-unit
+underlying the premiums are converted at the row's underlying price."""
 
 from __future__ import annotations
 
@@ -20,10 +22,11 @@ from collections.abc import Callable
 
 import numpy as np
 
-from . import cells
+from . import cells, units
 from .chunk import Chunk
 from .columns import Columns
 from .dates import expiry_groups, times
+from .options import ChainError
 from .statuses import QUOTE_CODES
 
 
@@ -46,6 +49,7 @@ class Inputs:
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
     quote_day: np.ndarray | None = None  # the day of each quote (datetime64[D]), with dates
     symbol: np.ndarray | None = None  # the underlying's name, where the file gives it
+    expiry_note: str | None = None  # the expiry time used, as the summary says it
 
     @functools.cached_property
     def expiries(self) -> tuple[np.ndarray, np.ndarray]:
@@ -94,10 +98,7 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
     else:
         bid = cells.numbers(chunk, pos["bid"])
         price, quote_status = quote_mids(bid, cells.numbers(chunk, pos["ask"]))
-    when = times(columns, chunk)
-    t = when.t
     r = value_of(columns, chunk, "rate")
-    expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     spot = None
     if "spot" in pos:
         spot = cells.numbers(chunk, pos["spot"])
@@ -106,12 +107,29 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
             cells.numbers(chunk, pos["underlying_bid"])
             + cells.numbers(chunk, pos["underlying_ask"])
         )
-    if "forward" in pos:  # Black-76 on the file's forwards
-        s = forward = cells.numbers(chunk, pos["forward"])
+    given_forward = cells.numbers(chunk, pos["forward"]) if "forward" in pos else None
+    has_dividend = "dividend" in pos or "dividend" in columns.constants
+    dividend = value_of(columns, chunk, "dividend") if has_dividend else None
+    k, rate, dividend = units.convert(columns.units, k, r, dividend)
+    r = r if rate is None else rate
+    underlying = given_forward if given_forward is not None else spot
+    try:
+        units.check(columns.units, flag, k, price, underlying, r, dividend)
+        if columns.units.price == "underlying":
+            price = units.premiums_in_currency(price, underlying)
+            if bid is not None:
+                bid = units.premiums_in_currency(bid, underlying)
+    except ChainError as error:
+        raise ChainError(f"{chunk.source}: {error}") from None
+    when = times(columns, chunk)  # after the units: their error says more
+    t = when.t
+    expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
+    if given_forward is not None:  # Black-76 on the file's forwards
+        s = forward = given_forward
         q = r
-    elif spot is not None and ("dividend" in pos or "dividend" in columns.constants):  # BSM
+    elif spot is not None and dividend is not None:  # BSM
         s = spot
-        q = value_of(columns, chunk, "dividend")
+        q = dividend
         with np.errstate(all="ignore"):
             forward = s * np.exp((r - q) * t)
     else:  # --forward parity: parity.py gives the forwards
@@ -133,4 +151,5 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
         spot,
         when.quote_day,
         cells.labels(chunk, pos["ticker"]) if "ticker" in pos else None,
+        when.expiry_note,
     )

@@ -14,15 +14,22 @@ from .compute import Result
 from .parity import ParityForwards, Snapshot, group_ids
 from .prices import Inputs
 from .statuses import REASONS, STATUS_INTRINSIC, STATUS_NEAR_INTRINSIC, STATUSES
+from .units import DIVIDEND_BAND, RATE_BAND
 
-# Values that are probably in the wrong unit, once per input, with the rows
-# concerned: (input, test, what was probably meant).
+# Rows whose values are probably in the wrong unit, once per input, with the
+# rows concerned: (input, test, what was probably meant).  A whole column in
+# other units stops the run before (units.check); these are the stray rows,
+# outside the same bands.
 UNIT_CHECKS: tuple[tuple[str, Callable[[Inputs], np.ndarray], str], ...] = (
-    ("rate", lambda x: np.abs(x.rate) > 1.0, "above 1 (100 %): percent meant? 0.043 is 4.3 %"),
+    (
+        "rate",
+        lambda x: (x.rate < RATE_BAND[0]) | (x.rate > RATE_BAND[1]),
+        f"outside [{RATE_BAND[0]:g}, {RATE_BAND[1]:g}]: percent meant? 0.043 is 4.3 %",
+    ),
     (
         "dividend",
-        lambda x: np.abs(x.dividend) > 1.0,
-        "above 1 (100 %): percent meant? 0.013 is 1.3 %",
+        lambda x: (x.dividend < DIVIDEND_BAND[0]) | (x.dividend > DIVIDEND_BAND[1]),
+        f"outside [{DIVIDEND_BAND[0]:g}, {DIVIDEND_BAND[1]:g}]: percent meant? 0.013 is 1.3 %",
     ),
     ("expiry", lambda x: x.t > 30.0, "above 30 years: days meant? (years = days / 365)"),
 )
@@ -107,9 +114,12 @@ class Summary:
     )  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
     sides: int = 1  # options per row: 2 in a wide chain (rows counts options)
+    expiry_note: str | None = None  # the expiry time and zone used (times.describe)
     plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None) -> None:
+        if x is not None and self.expiry_note is None:
+            self.expiry_note = x.expiry_note
         if x is not None:
             self._check_units(result, x)
             if self.parity is None and x.model == "bsm":
@@ -213,6 +223,9 @@ class Summary:
             f"{text} {self.counts[r]:,}" for r, text in REASONS.items() if self.counts.get(r)
         )
         out.append(f"  not inverted: {failed:,}" + (f" ({reasons})" if reasons else ""))
+        if self.expiry_note:
+            label, _, said = self.expiry_note.partition(": ")
+            out.append(f"  {label + ':':<14}{said}")
         if self.parity is not None:
             out += self.parity.lines()
         out += self.warnings()

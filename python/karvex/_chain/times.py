@@ -46,6 +46,7 @@ from typing import Any
 
 import numpy as np
 
+from .arrow import int_scalar, integers, text_scalar, valid
 from .options import ChainError
 
 DAY_US = 86_400_000_000  # microseconds in a day
@@ -349,21 +350,21 @@ def stamps_from_arrow(
         column = column.combine_chunks()
     kind = column.type
     if pa.types.is_dictionary(kind):
-        indices = column.indices.fill_null(0).to_numpy(zero_copy_only=False)
+        indices = integers(column.indices.fill_null(int_scalar(0, column.indices.type)))
         try:
             values = stamps_from_arrow(column.dictionary, unit, date_format)
         except StampError as error:  # the row of the first use of the value
             row = int(np.argmax(indices == error.row))
             raise StampError(error.what, error.value, row) from None
-        null = column.is_null().to_numpy(zero_copy_only=False)
+        null = _nulls(column)
         at = np.where(null, np.datetime64("NaT", "us"), values.at[indices])
         return Stamps(at, values.timed[indices] & ~null, values.aware)
-    null = column.is_null().to_numpy(zero_copy_only=False)
+    null = _nulls(column)
     if pa.types.is_integer(kind):
-        return _integer_stamps(column.cast(pa.int64()).fill_null(0).to_numpy(), null, unit)
+        return _integer_stamps(integers(column.cast(pa.int64()).fill_null(_zero())), null, unit)
     if pa.types.is_timestamp(kind) or pa.types.is_date(kind):
         stored = pa.int32() if pa.types.is_date32(kind) else pa.int64()  # as Arrow holds it
-        raw = column.cast(stored).cast(pa.int64()).fill_null(0).to_numpy(zero_copy_only=False)
+        raw = integers(column.cast(stored).cast(pa.int64()).fill_null(_zero()))
         if pa.types.is_timestamp(kind):
             scale, timed, aware = TIMESTAMP_UNITS[kind.unit], ~null, kind.tz is not None
         else:  # days, or milliseconds of whole days
@@ -382,13 +383,26 @@ def stamps_from_arrow(
         value = str(column[row].as_py())
         raise StampError(f"not a date ({STAMP_FORMS}; epoch times are whole numbers)", value, row)
     try:  # text of any kind: each distinct value once
-        encoded = column.cast(pa.large_string()).fill_null("").dictionary_encode()
+        encoded = column.cast(pa.string()).fill_null(text_scalar("")).dictionary_encode()
     except pa.ArrowException:  # nested, or bytes that are not text
         value = str(column[0]) if len(column) else ""
         raise StampError(f"not a date (a column of {kind})", value, 0) from None
-    distinct = encoded.dictionary.to_numpy(zero_copy_only=False).astype(str)
-    indices = encoded.indices.to_numpy(zero_copy_only=False)
+    distinct = np.array(encoded.dictionary.to_pylist(), dtype=str)  # to_numpy loads pandas
+    indices = integers(encoded.indices)
     return stamps_from_distinct(distinct, indices, unit, date_format)
+
+
+def _zero() -> Any:  # noqa: N802
+    import pyarrow as pa
+
+    return int_scalar(0, pa.int64())
+
+
+def _nulls(column: Any) -> np.ndarray:
+    """Which values of an Arrow array are missing (without NumPy's
+    conversion, which loads pandas)."""
+    present = valid(column)
+    return np.zeros(len(column), dtype=bool) if present is None else ~present
 
 
 def _integer_stamps(raw: np.ndarray, null: np.ndarray, unit: str | None) -> Stamps:

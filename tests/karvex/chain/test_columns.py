@@ -43,6 +43,16 @@ class TestResolve:
         with pytest.raises(ChainError, match=r"line 1: missing column 'rate' \(or give --rate\)"):
             resolve("f.csv", ["type", "strike", "price", "spot", "expiry"], Options())
 
+    def test_column_map_comes_before_the_aliases_and_takes_its_column_from_them(self):
+        header = ["type", "strike", "k", "price", "spot", "t", "Fwd"]
+        mapping = ["strike=K", "spot=fwd"]
+        columns = resolve("f.csv", header, Options(rate=0.03, columns=mapping))
+        assert columns.positions["strike"] == 2 and columns.positions["spot"] == 6
+        with pytest.raises(ChainError, match=r"--column strike=x: no column 'x'"):
+            resolve("f.csv", header, Options(rate=0.03, columns=["strike=x"]))
+        with pytest.raises(ChainError, match=r"--column bogus=k: not INPUT=NAME"):
+            resolve("f.csv", header, Options(rate=0.03, columns=["bogus=k"]))
+
     @pytest.mark.parametrize("engine", ENGINES)
     def test_missing_column_is_a_one_line_error(self, capsys, tmp_path, engine):
         text = EXAMPLE.replace(",strike,", ",strik,", 1)

@@ -56,6 +56,50 @@ class TestDates:
         want = bsm.iv(2.5, "c", 100.0, 100.0, days / 365.0, 0.03, 0.0)
         assert iv_of(capsys, tmp_path, expiry, valuation) == pytest.approx(want, rel=1e-12)
 
+    @pytest.mark.parametrize(
+        "expiry,valuation,options,days",
+        [
+            # Dates alone: --expiry-time moves the expiry, the quote stays at the close.
+            ("2025-03-21", "2025-03-20", ["--expiry-time", "09:30"], 17.5 / 24),
+            # New York in March (EDT, UTC-4): 16:00 there is 20:00 UTC.
+            (
+                "2025-03-21",
+                "2025-03-21T10:00Z",
+                ["--expiry-time", "16:00 America/New_York"],
+                10 / 24,
+            ),
+            ("2025-03-21", "2025-03-20T08:00:00+01:00", ["--expiry-time", "08:00Z"], 25 / 24),
+            ("1742544000000", "1742457600000", ["--timestamp-unit", "ms"], 1.0),
+            ("21/03/2025", "20/03/2025", ["--date-format", "%d/%m/%Y"], 1.0),
+        ],
+    )
+    def test_expiry_time_zones_and_stamp_forms(
+        self, capsys, tmp_path, expiry, valuation, options, days
+    ):
+        want = bsm.iv(2.5, "c", 100.0, 100.0, days / 365.0, 0.03, 0.0)
+        got = iv_of(capsys, tmp_path, expiry, valuation, *options)
+        assert got == pytest.approx(want, rel=1e-12)
+
+    def test_expiry_time_column_beside_an_expiry_date_gives_each_row_its_time(
+        self, capsys, tmp_path
+    ):
+        """`expiry_time` is the expiry's time of day where another column
+        holds its date; alone it is the expiry (date or date-time)."""
+        text = ONE_OPTION.replace("valuation_date", "valuation_date,expiry_time")
+        source = write_chain(tmp_path, text.format("2025-03-21", "2025-03-20,09:30"))
+        status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
+        assert status == 0 and "the file's expiry time column" in err
+        want = bsm.iv(2.5, "c", 100.0, 100.0, 17.5 / 24 / 365.0, 0.03, 0.0)
+        assert float(read_rows(tmp_path / "out.csv")[0]["iv"]) == pytest.approx(want, rel=1e-12)
+        alone = ONE_OPTION.replace("expiry_date", "expiry_time").format("2025-03-21", "2025-03-20")
+        assert chain(capsys, write_chain(tmp_path, alone), "-o", tmp_path / "o.csv")[0] == 0
+
+    def test_instants_against_dates_without_a_zone_ask_for_one(self, capsys, tmp_path):
+        source = write_chain(tmp_path, ONE_OPTION.format("2025-03-21", "2025-03-20T10:00Z"))
+        status, _, err = chain(capsys, source, "-o", tmp_path / "out.csv")
+        assert status == 1 and err.count("\n") == 1
+        assert str(source) in err and "'16:00Z'" in err
+
     def test_valuation_date_option_takes_the_same_forms(self, capsys, tmp_path):
         want = iv_of(capsys, tmp_path, "2025-03-21", "2025-03-20T12:00")
         assert (
@@ -66,7 +110,8 @@ class TestDates:
         assert (status, err) == (
             1,
             "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD or "
-            "YYYY-MM-DD HH:MM[:SS[.ffffff]] (also with T)): 'today'\n",
+            "YYYY-MM-DD HH:MM[:SS[.fraction]] (also with T), with Z or +HH:MM where the time is"
+            " an instant): 'today'\n",
         )
 
     @pytest.mark.parametrize(
@@ -80,7 +125,6 @@ class TestDates:
             "21/03/2025",
             "20251301",
             "2025-03-21T10",
-            "2025-03-21T10:00Z",
             "2025-03-21T24:00",
             "2025-03-21+01:00",
             "+2025-03-21",

@@ -23,7 +23,11 @@ class TestExampleChain:
             lines[2]
             == "  not inverted: 3 (below intrinsic 1, above upper bound 1, invalid inputs 1)"
         )
-        assert "options/s" in lines[3]
+        assert lines[3] == (
+            "  expiry time:  16:00 (no zone: the file's own clock) on expiry dates;"
+            " date-only quotes at the close, 16:00"
+        )
+        assert "options/s" in lines[4]
         bad = {
             r["symbol"]: r["status"] for r in read_rows(tmp_path / "out.csv") if r["status"] != "ok"
         }
@@ -140,10 +144,20 @@ class TestSmallFilesAndQuiet:
 
         monkeypatch.setattr(Progress, "DELAY", 0.0)
         source = write_chain(tmp_path, EXAMPLE.replace(",0.043,", ",4.3,"))
-        status, _, err = chain(capsys, source, "-q", "--chunk-rows", "10", "-o", tmp_path / "o.csv")
+        status, _, err = chain(
+            capsys,
+            source,
+            "-q",
+            "--rate-unit",
+            "decimal",
+            "--chunk-rows",
+            "10",
+            "-o",
+            tmp_path / "o.csv",
+        )
         assert status == 0
         assert err.startswith(
-            "karvex: warning: rate above 1 (100 %): percent meant? 0.043 is 4.3 % (318 rows)\n"
+            "karvex: warning: rate outside [-0.05, 1]: percent meant? 0.043 is 4.3 % (318 rows)\n"
         )
         assert all(line.startswith("karvex: warning: ") for line in err.splitlines())
         for quiet in (True, False):

@@ -177,6 +177,8 @@ class TestAttackFaults:
                 str(source),
                 "--forward",
                 "parity",
+                "--rate-unit",
+                "decimal",  # 800: stated, not percent
             ],
             capture_output=True,
             text=True,

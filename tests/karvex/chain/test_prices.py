@@ -76,3 +76,14 @@ def test_last_is_never_taken_as_the_price_unless_named(capsys, tmp_path):
     assert (
         status == 1 and "missing column 'price' (or 'bid' and 'ask', or --price-column NAME)" in err
     )
+
+
+def test_rates_in_percent_refused_unless_stated_then_converted_exactly(capsys, tmp_path):
+    """A whole column (or --rate) in percent stops the run naming the option;
+    with --rate-unit percent the output is that of the decimals, bit for bit."""
+    status, _, err = chain(capsys, "--rate", "4.3", "-o", tmp_path / "a.csv")
+    assert status == 1 and "--rate-unit percent" in err and not (tmp_path / "a.csv").exists()
+    runs = [("--rate", "4.3", "--rate-unit", "percent"), ("--rate", "0.043")]
+    for name, options in zip("bc", runs):
+        assert chain(capsys, *options, "-o", tmp_path / f"{name}.csv")[0] == 0
+    assert (tmp_path / "b.csv").read_bytes() == (tmp_path / "c.csv").read_bytes()

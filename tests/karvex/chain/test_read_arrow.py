@@ -300,7 +300,7 @@ class TestAttackFaults:
         source2 = parquet_example(tmp_path, "two.parquet", strike=pa.array([big] * 318, pa.int64()))
         assert chain(capsys, source, "-o", tmp_path / "a.csv", "--price-column", "volume")[0] == 0
         status, _, err = chain(capsys, source2, "-o", tmp_path / "b.csv")
-        assert status == 0 and "Traceback" not in err
+        assert status == 1 and "strikes look scaled" in err and "Traceback" not in err
 
     def test_nested_and_binary_columns_are_one_line_errors_naming_file_and_column(
         self, capsys, tmp_path
@@ -349,15 +349,19 @@ class TestAttackFaults:
             chain(capsys, write_chain(tmp_path, text, f"{name}.csv"), "-o", tmp_path / "w.csv")
             return [float(r["iv"]) if r["iv"] else None for r in read_rows(tmp_path / "w.csv")]
 
+        # Naive midnights are dates (pandas writes dates so); instants need
+        # the expiry time's zone: midnight UTC is 09:00 in Tokyo.
         want = {
             "decimal": ivs("dates"),
-            "ns": ivs("midnight", "00:00"),
+            "ns": ivs("dates"),
+            "utc": ivs("midnight", "00:00"),
             "zone": ivs("nine", "09:00"),
         }
-        want["utc"] = want["ns"]
+        zones = {"utc": ["--expiry-time", "16:00Z"], "zone": ["--expiry-time", "16:00 Asia/Tokyo"]}
         for name, change in variants.items():
             source = parquet_example(tmp_path, f"{name}.parquet", **change)
-            status, _, err = chain(capsys, source, "-o", tmp_path / f"{name}.csv")
+            out = tmp_path / f"{name}.csv"
+            status, _, err = chain(capsys, source, *zones.get(name, []), "-o", out)
             assert status == 0, err
             got = [float(r["iv"]) if r["iv"] else None for r in read_rows(tmp_path / f"{name}.csv")]
             assert got == want[name], name

@@ -31,14 +31,7 @@ def needs(feature):
     return pytest.mark.xfail(strict=True, reason=f"not built yet: {feature}")
 
 
-PRICE_UNIT = needs("--price-unit and the unit checks")
-STRIKE_SCALE = needs("--strike-scale, --column and the unit checks")
-EXPIRY_TIME = needs("--expiry-time with a zone, on date-only files, named in the summary")
-DIALECT = needs("--delimiter, --decimal, --date-format and their sniffing")
 BUILT = ()  # the feature is there: no mark
-PARQUET = needs("large_string, string_view and tz-aware Parquet timestamps")
-COLUMN_MAP = needs("--column INPUT=NAME and one error for every missing column")
-TIMESTAMP_UNIT = needs("--timestamp-unit")
 
 MAPPED = [
     f"--column={column}"
@@ -61,7 +54,7 @@ RUNS = {
         "crypto",
         False,
         ["08:00"],
-        PRICE_UNIT,
+        (),
     ),
     "academic": (
         "academic.csv",
@@ -70,7 +63,7 @@ RUNS = {
         "academic",
         False,
         [],
-        STRIKE_SCALE,
+        (),
     ),
     "wide": ("wide.csv", ["--rate", "0.043", "--dividend", "0.012"], "wide", False, [], BUILT),
     "european": (
@@ -80,7 +73,7 @@ RUNS = {
         "european",
         False,
         [],
-        DIALECT,
+        BUILT,
     ),
     "intraday": (
         "intraday.csv",
@@ -97,7 +90,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "polars": (
         "polars.parquet",
@@ -105,7 +98,7 @@ RUNS = {
         "parquet",
         False,
         [],
-        PARQUET,
+        (),
     ),
     "gzip": (
         "plain.csv.gz",
@@ -121,7 +114,7 @@ RUNS = {
         "plain",
         False,
         [],
-        COLUMN_MAP,
+        (),
     ),
     "am_settled": (
         "am_settled.csv",
@@ -129,7 +122,7 @@ RUNS = {
         "am_settled",
         False,
         ["09:30"],
-        EXPIRY_TIME,
+        (),
     ),
     "epoch_ms": (
         "epoch_ms.csv",
@@ -137,7 +130,7 @@ RUNS = {
         "epoch_ms",
         False,
         [],
-        TIMESTAMP_UNIT,
+        (),
     ),
 }
 
@@ -174,7 +167,6 @@ def test_parquet_output_of_the_same_shapes(capsys, tmp_path, shape):
     assert_recovers(out, load_truth(RUNS[shape][2]), RUNS[shape][3])
 
 
-@PARQUET
 def test_string_view_text_from_polars(capsys, tmp_path):
     pyarrow_or_skip()
     import pyarrow as pa
@@ -215,12 +207,11 @@ def test_compressed_input(capsys, tmp_path, codec, named):
 @pytest.mark.parametrize(
     "name, options, option",
     [
-        pytest.param("crypto.csv", ["--rate", "0"], "--price-unit", marks=PRICE_UNIT),
-        pytest.param(
+        ("crypto.csv", ["--rate", "0"], "--price-unit"),
+        (
             "academic.csv",
             ["--model", "black76", "--column", "forward=forward_price", "--rate", "0.043"],
             "--strike-scale",
-            marks=STRIKE_SCALE,
         ),
     ],
 )
@@ -262,8 +253,10 @@ def test_multi_underlying_summary_has_a_group_per_underlying_and_date(capsys, tm
     assert sum("dividend yield" in line for line in lines) == 6 * 3
 
 
-@DIALECT
-@pytest.mark.parametrize("separator", [".", "/"])
+@pytest.mark.parametrize(
+    "separator",
+    [pytest.param(".", marks=needs("dd.mm.yyyy dates read without --date-format")), "/"],
+)
 def test_european_file_sniffed_or_with_slashed_dates(capsys, tmp_path, separator):
     """Without --delimiter and --decimal the file reads the same; dates as
     dd/mm/yyyy are read with --date-format %d/%m/%Y (and would be ambiguous
@@ -280,7 +273,6 @@ def test_european_file_sniffed_or_with_slashed_dates(capsys, tmp_path, separator
     assert_recovers(out, load_truth("european"))
 
 
-@COLUMN_MAP
 def test_foreign_names_without_a_map_are_one_error_listing_every_missing_column(capsys):
     status, _, err = run(capsys, SHAPES / "mapped.csv", "--rate", "0.043")
     assert status == 1

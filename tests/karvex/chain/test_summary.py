@@ -46,8 +46,8 @@ class TestWarnings:
         )
         assert status == 0
         assert warnings(err) == [
-            "warning:      rate above 1 (100 %): percent meant? 0.043 is 4.3 % (3 rows)",
-            "warning:      dividend above 1 (100 %): percent meant? 0.013 is 1.3 % (1 rows)",
+            "warning:      rate outside [-0.05, 1]: percent meant? 0.043 is 4.3 % (3 rows)",
+            "warning:      dividend outside [-1, 1]: percent meant? 0.013 is 1.3 % (1 rows)",
         ]
 
     def test_years_above_30_and_volatilities_above_5_warn(self, capsys, tmp_path):
