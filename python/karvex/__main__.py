@@ -37,6 +37,7 @@ COLUMN_HELP = {
     "forward": "black76: forward price of the underlying",
     "rate": "continuously compounded rate, 0.05 = 5% (or --rate)",
     "dividend": "continuous dividend yield (bsm; or --dividend; default 0)",
+    "ticker": "the underlying's name: a file of several is grouped by it",
 }
 
 CHAIN_FOOTER = """\
@@ -53,7 +54,11 @@ Output: the input columns, then iv, delta, gamma, vega, theta, rho and status
 most --intrinsic-tolerance, iv 0; below_intrinsic, above_upper_bound,
 invalid_input, no_solution, no_bid, crossed_quote, missing_quote, expired,
 no_forward: iv and Greeks left empty).  With --forward parity, the column
-implied_forward comes before iv.  Vega is per 1.0 of volatility, theta per
+implied_forward comes before iv, and the Greeks are by the spot through the
+carry the forward implies (by the forward, Black-76's, when the file has no
+spot).  --audit adds t_years, price_used, forward_used and discount_factor
+before status.  A wide chain (each row a call and a put: call_bid, put_ask,
+...) gets call_iv ... call_status, then put_iv ... put_status.  Vega is per 1.0 of volatility, theta per
 year, rho per 1.0 of rate.  Input columns named like one of these are kept
 as input_NAME.  A summary goes to standard error.
 
@@ -218,6 +223,23 @@ def _parser() -> argparse.ArgumentParser:
         action="store_true",
         help="no summary and no progress on standard error: errors and warnings only",
     )
+    chain.add_argument(
+        "--audit",
+        action="store_true",
+        help="add t_years, price_used, forward_used and discount_factor before status",
+    )
+    chain.add_argument(
+        "--delimiter",
+        type=_character,
+        metavar="C",
+        help="CSV field delimiter, e.g. ';' or '\\t' (default: sniffed from the header)",
+    )
+    chain.add_argument(
+        "--decimal",
+        type=_character,
+        metavar="C",
+        help="decimal mark of numbers: . or , (default: sniffed from the first lines)",
+    )
 
     bench = commands.add_parser(
         "bench",
@@ -253,6 +275,13 @@ def _positive(text: str) -> int:
     return value
 
 
+def _character(text: str) -> str:
+    text = {"\\t": "\t", "tab": "\t"}.get(text, text)
+    if len(text) != 1 or text in '"\r\n':
+        raise argparse.ArgumentTypeError(f"one character (not a quote or line end): {text!r}")
+    return text
+
+
 def _tolerance(text: str) -> float:
     try:
         value = float(text)
@@ -284,6 +313,9 @@ def _options(args: argparse.Namespace) -> Options:
         forward=args.forward,
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
+        audit=args.audit,
+        delimiter=args.delimiter,
+        decimal=args.decimal,
         columns=args.columns,
         price_unit=args.price_unit,
         strike_scale=args.strike_scale,

@@ -37,5 +37,6 @@ ALIASES = {
     "underlying_ask": ("underlying_ask", "spot_ask"),
     "forward": ("forward", "f"),
     "rate": ("rate", "r", "risk_free_rate"),
+    "ticker": ("ticker", "underlying_symbol", "underlying_ticker"),
     "dividend": ("dividend", "q", "dividend_yield"),
 }

@@ -129,7 +129,33 @@ def _apply(
 
 def numbers(chunk: Chunk, pos: int, what: str = NUMBER) -> np.ndarray:
     """The column's numbers as float64 (NaN where a cell is empty)."""
+    if chunk.decimal != ".":
+        mark = chunk.decimal
+        return _apply(
+            chunk,
+            pos,
+            lambda c: text_numbers(_text_point(c, mark)),
+            lambda c: arrow_numbers(_arrow_point(c, mark)),
+            what,
+        )
     return _apply(chunk, pos, text_numbers, arrow_numbers, what)
+
+
+def _text_point(cells: np.ndarray, mark: str) -> np.ndarray:
+    """Text numbers written with a decimal `mark` (a comma) as with a point."""
+    if cells.dtype.kind != "U":
+        return cells  # cells over CELL_LIMIT: refused as they are
+    pointed: np.ndarray = np.char.replace(cells, mark, ".")
+    return pointed
+
+
+def _arrow_point(column: pa.Array, mark: str) -> pa.Array:
+    import pyarrow.compute as pc
+
+    t = column.type.value_type if is_dictionary(column) else column.type
+    if not _is_text(t):
+        return column
+    return pc.replace_substring(plain_text(column), mark, ".")
 
 
 def option_types(chunk: Chunk, pos: int) -> np.ndarray:
@@ -175,17 +201,27 @@ def times_of_day(chunk: Chunk, pos: int) -> np.ndarray:
         raise chunk.as_text().cell_error(pos, error.row, error.what) from None
 
 
-def is_numeric(chunk: Chunk, pos: int) -> bool:
-    """Whether every cell of the column is a number or empty."""
+def labels(chunk: Chunk, pos: int) -> np.ndarray:
+    """The column's cells as trimmed NumPy text (names such as a ticker)."""
     column = chunk.cells[pos]
     if is_arrow(column):
+        values, rows = distinct(column)
+        spread: np.ndarray = np.char.strip(values)[rows]
+        return spread
+    return np.char.strip(np.asarray(column, dtype=str))
+
+
+def is_numeric(chunk: Chunk, pos: int) -> bool:
+    """Whether every cell of the column is a number or empty."""
+    column, mark = chunk.cells[pos], chunk.decimal
+    if is_arrow(column):
         try:
-            arrow_numbers(column)
+            arrow_numbers(_arrow_point(column, mark) if mark != "." else column)
             return True
         except Refused:
             column = chunk.as_text().cells[pos]
     try:
-        text_numbers(column)
+        text_numbers(_text_point(column, mark) if mark != "." else column)
     except BadCell:
         return False
     return True
@@ -219,6 +255,12 @@ def mostly_numbers(chunk: Chunk, pos: int) -> bool:
 
 def is_arrow(column: Column) -> bool:
     return not isinstance(column, np.ndarray)
+
+
+def is_dictionary(column: pa.Array) -> bool:
+    import pyarrow as pa
+
+    return bool(pa.types.is_dictionary(column.type))
 
 
 def _is_text(t: pa.DataType) -> bool:

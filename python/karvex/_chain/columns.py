@@ -29,6 +29,10 @@ NUMERIC = (
     "rate",
     "dividend",
 )
+# A wide chain's sides: the words its column names start or end with, and
+# the type each side's options take.
+WIDE_SIDES = {"call": ("call", "calls", "c"), "put": ("put", "puts", "p")}
+WIDE_FLAGS = {"call": 1.0, "put": -1.0}
 # What a missing input may be made of instead: the mid of two quote columns.
 MIDS = {"price": ("bid", "ask"), "spot": ("underlying_bid", "underlying_ask")}
 
@@ -50,12 +54,30 @@ class Columns:
     candidates: dict[str, list[int]] = dataclasses.field(default_factory=dict)
     spot_quotes: dict[str, int] = dataclasses.field(default_factory=dict)
     optional: set[str] = dataclasses.field(default_factory=set)  # dropped if not numbers
+    # A wide chain: each side's quote columns (side -> input -> position).
+    sides: dict[str, dict[str, int]] = dataclasses.field(default_factory=dict)
     units: Units = dataclasses.field(default_factory=Units)  # as stated by the options
 
     def read_positions(self) -> list[int]:
         """Every column the readers must hand over as cells."""
         chosen = set(self.positions.values()) | set(self.spot_quotes.values())
+        chosen = chosen.union(*(side.values() for side in self.sides.values()))
         return sorted(chosen.union(*self.candidates.values()))
+
+    def per_side(self) -> list[Columns]:
+        """The columns of each option a row holds: itself, or in a wide chain
+        the call's and the put's (their quotes, their type a constant)."""
+        if not self.sides:
+            return [self]
+        return [
+            dataclasses.replace(
+                self,
+                positions={**self.positions, **quotes},
+                constants={**self.constants, "type": WIDE_FLAGS[side]},
+                sides={},
+            )
+            for side, quotes in self.sides.items()
+        ]
 
 
 class _Header:
@@ -115,13 +137,16 @@ def resolve(source: str, header: list[str], options: Options) -> Columns:
     columns.units = parse_units(
         options.price_unit, options.strike_scale, options.rate_unit, options.dividend_unit
     )
-    for key in ("type", "strike"):
+    wide = not names.present("type") and _wide(names, columns)
+    for key in ("strike",) if wide else ("type", "strike"):
         if not _take(names, columns, key):
             names.missing(_named(key))
-    _price(names, columns, options)
+    if not wide:
+        _price(names, columns, options)
     _underlying(names, columns, options)
     _times(names, columns, options)
     _rates(names, columns, options)
+    _take(names, columns, "ticker")  # optional: snapshots are grouped by it
     if names.absent:
         raise names.error()
     return columns
@@ -148,6 +173,42 @@ def _price(names: _Header, columns: Columns, options: Options) -> None:
         _take(names, columns, "bid") and _take(names, columns, "ask")
     ):
         names.missing("'price' (or 'bid' and 'ask', or --price-column NAME)")
+
+
+def _wide(names: _Header, columns: Columns) -> bool:
+    """A wide chain: a call and a put per row, each with its own quote
+    columns, named like call_bid, bid_call, C_Bid, c bid or callbid (and
+    ask, or a price, under any of their names).  Each side takes its price
+    or else its bid and ask, as a row of a long chain does."""
+    sides: dict[str, dict[str, int]] = {}
+    partial: dict[str, dict[str, int]] = {}
+    for side, words in WIDE_SIDES.items():
+        found: dict[str, int] = {}
+        for key in ("price", "bid", "ask"):
+            spellings = [
+                name
+                for alias in ALIASES[key]
+                for word in words
+                for name in (f"{word}_{alias}", f"{alias}_{word}", f"{word} {alias}", word + alias)
+            ]
+            at = [names.names.index(n) for n in spellings if n in names.names]
+            if at:
+                found[key] = at[0]
+        if "price" in found:
+            sides[side] = {"price": found["price"]}
+        elif "bid" in found and "ask" in found:
+            sides[side] = {"bid": found["bid"], "ask": found["ask"]}
+        else:
+            partial[side] = found
+    if len(sides) == 1:  # one side complete: the other's quotes are missing
+        (side,) = set(WIDE_SIDES) - set(sides)
+        lacking = [f"'{side}_{key}'" for key in ("bid", "ask") if key not in partial[side]]
+        names.missing(" and ".join(lacking) + " (a wide chain: each side's bid and ask)")
+        return True
+    if len(sides) < 2:
+        return False
+    columns.sides = sides
+    return True
 
 
 def _underlying(names: _Header, columns: Columns, options: Options) -> None:

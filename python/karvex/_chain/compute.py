@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import dataclasses
 import time
+from collections.abc import Sequence
 
 import numpy as np
 
@@ -15,11 +16,17 @@ from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # n
 
 OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
 FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
+# With --audit, before the status: what each row was computed from (its
+# years to expiry, its price -- the mid of a bid/ask quote --, the forward
+# its model carried the spot to, or the file's or parity's, and e^(-rT)).
+AUDIT_COLUMNS = ("t_years", "price_used", "forward_used", "discount_factor")
 
 
-def computed_names(parity: bool) -> tuple[str, ...]:
+def computed_names(parity: bool, audit: bool = False) -> tuple[str, ...]:
     """The columns the run adds to the input's, in order."""
-    return ((FORWARD_COLUMN,) if parity else ()) + OUTPUT_COLUMNS
+    head = (FORWARD_COLUMN,) if parity else ()
+    tail = AUDIT_COLUMNS if audit else ()
+    return head + OUTPUT_COLUMNS[:-1] + tail + OUTPUT_COLUMNS[-1:]
 
 
 @dataclasses.dataclass
@@ -29,18 +36,46 @@ class Result:
     status: np.ndarray  # int8 codes: STATUSES[code] is the status of the row
     core_seconds: float
     forward: np.ndarray | None = None  # the parity forward of each row (--forward parity)
+    audit: tuple[np.ndarray, ...] = ()  # AUDIT_COLUMNS' values (--audit)
 
     def values(self) -> tuple[np.ndarray, ...]:
         """The computed float columns, in the order they are written."""
         head = () if self.forward is None else (self.forward,)
-        return (*head, self.iv, *self.greeks)
+        return (*head, self.iv, *self.greeks, *self.audit)
 
     def status_names(self) -> np.ndarray:
         names: np.ndarray = np.array(STATUSES, dtype=object)[self.status]
         return names
 
+    def parts(self) -> list[tuple[np.ndarray, bool]]:
+        """The computed columns in the order they are written, each with
+        whether it is a status (int8 codes) rather than numbers."""
+        return [(v, False) for v in self.values()] + [(self.status, True)]
 
-def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -> Result:
+
+@dataclasses.dataclass
+class Sides:
+    """A wide chain's results: the call's columns, then the put's, on the
+    input's own rows (see side_names)."""
+
+    sides: list[Result]
+
+    def parts(self) -> list[tuple[np.ndarray, bool]]:
+        return [part for result in self.sides for part in result.parts()]
+
+
+def side_names(sides: Sequence[str], computed: Sequence[str]) -> tuple[str, ...]:
+    """The computed columns of a wide chain: call_iv ... call_status, put_iv ..."""
+    return tuple(f"{side}_{name}" for side in sides for name in computed)
+
+
+def is_status(name: str) -> bool:
+    return name == "status" or name.endswith("_status")
+
+
+def compute(
+    x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False, audit: bool = False
+) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them."""
     # The core itself, once per chunk: the arrays are already what it reads
@@ -79,11 +114,49 @@ def compute(x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False) -
     else:
         greeks = _core.black76_greeks(flag, s, k, t, r, iv)
     core_seconds += time.perf_counter() - start
-    # Greeks at a volatility that does not exist are left empty.
     kept: tuple[np.ndarray, ...] = greeks
+    if parity and x.spot is not None:
+        kept = spot_greeks(greeks, x)
+    # Greeks at a volatility that does not exist are left empty.
     if failed.any():
-        kept = tuple(np.where(failed, np.nan, g) for g in greeks)
-    return Result(iv, tuple(kept), status, core_seconds, x.forward if parity else None)
+        kept = tuple(np.where(failed, np.nan, g) for g in kept)
+    result = Result(iv, tuple(kept), status, core_seconds, x.forward if parity else None)
+    if audit:
+        with np.errstate(all="ignore"):
+            result.audit = (t, price, x.forward, np.exp(-r * t))
+    return result
+
+
+def spot_greeks(greeks: tuple[np.ndarray, ...], x: Inputs) -> tuple[np.ndarray, ...]:
+    """Black-76's Greeks on the parity forward F made the Greeks of a hedge
+    in the spot S, through the carry b the forward implies.
+
+    The option's value is V(S, t) = B(F(S, t), t) with F = S e^(bT), where
+    b = ln(F / S) / T is the carry read off the quotes (the forward and the
+    spot of the row, T its years to expiry), and the rate r and the yield
+    q = r - b are the quantities held fixed.  So, exactly:
+
+        delta_S = dV/dS = B_F dF/dS = delta_F e^(bT) = delta_F F / S
+        gamma_S = d2V/dS2 = gamma_F (F / S)^2          (dF/dS does not depend on S)
+        vega_S  = vega_F                               (F does not depend on sigma)
+        theta_S = dV/dt at fixed S = theta_F + delta_F dF/dt,  dF/dt = -b F
+                  (time passing shortens T: dF/dt = -dF/dT = -b F)
+        rho_S   = dV/dr at fixed S and q = rho_F + delta_F dF/dr,  dF/dr = T F
+
+    which are BSM's Greeks at the spot S and yield q, computed without
+    rounding F through ln and exp.  A row without a spot has none."""
+    delta, gamma, vega, theta, rho = greeks
+    f, s, t = x.forward, x.spot, x.t
+    with np.errstate(all="ignore"):
+        ratio = f / s
+        carry = np.log(ratio) / t
+        return (
+            delta * ratio,
+            gamma * (ratio * ratio),
+            np.where(np.isfinite(ratio), vega, np.nan),
+            theta - carry * f * delta,
+            rho + t * f * delta,
+        )
 
 
 def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarray:

@@ -16,7 +16,7 @@ from . import interrupts
 from .arrow import PARQUET_SUFFIXES, is_parquet, keep_python_signal_handlers, require_arrow
 from .chunk import Chunk, Source, open_source, seekable
 from .columns import Columns, resolve, settle
-from .compute import compute, computed_names
+from .compute import Sides, compute, computed_names, side_names
 from .files import Outputs, same_file
 from .options import ChainError, Options
 from .parity import ParityForwards
@@ -44,6 +44,7 @@ def run(
         if plot_data is None:
             plot_data = PlotData(bidask=options.plot_bidask)
     source = open_source(options.file)
+    source.delimiter, source.decimal = options.delimiter, options.decimal
     if options.parity:
         source = seekable(source)  # read twice: first for the forwards
     try:
@@ -128,9 +129,10 @@ class _Run:
 
     def _inputs(
         self, reader: Reader, columns: Columns, parity: ParityForwards | None
-    ) -> Iterator[tuple[Chunk, Inputs]]:
+    ) -> Iterator[tuple[Chunk, list[Inputs]]]:
         """Each chunk with its options: read, columns settled, cells to
-        numbers, dates to years, prices (and the parity forwards)."""
+        numbers, dates to years, prices (and the parity forwards); a wide
+        chain's calls and puts apart."""
         chunks = reader.chunks(columns.read_positions(), self.options.chunk_rows)
         try:
             while True:
@@ -139,13 +141,14 @@ class _Run:
                 if chunk is None:
                     self.summary.read_seconds += time.perf_counter() - t0
                     return
+                chunk.decimal = self.source.decimal or "."
                 if columns.candidates:
                     settle(columns, chunk)
-                x = inputs(columns, chunk, self.options.model)
+                xs = [inputs(side, chunk, self.options.model) for side in columns.per_side()]
                 if parity is not None:
-                    x = parity.apply(x)
+                    xs = [parity.apply(x) for x in xs]
                 self.summary.read_seconds += time.perf_counter() - t0
-                yield chunk, x
+                yield chunk, xs
         finally:
             chunks.close()  # the reader lets go of the input now, not when collected
 
@@ -153,8 +156,9 @@ class _Run:
         """The first pass of --forward parity: the forward of each expiry."""
         parity = ParityForwards()
         reader, columns = self._reader()
-        for _, x in self._inputs(reader, columns, None):
-            parity.add(x)
+        for _, xs in self._inputs(reader, columns, None):
+            for x in xs:
+                parity.add(x)
             interrupts.check()
         parity.finish()
         self.source.rewind()
@@ -166,23 +170,30 @@ class _Run:
         parity = self._forwards() if options.parity else None
         summary.parity = parity
         reader, columns = self._reader()
-        computed = computed_names(parity is not None)
+        computed = computed_names(parity is not None, options.audit)
+        if columns.sides:  # a wide chain: each side's results on the input's row
+            computed = side_names(list(columns.sides), computed)
+            summary.sides = len(columns.sides)
         summary.renamed = renamed_columns(reader.header, computed)
         writer: TableWriter | None = None
         try:
-            for chunk, x in self._inputs(reader, columns, parity):
+            for chunk, xs in self._inputs(reader, columns, parity):
                 if writer is None:  # once the first chunk has been read without fault
                     writer = self._writer(out, reader, computed)
                 t1 = time.perf_counter()
-                result = compute(x, options.intrinsic_tolerance, parity is not None)
+                results = [
+                    compute(x, options.intrinsic_tolerance, parity is not None, options.audit)
+                    for x in xs
+                ]
                 t2 = time.perf_counter()
-                writer.write(chunk, result)
+                writer.write(chunk, results[0] if len(results) == 1 else Sides(results))
                 t3 = time.perf_counter()
                 summary.compute_seconds += t2 - t1
                 summary.write_seconds += t3 - t2
-                summary.add(result, x)
-                if self.plot_data is not None:
-                    self.plot_data.add(x, result)
+                for x, result in zip(xs, results):
+                    summary.add(result, x)
+                    if self.plot_data is not None:
+                        self.plot_data.add(x, result)
                 progress.update(summary.rows, self.source.position())
                 interrupts.check()
             if writer is None:  # no rows: the header alone

@@ -16,10 +16,9 @@ Where a setting the user gives takes effect:
     output, output_format, plot   write, files and plot
     chunk_rows                    read (rows per chunk)
     quiet                         summary (no summary, no progress line)
-
-and where the settings to come will:
-
-    --delimiter, --decimal        read_csv and read_arrow (the parsers), cells (text_numbers)
+    audit                         compute (computed_names, Result.audit)
+    delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
+                                  when not given); the readers' parsers, cells.numbers
 """
 
 from __future__ import annotations
@@ -66,6 +65,9 @@ class Options:
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
+    audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
+    delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
+    decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines
     columns: list[str] | None = None  # --column INPUT=NAME: names outside the alias table
     # The units of the file's numbers (units.py); None: not stated, the data is checked.
     price_unit: str | None = None  # quote (currency) or underlying

@@ -10,12 +10,11 @@ of its rows' rates.  The run then inverts every
 option with Black-76 on its expiry's forward; with a spot in the file the
 summary also gives the carry r - q = ln(F / S) / T.
 
-Calls and puts pair within a snapshot: the same expiry, quoted on the same
+Calls and puts pair within a snapshot: the same underlying (where the file
+names it in a ticker or underlying_symbol column) and expiry, quoted on the same
 day, whatever the time of day each quote carries (their years to expiry
-differ by that; the expiry's are the median of its quotes').
-
-Settings to come plug in here: the snapshot's key (``group_ids``: the
-underlying, when files with several come in groups)."""
+differ by that; the expiry's are the median of its quotes').  A file of
+several underlyings or quote days gets a forward per snapshot."""
 
 from __future__ import annotations
 
@@ -23,6 +22,7 @@ import dataclasses
 
 import numpy as np
 
+from .dates import factorise
 from .prices import Inputs
 
 NEAREST = 5
@@ -44,25 +44,38 @@ class Expiry:
     rate: float
     day: str = ""  # the day quoted, where the file has dates
     why: str = NO_PAIR  # why there is no forward
+    symbol: str = ""  # the underlying, where the file names it
 
 
-def group_ids(keys: dict[tuple[str, str], int], labels: np.ndarray, days: np.ndarray) -> np.ndarray:
-    """A number per (expiry label, day quoted) pair, the same across chunks:
-    `keys` maps each pair seen so far to its number."""
-    if len(labels) == 0:
+Snapshot = tuple[str, str, str]  # (underlying, expiry label, day quoted)
+
+
+def group_ids(keys: dict[Snapshot, int], x: Inputs, rows: np.ndarray | None = None) -> np.ndarray:
+    """The snapshot of each of `x`'s rows (all, or those `rows` selects) as
+    a number, the same across chunks: `keys` maps each snapshot seen so far
+    to its number.  A snapshot is one underlying's expiry quoted on one day
+    (whatever the time of day): its calls and puts pair by strike."""
+    names, by_label = x.expiries  # each row's expiry as a number: no text compared here
+    days = _days(x)
+    symbols = x.symbol if x.symbol is not None else np.full(len(days), "", str)
+    if rows is not None:
+        by_label, days, symbols = by_label[rows], days[rows], symbols[rows]
+    if len(days) == 0:
         return np.zeros(0, dtype=np.int64)
-    names, by_name = np.unique(np.asarray(labels, dtype=str), return_inverse=True)
+    tickers, _, by_symbol = factorise(symbols)
     dates, by_day = np.unique(days, return_inverse=True)
-    _, first, rows = np.unique(
-        by_name.reshape(-1) * len(dates) + by_day.reshape(-1),
-        return_index=True,
-        return_inverse=True,
-    )
+    combined = (by_symbol * len(names) + by_label) * len(dates) + by_day.reshape(-1)
+    _, first, spread_rows = np.unique(combined, return_index=True, return_inverse=True)
     ids = np.array(
-        [keys.setdefault((str(labels[i]), str(days[i])), len(keys)) for i in first.tolist()],
+        [
+            keys.setdefault(
+                (str(tickers[by_symbol[i]]), str(names[by_label[i]]), str(days[i])), len(keys)
+            )
+            for i in first.tolist()
+        ],
         dtype=np.int64,
     )
-    spread: np.ndarray = ids[rows.reshape(-1)]
+    spread: np.ndarray = ids[spread_rows.reshape(-1)]
     return spread
 
 
@@ -82,19 +95,21 @@ class ParityForwards:
     COMPACT_ROWS = 1_000_000
 
     def __init__(self) -> None:
-        self.keys: dict[tuple[str, str], int] = {}  # (expiry label, day) -> group id
+        self.keys: dict[Snapshot, int] = {}  # snapshot -> group id
         # Per chunk: group id, strike, is a put, price, rate, spot, t.
         self.parts: list[tuple[np.ndarray, ...]] = []
         self.held = 0
         self.expiries: list[Expiry] = []
         self.forward_of: np.ndarray = np.zeros(0)
+        self.spot = False  # the file gives a spot: Greeks by the spot (compute.spot_greeks)
 
     def add(self, x: Inputs) -> None:
         with np.errstate(invalid="ignore"):
             usable = np.isfinite(x.price) & (x.price >= 0.0) & np.isfinite(x.strike) & (x.t > 0.0)
         if x.quote_status is not None:
             usable &= x.quote_status == 0
-        ids = group_ids(self.keys, x.expiry_label[usable], _days(x)[usable])
+        ids = group_ids(self.keys, x, usable)
+        self.spot |= x.spot is not None
         spot = x.spot[usable] if x.spot is not None else np.full(len(ids), np.nan)
         self.parts.append(
             (
@@ -135,7 +150,7 @@ class ParityForwards:
         ids, strike, put, price, rate, spot, t = (c[order] for c in columns)
         starts = np.searchsorted(ids, np.arange(len(self.keys) + 1))
         self.forward_of = np.full(len(self.keys), np.nan)
-        for (label, day), g in self.keys.items():
+        for (symbol, label, day), g in self.keys.items():
             part = slice(starts[g], starts[g + 1])
             years = float(np.median(t[part]))
             rates = rate[part][np.isfinite(rate[part])]  # a row's missing rate voids no expiry
@@ -148,15 +163,15 @@ class ParityForwards:
                     else np.nan
                 )
             self.forward_of[g] = forward
-            self.expiries.append(Expiry(label, years, forward, used, carry, r, day, why))
-        self.expiries.sort(key=lambda e: (e.day, e.t, e.label))
+            self.expiries.append(Expiry(label, years, forward, used, carry, r, day, why, symbol))
+        self.expiries.sort(key=lambda e: (e.symbol, e.day, e.t, e.label))
         self.parts = []
 
     def apply(self, x: Inputs) -> Inputs:
         """The chunk on its expiries' forwards (NaN where none was found),
         under Black-76."""
         keys = dict(self.keys)
-        ids = group_ids(keys, x.expiry_label, _days(x))
+        ids = group_ids(keys, x)
         known = np.append(self.forward_of, np.full(len(keys) - len(self.keys), np.nan))
         forward = known[ids] if len(ids) else np.zeros(0)
         return dataclasses.replace(
@@ -168,8 +183,10 @@ class ParityForwards:
             f"  forwards:     put-call parity, median of the {NEAREST} strikes nearest the money"
         ]
         several_days = len({e.day for e in self.expiries}) > 1
+        several_symbols = len({e.symbol for e in self.expiries}) > 1
         for e in self.expiries:
-            label = f"{e.label} (quoted {e.day})" if several_days else e.label
+            label = f"{e.symbol} {e.label}" if several_symbols else e.label
+            label = f"{label} (quoted {e.day})" if several_days else label
             if not np.isfinite(e.forward):
                 out.append(f"    {label:<20} none: {e.why}")
                 continue
@@ -177,6 +194,16 @@ class ParityForwards:
             if np.isfinite(e.carry) and e.t >= CARRY_YEARS:
                 line += f"; carry r - q {100 * e.carry:.2f} %, dividend yield {100 * (e.rate - e.carry):.2f} %"
             out.append(line + ")")
+        if self.spot:
+            out.append(
+                "  greeks:       by the spot, through the carry each forward implies"
+                " (theta at a fixed spot, rho at a fixed q = r - carry)"
+            )
+        else:
+            out.append(
+                "  greeks:       Black-76's, by the forward (theta at a fixed forward):"
+                " the file gives no spot"
+            )
         return out
 
 

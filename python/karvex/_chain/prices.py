@@ -48,6 +48,7 @@ class Inputs:
     bid: np.ndarray | None = None  # the bid, where the price is a mid
     spot: np.ndarray | None = None  # the underlying's price, where the file gives it
     quote_day: np.ndarray | None = None  # the day of each quote (datetime64[D]), with dates
+    symbol: np.ndarray | None = None  # the underlying's name, where the file gives it
     expiry_note: str | None = None  # the expiry time used, as the summary says it
 
     @functools.cached_property
@@ -86,7 +87,10 @@ def value_of(columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
 def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
     """The chunk's options under `model` (bsm or black76)."""
     pos = columns.positions
-    flag = cells.option_types(chunk, pos["type"])
+    if "type" in pos:
+        flag = cells.option_types(chunk, pos["type"])
+    else:  # one side of a wide chain
+        flag = np.full(len(chunk), columns.constants["type"], dtype=np.int8)
     k = cells.numbers(chunk, pos["strike"])
     quote_status = bid = None
     if "price" in pos:
@@ -146,5 +150,6 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
         bid,
         spot,
         when.quote_day,
+        cells.labels(chunk, pos["ticker"]) if "ticker" in pos else None,
         when.expiry_note,
     )

@@ -9,8 +9,8 @@ the builtin reader instead (read_csv.py), which reads it the same way or
 reports the error that names file, line and column.  What the cells mean is
 cells.py's business, for both.
 
-Settings to come plug in here: --delimiter C (ParseOptions, and the block
-cut of ``_record_end``), compressed input (the byte stream read)."""
+The delimiter is the source's (read_csv.read_header settles it); the block
+cut of ``record_end`` needs only quotes and line ends."""
 
 from __future__ import annotations
 
@@ -99,7 +99,15 @@ class CsvReader:
 
     def _builtin(self, raw: bytes, line: int, positions: list[int]) -> Iterator[Chunk]:
         text = read_csv.text_of(io.BytesIO(raw))
-        return read_csv.chunks(self.source.name, self.header, text, positions, 1 << 62, line)
+        return read_csv.chunks(
+            self.source.name,
+            self.header,
+            text,
+            positions,
+            1 << 62,
+            line,
+            self.source.delimiter or ",",
+        )
 
     def _block(
         self,
@@ -115,7 +123,9 @@ class CsvReader:
         if b"\r" in raw and raw.count(b"\r") != raw.count(b"\r\n"):
             yield from self._builtin(raw, line, positions)  # a lone \r ends a line there
             return
-        parse = pa_csv.ParseOptions(newlines_in_values=b'"' in raw)
+        parse = pa_csv.ParseOptions(
+            delimiter=self.source.delimiter or ",", newlines_in_values=b'"' in raw
+        )
         try:
             table = pa_csv.read_csv(
                 owned_buffer(raw),

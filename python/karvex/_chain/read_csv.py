@@ -15,13 +15,16 @@ Line numbers are those of the line a record starts on.  The rows before a
 fault are handed on before the fault is raised, so that of several faults
 the first in the file is the one reported, whichever reader finds them.
 
-Settings to come plug in here: --delimiter C (the csv module's dialect, and
-the header's), compressed input (``text_of``'s byte stream)."""
+The delimiter is --delimiter's, else sniffed from the header: the most
+frequent of , ; TAB | in it.  The decimal mark is --decimal's, else a comma
+where the delimiter is not one and the first lines hold numbers written
+with one (12,5), else a point."""
 
 from __future__ import annotations
 
 import csv
 import io
+import re
 import sys
 from collections.abc import Generator, Iterable, Iterator
 from typing import BinaryIO
@@ -40,15 +43,16 @@ def blank(fields: Iterable[str]) -> bool:
     return not any(field.strip() for field in fields)
 
 
-def _peek(handle: BinaryIO) -> bytes:
+def _peek(handle: BinaryIO, size: int = 1) -> bytes:
+    """Up to `size` bytes ahead (a buffered reader's: what it holds), not read."""
     peek = getattr(handle, "peek", None)  # a buffered reader's look ahead
     if peek is not None:
-        ahead: bytes = peek(1)[:1]
+        ahead: bytes = peek(size)[:size]
         return ahead
     where = handle.tell()
-    byte = handle.read(1)
+    data = handle.read(size)
     handle.seek(where)
-    return byte
+    return data
 
 
 def read_header(source: Source) -> list[str]:
@@ -73,13 +77,40 @@ def read_header(source: Source) -> list[str]:
     source.first_line = 1 + line_breaks(text) + (0 if text.endswith(("\n", "\r")) else 1)
     if text.startswith("\ufeff"):
         text = text[1:]
-    record = next(csv.reader([text]), [])
+    if source.delimiter is None:
+        source.delimiter = sniff_delimiter(text)
+    if source.decimal is None:
+        source.decimal = sniff_decimal(_peek(handle, 1 << 16), source.delimiter)
+    record = next(csv.reader([text], delimiter=source.delimiter), [])
     if not record or blank(record):
         raise empty(source.name)
     for column, field in enumerate(record):
         if not _is_utf8(field):
             raise ChainError(f"{source.name}, line 1, column {column + 1}: not UTF-8 text")
     return record
+
+
+DELIMITERS = (",", ";", "\t", "|")
+_DECIMAL_COMMA = re.compile(r"^\s*[-+]?\d+,\d+\s*$")
+
+
+def sniff_delimiter(header: str) -> str:
+    """The most frequent candidate in the header line outside quoted names
+    (a comma on a tie)."""
+    header = re.sub(r'"[^"]*"', "", header)
+    counts = [header.count(c) for c in DELIMITERS]
+    return DELIMITERS[counts.index(max(counts))] if max(counts) > 0 else ","
+
+
+def sniff_decimal(data: bytes, delimiter: str) -> str:
+    """A comma where the delimiter is not one and a field of the first
+    lines is a number written with one; else a point."""
+    if delimiter == ",":
+        return "."
+    text = data.decode("utf-8", errors="replace")
+    lines = text.splitlines()[:50]
+    fields = (f.strip('"') for line in lines for f in line.split(delimiter))
+    return "," if any(_DECIMAL_COMMA.match(f) for f in fields) else "."
 
 
 def line_breaks(text: str) -> int:
@@ -135,12 +166,12 @@ def text_of(handle: BinaryIO) -> io.TextIOWrapper:
 
 
 def records(
-    source: str, text: io.TextIOWrapper, first_line: int
+    source: str, text: io.TextIOWrapper, first_line: int, delimiter: str = ","
 ) -> Iterator[tuple[int, list[str]]]:
     """(line, fields) of each record of ``text`` (from text_of), whose first
     line is line ``first_line`` of the file."""
     lines = _Lines(text)
-    reader = csv.reader(lines)
+    reader = csv.reader(lines, delimiter=delimiter)
     before = first_line - 1
     limit = csv.field_size_limit(sys.maxsize)
     try:
@@ -173,12 +204,13 @@ def chunks(
     positions: list[int],
     rows: int,
     first_line: int,
+    delimiter: str = ",",
 ) -> Iterator[Chunk]:
     """Chunks of `rows` records of ``text`` (from text_of, after the header),
     whose first line is line ``first_line`` of the file.  The records before
     a fault come as a chunk of their own, then the fault."""
     width = len(header)
-    each = records(source, text, first_line)
+    each = records(source, text, first_line, delimiter)
     fault: ChainError | None = None
     while fault is None:
         kept: list[list[str]] = []
@@ -220,7 +252,13 @@ class BuiltinReader:
         text = text_of(self.source.handle)
         try:
             yield from chunks(
-                self.source.name, self.header, text, positions, rows, self.source.first_line
+                self.source.name,
+                self.header,
+                text,
+                positions,
+                rows,
+                self.source.first_line,
+                self.source.delimiter or ",",
             )
         finally:
             text.detach()  # leave the binary handle to its owner

@@ -6,17 +6,15 @@ import dataclasses
 import sys
 import time
 from collections.abc import Callable
-from typing import TYPE_CHECKING, TextIO
+from typing import TextIO
 
 import numpy as np
 
 from .compute import Result
+from .parity import ParityForwards, Snapshot, group_ids
 from .prices import Inputs
 from .statuses import REASONS, STATUS_INTRINSIC, STATUS_NEAR_INTRINSIC, STATUSES
 from .units import DIVIDEND_BAND, RATE_BAND
-
-if TYPE_CHECKING:
-    from .parity import ParityForwards
 
 # Rows whose values are probably in the wrong unit, once per input, with the
 # rows concerned: (input, test, what was probably meant).  A whole column in
@@ -95,18 +93,19 @@ class Summary:
     calls_above: int = 0  # of which the call's volatility exceeds the put's by SMILE_JUMP
     calls_below: int = 0  # of which the put's exceeds the call's by SMILE_JUMP
     # Inverted rows not yet matched with the other side of their strike: key,
-    # years to expiry, strike, is a put, iv.
+    # snapshot, strike, is a put, iv.
     pending: tuple[np.ndarray, ...] = dataclasses.field(
         repr=False,
         default=(
             np.zeros(0, dtype=np.int64),
-            np.zeros(0),
+            np.zeros(0, dtype=np.int64),
             np.zeros(0),
             np.zeros(0, dtype=bool),
             np.zeros(0),
         ),
     )
     parity: ParityForwards | None = None  # the ParityForwards of a --forward parity run
+    snapshots: dict[Snapshot, int] = dataclasses.field(default_factory=dict, repr=False)
     read_seconds: float = 0.0  # reading and converting the input
     compute_seconds: float = 0.0  # the core, statuses and forwards
     write_seconds: float = 0.0
@@ -114,6 +113,7 @@ class Summary:
         default_factory=list
     )  # (input name, output name)
     curves: int = 0  # expiries drawn by --plot
+    sides: int = 1  # options per row: 2 in a wide chain (rows counts options)
     expiry_note: str | None = None  # the expiry time and zone used (times.describe)
     plot_note: str = ""  # how many of how many
 
@@ -143,8 +143,8 @@ class Summary:
             self.high_iv += int(np.count_nonzero(result.iv > 5.0))
 
     def _pair_calls_and_puts(self, result: Result, x: Inputs) -> None:
-        """Match each inverted call with the put of its strike and expiry (the
-        same years to expiry), within the chunk and among the rows the chunks
+        """Match each inverted call with the put of its strike in its snapshot
+        (parity.group_ids: whatever each quote's time of day), within the chunk and among the rows the chunks
         before it left unmatched, by sorting.  The latest PAIRS_PENDING
         unmatched rows are carried on, so memory stays bounded; past the
         first PAIRS_ALL rows only one strike-and-expiry in PAIRS_SAMPLE is
@@ -155,10 +155,9 @@ class Summary:
         # A 64-bit mix of the bits of both numbers: one sort, puts after
         # calls; equal keys of different numbers only cost a missed pair, as
         # the match below compares the numbers themselves.
+        snapshot = group_ids(self.snapshots, x)
         with np.errstate(over="ignore"):
-            key = x.t.view(np.int64) * np.int64(0x9E3779B97F4A7C15 - (1 << 64)) + x.strike.view(
-                np.int64
-            )
+            key = snapshot * np.int64(0x9E3779B97F4A7C15 - (1 << 64)) + x.strike.view(np.int64)
         if self.rows >= PAIRS_ALL:
             inverted &= (key >> 17) % PAIRS_SAMPLE == 0
         rows = np.flatnonzero(inverted)
@@ -166,15 +165,15 @@ class Summary:
             np.concatenate([old, new])
             for old, new in zip(
                 self.pending,
-                (key[rows], x.t[rows], x.strike[rows], x.flag[rows] < 0, result.iv[rows]),
+                (key[rows], snapshot[rows], x.strike[rows], x.flag[rows] < 0, result.iv[rows]),
             )
         ]
-        key, t, strike, put, iv = given
+        key, snap, strike, put, iv = given
         order = np.argsort(key * 2 + put)
-        t, strike, put, iv = t[order], strike[order], put[order], iv[order]
-        pair = (t[1:] == t[:-1]) & (strike[1:] == strike[:-1]) & ~put[:-1] & put[1:]
+        snap, strike, put, iv = snap[order], strike[order], put[order], iv[order]
+        pair = (snap[1:] == snap[:-1]) & (strike[1:] == strike[:-1]) & ~put[:-1] & put[1:]
         self._count_pairs(iv[:-1][pair] - iv[1:][pair])
-        paired = np.zeros(len(t), dtype=bool)
+        paired = np.zeros(len(snap), dtype=bool)
         paired[:-1] |= pair
         paired[1:] |= pair
         latest = np.sort(order[~paired])[-PAIRS_PENDING:]
@@ -207,7 +206,9 @@ class Summary:
 
     def lines(self) -> list[str]:
         failed = sum(self.counts.get(r, 0) for r in REASONS)
-        out = [f"karvex chain: {self.source} ({self.model}): {self.rows:,} rows"]
+        out = [f"karvex chain: {self.source} ({self.model}): {self.rows // self.sides:,} rows"]
+        if self.sides > 1:
+            out[0] += f" ({self.rows:,} options: a call and a put on each)"
         inverted = self.rows - failed
         line = f"  inverted:     {inverted:,}"
         if self.counts.get(STATUS_INTRINSIC):

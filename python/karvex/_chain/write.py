@@ -17,14 +17,14 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING, Protocol, TextIO
 
 from .chunk import Chunk
-from .compute import OUTPUT_COLUMNS, Result
+from .compute import OUTPUT_COLUMNS, Result, Sides
 
 if TYPE_CHECKING:
     import pyarrow as pa  # untyped: see arrow.py
 
 
 class TableWriter(Protocol):
-    def write(self, chunk: Chunk, result: Result) -> None: ...
+    def write(self, chunk: Chunk, result: Result | Sides) -> None: ...
 
     def close(self) -> None: ...
 

@@ -31,7 +31,7 @@ import numpy as np
 from .arrow import text_array, text_scalar
 from .cells import plain_text
 from .chunk import Chunk
-from .compute import FORWARD_COLUMN, OUTPUT_COLUMNS, Result
+from .compute import Result, Sides, is_status
 from .options import ChainError
 from .statuses import STATUSES
 from .write_csv import csv_lines
@@ -64,9 +64,13 @@ def binary_stream(out: TextIO | BinaryIO) -> BinaryIO:
     return buffer
 
 
-def results(result: Result) -> list[pa.Array]:
-    """iv and the five Greeks as Arrow float64 arrays, missing where NaN."""
-    return [float64_array(values) for values in result.values()]
+def results(result: Result | Sides) -> list[tuple[pa.Array, bool]]:
+    """The computed columns as Arrow arrays, each with whether it is a
+    status: numbers as float64, missing where NaN, statuses as int8 codes."""
+    return [
+        (int8_array(values) if status else float64_array(values), status)
+        for values, status in result.parts()
+    ]
 
 
 # Arrow arrays made from NumPy's buffers, without the copy and the scan for
@@ -124,15 +128,24 @@ class CsvWriter:
         self.keep = keep
         self.out.write(csv_lines(lambda: [names]).encode("utf-8"))
         self.status_lines = text_array([name + "\n" for name in STATUSES])
+        self.status_texts = text_array(list(STATUSES))
 
-    def write(self, chunk: Chunk, result: Result) -> None:
+    def write(self, chunk: Chunk, result: Result | Sides) -> None:
         import pyarrow as pa
         import pyarrow.compute as pc
 
         columns = [self._text(c, i) for i, c in enumerate(passthrough(chunk, self.keep))]
-        columns += list(_pool().map(lambda a: pc.cast(a, pa.string()), results(result)))
-        columns.append(pc.take(self.status_lines, int8_array(result.status)))
-        rows = len(result.status)
+        parts = results(result)
+        last = len(parts) - 1  # a status: its texts end the line
+
+        def text(i: int) -> pa.Array:
+            values, status = parts[i]
+            if status:
+                return pc.take(self.status_lines if i == last else self.status_texts, values)
+            return pc.cast(values, pa.string())
+
+        columns += list(_pool().map(text, range(len(parts))))
+        rows = len(parts[0][0])
         size = sum(c.nbytes for c in columns)
         step = max(1, rows * _JOIN_BYTES // max(size, 1))
         comma = text_scalar(",")
@@ -259,14 +272,18 @@ class ParquetWriter:
         self.schema = schema  # of the input's columns, when known (Parquet)
         self.writer: pq.ParquetWriter | None = None
 
-    def _table(self, columns: list[pa.Array], status: np.ndarray) -> pa.Table:
+    def _table(self, columns: list[pa.Array], computed: list[tuple[pa.Array, bool]]) -> pa.Table:
         import pyarrow as pa
 
-        statuses = pa.DictionaryArray.from_arrays(int8_array(status), text_array(STATUSES))
-        return pa.Table.from_arrays(columns + [statuses], names=self.names)
+        statuses = text_array(STATUSES)
+        columns = columns + [
+            pa.DictionaryArray.from_arrays(values, statuses) if status else values
+            for values, status in computed
+        ]
+        return pa.Table.from_arrays(columns, names=self.names)
 
-    def write(self, chunk: Chunk, result: Result) -> None:
-        table = self._table(passthrough(chunk, self.keep) + results(result), result.status)
+    def write(self, chunk: Chunk, result: Result | Sides) -> None:
+        table = self._table(passthrough(chunk, self.keep), results(result))
         if self.writer is None:
             self.writer = self._open(table.schema)
         self.writer.write_table(table)
@@ -277,8 +294,8 @@ class ParquetWriter:
         # Dictionary pages for the input's columns and the status; not for the
         # results, whose values are almost all distinct (the writer would build
         # a dictionary for each page only to give it up).
-        floats = (FORWARD_COLUMN, *OUTPUT_COLUMNS[:-1])
-        dictionary = [name for name in self.names if name not in floats]
+        computed = self.names[len(self.keep) :]
+        dictionary = self.names[: len(self.keep)] + [n for n in computed if is_status(n)]
         return pq.ParquetWriter(self.sink, schema, use_dictionary=dictionary)
 
     def close(self) -> None:
@@ -289,8 +306,13 @@ class ParquetWriter:
                 pa.nulls(0, self.schema.field(p).type if self.schema is not None else pa.string())
                 for p in self.keep
             ]
-            floats = [pa.nulls(0, pa.float64())] * (len(self.names) - len(self.keep) - 1)
-            table = self._table(inputs + floats, np.zeros(0, np.int8))
+            computed = [
+                (int8_array(np.zeros(0, np.int8)), True)
+                if is_status(name)
+                else (pa.nulls(0, pa.float64()), False)
+                for name in self.names[len(self.keep) :]
+            ]
+            table = self._table(inputs, computed)
             self.writer = self._open(table.schema)
             self.writer.write_table(table)
         self.writer.close()

@@ -16,7 +16,8 @@ from typing import TextIO
 import numpy as np
 
 from .chunk import Chunk
-from .compute import Result
+from .compute import Result, Sides
+from .statuses import STATUSES
 
 
 def _format(values: np.ndarray) -> list[str]:
@@ -49,8 +50,9 @@ class TextWriter:
         self.out, self.keep = out, keep
         self.out.write(csv_lines(lambda: [names]))
 
-    def write(self, chunk: Chunk, result: Result) -> None:
-        computed = [_format(v) for v in result.values()] + [result.status_names().tolist()]
+    def write(self, chunk: Chunk, result: Result | Sides) -> None:
+        names = np.array(STATUSES, dtype=object)
+        computed = [names[v].tolist() if status else _format(v) for v, status in result.parts()]
         keep = self.keep
         records: list[list[str]] = chunk.rows  # the builtin reader's records
 

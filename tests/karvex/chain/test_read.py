@@ -190,3 +190,36 @@ class TestMalformedFiles:
     def test_missing_file(self, capsys, tmp_path):
         status, _, err = chain(capsys, tmp_path / "nowhere.csv")
         assert status == 1 and "nowhere.csv: cannot read" in err
+
+
+class TestDialectSniffing:
+    """The delimiter from the header, the decimal comma from the first lines."""
+
+    @pytest.mark.parametrize(
+        "header, delimiter",
+        [
+            ("type;strike;bid;ask", ";"),
+            ("type\tstrike\tbid", "\t"),
+            ("type|strike|bid", "|"),
+            ('type,strike,"a;b;c;d"', ","),  # delimiters inside a quoted name do not count
+            ("type", ","),
+        ],
+    )
+    def test_delimiter_is_the_most_frequent_outside_quotes(self, header, delimiter):
+        from karvex._chain.read_csv import sniff_delimiter
+
+        assert sniff_delimiter(header) == delimiter
+
+    @pytest.mark.parametrize(
+        "data, delimiter, decimal",
+        [
+            (b"C;5100;404,9;425,5\n", ";", ","),
+            (b"14.03.2025;C;5100;404.9\n", ";", "."),  # dates with points are no decimals
+            (b'C,5100,"404,9"\n', ",", "."),  # a comma delimiter leaves no room to sniff
+            (b"C;KVX,A;5100\n", ";", "."),  # a comma in text is no decimal
+        ],
+    )
+    def test_decimal_comma_only_in_numbers_and_only_off_comma_files(self, data, delimiter, decimal):
+        from karvex._chain.read_csv import sniff_decimal
+
+        assert sniff_decimal(data, delimiter) == decimal

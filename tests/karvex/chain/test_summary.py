@@ -71,6 +71,9 @@ class TestCallPutPairs:
             strike=np.asarray(strike, float),
             flag=np.where(np.asarray(put), -1, 1).astype(np.int8),
             model="bsm",
+            expiries=np.unique([f"T = {v}" for v in t], return_inverse=True),
+            quote_day=None,
+            symbol=None,
         )
         summary._pair_calls_and_puts(SimpleNamespace(iv=np.asarray(iv, float)), x)
         summary.rows += n
