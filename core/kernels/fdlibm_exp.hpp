@@ -35,18 +35,23 @@ inline constexpr double twom1000 = 0x1p-1000;                 // 2^-1000
 // them is written here once.
 
 // The ranges of the argument on the high word hx of |x|, one classifier for
-// every choice on it (each mask is the test alone).
+// every choice on it, each test alone and evaluated where it is asked.
 template <class L>
 struct FdlibmExpRanges {
-  typename L::I large;     // |x| >= 709.78...: the result may settle at once
-  typename L::I reduced;   // |x| > 0.5*ln2: x = k*ln2 + r
-  typename L::I one_step;  // |x| < 1.5*ln2: k = +-1 (where reduced)
-  typename L::I tiny;      // |x| < 2^-28: e^x = 1 + x (where not reduced)
+  typename L::W hx;
+  // |x| >= 709.78...: the result may settle at once
+  typename L::I large() const noexcept { return hx >= 0x40862e42; }
+  // |x| > 0.5*ln2: x = k*ln2 + r
+  typename L::I reduced() const noexcept { return hx > 0x3fd62e42; }
+  // |x| < 1.5*ln2: k = +-1 (where reduced)
+  typename L::I one_step() const noexcept { return hx < 0x3ff0a2b2; }
+  // |x| < 2^-28: e^x = 1 + x (where not reduced)
+  typename L::I tiny() const noexcept { return hx < 0x3e300000; }
 };
 
 template <class L>
 inline FdlibmExpRanges<L> fdlibm_exp_ranges(typename L::W hx) noexcept {
-  return {hx >= 0x40862e42, hx > 0x3fd62e42, hx < 0x3ff0a2b2, hx < 0x3e300000};
+  return {hx};
 }
 
 // Among large arguments, those whose result is settled: non-finite,
@@ -166,15 +171,15 @@ inline double fdlibm_exp(double x) noexcept {
   using namespace detail;
   const L::W hx = L::high_word_abs(x);
   const FdlibmExpRanges<L> range = fdlibm_exp_ranges<L>(hx);
-  if (range.large && fdlibm_exp_settles<L>(x, hx)) return fdlibm_exp_settled<L>(x, hx);
-  if (!range.reduced) {
-    if (range.tiny) return fdlibm_exp_tiny_value<L>(x);
+  if (range.large() && fdlibm_exp_settles<L>(x, hx)) return fdlibm_exp_settled<L>(x, hx);
+  if (!range.reduced()) {
+    if (range.tiny()) return fdlibm_exp_tiny_value<L>(x);
     return fdlibm_exp_primary<L>(false, x, x, x);
   }
   double hi;
   double lo;
   int k;
-  if (range.one_step) {
+  if (range.one_step()) {
     fdlibm_exp_reduce_one<L>(x, hi, lo);
     k = L::sign_set(x) ? -1 : 1;
   } else {

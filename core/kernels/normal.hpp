@@ -106,21 +106,30 @@ inline constexpr std::uint32_t hw_inf = 0x7ff00000u;          // infinities and 
 // between the calls to fdlibm_exp.
 
 // The ranges of erf and erfc on the high word ix of |x|: one classifier for
-// every choice the functions make (each mask is the test alone; the ranges
-// are tested in this order).
+// every choice the functions make, each test alone and evaluated where it is
+// asked (the ranges are tested in this order).
 template <class L>
 struct ErfRanges {
-  typename L::I nonfinite;  // infinities and NaN
-  typename L::I small;      // |x| < 0.84375: the pp/qq ratio
-  typename L::I near;       // |x| < 1.25: the pa/qa ratio, no exponential
-  typename L::I band_a;     // |x| < 1/0.35: the ra/sa ratio (rb/sb above)
-  typename L::I below_6;    // erf = +-1 from 6 on
-  typename L::I below_28;   // erfc = 0 or 2 from 28 on
+  typename L::W ix;
+  typename L::I nonfinite() const noexcept { return ix >= hw_inf; }
+  typename L::I small() const noexcept { return ix < hw_0_84375; }  // the pp/qq ratio
+  typename L::I near() const noexcept { return ix < hw_1_25; }  // the pa/qa ratio, no exponential
+  typename L::I band_a() const noexcept { return ix < hw_1_over_0_35; }  // ra/sa (rb/sb above)
+  typename L::I below_6() const noexcept { return ix < hw_6; }           // erf = +-1 from 6 on
+  typename L::I below_28() const noexcept { return ix < hw_28; }         // erfc = 0 or 2 from 28 on
+  typename L::I erf_tiny() const noexcept { return ix < hw_erf_tiny; }   // erf linear
+  typename L::I erfc_tiny() const noexcept { return ix < hw_erfc_tiny; }  // erfc = 1 - x
 };
 
 template <class L>
 inline ErfRanges<L> erf_ranges(typename L::W ix) noexcept {
-  return {ix >= hw_inf, ix < hw_0_84375, ix < hw_1_25, ix < hw_1_over_0_35, ix < hw_6, ix < hw_28};
+  return {ix};
+}
+
+// Of the small range, x < 0.25: erfc's first form.
+template <class L>
+inline typename L::I erfc_below_quarter(typename L::D x) noexcept {
+  return x < 0.25;
 }
 
 // P(z)/Q(z) with the pp/qq sets, z = x*x, for |x| < 0.84375.
@@ -133,20 +142,22 @@ inline V erf_small_ratio(V x) noexcept {
   return r / s;
 }
 
-// erf(x) for |x| < 0.84375 from y = erf_small_ratio(x): x + x*y, or below
-// 2^-28 0.125*(8*x + efx8*x) (efx8 = 8*(2/sqrt(pi) - 1), scaled so that
-// subnormals keep their precision).
+// erf(x) for |x| < 0.84375 from y = erf_small_ratio(x): x + x*y, or where
+// `tiny` (below 2^-28) 0.125*(8*x + efx8*x) (efx8 = 8*(2/sqrt(pi) - 1), scaled
+// so that subnormals keep their precision; y is not used there).
 template <class L>
-inline typename L::D erf_small(typename L::D x, typename L::W ix, typename L::D y) noexcept {
-  return L::select(ix < hw_erf_tiny, 0.125 * (8.0 * x + erf_coefficients::efx8 * x), x + x * y);
+inline typename L::D erf_small(typename L::D x, typename L::I tiny, typename L::D y) noexcept {
+  return L::select(tiny, 0.125 * (8.0 * x + erf_coefficients::efx8 * x), x + x * y);
 }
 
-// erfc(x) for |x| < 0.84375 from y = erf_small_ratio(x): 1 - (x + x*y) below
-// 0.25, 0.5 - ((x - 0.5) + x*y) from 0.25 on, 1 - x below 2^-56.
+// erfc(x) for |x| < 0.84375 from y = erf_small_ratio(x): 1 - (x + x*y) where
+// `below_quarter`, 0.5 - ((x - 0.5) + x*y) from 0.25 on, 1 - x where `tiny`
+// (below 2^-56; y is not used there).
 template <class L>
-inline typename L::D erfc_small(typename L::D x, typename L::W ix, typename L::D y) noexcept {
-  return L::select(ix < hw_erfc_tiny, 1.0 - x,
-                   L::select(x < 0.25, 1.0 - (x + x * y), 0.5 - ((x - 0.5) + x * y)));
+inline typename L::D erfc_small(typename L::D x, typename L::I tiny, typename L::I below_quarter,
+                                typename L::D y) noexcept {
+  return L::select(tiny, 1.0 - x,
+                   L::select(below_quarter, 1.0 - (x + x * y), 0.5 - ((x - 0.5) + x * y)));
 }
 
 // P(u) and Q(u) with the pa/qa sets, u = |x| - 1, for 0.84375 <= |x| < 1.25.
@@ -268,11 +279,13 @@ inline typename L::D erf_nonfinite_value(typename L::D x) noexcept {
 // fdlibm_exp, never the platform's.
 //
 // Accuracy: about one ulp (fdlibm's bound for erfc).
-inline double erfc_tail(double ax, const ErfRanges<OneLane>& range) noexcept {
+// Out of line, so that erf and erfc inline their common paths into their callers.
+[[gnu::noinline]] inline double erfc_tail(double ax, OneLane::W ix) noexcept {
   using L = OneLane;
-  if (range.near) return erfc_near(erfc_tail_ratio<L>(ax, true, false, false));
-  const double ratio = range.band_a ? erfc_tail_ratio<L>(ax, false, true, false)
-                                    : erfc_tail_ratio<L>(ax, false, false, true);
+  const ErfRanges<L> range = erf_ranges<L>(ix);
+  if (range.near()) return erfc_near(erfc_tail_ratio<L>(ax, true, false, false));
+  const double ratio = range.band_a() ? erfc_tail_ratio<L>(ax, false, true, false)
+                                      : erfc_tail_ratio<L>(ax, false, false, true);
   double e1;
   double e2;
   erfc_far_exponents<L>(ax, ratio, e1, e2);
@@ -296,10 +309,13 @@ inline double erf(double x) noexcept {
   using namespace detail;
   const L::W ix = L::high_word_abs(x);
   const ErfRanges<L> range = erf_ranges<L>(ix);
-  if (range.nonfinite) return erf_nonfinite_value<L>(x);
-  if (range.small) return erf_small<L>(x, ix, erf_small_ratio(x));
+  if (range.nonfinite()) return erf_nonfinite_value<L>(x);
+  if (range.small()) {
+    if (range.erf_tiny()) return erf_small<L>(x, true, x);
+    return erf_small<L>(x, false, erf_small_ratio(x));
+  }
   const bool negative = L::sign_set(x);
-  if (range.below_6) return erf_from_tail<L>(negative, erfc_tail(L::fabs(x), range));
+  if (range.below_6()) return erf_from_tail<L>(negative, erfc_tail(L::fabs(x), ix));
   return erf_saturated<L>(negative);
 }
 
@@ -318,10 +334,15 @@ inline double erfc(double x) noexcept {
   using namespace detail;
   const L::W ix = L::high_word_abs(x);
   const ErfRanges<L> range = erf_ranges<L>(ix);
-  if (range.nonfinite) return erfc_nonfinite<L>(x);
-  if (range.small) return erfc_small<L>(x, ix, erf_small_ratio(x));
+  if (range.nonfinite()) return erfc_nonfinite<L>(x);
+  if (range.small()) {
+    if (range.erfc_tiny()) return erfc_small<L>(x, true, true, x);
+    const double y = erf_small_ratio(x);
+    if (erfc_below_quarter<L>(x)) return erfc_small<L>(x, false, true, y);
+    return erfc_small<L>(x, false, false, y);
+  }
   const bool negative = L::sign_set(x);
-  if (range.below_28) return erfc_from_tail<L>(negative, erfc_tail(L::fabs(x), range));
+  if (range.below_28()) return erfc_from_tail<L>(negative, erfc_tail(L::fabs(x), ix));
   return erfc_saturated<L>(negative);
 }
 
@@ -374,9 +395,14 @@ inline typename L::I cdf_lower(typename L::D z) noexcept {
 // The argument a = |z|/sqrt(2) of erf, erfc and erfcx: z*(-1/sqrt(2)) on the
 // lower side, z*(1/sqrt(2)) on the upper.
 template <class L>
-inline typename L::D cdf_argument(typename L::D z) noexcept {
+inline typename L::D cdf_argument(typename L::I lower, typename L::D z) noexcept {
   using normal_constants::one_over_sqrt2;
-  return L::select(cdf_lower<L>(z), z * (-one_over_sqrt2), z * one_over_sqrt2);
+  return L::select(lower, z * (-one_over_sqrt2), z * one_over_sqrt2);
+}
+
+template <class L>
+inline typename L::D cdf_argument(typename L::D z) noexcept {
+  return cdf_argument<L>(cdf_lower<L>(z), z);
 }
 
 // Phi for |z| < 4 from erfc(a) on the lower side, 0.5*erfc(a), and from
@@ -481,12 +507,11 @@ inline double cdf(double z) noexcept {
   using L = OneLane;
   using namespace detail;
   if (cdf_core<L>(z)) {
-    const double a = cdf_argument<L>(z);
     if (cdf_lower<L>(z)) {
-      const double e = karvex::erfc(a);
+      const double e = karvex::erfc(cdf_argument<L>(true, z));
       return cdf_from_erf<L>(true, e, e);
     }
-    const double e = karvex::erf(a);
+    const double e = karvex::erf(cdf_argument<L>(false, z));
     return cdf_from_erf<L>(false, e, e);
   }
   if (!L::finite(z)) return cdf_nonfinite<L>(z);

@@ -155,9 +155,9 @@ struct CdfBlock {
       const D zv = L::load(zs + j);
       const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(cdf_argument<L>(zv)));
       const I outside = ~cdf_core<L>(zv);
-      const I small = ~outside & range.small;
-      const I near = ~outside & ~small & range.near;
-      const I band_a = ~outside & ~small & ~near & range.band_a;
+      const I small = ~outside & range.small();
+      const I near = ~outside & ~small & range.near();
+      const I band_a = ~outside & ~small & ~near & range.band_a();
       const I band_b = ~outside & ~small & ~near & ~band_a;
       append_lanes<L>(tails.index, tails.count, outside, j, n);
       append_lanes<L>(index[kSmall], count[kSmall], small, j, n);
@@ -184,9 +184,11 @@ struct CdfBlock {
     const I lower = cdf_lower<L>(zv);
     const D a = cdf_argument<L>(zv);
     if (c == kSmall) {
-      const W ix = L::high_word_abs(a);
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(a));
       const D y = erf_small_ratio(a);
-      return cdf_from_erf<L>(lower, erfc_small<L>(a, ix, y), erf_small<L>(a, ix, y));
+      return cdf_from_erf<L>(lower,
+                             erfc_small<L>(a, range.erfc_tiny(), erfc_below_quarter<L>(a), y),
+                             erf_small<L>(a, range.erf_tiny(), y));
     }
     const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
                                   : c == kBandA ? TailBand::ra_sa
@@ -218,10 +220,10 @@ struct ErfcBlock {
     for (std::size_t& c : count) c = 0;
     for (std::size_t j = 0; j < n; j += N) {
       const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(L::load(xs + j)));
-      const I small = range.small;
-      const I near = ~small & range.near;
-      const I band_a = ~small & ~near & range.band_a;
-      const I other = ~range.below_28;
+      const I small = range.small();
+      const I near = ~small & range.near();
+      const I band_a = ~small & ~near & range.band_a();
+      const I other = ~range.below_28();
       const I band_b = ~small & ~near & ~band_a & ~other;
       append_lanes<L>(index[kSmall], count[kSmall], small, j, n);
       append_lanes<L>(index[kNear], count[kNear], near, j, n);
@@ -245,7 +247,10 @@ struct ErfcBlock {
   static D of_class(Class c, D xv) noexcept {
     using namespace detail;
     if (c == kOther) return erfc_lanes<L>(xv);
-    if (c == kSmall) return erfc_small<L>(xv, L::high_word_abs(xv), erf_small_ratio(xv));
+    if (c == kSmall) {
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(xv));
+      return erfc_small<L>(xv, range.erfc_tiny(), erfc_below_quarter<L>(xv), erf_small_ratio(xv));
+    }
     const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
                                   : c == kBandA ? TailBand::ra_sa
                                                 : TailBand::rb_sb,

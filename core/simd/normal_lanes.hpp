@@ -33,8 +33,8 @@ typename L::D fdlibm_exp_lanes(typename L::D x) noexcept {
   const W hx = L::high_word_abs(x);
   I settled = I{};
   D settled_value = D{};
-  // (each range taken where it is used, so that no mask stays live across the reduction)
-  const I large = fdlibm_exp_ranges<L>(hx).large;
+  const FdlibmExpRanges<L> range = fdlibm_exp_ranges<L>(hx);
+  const I large = range.large();
   if (L::any(large)) {
     settled = large & fdlibm_exp_settles<L>(x, hx);
     settled_value = fdlibm_exp_settled<L>(x, hx);
@@ -42,8 +42,8 @@ typename L::D fdlibm_exp_lanes(typename L::D x) noexcept {
 
   // The reduction per lane: k = +-1 below 1.5*ln2, the rounded k above;
   // nothing below 0.5*ln2 (k = 0 there).
-  const I reduced = ~settled & fdlibm_exp_ranges<L>(hx).reduced;
-  const I one_step = reduced & fdlibm_exp_ranges<L>(hx).one_step;
+  const I reduced = ~settled & range.reduced();
+  const I one_step = reduced & range.one_step();
   const I general = reduced & ~one_step;
   const K k32 = __builtin_convertvector(fdlibm_exp_k<L>(L::select(general, x, D{})), K);
   W k = __builtin_convertvector(k32, W);
@@ -58,7 +58,7 @@ typename L::D fdlibm_exp_lanes(typename L::D x) noexcept {
   D result = fdlibm_exp_scale<L>(y, k);
   const I deep = reduced & fdlibm_exp_deep<L>(k);
   if (L::any(deep)) result = L::select(deep, fdlibm_exp_scale_deep<L>(y, k), result);
-  result = L::select(~reduced & fdlibm_exp_ranges<L>(hx).tiny, fdlibm_exp_tiny_value<L>(x), result);
+  result = L::select(~reduced & range.tiny(), fdlibm_exp_tiny_value<L>(x), result);
   return L::select(settled, settled_value, result);
 }
 
@@ -83,9 +83,9 @@ typename L::D erfc_tail_lanes(typename L::D ax, const detail::ErfRanges<L>& rang
   using I = typename L::I;
   using namespace detail;
 
-  const I near = active & range.near;
+  const I near = active & range.near();
   const I far = active & ~near;
-  const I band_a = far & range.band_a;
+  const I band_a = far & range.band_a();
   const D ratio = erfc_tail_ratio<L>(ax, near, band_a, far & ~band_a);
   D result = erfc_near(ratio);
   if (L::any(far)) result = L::select(far, erfc_far_lanes<L>(ax, ratio, far), result);
@@ -103,13 +103,17 @@ typename L::D erfc_lanes(typename L::D x) noexcept {
   const W ix = L::high_word_abs(x);
   const I negative = L::sign_set(x);
   const ErfRanges<L> range = erf_ranges<L>(ix);
-  const I nonfinite = range.nonfinite;
-  const I small = range.small;
-  const I tail = ~small & range.below_28;
+  const I nonfinite = range.nonfinite();
+  const I small = range.small();
+  const I tail = ~small & range.below_28();
 
   D result = erfc_saturated<L>(negative);
   if (L::any(nonfinite)) result = L::select(nonfinite, erfc_nonfinite<L>(x), result);
-  if (L::any(small)) result = L::select(small, erfc_small<L>(x, ix, erf_small_ratio(x)), result);
+  if (L::any(small)) {
+    const D y = erf_small_ratio(x);
+    result =
+        L::select(small, erfc_small<L>(x, range.erfc_tiny(), erfc_below_quarter<L>(x), y), result);
+  }
   if (L::any(tail)) {
     const D r = erfc_tail_lanes<L>(L::fabs(x), range, tail);
     result = L::select(tail, erfc_from_tail<L>(negative, r), result);
