@@ -9,15 +9,11 @@
 #include <cstdint>
 #include <limits>
 
+#include "kernels/one_lane.hpp"
+
 namespace karvex {
 
 namespace detail {
-
-// High 32 bits of a double's representation (sign, exponent, top of the
-// mantissa): the word the fdlibm range tests look at.
-inline std::uint32_t high_word(double x) noexcept {
-  return static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(x) >> 32);
-}
 
 namespace fdlibm_exp_constants {
 inline constexpr double ln2hi = 0x1.62e42fee00000p-1;         // 6.93147180369123816490e-01
@@ -33,14 +29,124 @@ inline constexpr double u_threshold = -0x1.74910d52d3051p+9;  // -7.451332191019
 inline constexpr double twom1000 = 0x1p-1000;                 // 2^-1000
 }  // namespace fdlibm_exp_constants
 
+// The pieces of fdlibm_exp, templates over the lane type L (OneLane for the
+// scalar function below, the vector types for the block loops). Each range
+// test is one classifier on the high word hx of |x|; the arithmetic between
+// them is written here once.
+
+// The ranges of the argument on the high word hx of |x|, one classifier for
+// every choice on it, each test alone and evaluated where it is asked.
+template <class L>
+struct FdlibmExpRanges {
+  typename L::W hx;
+  // |x| >= 709.78...: the result may settle at once
+  typename L::I large() const noexcept { return hx >= 0x40862e42; }
+  // |x| > 0.5*ln2: x = k*ln2 + r
+  typename L::I reduced() const noexcept { return hx > 0x3fd62e42; }
+  // |x| < 1.5*ln2: k = +-1 (where reduced)
+  typename L::I one_step() const noexcept { return hx < 0x3ff0a2b2; }
+  // |x| < 2^-28: e^x = 1 + x (where not reduced)
+  typename L::I tiny() const noexcept { return hx < 0x3e300000; }
+};
+
+template <class L>
+inline FdlibmExpRanges<L> fdlibm_exp_ranges(typename L::W hx) noexcept {
+  return {hx};
+}
+
+// Among large arguments, those whose result is settled: non-finite,
+// above o_threshold or below u_threshold.
+template <class L>
+inline typename L::I fdlibm_exp_settles(typename L::D x, typename L::W hx) noexcept {
+  using namespace fdlibm_exp_constants;
+  return (hx >= 0x7ff00000) | (x > o_threshold) | (x < u_threshold);
+}
+
+// The settled result: x + x for NaN, +inf for +inf and above o_threshold, +0
+// for -inf and below u_threshold.
+template <class L>
+inline typename L::D fdlibm_exp_settled(typename L::D x, typename L::W hx) noexcept {
+  using D = typename L::D;
+  using namespace fdlibm_exp_constants;
+  const D nonfinite = L::select(x != x, x + x, L::select(L::sign_set(x), L::splat(0.0), x));
+  return L::select(hx >= 0x7ff00000, nonfinite,
+                   L::select(x > o_threshold, L::splat(__builtin_inf()), L::splat(0.0)));
+}
+
+template <class L>
+inline typename L::D fdlibm_exp_tiny_value(typename L::D x) noexcept {
+  return 1.0 + x;
+}
+
+// k = +-1: hi = x - (+-ln2hi), lo = +-ln2lo. The classic code's sign-indexed
+// tables (+-0.5, +-ln2hi, +-ln2lo by the sign bit of x) are copysign of the
+// positive value: the same doubles, without a table in memory on the path to k.
+template <class L>
+inline void fdlibm_exp_reduce_one(typename L::D x, typename L::D& hi, typename L::D& lo) noexcept {
+  using namespace fdlibm_exp_constants;
+  hi = x - L::copysign(ln2hi, x);
+  lo = L::copysign(ln2lo, x);
+}
+
+// The rounded k before its conversion to an integer (truncation):
+// invln2*x +- 0.5.
+template <class L>
+inline typename L::D fdlibm_exp_k(typename L::D x) noexcept {
+  using namespace fdlibm_exp_constants;
+  return invln2 * x + L::copysign(0.5, x);
+}
+
+// hi = x - k*ln2hi (exact here), lo = k*ln2lo, kd the integer k as a double.
+template <class L>
+inline void fdlibm_exp_reduce(typename L::D x, typename L::D kd, typename L::D& hi,
+                              typename L::D& lo) noexcept {
+  using namespace fdlibm_exp_constants;
+  hi = x - kd * ln2hi;
+  lo = kd * ln2lo;
+}
+
 // c = x - x*x*(P1 + x*x*(P2 + ... + x*x*P5)) on the primary range, the
-// numerator term of e^x = 1 + x + x*c/(2 - c). A template over the lane type,
-// shared by the scalar kernel (double) and the block loops (vectors of doubles).
+// numerator term of e^x = 1 + x + x*c/(2 - c).
 template <class V>
 inline V fdlibm_exp_c(V x) noexcept {
   using namespace fdlibm_exp_constants;
   const V t = x * x;
   return x - t * (P1 + t * (P2 + t * (P3 + t * (P4 + t * P5))));
+}
+
+// e^r on the primary range, before the scaling by 2^k: with r = hi - lo for a
+// reduced argument, 1 - ((lo - r*c/(2 - c)) - hi); with r = x for one that is
+// not (k = 0), 1 - (r*c/(c - 2) - r). One division, its denominator chosen.
+template <class L>
+inline typename L::D fdlibm_exp_primary(typename L::I reduced, typename L::D x, typename L::D hi,
+                                        typename L::D lo) noexcept {
+  using D = typename L::D;
+  const D r = L::select(reduced, hi - lo, x);
+  const D c = fdlibm_exp_c(r);
+  const D q = (r * c) / L::select(reduced, 2.0 - c, c - 2.0);
+  return L::select(reduced, 1.0 - ((lo - q) - hi), 1.0 - (q - r));
+}
+
+// k < -1021: 2^k*y would not be normal, so the scaling goes through 2^-1000.
+template <class L>
+inline typename L::I fdlibm_exp_deep(typename L::W k) noexcept {
+  return k < -1021;
+}
+
+// 2^k*y: k added to the exponent field (wrapping arithmetic on the
+// representation, as the classic code adds k<<20 to the high word); for a deep
+// k, k + 1000 added and the result scaled by 2^-1000.
+template <class L>
+inline typename L::D fdlibm_exp_scale(typename L::D y, typename L::W k) noexcept {
+  using U = typename L::U;
+  return L::from_bits(L::bits(y) + ((U)k << 52));
+}
+
+template <class L>
+inline typename L::D fdlibm_exp_scale_deep(typename L::D y, typename L::W k) noexcept {
+  using U = typename L::U;
+  constexpr double twom1000 = fdlibm_exp_constants::twom1000;
+  return L::from_bits(L::bits(y) + ((U)(k + 1000) << 52)) * twom1000;
 }
 
 }  // namespace detail
@@ -61,60 +167,28 @@ inline V fdlibm_exp_c(V x) noexcept {
 // x > o_threshold overflows to +inf, x < u_threshold underflows to +0;
 // |x| < 2^-28 returns 1 + x.
 inline double fdlibm_exp(double x) noexcept {
-  using namespace detail::fdlibm_exp_constants;
-
-  const std::uint32_t word = detail::high_word(x);
-  const int xsb = static_cast<int>(word >> 31);  // sign bit of x
-  const std::uint32_t hx = word & 0x7fffffffu;   // high word of |x|
-
-  // |x| >= 709.78...: non-finite arguments, overflow and underflow.
-  if (hx >= 0x40862e42u) {
-    if (hx >= 0x7ff00000u) {
-      if (std::isnan(x)) return x + x;
-      return xsb == 0 ? x : 0.0;  // exp(+inf) = +inf, exp(-inf) = +0
-    }
-    if (x > o_threshold) return std::numeric_limits<double>::infinity();
-    if (x < u_threshold) return 0.0;
+  using L = OneLane;
+  using namespace detail;
+  const L::W hx = L::high_word_abs(x);
+  const FdlibmExpRanges<L> range = fdlibm_exp_ranges<L>(hx);
+  if (range.large() && fdlibm_exp_settles<L>(x, hx)) return fdlibm_exp_settled<L>(x, hx);
+  if (!range.reduced()) {
+    if (range.tiny()) return fdlibm_exp_tiny_value<L>(x);
+    return fdlibm_exp_primary<L>(false, x, x, x);
   }
-
-  // Argument reduction: x = hi - lo = r, e^x = 2^k * e^r. The classic code's
-  // sign-indexed tables (+-0.5, +-ln2hi, +-ln2lo by the sign bit of x) are
-  // copysign of the positive value: the same doubles, without a table in
-  // memory on the path to k.
-  double hi = 0.0;
-  double lo = 0.0;
-  int k = 0;
-  if (hx > 0x3fd62e42u) {    // |x| > 0.5*ln2
-    if (hx < 0x3ff0a2b2u) {  // and |x| < 1.5*ln2: k = +-1
-      hi = x - std::copysign(ln2hi, x);
-      lo = std::copysign(ln2lo, x);
-      k = 1 - xsb - xsb;
-    } else {
-      k = static_cast<int>(invln2 * x + std::copysign(0.5, x));
-      const double kd = k;
-      hi = x - kd * ln2hi;  // kd*ln2hi is exact here
-      lo = kd * ln2lo;
-    }
-    x = hi - lo;
-  } else if (hx < 0x3e300000u) {  // |x| < 2^-28
-    return 1.0 + x;
+  double hi;
+  double lo;
+  int k;
+  if (range.one_step()) {
+    fdlibm_exp_reduce_one<L>(x, hi, lo);
+    k = L::sign_set(x) ? -1 : 1;
+  } else {
+    k = static_cast<int>(fdlibm_exp_k<L>(x));
+    fdlibm_exp_reduce<L>(x, k, hi, lo);
   }
-
-  // x is now in the primary range.
-  const double c = detail::fdlibm_exp_c(x);
-  if (k == 0) return 1.0 - ((x * c) / (c - 2.0) - x);
-  const double y = 1.0 - ((lo - (x * c) / (2.0 - c)) - hi);
-
-  // Scale by 2^k: add k to the exponent field (wrapping arithmetic on the
-  // representation, as the classic code adds k<<20 to the high word).
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(y);
-  if (k >= -1021) {
-    return std::bit_cast<double>(bits +
-                                 (static_cast<std::uint64_t>(static_cast<std::int64_t>(k)) << 52));
-  }
-  const std::uint64_t scaled =
-      bits + (static_cast<std::uint64_t>(static_cast<std::int64_t>(k + 1000)) << 52);
-  return std::bit_cast<double>(scaled) * twom1000;
+  const double y = fdlibm_exp_primary<L>(true, x, hi, lo);
+  if (fdlibm_exp_deep<L>(k)) return fdlibm_exp_scale_deep<L>(y, k);
+  return fdlibm_exp_scale<L>(y, k);
 }
 
 }  // namespace karvex

@@ -11,6 +11,7 @@
 
 #include "kernels/normal.hpp"
 #include "kernels/normalised_black.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 
 namespace karvex {
@@ -274,8 +275,17 @@ struct IvGuess {
 // as three steps around those two evaluations (iv_guess_central_point,
 // iv_guess_second_point, iv_guess_from_points), so that a block loop can
 // evaluate b for many options at once in between; iv_initial_guess chains them.
+//
+// The central point s_c = sqrt(|x| + |x|) is a template over the lane type
+// (the block loop forms it on vectors); the rest of the guess runs on scalars
+// only, the block loop calling these functions lane by lane.
+template <class L>
+inline typename L::D iv_guess_central_point(typename L::D ax) noexcept {
+  return L::sqrt(ax + ax);
+}
+
 inline double iv_guess_central_point(double ax) noexcept {
-  return std::sqrt(ax + ax);
+  return iv_guess_central_point<OneLane>(ax);
 }
 
 // The second point: s_l below b_c, s_u from b_c on.

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "kernels/fdlibm_exp.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 
 namespace karvex {
@@ -99,17 +100,64 @@ inline constexpr std::uint32_t hw_6 = 0x40180000u;            // 6: erf = +-1 fr
 inline constexpr std::uint32_t hw_28 = 0x403c0000u;           // 28: erfc = 0 or 2 from here on
 inline constexpr std::uint32_t hw_inf = 0x7ff00000u;          // infinities and NaN
 
-// The rational approximations of erf and erfc, as templates over the lane
-// type: the scalar functions below use them with double, the block loops with
-// vectors of doubles, so each polynomial is written once.
+// The pieces of erf and erfc, templates over the lane type L (OneLane for the
+// scalar functions below, the vector types for the block loops): the range
+// tests on the high word ix of |x|, one classifier each, and the formulas
+// between the calls to fdlibm_exp.
+
+// The ranges of erf and erfc on the high word ix of |x|: one classifier for
+// every choice the functions make, each test alone and evaluated where it is
+// asked (the ranges are tested in this order).
+template <class L>
+struct ErfRanges {
+  typename L::W ix;
+  typename L::I nonfinite() const noexcept { return ix >= hw_inf; }
+  typename L::I small() const noexcept { return ix < hw_0_84375; }  // the pp/qq ratio
+  typename L::I near() const noexcept { return ix < hw_1_25; }  // the pa/qa ratio, no exponential
+  typename L::I band_a() const noexcept { return ix < hw_1_over_0_35; }  // ra/sa (rb/sb above)
+  typename L::I below_6() const noexcept { return ix < hw_6; }           // erf = +-1 from 6 on
+  typename L::I below_28() const noexcept { return ix < hw_28; }         // erfc = 0 or 2 from 28 on
+  typename L::I erf_tiny() const noexcept { return ix < hw_erf_tiny; }   // erf linear
+  typename L::I erfc_tiny() const noexcept { return ix < hw_erfc_tiny; }  // erfc = 1 - x
+};
+
+template <class L>
+inline ErfRanges<L> erf_ranges(typename L::W ix) noexcept {
+  return {ix};
+}
+
+// Of the small range, x < 0.25: erfc's first form.
+template <class L>
+inline typename L::I erfc_below_quarter(typename L::D x) noexcept {
+  return x < 0.25;
+}
 
 // P(z)/Q(z) with the pp/qq sets, z = x*x, for |x| < 0.84375.
 template <class V>
-inline V erf_small_ratio(V z) noexcept {
+inline V erf_small_ratio(V x) noexcept {
   using namespace erf_coefficients;
+  const V z = x * x;
   const V r = pp0 + z * (pp1 + z * (pp2 + z * (pp3 + z * pp4)));
   const V s = 1.0 + z * (qq1 + z * (qq2 + z * (qq3 + z * (qq4 + z * qq5))));
   return r / s;
+}
+
+// erf(x) for |x| < 0.84375 from y = erf_small_ratio(x): x + x*y, or where
+// `tiny` (below 2^-28) 0.125*(8*x + efx8*x) (efx8 = 8*(2/sqrt(pi) - 1), scaled
+// so that subnormals keep their precision; y is not used there).
+template <class L>
+inline typename L::D erf_small(typename L::D x, typename L::I tiny, typename L::D y) noexcept {
+  return L::select(tiny, 0.125 * (8.0 * x + erf_coefficients::efx8 * x), x + x * y);
+}
+
+// erfc(x) for |x| < 0.84375 from y = erf_small_ratio(x): 1 - (x + x*y) where
+// `below_quarter`, 0.5 - ((x - 0.5) + x*y) from 0.25 on, 1 - x where `tiny`
+// (below 2^-56; y is not used there).
+template <class L>
+inline typename L::D erfc_small(typename L::D x, typename L::I tiny, typename L::I below_quarter,
+                                typename L::D y) noexcept {
+  return L::select(tiny, 1.0 - x,
+                   L::select(below_quarter, 1.0 - (x + x * y), 0.5 - ((x - 0.5) + x * y)));
 }
 
 // P(u) and Q(u) with the pa/qa sets, u = |x| - 1, for 0.84375 <= |x| < 1.25.
@@ -137,37 +185,111 @@ inline void erfc_rb_sb(V v, V& R, V& S) noexcept {
   S = 1.0 + v * (sb1 + v * (sb2 + v * (sb3 + v * (sb4 + v * (sb5 + v * (sb6 + v * sb7))))));
 }
 
+// The ratio of the tail value's rational approximation at ax = |x|: P(u)/Q(u)
+// with u = ax - 1 on the lanes of `near`, R(v)/S(v) with v = 1/(ax*ax) from
+// the ra/sa sets on `band_a` and the rb/sb sets on `band_b` (disjoint masks).
+// A set is evaluated only when a lane needs it, and the division is shared.
+template <class L>
+inline typename L::D erfc_tail_ratio(typename L::D ax, typename L::I near, typename L::I band_a,
+                                     typename L::I band_b) noexcept {
+  using D = typename L::D;
+  D P = L::splat(1.0), Q = L::splat(1.0);
+  if (L::any(near)) erfc_pa_qa(ax - 1.0, P, Q);
+  if (L::any(band_a | band_b)) {
+    const D v = 1.0 / (ax * ax);
+    D Ra = L::splat(1.0), Sa = L::splat(1.0), Rb = L::splat(1.0), Sb = L::splat(1.0);
+    if (L::any(band_a)) erfc_ra_sa(v, Ra, Sa);
+    if (L::any(band_b)) erfc_rb_sb(v, Rb, Sb);
+    P = L::select(band_a, Ra, L::select(band_b, Rb, P));
+    Q = L::select(band_a, Sa, L::select(band_b, Sb, Q));
+  }
+  return P / Q;
+}
+
+// The tail value below 1.25 from its ratio: (1 - erx) - P/Q (erx is erf(1)
+// to 24 bits).
+template <class V>
+inline V erfc_near(V ratio) noexcept {
+  return erf_coefficients::one_minus_erx - ratio;
+}
+
+// From 1.25 on, erfc(ax) = exp(-ax*ax - 0.5625 + R/S)/ax. The square is made
+// exact by splitting ax = w + (ax - w), w being ax with its low 32 bits
+// cleared: the arguments of the two exponentials, e1 = -w*w - 0.5625 and
+// e2 = (w - ax)*(w + ax) + R/S, then the value exp(e1)*exp(e2)/ax.
+template <class L>
+inline void erfc_far_exponents(typename L::D ax, typename L::D ratio, typename L::D& e1,
+                               typename L::D& e2) noexcept {
+  using D = typename L::D;
+  const D w = L::from_bits(L::bits(ax) & 0xffffffff00000000u);
+  e1 = -w * w - 0.5625;
+  e2 = (w - ax) * (w + ax) + ratio;
+}
+
+template <class V>
+inline V erfc_far(V ax, V exp_e1, V exp_e2) noexcept {
+  const V r = exp_e1 * exp_e2;
+  return r / ax;
+}
+
+// erfc(x) and erf(x) from the tail value r = erfc(|x|): r or 2 - r, and
+// +-(1 - r), by the sign of x.
+template <class L>
+inline typename L::D erfc_from_tail(typename L::I negative, typename L::D r) noexcept {
+  return L::select(negative, 2.0 - r, r);
+}
+
+template <class L>
+inline typename L::D erf_from_tail(typename L::I negative, typename L::D r) noexcept {
+  const typename L::D e = 1.0 - r;
+  return L::select(negative, -e, e);
+}
+
+// Saturated: erfc(x) = 0 or 2, erf(x) = +-1, by the sign of x.
+template <class L>
+inline typename L::D erfc_saturated(typename L::I negative) noexcept {
+  return L::select(negative, L::splat(2.0), L::splat(0.0));
+}
+
+template <class L>
+inline typename L::D erf_saturated(typename L::I negative) noexcept {
+  return L::select(negative, L::splat(-1.0), L::splat(1.0));
+}
+
+// Infinities and NaN: erfc(x) = 1/x + 2*signbit (0 for +inf, 2 for -inf, NaN
+// for NaN), erf(x) = (1 - 2*signbit) + 1/x (+-1, NaN for NaN).
+template <class L>
+inline typename L::D erfc_nonfinite(typename L::D x) noexcept {
+  return 1.0 / x + L::select(L::sign_set(x), L::splat(2.0), L::splat(0.0));
+}
+
+template <class L>
+inline typename L::D erf_nonfinite_value(typename L::D x) noexcept {
+  return (1.0 - L::select(L::sign_set(x), L::splat(2.0), L::splat(0.0))) + 1.0 / x;
+}
+
 // The tail value r(ax) = erfc(ax) for 0.84375 <= ax < 28, ax = |x| and ix
 // its high word.
 //
 // Method: below 1.25, erfc(ax) = (1 - erx) - P(u)/Q(u), u = ax - 1, with the
-// pa/qa sets (erx is erf(1) to 24 bits). From 1.25 on,
+// pa/qa sets. From 1.25 on,
 //   erfc(ax) = exp(-ax*ax - 0.5625 + R/S)/ax,  v = 1/(ax*ax),
-// with R/S from the ra/sa sets below 1/0.35 and the rb/sb sets above. The
-// square is made exact by splitting ax = w + (ax - w), w being ax with its
-// low 32 bits cleared: exp(-w*w - 0.5625) * exp((w - ax)*(w + ax) + R/S).
-// Both exponentials are fdlibm_exp, never the platform's.
+// with R/S from the ra/sa sets below 1/0.35 and the rb/sb sets above, the
+// square made exact as erfc_far_exponents says. Both exponentials are
+// fdlibm_exp, never the platform's.
 //
 // Accuracy: about one ulp (fdlibm's bound for erfc).
-inline double erfc_tail(double ax, std::uint32_t ix) noexcept {
-  using namespace erf_coefficients;
-  if (ix < hw_1_25) {
-    double P;
-    double Q;
-    erfc_pa_qa(ax - 1.0, P, Q);
-    return one_minus_erx - P / Q;
-  }
-  const double v = 1.0 / (ax * ax);
-  double R;
-  double S;
-  if (ix < hw_1_over_0_35) {
-    erfc_ra_sa(v, R, S);
-  } else {
-    erfc_rb_sb(v, R, S);
-  }
-  const double w = std::bit_cast<double>(std::bit_cast<std::uint64_t>(ax) & 0xffffffff00000000u);
-  const double r = fdlibm_exp(-w * w - 0.5625) * fdlibm_exp((w - ax) * (w + ax) + R / S);
-  return r / ax;
+// Out of line, so that erf and erfc inline their common paths into their callers.
+[[gnu::noinline]] inline double erfc_tail(double ax, OneLane::W ix) noexcept {
+  using L = OneLane;
+  const ErfRanges<L> range = erf_ranges<L>(ix);
+  if (range.near()) return erfc_near(erfc_tail_ratio<L>(ax, true, false, false));
+  const double ratio = range.band_a() ? erfc_tail_ratio<L>(ax, false, true, false)
+                                      : erfc_tail_ratio<L>(ax, false, false, true);
+  double e1;
+  double e2;
+  erfc_far_exponents<L>(ax, ratio, e1, e2);
+  return erfc_far(ax, fdlibm_exp(e1), fdlibm_exp(e2));
 }
 
 }  // namespace detail
@@ -183,23 +305,18 @@ inline double erfc_tail(double ax, std::uint32_t ix) noexcept {
 //
 // Special cases: erf(+-0) = +-0, erf(+-inf) = +-1, erf(NaN) = NaN.
 inline double erf(double x) noexcept {
-  const std::uint32_t word = detail::high_word(x);
-  const std::uint32_t ix = word & 0x7fffffffu;
-  if (ix >= detail::hw_inf) {
-    // 1 - 2*signbit + 1/x: +-1 for infinities, NaN for NaN.
-    const double sign2 = static_cast<double>((word >> 31) << 1);
-    return (1.0 - sign2) + 1.0 / x;
+  using L = OneLane;
+  using namespace detail;
+  const L::W ix = L::high_word_abs(x);
+  const ErfRanges<L> range = erf_ranges<L>(ix);
+  if (range.nonfinite()) return erf_nonfinite_value<L>(x);
+  if (range.small()) {
+    if (range.erf_tiny()) return erf_small<L>(x, true, x);
+    return erf_small<L>(x, false, erf_small_ratio(x));
   }
-  if (ix < detail::hw_0_84375) {
-    if (ix < detail::hw_erf_tiny) return 0.125 * (8.0 * x + detail::erf_coefficients::efx8 * x);
-    const double y = detail::erf_small_ratio(x * x);
-    return x + x * y;
-  }
-  if (ix < detail::hw_6) {
-    const double e = 1.0 - detail::erfc_tail(std::fabs(x), ix);
-    return (word >> 31) == 0 ? e : -e;
-  }
-  return (word >> 31) == 0 ? 1.0 : -1.0;
+  const bool negative = L::sign_set(x);
+  if (range.below_6()) return erf_from_tail<L>(negative, erfc_tail(L::fabs(x), ix));
+  return erf_saturated<L>(negative);
 }
 
 // erfc(x) = 1 - erf(x), computed without cancellation for x > 0.
@@ -213,26 +330,104 @@ inline double erf(double x) noexcept {
 //
 // Special cases: erfc(+inf) = 0, erfc(-inf) = 2, erfc(NaN) = NaN.
 inline double erfc(double x) noexcept {
-  const std::uint32_t word = detail::high_word(x);
-  const std::uint32_t ix = word & 0x7fffffffu;
-  const bool negative = (word >> 31) != 0;
-  if (ix >= detail::hw_inf) {
-    // 1/x + 2*signbit: 0 for +inf, 2 for -inf, NaN for NaN.
-    const double sign2 = static_cast<double>((word >> 31) << 1);
-    return 1.0 / x + sign2;
+  using L = OneLane;
+  using namespace detail;
+  const L::W ix = L::high_word_abs(x);
+  const ErfRanges<L> range = erf_ranges<L>(ix);
+  if (range.nonfinite()) return erfc_nonfinite<L>(x);
+  if (range.small()) {
+    if (range.erfc_tiny()) return erfc_small<L>(x, true, true, x);
+    const double y = erf_small_ratio(x);
+    if (erfc_below_quarter<L>(x)) return erfc_small<L>(x, false, true, y);
+    return erfc_small<L>(x, false, false, y);
   }
-  if (ix < detail::hw_0_84375) {
-    if (ix < detail::hw_erfc_tiny) return 1.0 - x;
-    const double y = detail::erf_small_ratio(x * x);
-    if (x < 0.25) return 1.0 - (x + x * y);
-    return 0.5 - ((x - 0.5) + x * y);
-  }
-  if (ix < detail::hw_28) {
-    const double r = detail::erfc_tail(std::fabs(x), ix);
-    return negative ? 2.0 - r : r;
-  }
-  return negative ? 2.0 : 0.0;
+  const bool negative = L::sign_set(x);
+  if (range.below_28()) return erfc_from_tail<L>(negative, erfc_tail(L::fabs(x), ix));
+  return erfc_saturated<L>(negative);
 }
+
+namespace detail {
+
+// The pieces of pdf, erfcx and cdf around their exponentials and error
+// functions, templates over the lane type as those of erf and erfc.
+
+// The exponent of the density, z*(z*(-0.5)), and the density from its
+// exponential, exp(...)*(1/sqrt(2*pi)).
+template <class V>
+inline V pdf_exponent(V z) noexcept {
+  return z * (z * (-0.5));
+}
+
+template <class V>
+inline V pdf_from_exp(V e) noexcept {
+  return e * normal_constants::one_over_sqrt2pi;
+}
+
+// erfcx(a) = exp(a*a)*erfc(a) below 26.5 (the continued fraction from there on):
+// the test, the exponent a*a and the product.
+template <class L>
+inline typename L::I erfcx_direct(typename L::D a) noexcept {
+  return a < normal_constants::continued_fraction_switch;
+}
+
+template <class V>
+inline V erfcx_exponent(V a) noexcept {
+  return a * a;
+}
+
+template <class V>
+inline V erfcx_from_erfc(V exp_a2, V erfc_a) noexcept {
+  return exp_a2 * erfc_a;
+}
+
+// cdf's choices: |z| < 4 (through erf and erfc; the scaled tails from 4 on),
+// and z < 0 (the lower side: erfc, or g*erfcx, at -z/sqrt(2)).
+template <class L>
+inline typename L::I cdf_core(typename L::D z) noexcept {
+  return L::fabs(z) < normal_constants::cdf_tail_switch;
+}
+
+template <class L>
+inline typename L::I cdf_lower(typename L::D z) noexcept {
+  return z < 0.0;
+}
+
+// The argument a = |z|/sqrt(2) of erf, erfc and erfcx: z*(-1/sqrt(2)) on the
+// lower side, z*(1/sqrt(2)) on the upper.
+template <class L>
+inline typename L::D cdf_argument(typename L::I lower, typename L::D z) noexcept {
+  using normal_constants::one_over_sqrt2;
+  return L::select(lower, z * (-one_over_sqrt2), z * one_over_sqrt2);
+}
+
+template <class L>
+inline typename L::D cdf_argument(typename L::D z) noexcept {
+  return cdf_argument<L>(cdf_lower<L>(z), z);
+}
+
+// Phi for |z| < 4 from erfc(a) on the lower side, 0.5*erfc(a), and from
+// erf(a) on the upper, (erf(a) + 1)*0.5.
+template <class L>
+inline typename L::D cdf_from_erf(typename L::I lower, typename L::D erfc_a,
+                                  typename L::D erf_a) noexcept {
+  return L::select(lower, 0.5 * erfc_a, (erf_a + 1.0) * 0.5);
+}
+
+// Phi from 4 on from exp(z*(z*(-0.5))) and X = erfcx(a): with
+// g = 0.5*exp(...), g*X on the lower side and 1 - g*X on the upper.
+template <class L>
+inline typename L::D cdf_tail(typename L::D z, typename L::D exp_pdf, typename L::D X) noexcept {
+  const typename L::D g = 0.5 * exp_pdf;
+  return L::select(cdf_lower<L>(z), g * X, 1.0 - g * X);
+}
+
+// Phi of +-inf and NaN: 1, 0 and z + z.
+template <class L>
+inline typename L::D cdf_nonfinite(typename L::D z) noexcept {
+  return L::select(z != z, z + z, L::select(z > 0.0, L::splat(1.0), L::splat(0.0)));
+}
+
+}  // namespace detail
 
 namespace detail {
 
@@ -280,8 +475,8 @@ namespace detail {
 // Special cases: erfcx(+inf) = 0, erfcx(-inf) = +inf, erfcx(NaN) = NaN.
 inline double erfcx(double a) noexcept {
   // a = -inf takes this form too: exp(+inf)*erfc(-inf) = +inf*2 = +inf.
-  if (a < normal_constants::continued_fraction_switch)
-    return platform::exp(a * a) * karvex::erfc(a);
+  if (detail::erfcx_direct<OneLane>(a))
+    return detail::erfcx_from_erfc(platform::exp(detail::erfcx_exponent(a)), karvex::erfc(a));
   return detail::erfcx_large(a);
 }
 
@@ -292,7 +487,7 @@ inline double erfcx(double a) noexcept {
 //
 // Special cases: pdf(+-inf) = 0, pdf(NaN) = NaN.
 inline double pdf(double z) noexcept {
-  return platform::exp(z * (z * (-0.5))) * normal_constants::one_over_sqrt2pi;
+  return detail::pdf_from_exp(platform::exp(detail::pdf_exponent(z)));
 }
 
 // cdf(z) = Phi(z), the standard normal distribution function.
@@ -309,17 +504,18 @@ inline double pdf(double z) noexcept {
 // Special cases: cdf(+-0) = 0.5, cdf(+inf) = 1, cdf(-inf) = 0,
 // cdf(NaN) = NaN; cdf(z) = 0 from about z = -38.5 down.
 inline double cdf(double z) noexcept {
-  using normal_constants::one_over_sqrt2;
-  if (std::fabs(z) < normal_constants::cdf_tail_switch) {
-    if (z < 0.0) return 0.5 * karvex::erfc(z * (-one_over_sqrt2));
-    return (karvex::erf(z * one_over_sqrt2) + 1.0) * 0.5;
+  using L = OneLane;
+  using namespace detail;
+  if (cdf_core<L>(z)) {
+    if (cdf_lower<L>(z)) {
+      const double e = karvex::erfc(cdf_argument<L>(true, z));
+      return cdf_from_erf<L>(true, e, e);
+    }
+    const double e = karvex::erf(cdf_argument<L>(false, z));
+    return cdf_from_erf<L>(false, e, e);
   }
-  if (std::isnan(z)) return z + z;
-  if (z == std::numeric_limits<double>::infinity()) return 1.0;
-  if (z == -std::numeric_limits<double>::infinity()) return 0.0;
-  const double g = 0.5 * platform::exp(z * (z * (-0.5)));
-  if (z < 0.0) return g * erfcx(z * (-one_over_sqrt2));
-  return 1.0 - g * erfcx(z * one_over_sqrt2);
+  if (!L::finite(z)) return cdf_nonfinite<L>(z);
+  return cdf_tail<L>(z, platform::exp(pdf_exponent(z)), erfcx(cdf_argument<L>(z)));
 }
 
 }  // namespace karvex

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "kernels/normal.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 
 namespace karvex {
@@ -36,6 +37,50 @@ inline constexpr double sqrt_pi_over_2 = 0x1.40d931ff62706p+0;         // 1.2533
 inline constexpr double minus_one_over_sqrt2 = -0x1.6a09e667f3bcdp-1;  // -0.7071067811865476
 inline constexpr double factorial_13 = 6227020800.0;                   // 13!, 0x41f7328cc0000000
 }  // namespace black_constants
+
+// The pieces every region shares, templates over the lane type as those of the
+// normal functions: t = s/2, h = x/s, and the exponent of the vega factor,
+// (h*h + t*t)*(-0.5) (the vega is pdf_from_exp of its exponential).
+template <class V>
+inline V black_t(V s) noexcept {
+  return s * 0.5;
+}
+
+template <class V>
+inline V black_h(V x, V s) noexcept {
+  return x / s;
+}
+
+template <class V>
+inline V black_vega_exponent(V h, V t) noexcept {
+  return (h * h + t * t) * (-0.5);
+}
+
+// The region tests for x <= 0 and s > 0, one classifier for the choice
+// (each mask is its test alone; the first that holds, in this order, picks
+// the region, the erfcx form when none does):
+//   1. asymptotic expansion  x < -10*s and x + s*t < (-10 + tau)*s,
+//   2. small volatility      t < tau,
+//   3. Phi form              x + s*t > 0.85*s.
+// Ordered comparisons: NaN operands fall through to the erfcx form.
+template <class L>
+struct BlackRegionTests {
+  typename L::D x, s, t;
+  typename L::I asymptotic() const noexcept {
+    using namespace black_constants;
+    return (x < s * eta) & (x + s * t < s * eta_plus_tau);
+  }
+  typename L::I small_volatility() const noexcept { return t < black_constants::tau; }
+  typename L::I phi_form() const noexcept {
+    return x + s * t > s * black_constants::phi_form_bound;
+  }
+};
+
+template <class L>
+inline BlackRegionTests<L> black_region_tests(typename L::D x, typename L::D s,
+                                              typename L::D t) noexcept {
+  return {x, s, t};
+}
 
 // max(v, +0.0) as IEEE maxNum with +0.0: NaN, -0.0 and negatives give +0.0.
 inline double max0(double v) noexcept {
@@ -74,15 +119,23 @@ inline V asymptotic_series(V e, V q) noexcept {
   // clang-format on
 }
 
+// b in region 1 from h = x/s, t = s/2 and the vega nu:
+//   e = (t/h)^2, r = (h + t)*(h - t), q = (h/r)^2, b = ((t/r)*nu)*A(e, q).
+template <class L>
+inline typename L::D black_asymptotic_b(typename L::D h, typename L::D t,
+                                        typename L::D nu) noexcept {
+  using D = typename L::D;
+  const D e = (t / h) * (t / h);
+  const D r = (h + t) * (h - t);
+  const D q = (h / r) * (h / r);
+  const D A = asymptotic_series(e, q);
+  return L::max0(((t / r) * nu) * A);
+}
+
 inline NormalisedBlack black_asymptotic(double x, double s, double t) noexcept {
-  const double h = x / s;
-  const double e = (t / h) * (t / h);
-  const double r = (h + t) * (h - t);
-  const double q = (h / r) * (h / r);
-  const double A = asymptotic_series(e, q);
-  const double nu = platform::exp((h * h + t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
-  const double b = ((t / r) * nu) * A;
-  return {max0(b), nu};
+  const double h = black_h(x, s);
+  const double nu = pdf_from_exp(platform::exp(black_vega_exponent(h, t)));
+  return {black_asymptotic_b<OneLane>(h, t, nu), nu};
 }
 
 // Region 2: Jaeckel's expansion in powers of w = t*t for t < tau, with
@@ -119,23 +172,39 @@ inline V small_volatility_series(V a, V g, V w) noexcept {
   return a + w * (T1 + w * (T2 + w * (T3 + w * (T4 + w * (T5 + (w * N6) / factorial_13)))));
 }
 
+// The argument of region 2's erfcx, h*(-1/sqrt(2)), and b from h, t, the
+// value X of erfcx there and the vega nu: a = (h*sqrt(pi/2))*X + 1,
+// b = nu*((t + t)*E(a, h*h, t*t)).
+template <class V>
+inline V black_small_volatility_argument(V h) noexcept {
+  return h * black_constants::minus_one_over_sqrt2;
+}
+
+template <class L>
+inline typename L::D black_small_volatility_b(typename L::D h, typename L::D t, typename L::D X,
+                                              typename L::D nu) noexcept {
+  using D = typename L::D;
+  const D a = (h * black_constants::sqrt_pi_over_2) * X + 1.0;
+  const D w = t * t;
+  const D g = h * h;
+  const D E = small_volatility_series(a, g, w);
+  return L::max0(nu * ((t + t) * E));
+}
+
 inline NormalisedBlack black_small_volatility(double x, double s, double t) noexcept {
-  using namespace black_constants;
-  const double h = x / s;
-  const double a = (h * sqrt_pi_over_2) * erfcx(h * minus_one_over_sqrt2) + 1.0;
-  const double w = t * t;
-  const double g = h * h;
-  const double E = small_volatility_series(a, g, w);
-  const double nu = platform::exp((g + w) * (-0.5)) * normal_constants::one_over_sqrt2pi;
-  const double b = nu * ((t + t) * E);
-  return {max0(b), nu};
+  const double h = black_h(x, s);
+  const double X = erfcx(black_small_volatility_argument(h));
+  const double nu = pdf_from_exp(platform::exp(black_vega_exponent(h, t)));
+  return {black_small_volatility_b<OneLane>(h, t, X, nu), nu};
 }
 
 // Region 3: the Phi form, for h + t > 0.85. Two cdf and two exponentials.
 // The vega takes its closed form exp(-s*s/8)/sqrt(2*pi) at the money (x = 0)
 // and is 0 once x/s would overflow in h*h.
+// Only the scalar function evaluates this region: the block loops leave its
+// lanes (and their two cdf) to it.
 inline NormalisedBlack black_phi_form(double x, double s, double t) noexcept {
-  const double h = x / s;
+  const double h = black_h(x, s);
   const double z1 = h + t;
   const double z2 = h - t;
   const double Phi1 = cdf(z1);
@@ -144,12 +213,12 @@ inline NormalisedBlack black_phi_form(double x, double s, double t) noexcept {
   const double b = max0(e * Phi1 - Phi2 / e);
   double nu;
   if (x == 0.0) {
-    nu = platform::exp(s * (s * (-0.125))) * normal_constants::one_over_sqrt2pi;
+    nu = pdf_from_exp(platform::exp(s * (s * (-0.125))));
   } else if (s <= std::fabs(x) * black_constants::vega_guard) {
     // x/s overflows in h*h: the vega has long underflowed.
     nu = 0.0;
   } else {
-    nu = platform::exp(std::fma(h, h, t * t) * (-0.5)) * normal_constants::one_over_sqrt2pi;
+    nu = pdf_from_exp(platform::exp(std::fma(h, h, t * t) * (-0.5)));
   }
   return {b, nu};
 }
@@ -157,14 +226,31 @@ inline NormalisedBlack black_phi_form(double x, double s, double t) noexcept {
 // Region 4: the erfcx form for every other case (h + t <= 0.85, so both
 // erfcx arguments are at least -0.6011 and nothing overflows). One
 // exponential and two erfcx.
-inline NormalisedBlack black_erfcx_form(double x, double s, double t) noexcept {
+// The arguments of region 4's two erfcx, (h + t)*(-1/sqrt(2)) and
+// (h - t)*(-1/sqrt(2)), and b from the vega factor E = exp((h*h + t*t)*(-0.5))
+// and their values X1, X2: b = (E*0.5)*(X1 - X2).
+template <class V>
+inline void black_erfcx_arguments(V h, V t, V& a1, V& a2) noexcept {
   using black_constants::minus_one_over_sqrt2;
-  const double h = x / s;
-  const double X1 = erfcx((h + t) * minus_one_over_sqrt2);
-  const double X2 = erfcx((h - t) * minus_one_over_sqrt2);
-  const double E = platform::exp((h * h + t * t) * (-0.5));
-  const double b = (E * 0.5) * (X1 - X2);
-  return {max0(b), E * normal_constants::one_over_sqrt2pi};
+  a1 = (h + t) * minus_one_over_sqrt2;
+  a2 = (h - t) * minus_one_over_sqrt2;
+}
+
+template <class L>
+inline typename L::D black_erfcx_form_b(typename L::D E, typename L::D X1,
+                                        typename L::D X2) noexcept {
+  return L::max0((E * 0.5) * (X1 - X2));
+}
+
+inline NormalisedBlack black_erfcx_form(double x, double s, double t) noexcept {
+  const double h = black_h(x, s);
+  double a1;
+  double a2;
+  black_erfcx_arguments(h, t, a1, a2);
+  const double X1 = erfcx(a1);
+  const double X2 = erfcx(a2);
+  const double E = platform::exp(black_vega_exponent(h, t));
+  return {black_erfcx_form_b<OneLane>(E, X1, X2), pdf_from_exp(E)};
 }
 
 }  // namespace detail
@@ -216,10 +302,11 @@ inline NormalisedBlack normalised_black(double x, double s) noexcept {
     return {otm.b + detail::max0(normalised_intrinsic(x)), otm.nu};
   }
   if (s <= 0.0) return {0.0, 0.0};
-  const double t = s * 0.5;
-  if (x < s * eta && x + s * t < s * eta_plus_tau) return detail::black_asymptotic(x, s, t);
-  if (t < tau) return detail::black_small_volatility(x, s, t);
-  if (x + s * t > s * phi_form_bound) return detail::black_phi_form(x, s, t);
+  const double t = detail::black_t(s);
+  const detail::BlackRegionTests<OneLane> region = detail::black_region_tests<OneLane>(x, s, t);
+  if (region.asymptotic()) return detail::black_asymptotic(x, s, t);
+  if (region.small_volatility()) return detail::black_small_volatility(x, s, t);
+  if (region.phi_form()) return detail::black_phi_form(x, s, t);
   return detail::black_erfcx_form(x, s, t);
 }
 

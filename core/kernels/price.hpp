@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "kernels/normalised_black.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 
 namespace karvex {
@@ -17,6 +18,71 @@ namespace detail {
 // max0 forms it: a NaN difference gives +0, never -0.0.
 inline double intrinsic(bool is_put, double s, double k) noexcept {
   return is_put ? max0(k - s) : max0(s - k);
+}
+
+// The pieces of the price, templates over the lane type L (OneLane for the
+// kernel below, the vector types for the block loop): the terms of the first
+// stage around its exponentials and logarithm, and the last steps after the
+// normalised Black function.
+
+// The exponents of the growth and of the discount factor: the drift
+// t*(r - q) and -(r*t).
+template <class V>
+inline V price_drift(V t, V r, V q) noexcept {
+  return t * (r - q);
+}
+
+template <class V>
+inline V price_discount_exponent(V r, V t) noexcept {
+  return -(r * t);
+}
+
+// The forward s*exp(drift); exp(+-0) is exactly 1: without drift (q = r, as
+// for every Black-76 price) the forward is s itself and the exponential is
+// not evaluated (growth is then ignored).
+template <class L>
+inline typename L::I price_without_drift(typename L::D drift) noexcept {
+  return drift == 0.0;
+}
+
+template <class L>
+inline typename L::D price_forward(typename L::D s, typename L::D drift,
+                                   typename L::D growth) noexcept {
+  return L::select(price_without_drift<L>(drift), s, s * growth);
+}
+
+// The ratio F/k whose logarithm is the log-moneyness x.
+template <class V>
+inline V price_moneyness_ratio(V F, V k) noexcept {
+  return F / k;
+}
+
+// The total volatility sqrt(t)*sigma.
+template <class L>
+inline typename L::D price_total_volatility(typename L::D t, typename L::D sigma) noexcept {
+  return L::sqrt(t) * sigma;
+}
+
+// The out-of-the-money side's argument of the normalised Black function: -|x|.
+template <class L>
+inline typename L::D price_otm_x(typename L::D x) noexcept {
+  return -L::fabs(x);
+}
+
+// The discounted intrinsic part I: DF*(F - k) for an in-the-money call
+// (x > 0), DF*(k - F) for an in-the-money put (x < 0), +0 otherwise.
+template <class L>
+inline typename L::D price_intrinsic_part(typename L::I is_put, typename L::D F, typename L::D k,
+                                          typename L::D DF, typename L::D x) noexcept {
+  return L::select((!is_put) & (x > 0.0), DF * (F - k),
+                   L::select(is_put & (x < 0.0), DF * (k - F), L::splat(0.0)));
+}
+
+// The price from b = normalised_black(-|x|, v).b: (DF*(sqrt(k)*sqrt(F)))*b + I.
+template <class L>
+inline typename L::D price_from_b(typename L::D F, typename L::D k, typename L::D DF,
+                                  typename L::D b, typename L::D I) noexcept {
+  return (DF * (L::sqrt(k) * L::sqrt(F))) * b + I;
 }
 
 // The price of a live option from its forward F, discount factor DF, finite
@@ -31,14 +97,9 @@ inline double intrinsic(bool is_put, double s, double k) noexcept {
 // inlined); inlined it compiles as when each caller wrote it out.
 [[gnu::always_inline]] inline double price_from_forward(bool is_put, double F, double k, double DF,
                                                         double x, double v) noexcept {
-  const double b = normalised_black(-std::fabs(x), v).b;
-  double I = 0.0;
-  if (!is_put && x > 0.0) {
-    I = DF * (F - k);
-  } else if (is_put && x < 0.0) {
-    I = DF * (k - F);
-  }
-  return (DF * (std::sqrt(k) * std::sqrt(F))) * b + I;
+  using L = OneLane;
+  const double b = normalised_black(price_otm_x<L>(x), v).b;
+  return price_from_b<L>(F, k, DF, b, price_intrinsic_part<L>(is_put, F, k, DF, x));
 }
 
 }  // namespace detail
@@ -67,18 +128,20 @@ struct PriceStage {
                                                                double sigma) noexcept {
   if (t <= 0.0) return {is_put, true, detail::intrinsic(is_put, s, k), k, 0.0, 0.0, 0.0, 0.0};
 
-  // exp(+-0) is exactly 1: without drift (q = r, as for every Black-76 price)
-  // the forward is s itself and the exponential is not evaluated.
-  const double drift = t * (r - q);
-  const double F = drift == 0.0 ? s : s * platform::exp(drift);
-  const double DF = platform::exp(-(r * t));
-  const double x = platform::log(F / k);
+  using L = OneLane;
+  using namespace detail;
+  const double drift = price_drift(t, r, q);
+  const double F =
+      price_without_drift<L>(drift) ? s : price_forward<L>(s, drift, platform::exp(drift));
+  const double DF = platform::exp(price_discount_exponent(r, t));
+  const double x = platform::log(price_moneyness_ratio(F, k));
 
   if (sigma <= 0.0 || !std::isfinite(x)) {
-    const double price = detail::intrinsic(is_put, s * platform::exp(-(q * t)), k * DF);
+    // (a rare path, the kernel's alone: the block loop gives these options to the kernel)
+    const double price = intrinsic(is_put, s * platform::exp(-(q * t)), k * DF);
     return {is_put, true, price, k, F, DF, x, 0.0};
   }
-  return {is_put, false, 0.0, k, F, DF, x, std::sqrt(t) * sigma};
+  return {is_put, false, 0.0, k, F, DF, x, price_total_volatility<L>(t, sigma)};
 }
 
 // The second stage of bsm_price_kernel: the price from its first stage.

@@ -10,8 +10,8 @@
 // exponentials in a tight scalar loop, erfc on vectors (ErfcBlock) and the
 // region's formula on whole vectors, and scatters b (and nu) back. The erfcx
 // continued fraction (an argument from 26.5 on) is left to the rare path as
-// well. The series are the templates the scalar kernels call; the region
-// tests are the scalar tests as lane masks, in the same order.
+// well. Every formula and the region tests are the pieces the scalar function
+// calls (kernels/normalised_black.hpp); what is written here is the schedule.
 #pragma once
 
 #include <cstddef>
@@ -61,24 +61,25 @@ struct BlackRegions {
   // Phi form and erfcx arguments from 26.5 on; v must be positive and finite
   // and x finite on the other lanes.
   I classify(std::size_t j, std::size_t n, D x, D v, I rare) noexcept {
-    using namespace detail::black_constants;
-    const D th = v * 0.5;
-    const I asymptotic_lane = (x < v * eta) & (x + v * th < v * eta_plus_tau);
-    const I small_lane = ~asymptotic_lane & (th < tau);
-    const I phi_lane = ~asymptotic_lane & ~small_lane & (x + v * th > v * phi_form_bound);
+    using namespace detail;
+    const D th = black_t(v);
+    const BlackRegionTests<L> region = black_region_tests<L>(x, v, th);
+    const I asymptotic_lane = region.asymptotic();
+    const I small_lane = ~asymptotic_lane & region.small_volatility();
+    const I phi_lane = ~asymptotic_lane & ~small_lane & region.phi_form();
     const I erfcx_lane = ~asymptotic_lane & ~small_lane & ~phi_lane;
-    const D hv = x / v;
-    const D arg1 =
-        L::select(small_lane, hv * minus_one_over_sqrt2, (hv + th) * minus_one_over_sqrt2);
-    const D arg2 = L::select(small_lane, D{}, (hv - th) * minus_one_over_sqrt2);
-    rare |= phi_lane |
-            ((small_lane | erfcx_lane) & (~(arg1 < normal_constants::continued_fraction_switch) |
-                                          ~(arg2 < normal_constants::continued_fraction_switch)));
+    const D hv = black_h(x, v);
+    D arg1, arg2;
+    black_erfcx_arguments(hv, th, arg1, arg2);
+    arg1 = L::select(small_lane, black_small_volatility_argument(hv), arg1);
+    arg2 = L::select(small_lane, D{}, arg2);
+    rare |=
+        phi_lane | ((small_lane | erfcx_lane) & (~erfcx_direct<L>(arg1) | ~erfcx_direct<L>(arg2)));
     L::store(h + j, hv);
     L::store(half + j, th);
     L::store(a1 + j, arg1);
     L::store(a2 + j, arg2);
-    L::store(vega_exponent + j, (hv * hv + th * th) * (-0.5));
+    L::store(vega_exponent + j, black_vega_exponent(hv, th));
     append_lanes<L>(small_volatility.index, small_volatility.count, small_lane & ~rare, j, n);
     append_lanes<L>(erfcx_form.index, erfcx_form.count, erfcx_lane & ~rare, j, n);
     append_lanes<L>(asymptotic.index, asymptotic.count, asymptotic_lane & ~rare, j, n);
@@ -110,11 +111,11 @@ struct BlackRegions {
       g.ev[m] = platform::exp(vega_exponent[i]);
       if (with_erfcx) {
         g.a1[m] = a1[i];
-        g.e1[m] = platform::exp(a1[i] * a1[i]);
+        g.e1[m] = platform::exp(detail::erfcx_exponent(a1[i]));
       }
       if (with_second) {
         g.a2[m] = a2[i];
-        g.e2[m] = platform::exp(a2[i] * a2[i]);
+        g.e2[m] = platform::exp(detail::erfcx_exponent(a2[i]));
       }
     }
     for (std::size_t m = g.count; m % N != 0; ++m) {
@@ -136,45 +137,37 @@ struct BlackRegions {
 
   // black_small_volatility on the group's lanes.
   void evaluate_small_volatility(Group& g) noexcept {
+    using namespace detail;
     erfc_block.evaluate(g.a1, g.c1, g.count);
-    using namespace detail::black_constants;
     for (std::size_t j = 0; j < g.count; j += N) {
-      const D hv = L::load(g.h + j), th = L::load(g.half + j);
       // erfcx(a) = exp(a*a)*erfc(a) below 26.5
-      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
-      const D a = (hv * sqrt_pi_over_2) * X1 + 1.0;
-      const D w = th * th;
-      const D gg = hv * hv;
-      const D E = detail::small_volatility_series(a, gg, w);
-      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
-      L::store(g.b + j, L::max0(nu * ((th + th) * E)));
+      const D X1 = erfcx_from_erfc(L::load(g.e1 + j), L::load(g.c1 + j));
+      const D nu = pdf_from_exp(L::load(g.ev + j));
+      L::store(g.b + j, black_small_volatility_b<L>(L::load(g.h + j), L::load(g.half + j), X1, nu));
       L::store(g.nu + j, nu);
     }
   }
 
   // black_erfcx_form on the group's lanes.
   void evaluate_erfcx_form(Group& g) noexcept {
+    using namespace detail;
     erfc_block.evaluate(g.a1, g.c1, g.count);
     erfc_block.evaluate(g.a2, g.c2, g.count);
     for (std::size_t j = 0; j < g.count; j += N) {
-      const D X1 = L::load(g.e1 + j) * L::load(g.c1 + j);
-      const D X2 = L::load(g.e2 + j) * L::load(g.c2 + j);
+      const D X1 = erfcx_from_erfc(L::load(g.e1 + j), L::load(g.c1 + j));
+      const D X2 = erfcx_from_erfc(L::load(g.e2 + j), L::load(g.c2 + j));
       const D E = L::load(g.ev + j);
-      L::store(g.b + j, L::max0((E * 0.5) * (X1 - X2)));
-      L::store(g.nu + j, E * normal_constants::one_over_sqrt2pi);
+      L::store(g.b + j, black_erfcx_form_b<L>(E, X1, X2));
+      L::store(g.nu + j, pdf_from_exp(E));
     }
   }
 
   // black_asymptotic on the group's lanes.
   static void evaluate_asymptotic(Group& g) noexcept {
+    using namespace detail;
     for (std::size_t j = 0; j < g.count; j += N) {
-      const D hv = L::load(g.h + j), th = L::load(g.half + j);
-      const D e = (th / hv) * (th / hv);
-      const D rr = (hv + th) * (hv - th);
-      const D qq = (hv / rr) * (hv / rr);
-      const D A = detail::asymptotic_series(e, qq);
-      const D nu = L::load(g.ev + j) * normal_constants::one_over_sqrt2pi;
-      L::store(g.b + j, L::max0(((th / rr) * nu) * A));
+      const D nu = pdf_from_exp(L::load(g.ev + j));
+      L::store(g.b + j, black_asymptotic_b<L>(L::load(g.h + j), L::load(g.half + j), nu));
       L::store(g.nu + j, nu);
     }
   }

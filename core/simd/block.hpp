@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "kernels/normal.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 #include "simd/dispatch.hpp"
 #include "simd/lanes.hpp"
@@ -61,23 +62,19 @@ void append_lanes(std::uint32_t* list, std::size_t& count, typename L::I mask, s
 enum class TailBand { near, ra_sa, rb_sb };
 
 template <class L>
-typename L::D erfc_tail_band(TailBand band, typename L::D ax) noexcept {
-  using D = typename L::D;
+[[gnu::always_inline]] inline typename L::D erfc_tail_band(TailBand band,
+                                                           typename L::D ax) noexcept {
   using I = typename L::I;
   using namespace detail;
-  if (band == TailBand::near) {
-    D P, Q;
-    erfc_pa_qa(ax - 1.0, P, Q);
-    return erf_coefficients::one_minus_erx - P / Q;
+  const I all = ~I{}, none = I{};
+  switch (band) {
+    case TailBand::near:
+      return erfc_near(erfc_tail_ratio<L>(ax, all, none, none));
+    case TailBand::ra_sa:
+      return erfc_far_lanes<L>(ax, erfc_tail_ratio<L>(ax, none, all, none), all);
+    default:
+      return erfc_far_lanes<L>(ax, erfc_tail_ratio<L>(ax, none, none, all), all);
   }
-  const D v = 1.0 / (ax * ax);
-  D R, S;
-  if (band == TailBand::ra_sa) {
-    erfc_ra_sa(v, R, S);
-  } else {
-    erfc_rb_sb(v, R, S);
-  }
-  return erfc_far_lanes<L>(ax, R / S, ~I{});
 }
 
 // karvex::cdf in its scaled tails, |z| >= 4, for the lanes of a block that
@@ -99,22 +96,21 @@ struct CdfTails {
 
   // cdf(zs[i]) into values[i] for every listed lane i.
   void evaluate(const double* zs, double* values) noexcept {
-    using normal_constants::one_over_sqrt2;
+    using namespace detail;
     std::size_t m = 0;
     for (std::size_t c = 0; c < count; ++c) {
       const std::uint32_t i = index[c];
       const double zi = zs[i];
-      const double ai = zi < 0.0 ? zi * (-one_over_sqrt2) : zi * one_over_sqrt2;
-      if (!(std::fabs(zi) <= 0x1.fffffffffffffp+1023) ||
-          !(ai < normal_constants::continued_fraction_switch)) {
+      const double ai = cdf_argument<OneLane>(zi);
+      if (!OneLane::finite(zi) || !erfcx_direct<OneLane>(ai)) {
         values[i] = scalar_cdf(zi);
         continue;
       }
       lane[m] = i;
       z[m] = zi;
       a[m] = ai;
-      g[m] = platform::exp(zi * (zi * (-0.5)));
-      ea[m] = platform::exp(ai * ai);
+      g[m] = platform::exp(pdf_exponent(zi));
+      ea[m] = platform::exp(erfcx_exponent(ai));
       ++m;
     }
     if (m == 0) return;
@@ -125,10 +121,8 @@ struct CdfTails {
       ea[j] = ea[j - 1];
     }
     for (std::size_t j = 0; j < m; j += N) {
-      const D zv = L::load(z + j);
-      const D gv = 0.5 * L::load(g + j);
-      const D X = L::load(ea + j) * erfc_lanes<L>(L::load(a + j));
-      L::store(g + j, L::select(zv < 0.0, gv * X, 1.0 - gv * X));
+      const D X = erfcx_from_erfc(L::load(ea + j), erfc_lanes<L>(L::load(a + j)));
+      L::store(g + j, cdf_tail<L>(L::load(z + j), L::load(g + j), X));
     }
     for (std::size_t j = 0; j < m; ++j) values[lane[j]] = g[j];
   }
@@ -144,6 +138,7 @@ struct CdfBlock {
   static constexpr std::size_t N = L::size;
   using D = typename L::D;
   using I = typename L::I;
+  using W = typename L::W;
   enum Class { kSmall, kNear, kBandA, kBandB, kClasses };
 
   std::uint32_t index[kClasses][kBlockSize];
@@ -154,17 +149,15 @@ struct CdfBlock {
   // values[i] = cdf(zs[i]) for the lanes i < n of a block of `lanes` lanes.
   void evaluate(const double* zs, double* values, std::size_t lanes, std::size_t n) noexcept {
     using namespace detail;
-    using normal_constants::one_over_sqrt2;
     for (std::size_t& c : count) c = 0;
     tails.count = 0;
     for (std::size_t j = 0; j < lanes; j += N) {
       const D zv = L::load(zs + j);
-      const D a = L::select(zv < 0.0, zv * (-one_over_sqrt2), zv * one_over_sqrt2);
-      const I ix = L::high_word_abs(a);
-      const I outside = ~(L::fabs(zv) < normal_constants::cdf_tail_switch);
-      const I small = ~outside & (ix < hw_0_84375);
-      const I near = ~outside & ~small & (ix < hw_1_25);
-      const I band_a = ~outside & ~small & ~near & (ix < hw_1_over_0_35);
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(cdf_argument<L>(zv)));
+      const I outside = ~cdf_core<L>(zv);
+      const I small = ~outside & range.small();
+      const I near = ~outside & ~small & range.near();
+      const I band_a = ~outside & ~small & ~near & range.band_a();
       const I band_b = ~outside & ~small & ~near & ~band_a;
       append_lanes<L>(tails.index, tails.count, outside, j, n);
       append_lanes<L>(index[kSmall], count[kSmall], small, j, n);
@@ -184,28 +177,25 @@ struct CdfBlock {
     tails.evaluate(zs, values);
   }
 
-  // cdf(z) on lanes that all fall in class c (karvex::cdf for |z| < 4).
+  // cdf(z) on lanes that all fall in class c (karvex::cdf for |z| < 4): erfc(a) on the lower
+  // side, erf(a) on the upper.
   static D of_class(Class c, D zv) noexcept {
     using namespace detail;
-    using normal_constants::one_over_sqrt2;
-    const I below = zv < 0.0;
-    const D a = L::select(below, zv * (-one_over_sqrt2), zv * one_over_sqrt2);
+    const I lower = cdf_lower<L>(zv);
+    const D a = cdf_argument<L>(zv);
     if (c == kSmall) {
-      const I ix = L::high_word_abs(a);
-      const D y = erf_small_ratio(a * a);
-      const D erfc_value =
-          L::select(ix < hw_erfc_tiny, 1.0 - a,
-                    L::select(a < 0.25, 1.0 - (a + a * y), 0.5 - ((a - 0.5) + a * y)));
-      const D erf_value =
-          L::select(ix < hw_erf_tiny, 0.125 * (8.0 * a + erf_coefficients::efx8 * a), a + a * y);
-      return L::select(below, 0.5 * erfc_value, (erf_value + 1.0) * 0.5);
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(a));
+      const D y = erf_small_ratio(a);
+      return cdf_from_erf<L>(lower,
+                             erfc_small<L>(a, range.erfc_tiny(), erfc_below_quarter<L>(a), y),
+                             erf_small<L>(a, range.erf_tiny(), y));
     }
     const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
                                   : c == kBandA ? TailBand::ra_sa
                                                 : TailBand::rb_sb,
                                   a);
-    // erfc(a) = r below, erf(a) = 1 - r above
-    return L::select(below, 0.5 * r, ((1.0 - r) + 1.0) * 0.5);
+    // a > 0: erfc(a) = r, erf(a) = 1 - r
+    return cdf_from_erf<L>(lower, r, erf_from_tail<L>(I{}, r));
   }
 };
 
@@ -217,6 +207,7 @@ struct ErfcBlock {
   static constexpr std::size_t N = L::size;
   using D = typename L::D;
   using I = typename L::I;
+  using W = typename L::W;
   enum Class { kSmall, kNear, kBandA, kBandB, kOther, kClasses };
 
   std::uint32_t index[kClasses][kBlockSize];
@@ -228,16 +219,17 @@ struct ErfcBlock {
     using namespace detail;
     for (std::size_t& c : count) c = 0;
     for (std::size_t j = 0; j < n; j += N) {
-      const I ix = L::high_word_abs(L::load(xs + j));
-      const I small = ix < hw_0_84375;
-      const I near = ~small & (ix < hw_1_25);
-      const I band_a = ~small & ~near & (ix < hw_1_over_0_35);
-      const I band_b = ~small & ~near & ~band_a & (ix < hw_28);
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(L::load(xs + j)));
+      const I small = range.small();
+      const I near = ~small & range.near();
+      const I band_a = ~small & ~near & range.band_a();
+      const I other = ~range.below_28();
+      const I band_b = ~small & ~near & ~band_a & ~other;
       append_lanes<L>(index[kSmall], count[kSmall], small, j, n);
       append_lanes<L>(index[kNear], count[kNear], near, j, n);
       append_lanes<L>(index[kBandA], count[kBandA], band_a, j, n);
       append_lanes<L>(index[kBandB], count[kBandB], band_b, j, n);
-      append_lanes<L>(index[kOther], count[kOther], ix >= hw_28, j, n);
+      append_lanes<L>(index[kOther], count[kOther], other, j, n);
     }
     for (std::size_t c = 0; c < kClasses; ++c) {
       const std::size_t m = count[c];
@@ -255,17 +247,15 @@ struct ErfcBlock {
   static D of_class(Class c, D xv) noexcept {
     using namespace detail;
     if (c == kOther) return erfc_lanes<L>(xv);
-    const I ix = L::high_word_abs(xv);
     if (c == kSmall) {
-      const D y = erf_small_ratio(xv * xv);
-      return L::select(ix < hw_erfc_tiny, 1.0 - xv,
-                       L::select(xv < 0.25, 1.0 - (xv + xv * y), 0.5 - ((xv - 0.5) + xv * y)));
+      const ErfRanges<L> range = erf_ranges<L>(L::high_word_abs(xv));
+      return erfc_small<L>(xv, range.erfc_tiny(), erfc_below_quarter<L>(xv), erf_small_ratio(xv));
     }
     const D r = erfc_tail_band<L>(c == kNear    ? TailBand::near
                                   : c == kBandA ? TailBand::ra_sa
                                                 : TailBand::rb_sb,
                                   L::fabs(xv));
-    return L::select(L::sign_set(xv), 2.0 - r, r);
+    return erfc_from_tail<L>(L::sign_set(xv), r);
   }
 };
 

@@ -179,8 +179,7 @@ struct IvBlock {
     pad_to_vectors<L>(m, x, ax, beta, b_max);
     // 2. the guess at its two points
     for (std::size_t j = 0; j < m; j += N) {
-      const D a = L::load(ax + j);
-      L::store(s_c + j, L::sqrt(a + a));  // iv_guess_central_point
+      L::store(s_c + j, iv_guess_central_point<L>(L::load(ax + j)));
     }
     black.evaluate(x, s_c, b_c, v_c, m);
     for (std::size_t j = 0; j < m; ++j) {

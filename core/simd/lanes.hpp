@@ -46,6 +46,7 @@ struct Lanes {
   static constexpr std::size_t size = N;
   using D = typename VectorTypes<N>::D;
   using I = typename VectorTypes<N>::I;
+  using W = typename VectorTypes<N>::I;  // signed words: the mask type's lanes
   using U = typename VectorTypes<N>::U;
   using K = typename VectorTypes<N>::K;
 
@@ -92,7 +93,7 @@ struct Lanes {
                      std::bit_cast<std::uint64_t>(magnitude));
   }
   // The high word of |x| (sign cleared), as a non-negative signed lane.
-  static I high_word_abs(D x) { return (I)((bits(x) >> 32) & 0x7fffffffu); }
+  static W high_word_abs(D x) { return (W)((bits(x) >> 32) & 0x7fffffffu); }
   // All ones where the sign bit of x is set.
   static I sign_set(D x) { return (I)bits(x) < 0; }
   // max(v, +0.0) as max0 forms it: NaN, -0.0 and negatives give +0.0.

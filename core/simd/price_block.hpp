@@ -25,12 +25,9 @@
 // finite), the Phi region and erfcx arguments from 26.5 on take the scalar
 // kernel, which is the definition of the result.
 //
-// Written once: the series of the small-volatility region, the rational
-// approximations of erfc and the polynomial of the exponential are the
-// templates the scalar kernels call; the region tests and the final steps
-// of the price are repeated here as lane selections, with the same
-// operations in the same order (bsm_price_first_stage, normalised_black,
-// black_small_volatility, black_erfcx_form, erfcx and price_from_forward).
+// Written once: every formula and test is a piece the scalar kernel calls
+// (kernels/price.hpp, kernels/normalised_black.hpp, kernels/normal.hpp); what
+// is written here is the schedule.
 #pragma once
 
 #include <cmath>
@@ -38,7 +35,9 @@
 #include <cstdint>
 
 #include "kernels/normalised_black.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
+#include "kernels/price.hpp"
 #include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
@@ -73,23 +72,23 @@ struct PriceBlock : BlockInputs<L> {
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
 
+    using namespace detail;
     // 1. drift and discount exponents
     for (std::size_t j = 0; j < lanes; j += N) {
       const D tv = L::load(t + j), rv = L::load(r + j), qv = L::load(q + j);
-      L::store(drift + j, tv * (rv - qv));
-      L::store(discount + j, -(rv * tv));
+      L::store(drift + j, price_drift(tv, rv, qv));
+      L::store(discount + j, price_discount_exponent(rv, tv));
     }
     // 2. their exponentials; exp(+-0) is exactly 1 and not evaluated
     for (std::size_t i = 0; i < lanes; ++i) {
-      growth[i] = drift[i] != 0.0 ? platform::exp(drift[i]) : 1.0;
+      growth[i] = price_without_drift<OneLane>(drift[i]) ? 1.0 : platform::exp(drift[i]);
       discount[i] = platform::exp(discount[i]);
     }
     // 3. forward and moneyness ratio
     for (std::size_t j = 0; j < lanes; j += N) {
-      const D sv = L::load(s + j);
-      const D f = L::select(L::load(drift + j) == 0.0, sv, sv * L::load(growth + j));
+      const D f = price_forward<L>(L::load(s + j), L::load(drift + j), L::load(growth + j));
       L::store(F + j, f);
-      L::store(x + j, f / L::load(k + j));
+      L::store(x + j, price_moneyness_ratio(f, L::load(k + j)));
     }
     // 4. log-moneyness
     for (std::size_t i = 0; i < lanes; ++i) x[i] = platform::log(x[i]);
@@ -99,9 +98,9 @@ struct PriceBlock : BlockInputs<L> {
     for (std::size_t j = 0; j < lanes; j += N) {
       const D tv = L::load(t + j), sig = L::load(sigma + j), xv = L::load(x + j);
       I rare_lane = ~(tv > 0.0) | ~(sig > 0.0) | ~L::finite(xv);
-      const D v = L::sqrt(tv) * sig;
+      const D v = price_total_volatility<L>(tv, sig);
       rare_lane |= ~(v > 0.0) | ~L::finite(v);
-      rare_lane = regions.classify(j, n, -L::fabs(xv), v, rare_lane);
+      rare_lane = regions.classify(j, n, price_otm_x<L>(xv), v, rare_lane);
       append_lanes<L>(rare, rare_count, rare_lane, j, n);
       L::store_mask(rare_lane_mask + j, rare_lane);
     }
@@ -112,11 +111,8 @@ struct PriceBlock : BlockInputs<L> {
     for (std::size_t i = n; i < lanes; ++i) b[i] = 0.0;
     for (std::size_t j = 0; j < lanes; j += N) {
       const D f = L::load(F + j), kv = L::load(k + j), df = L::load(discount + j);
-      const D xv = L::load(x + j);
-      const I is_put = L::load_mask(put + j);
-      const D intrinsic = L::select(~is_put & (xv > 0.0), df * (f - kv),
-                                    L::select(is_put & (xv < 0.0), df * (kv - f), D{}));
-      const D price = (df * (L::sqrt(kv) * L::sqrt(f))) * L::load(b + j) + intrinsic;
+      const D intrinsic = price_intrinsic_part<L>(L::load_mask(put + j), f, kv, df, L::load(x + j));
+      const D price = price_from_b<L>(f, kv, df, L::load(b + j), intrinsic);
       L::store(out + j, price);
       // A NaN price takes the scalar kernel too: the sign and payload of a NaN follow the operand
       // order of each compiled copy of a formula, and only the scalar kernel's are the same
