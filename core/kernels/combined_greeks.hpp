@@ -5,9 +5,7 @@
 // derives the five Greeks from them.  Every field repeats, operand for operand
 // and parenthesis for parenthesis, the expression of the individual kernel in
 // greeks.hpp, so each field equals that kernel's value bit for bit, on the
-// degenerate path included (a NaN field is NaN in both; the sign and payload
-// of a propagated NaN follow the operand order the compiler picks for a
-// commutative operation and are not part of the result).
+// degenerate path included, a NaN field as the one NaN of the Greeks.
 //
 // Cost per option, BSM: one ln, three exp and two cdf, against five ln, nine
 // exp and four cdf for the five individual kernels.  Black-76: one ln, two
@@ -70,11 +68,11 @@ inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q, V sigma,
   const V c = (s * q) * dq;
   const V rho_mag = ((k * t) * dr) * n2;
   GreeksOf<V> g;
-  g.gamma = (dq * p) / (rt * (s * sigma));
-  g.vega = rt * ((s * dq) * p);
-  g.delta = is_put ? -(dq * n1) : dq * n1;
-  g.theta = is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1;
-  g.rho = is_put ? -rho_mag : rho_mag;
+  g.gamma = one_nan((dq * p) / (rt * (s * sigma)));
+  g.vega = one_nan(rt * ((s * dq) * p));
+  g.delta = one_nan(is_put ? -(dq * n1) : dq * n1);
+  g.theta = one_nan(is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1);
+  g.rho = one_nan(is_put ? -rho_mag : rho_mag);
   return g;
 }
 
@@ -155,12 +153,14 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
   const double rt = std::sqrt(t);
   const double log_fk = platform::log(f / k);
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
-  const double dr = platform::exp(-(r * t));
+  const double er = -(r * t);
+  const double df = platform::exp(er);  // the price's discount factor
+  const double dr = detail::discount_factor(er, df);
   // The price first: its normalised Black evaluation is the longest chain, and
   // the other Greeks do not depend on it, so they overlap it.
   const double v = rt * sigma;
-  const double rho =
-      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, dr, log_fk));
+  const double rho = detail::one_nan(
+      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, df, log_fk)));
   Greeks g = detail::greeks_from_intermediates(is_put, f, k, t, r, r, sigma, rt, d, dr, dr);
   g.rho = rho;
   return g;

@@ -26,9 +26,21 @@
 // theta and BSM rho are +0.0 and delta is a step on the forward moneyness.
 // The log-moneyness is not tested for finiteness: s = 0 or k = 0 flows
 // through cdf/pdf as d1 = -inf or +inf, negative s or k gives NaN.
+//
+// NaN results: every NaN a Greek returns is the one quiet NaN
+// 0x7ff8000000000000 (one_nan).  Where two NaN operands meet, the processor
+// passes on one of them, and which one follows the operand order the compiler
+// picks for a commutative operation, differently in each copy of a formula it
+// compiles; the sign of a NaN a Greek returned would then depend on the path.
+//
+// Discount factors: exp(-(q*t)) and exp(-(r*t)) are formed by discount_factor,
+// which takes exp(+-0) as exactly 1 (as C's Annex F requires of exp) without
+// calling it, on every path; a book without dividends or without interest
+// saves the call.
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 #include "kernels/normal.hpp"
 #include "kernels/platform.hpp"
@@ -42,6 +54,24 @@ struct D1D2 {
 };
 
 namespace detail {
+
+// x, or the quiet NaN 0x7ff8000000000000 for any NaN x: the NaN the Greeks
+// return. A template over the lane type.
+template <class V>
+[[gnu::always_inline]] inline V one_nan(V x) noexcept {
+  return x == x ? x : V{} + std::numeric_limits<double>::quiet_NaN();
+}
+
+// exp(e) for the exponent e = -(q*t) or -(r*t) of a discount factor, and
+// exactly 1 without a call for e = +-0.
+[[gnu::always_inline]] inline double discount_factor(double e) noexcept {
+  return e != 0.0 ? platform::exp(e) : 1.0;
+}
+// The same where exp(e) = exp_e is formed anyway (for a price, which calls exp
+// at +-0 too).
+[[gnu::always_inline]] inline double discount_factor(double e, double exp_e) noexcept {
+  return e != 0.0 ? exp_e : 1.0;
+}
 
 // d1 and d2 from a log-moneyness ln(s/k) already formed; the single-pass
 // Black-76 kernel shares that logarithm with its price.
@@ -80,7 +110,7 @@ struct DensityTerms {
 };
 inline DensityTerms density_terms(double s, double k, double t, double r, double q,
                                   double sigma) noexcept {
-  return {std::sqrt(t), platform::exp(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
+  return {std::sqrt(t), discount_factor(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
 }
 
 // The delta of a degenerate option: a step on the forward moneyness.
@@ -94,9 +124,9 @@ inline double bsm_delta_step(bool is_put, double s, double k, double t, double r
   const bool live = t > 0.0;
   const double f = live ? s * platform::exp(t * (r - q)) : s;
   const double m = live ? t : 0.0;
-  const double e = platform::exp(-(q * m));
-  if (is_put) return f < k ? -e : 0.0;
-  return f > k ? e : 0.0;
+  const double e = discount_factor(-(q * m));
+  if (is_put) return f < k ? one_nan(-e) : 0.0;
+  return f > k ? one_nan(e) : 0.0;
 }
 
 }  // namespace detail
@@ -128,8 +158,8 @@ namespace detail {
   if (greeks_degenerate(t, sigma)) return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const double rt = std::sqrt(t);
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = platform::exp(-(q * t));
-  const double dr = platform::exp(-(r * t));
+  const double dq = discount_factor(-(q * t));
+  const double dr = discount_factor(-(r * t));
   return {is_put, false, s, k, t, r, q, sigma, rt, d, dq, dr};
 }
 
@@ -145,13 +175,13 @@ namespace detail {
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = platform::exp(-(q * t));
+  const double dq = detail::discount_factor(-(q * t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, dq, 0.0};
 }
 [[gnu::always_inline]] inline double bsm_delta_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) return detail::bsm_delta_step(g.is_put, g.s, g.k, g.t, g.r, g.q);
-  if (g.is_put) return -(g.dq * cdf(-g.d.d1));
-  return g.dq * cdf(g.d.d1);
+  if (g.is_put) return detail::one_nan(-(g.dq * cdf(-g.d.d1)));
+  return detail::one_nan(g.dq * cdf(g.d.d1));
 }
 inline double bsm_delta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
@@ -164,7 +194,7 @@ inline double bsm_gamma_kernel(double s, double k, double t, double r, double q,
                                double sigma) noexcept {
   if (detail::greeks_degenerate(t, sigma)) return 0.0;
   const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
-  return (e.dq * e.p) / (e.rt * (s * sigma));
+  return detail::one_nan((e.dq * e.p) / (e.rt * (s * sigma)));
 }
 
 // Vega dV/dsigma per 1.0 of volatility = sqrt(t)*((s*dq)*pdf(d1)); +0.0 when
@@ -173,7 +203,7 @@ inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
                               double sigma) noexcept {
   if (detail::greeks_degenerate(t, sigma)) return 0.0;
   const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
-  return e.rt * ((s * e.dq) * e.p);
+  return detail::one_nan(e.rt * ((s * e.dq) * e.p));
 }
 
 // Theta per year of elapsed time, from three terms
@@ -193,8 +223,8 @@ inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
   const double a = (g.sigma * ((g.dq * g.s) * pdf(g.d.d1))) / (g.rt + g.rt);
   const double b = (g.k * g.r) * g.dr;
   const double c = (g.s * g.q) * g.dq;
-  if (g.is_put) return ((-a) + b * cdf(-g.d.d2)) - c * cdf(-g.d.d1);
-  return ((-a) - b * cdf(g.d.d2)) + c * cdf(g.d.d1);
+  if (g.is_put) return detail::one_nan(((-a) + b * cdf(-g.d.d2)) - c * cdf(-g.d.d1));
+  return detail::one_nan(((-a) - b * cdf(g.d.d2)) + c * cdf(g.d.d1));
 }
 inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
@@ -210,13 +240,13 @@ inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dr = platform::exp(-(r * t));
+  const double dr = detail::discount_factor(-(r * t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, 0.0, dr};
 }
 [[gnu::always_inline]] inline double bsm_rho_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) return 0.0;
-  if (g.is_put) return -(((g.k * g.t) * g.dr) * cdf(-g.d.d2));
-  return ((g.k * g.t) * g.dr) * cdf(g.d.d2);
+  if (g.is_put) return detail::one_nan(-(((g.k * g.t) * g.dr) * cdf(-g.d.d2)));
+  return detail::one_nan(((g.k * g.t) * g.dr) * cdf(g.d.d2));
 }
 inline double bsm_rho_kernel(bool is_put, double s, double k, double t, double r, double q,
                              double sigma) noexcept {
@@ -240,7 +270,7 @@ struct Black76RhoStage {
 // The second stage of black76_rho_kernel: -(t*P) from its first stage.
 [[gnu::always_inline]] inline double black76_rho_second_stage(
     const Black76RhoStage& stage) noexcept {
-  return -(stage.t * bsm_price_second_stage(stage.price));
+  return detail::one_nan(-(stage.t * bsm_price_second_stage(stage.price)));
 }
 
 // Black-76 rho: -(t*P) with P the Black-76 price (the price kernel with q = r),

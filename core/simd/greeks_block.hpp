@@ -15,7 +15,7 @@
 //      vectors);
 //   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
 //      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
-//      inputs (t <= 0, then sigma <= 0) and for NaN results.
+//      inputs (t <= 0, then sigma <= 0).
 // Stages 1 and 2, and 3 and 4, run interleaved: the vector pass of vector j,
 // then the platform calls for the lanes of vector j - 1, which do not depend
 // on it, so that the processor works through the pass's divisions and square
@@ -82,8 +82,7 @@ struct GreeksBlock : BlockInputs<L> {
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
 
-    // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials;
-    // exp(+-0) is exactly 1 and not evaluated (a book without dividends, or without interest)
+    // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials
     ahead_of_calls(
         lanes,
         [&](std::size_t j) {
@@ -94,8 +93,8 @@ struct GreeksBlock : BlockInputs<L> {
         },
         [&](std::size_t i) {
           log_sk[i] = platform::log(log_sk[i]);
-          if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
-          if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
+          if constexpr (kDq) dq[i] = detail::discount_factor(dq[i]);
+          if constexpr (kDr) dr[i] = detail::discount_factor(dr[i]);
         });
     // 3. d1, d2, the pdf exponent and the cdf arguments, then 4. the density's exponential
     rare_count = 0;
@@ -135,18 +134,6 @@ struct GreeksBlock : BlockInputs<L> {
           L::load_mask(put + j), L::load(s + j), L::load(k + j), tv, L::load(r + j), L::load(q + j),
           sig, L::load(rt + j), kDq ? L::load(dq + j) : zero, kDr ? L::load(dr + j) : zero, pv,
           kN1 ? L::load(n1 + j) : zero, kN2 ? L::load(n2 + j) : zero);
-      // A NaN result takes the scalar kernel too: the sign and payload of a NaN follow the
-      // operand order of each compiled copy of a formula, and only the scalar kernel's are the
-      // same wherever the pieces of a call begin.
-      I nan = kAll ? (g.delta != g.delta) | (g.gamma != g.gamma) | (g.vega != g.vega) |
-                         (g.theta != g.theta) | (g.rho != g.rho)
-                   : I{};
-      if constexpr (G == Greek::delta) nan = g.delta != g.delta;
-      if constexpr (G == Greek::gamma) nan = g.gamma != g.gamma;
-      if constexpr (G == Greek::vega) nan = g.vega != g.vega;
-      if constexpr (G == Greek::theta) nan = g.theta != g.theta;
-      if constexpr (G == Greek::rho) nan = g.rho != g.rho;
-      append_lanes<L>(rare, rare_count, nan & ~((tv <= 0.0) | (sig <= 0.0)), j, n);
       if constexpr (kAll) {
         L::store(out[0] + j, g.delta);
         L::store(out[1] + j, g.gamma);
@@ -165,7 +152,7 @@ struct GreeksBlock : BlockInputs<L> {
         L::store(out[0] + j, g.rho);
       }
     }
-    // 8. degenerate inputs and NaN results
+    // 8. degenerate inputs
     for (std::size_t m = 0; m < rare_count; ++m) {
       double values[5];
       scalar_greeks(G, in, base + rare[m], values);
