@@ -87,8 +87,8 @@ class Buffer {
 
 // The buffer as a new one-dimensional float64 array that owns it through a PySliceContainer.
 PyObject* result_array(Buffer& buffer);
-// The five buffers as a new tuple of such arrays.
-PyObject* result_tuple(std::array<Buffer, 5>& buffers);
+// The buffers of the Greeks as a new tuple of such arrays.
+PyObject* result_tuple(std::array<Buffer, kGreekCount>& buffers);
 
 // What came back from the worker pool, carried across the interpreter lock.
 struct PoolOutcome {
@@ -162,11 +162,11 @@ class Element {
 };
 
 // Evaluates the elements [begin, end) into the result arrays: one array, or for the greeks one
-// array per Greek in the order delta, gamma, vega, theta, rho. Returns the number of elements
+// array per Greek in the order of greek_fields. Returns the number of elements
 // written. The serial path runs it over the whole range, the worker pool over its pieces.
 template <Model M, Quantity Q>
 struct Fill {
-  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? 5 : 1;
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount : 1;
 
   Element<M, Q> element;
   std::array<double*, kOutputs> out;

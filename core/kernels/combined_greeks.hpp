@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 
 #include "kernels/greeks.hpp"
 #include "kernels/normal.hpp"
@@ -23,9 +24,8 @@
 
 namespace karvex {
 
-// delta, gamma, vega, theta, rho: the order of the five-tuple the entry points
-// return. GreeksOf<V> holds them for a lane type V (double, or a vector of
-// doubles in the block loops).
+// The Greeks of one option, for a lane type V (double, or a vector of doubles
+// in the block loops).
 template <class V>
 struct GreeksOf {
   V delta;
@@ -35,19 +35,23 @@ struct GreeksOf {
   V rho;
 };
 using Greeks = GreeksOf<double>;
-static_assert(sizeof(Greeks) == 5 * sizeof(double), "Greeks is exactly five doubles");
 
-// The result of option i into out[0][i], or, for the five Greeks, into out[0 .. 4][i] in the order
-// delta, gamma, vega, theta, rho: how the loops over many options store what a kernel returns.
+// The fields in the order of the tuple the entry points return (and of the
+// block loops' Greek enumeration): the one place that order is written.
+template <class V>
+inline constexpr V GreeksOf<V>::*greek_fields[] = {&GreeksOf<V>::delta, &GreeksOf<V>::gamma,
+                                                   &GreeksOf<V>::vega, &GreeksOf<V>::theta,
+                                                   &GreeksOf<V>::rho};
+inline constexpr std::size_t kGreekCount = std::size(greek_fields<double>);
+static_assert(sizeof(Greeks) == kGreekCount * sizeof(double), "Greeks is exactly its fields");
+
+// The result of option i into out[0][i], or, for the Greeks, field j into out[j][i]: how the loops
+// over many options store what a kernel returns.
 inline void store_result(double* const* out, std::size_t i, double value) noexcept {
   out[0][i] = value;
 }
 inline void store_result(double* const* out, std::size_t i, const Greeks& g) noexcept {
-  out[0][i] = g.delta;
-  out[1][i] = g.gamma;
-  out[2][i] = g.vega;
-  out[3][i] = g.theta;
-  out[4][i] = g.rho;
+  for (std::size_t j = 0; j < kGreekCount; ++j) out[j][i] = g.*greek_fields<double>[j];
 }
 
 namespace detail {

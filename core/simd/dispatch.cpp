@@ -106,7 +106,7 @@ void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_
   const auto store = [out](std::size_t i, const auto& value) { store_result(out, i, value); };
   if constexpr (G == Greek::gamma || G == Greek::vega) {
     for (std::size_t i = begin; i < end; ++i) {
-      double values[5];
+      double values[kGreekCount];
       scalar_greeks(G, in, i, values);
       out[0][i] = values[0];
     }
@@ -182,11 +182,7 @@ void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* 
       return;
     case Greek::all: {
       const Greeks g = bsm_greeks_kernel(put, s, k, t, r, q, sigma);
-      values[0] = g.delta;
-      values[1] = g.gamma;
-      values[2] = g.vega;
-      values[3] = g.theta;
-      values[4] = g.rho;
+      for (std::size_t j = 0; j < kGreekCount; ++j) values[j] = g.*greek_fields<double>[j];
       return;
     }
   }

@@ -51,12 +51,12 @@ struct OptionColumns {
 void price_range(Path path, const OptionColumns& in, double* out, std::size_t begin,
                  std::size_t end) noexcept;
 
-// The BSM Greeks a block loop evaluates: one of the five, or all five in one
-// pass (the single-pass kernel).
+// The BSM Greeks a block loop evaluates: one of them, in the order of
+// greek_fields, or all in one pass (the single-pass kernel).
 enum class Greek : unsigned char { delta, gamma, vega, theta, rho, all };
 
 // out[0][i] = the kernel of Greek `which` (bsm_delta_kernel ... bsm_rho_kernel)
-// for i in [begin, end), or for Greek::all out[0 .. 4][i] = bsm_greeks_kernel's
+// for i in [begin, end), or for Greek::all out[0 .. kGreekCount - 1][i] = bsm_greeks_kernel's
 // delta, gamma, vega, theta and rho, bit for bit, on the given path. Gamma and
 // vega take no flag (in.flag may be null).
 void greeks_range(Path path, Greek which, const OptionColumns& in, double* const* out,

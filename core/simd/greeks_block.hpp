@@ -46,7 +46,7 @@ struct GreeksBlock : BlockInputs<L> {
       BlockInputs<L>::q, BlockInputs<L>::sigma, BlockInputs<L>::put;
   static constexpr std::size_t N = L::size;
   static constexpr bool kAll = G == Greek::all;
-  static constexpr std::size_t kOutputs = kAll ? 5 : 1;
+  static constexpr std::size_t kOutputs = kAll ? kGreekCount : 1;
   // What the Greek uses.
   static constexpr bool kDq = G != Greek::rho;
   static constexpr bool kDr = kAll || G == Greek::theta || G == Greek::rho;
@@ -135,34 +135,22 @@ struct GreeksBlock : BlockInputs<L> {
           sig, L::load(rt + j), kDq ? L::load(dq + j) : zero, kDr ? L::load(dr + j) : zero, pv,
           kN1 ? L::load(n1 + j) : zero, kN2 ? L::load(n2 + j) : zero);
       if constexpr (kAll) {
-        L::store(out[0] + j, g.delta);
-        L::store(out[1] + j, g.gamma);
-        L::store(out[2] + j, g.vega);
-        L::store(out[3] + j, g.theta);
-        L::store(out[4] + j, g.rho);
-      } else if constexpr (G == Greek::delta) {
-        L::store(out[0] + j, g.delta);
-      } else if constexpr (G == Greek::gamma) {
-        L::store(out[0] + j, g.gamma);
-      } else if constexpr (G == Greek::vega) {
-        L::store(out[0] + j, g.vega);
-      } else if constexpr (G == Greek::theta) {
-        L::store(out[0] + j, g.theta);
+        for (std::size_t o = 0; o < kOutputs; ++o) L::store(out[o] + j, g.*greek_fields<D>[o]);
       } else {
-        L::store(out[0] + j, g.rho);
+        L::store(out[0] + j, g.*greek_fields<D>[static_cast<std::size_t>(G)]);
       }
     }
     // 8. degenerate inputs
     for (std::size_t m = 0; m < rare_count; ++m) {
-      double values[5];
+      double values[kOutputs];
       scalar_greeks(G, in, base + rare[m], values);
       for (std::size_t o = 0; o < kOutputs; ++o) out[o][rare[m]] = values[o];
     }
   }
 };
 
-// The Greek G of options [begin, end) block by block into out[0] (all five
-// into out[0 .. 4] for Greek::all).
+// The Greek G of options [begin, end) block by block into out[0] (all
+// into out[0 .. kGreekCount - 1] for Greek::all).
 template <class L, Greek G>
 void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
                    std::size_t end) noexcept {

@@ -31,7 +31,7 @@ void iv_range_avx512(const OptionColumns& in, double* out, std::size_t begin,
 double scalar_price(const OptionColumns& in, std::size_t i) noexcept;
 
 // The scalar kernel of Greek `which` for option i of `in` into values[0] (all
-// five into values[0 .. 4] for Greek::all).
+// Greeks into values[0 .. kGreekCount - 1] for Greek::all).
 void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept;
 
 // karvex::cdf, for the lanes in its scaled tails.
