@@ -2,10 +2,9 @@
 //
 // Each kernel forms the shared intermediates once (sqrt(t), d1 and d2, the
 // discount factors, pdf(d1) and the two cdf values of the option's side) and
-// derives the five Greeks from them.  Every field repeats, operand for operand
-// and parenthesis for parenthesis, the expression of the individual kernel in
-// greeks.hpp, so each field equals that kernel's value bit for bit, on the
-// degenerate path included, a NaN field as the one NaN of the Greeks.
+// derives the five Greeks from them by the pieces the individual kernels in
+// greeks.hpp evaluate, so each field equals that kernel's value bit for bit,
+// on the degenerate path included, a NaN field as the one NaN of the Greeks.
 //
 // Cost per option, BSM: one ln, three exp and two cdf, against five ln, nine
 // exp and four cdf for the five individual kernels.  Black-76: one ln, two
@@ -56,27 +55,19 @@ inline void store_result(double* const* out, std::size_t i, const Greeks& g) noe
 
 namespace detail {
 
-// The non-degenerate delta, gamma, vega and theta and the BSM rho from the
-// shared intermediates: rt = sqrt(t), dq = exp(-(q*t)), dr = exp(-(r*t)),
-// p = pdf(d1), and the two cdf values of the option's side, n1 = cdf(d1) and
-// n2 = cdf(d2) for a call, n1 = cdf(-d1) and n2 = cdf(-d2) for a put. The put's
-// theta sum (-A) + B*n2 is written as in bsm_theta_kernel, so the two agree to
-// the bit. A template over the lane type V and its put test M (bool for
-// double, a lane mask for vectors: `is_put ? a : b` selects either way), so the
-// block loops evaluate these very expressions.
+// The five Greeks from the shared terms (see delta_from_terms ...
+// rho_from_terms): the single-pass kernel and the block loops evaluate these
+// very pieces, so each field equals the individual kernel's bit for bit.
 template <class V, class M>
-inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q, V sigma, V rt, V dq, V dr,
-                                     V p, V n1, V n2) noexcept {
-  const V a = (sigma * ((dq * s) * p)) / (rt + rt);
-  const V b = (k * r) * dr;
-  const V c = (s * q) * dq;
-  const V rho_mag = ((k * t) * dr) * n2;
+[[gnu::always_inline]] inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q,
+                                                            V sigma, V rt, V dq, V dr, V p, V n1,
+                                                            V n2) noexcept {
   GreeksOf<V> g;
-  g.gamma = one_nan((dq * p) / (rt * (s * sigma)));
-  g.vega = one_nan(rt * ((s * dq) * p));
-  g.delta = one_nan(is_put ? -(dq * n1) : dq * n1);
-  g.theta = one_nan(is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1);
-  g.rho = one_nan(is_put ? -rho_mag : rho_mag);
+  g.delta = delta_from_terms(is_put, dq, n1);
+  g.gamma = gamma_from_terms(s, sigma, rt, dq, p);
+  g.vega = vega_from_terms(s, rt, dq, p);
+  g.theta = theta_from_terms(is_put, s, k, r, q, sigma, rt, dq, dr, p, n1, n2);
+  g.rho = rho_from_terms(is_put, k, t, dr, n2);
   return g;
 }
 
@@ -85,8 +76,8 @@ inline Greeks greeks_from_intermediates(bool is_put, double s, double k, double 
                                         double q, double sigma, double rt, D1D2 d, double dq,
                                         double dr) noexcept {
   const double p = pdf(d.d1);
-  const double n1 = is_put ? cdf(-d.d1) : cdf(d.d1);
-  const double n2 = is_put ? cdf(-d.d2) : cdf(d.d2);
+  const double n1 = cdf(side(is_put, d.d1));
+  const double n2 = cdf(side(is_put, d.d2));
   return greeks_from_terms(is_put, s, k, t, r, q, sigma, rt, dq, dr, p, n1, n2);
 }
 
@@ -155,9 +146,9 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
             black76_rho_kernel(is_put, f, k, t, r, sigma)};
   }
   const double rt = std::sqrt(t);
-  const double log_fk = platform::log(f / k);
+  const double log_fk = platform::log(detail::moneyness_ratio(f, k));
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
-  const double er = -(r * t);
+  const double er = detail::discount_exponent(r, t);
   const double df = platform::exp(er);  // the price's discount factor
   const double dr = detail::discount_factor(er, df);
   // The price first: its normalised Black evaluation is the longest chain, and

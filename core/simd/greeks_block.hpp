@@ -6,7 +6,7 @@
 // Method: in stages over a block of up to 128 options, as the price block:
 //   1. (vector) s/k and the discount exponents -(q*t) and -(r*t);
 //   2. (scalar) the platform log and the exponentials the Greek uses;
-//   3. (vector) sqrt(t), d1 and d2 (d1_d2_from_log), the exponent of pdf(d1)
+//   3. (vector) sqrt(t), d1 and d2 (d1_d2_from_terms), the exponent of pdf(d1)
 //      and the cdf arguments of the option's side (-d1, -d2 for a put);
 //   4. (scalar) the platform exponential of pdf(d1);
 //   5. (vector) cdf for |z| < 4 (erf, erfc and the fdlibm exponential as
@@ -87,9 +87,9 @@ struct GreeksBlock : BlockInputs<L> {
         lanes,
         [&](std::size_t j) {
           const D tv = L::load(t + j);
-          L::store(log_sk + j, L::load(s + j) / L::load(k + j));
-          if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
-          if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
+          L::store(log_sk + j, detail::moneyness_ratio(L::load(s + j), L::load(k + j)));
+          if constexpr (kDq) L::store(dq + j, detail::discount_exponent(L::load(q + j), tv));
+          if constexpr (kDr) L::store(dr + j, detail::discount_exponent(L::load(r + j), tv));
         },
         [&](std::size_t i) {
           log_sk[i] = platform::log(log_sk[i]);
@@ -102,22 +102,19 @@ struct GreeksBlock : BlockInputs<L> {
         lanes,
         [&](std::size_t j) {
           const D tv = L::load(t + j), sig = L::load(sigma + j);
-          const I degenerate = (tv <= 0.0) | (sig <= 0.0);
+          const I degenerate = detail::greeks_degenerate(tv, sig);
           append_lanes<L>(rare, rare_count, degenerate, j, n);
           const D rtv = L::sqrt(tv);
-          const D v = rtv * sig;
-          const D d1 =
-              (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) /
-              v;
-          const D d2 = d1 - v;
+          const D1D2Of<D> d = detail::d1_d2_from_terms(L::load(log_sk + j), tv, L::load(r + j),
+                                                       L::load(q + j), sig, rtv);
           const I is_put = L::load_mask(put + j);
           L::store(rt + j, rtv);
           // degenerate lanes get harmless arguments: their results are replaced
-          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
+          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d.d1 * (d.d1 * (-0.5))));
           if constexpr (kN1)
-            L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
+            L::store(z1 + j, L::select(degenerate, D{}, detail::side(is_put, d.d1)));
           if constexpr (kN2)
-            L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+            L::store(z2 + j, L::select(degenerate, D{}, detail::side(is_put, d.d2)));
         },
         [&](std::size_t i) {
           if constexpr (kPdf) p[i] = platform::exp(p[i]);

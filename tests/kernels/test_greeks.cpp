@@ -158,7 +158,9 @@ TEST(GreeksNan, EveryNanIsTheOneQuietNanWhicheverNanGoesIn) {
                                      bsm_rho_kernel(put, v[0], v[1], v[2], v[3], v[4], v[5]),
                                      black76_rho_kernel(put, v[0], v[1], v[2], v[3], v[5])};
           for (const double x : results) {
-            if (std::isnan(x)) EXPECT_EQ(bits(x), one_nan) << where << " " << a << " " << b;
+            if (std::isnan(x)) {
+              EXPECT_EQ(bits(x), one_nan) << where << " " << a << " " << b;
+            }
           }
         }
 }
