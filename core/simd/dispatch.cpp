@@ -104,11 +104,13 @@ void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_
     if constexpr (G == Greek::all) return bsm_greeks_first_stage(put, s, k, t, r, q, sigma);
   };
   const auto store = [out](std::size_t i, const auto& value) { store_result(out, i, value); };
-  if constexpr (G == Greek::gamma || G == Greek::vega) {
+  if constexpr (G == Greek::gamma) {
     for (std::size_t i = begin; i < end; ++i) {
-      double values[kGreekCount];
-      scalar_greeks(G, in, i, values);
-      out[0][i] = values[0];
+      out[0][i] = bsm_gamma_kernel(in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
+    }
+  } else if constexpr (G == Greek::vega) {
+    for (std::size_t i = begin; i < end; ++i) {
+      out[0][i] = bsm_vega_kernel(in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
     }
   } else if constexpr (G == Greek::delta) {
     pipelined(
@@ -216,6 +218,20 @@ void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::siz
                        std::size_t end) noexcept {
   price_range(path, in, rho, begin, end);
   for (std::size_t i = begin; i < end; ++i) rho[i] = detail::one_nan(-(in.t[i] * rho[i]));
+}
+
+void black76_greeks_range(Path path, const OptionColumns& in, double* const* out, std::size_t begin,
+                          std::size_t end) noexcept {
+  if (path == Path::scalar) {
+    for (std::size_t i = begin; i < end; ++i) {
+      store_result(
+          out, i,
+          black76_greeks_kernel(in.flag[i] < 0, in.s[i], in.k[i], in.t[i], in.r[i], in.sigma[i]));
+    }
+    return;
+  }
+  greeks_range(path, Greek::all, in, out, begin, end);
+  black76_rho_range(path, in, out[static_cast<std::size_t>(Greek::rho)], begin, end);
 }
 
 void iv_range(Path path, const OptionColumns& in, double* out, std::size_t begin,

@@ -67,6 +67,12 @@ void greeks_range(Path path, Greek which, const OptionColumns& in, double* const
 void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
                        std::size_t end) noexcept;
 
+// out[0 .. kGreekCount - 1][i] = black76_greeks_kernel's fields for i in
+// [begin, end) (in.q must be in.r), on the given path: the BSM single pass with
+// the rate again as q, and its rho replaced by the Black-76 rho.
+void black76_greeks_range(Path path, const OptionColumns& in, double* const* out, std::size_t begin,
+                          std::size_t end) noexcept;
+
 // out[i] = bsm_iv_kernel(flag[i] < 0, sigma[i], s[i], k[i], t[i], r[i], q[i])
 // for i in [begin, end), bit for bit, on the given path: the target prices
 // are passed as sigma (a Black-76 inversion passes the forward as s and the

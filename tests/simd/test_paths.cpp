@@ -181,15 +181,11 @@ std::vector<Function> functions() {
                     std::size_t e) { simd::greeks_range(p, Greek::all, in, out, b, e); },
                  [](bool put, double s, double k, double t, double r, double q, double sigma,
                     double* v) { store(bsm_greeks_kernel(put, s, k, t, r, q, sigma), v); }});
-  all.push_back(
-      {"black76_greeks", kGreekCount, true,
-       [](Path p, const simd::OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
-         simd::greeks_range(p, Greek::all, in, out, b, e);
-         simd::black76_rho_range(p, in, out[4], b, e);
-       },
-       [](bool put, double f, double k, double t, double r, double, double sigma, double* v) {
-         store(black76_greeks_kernel(put, f, k, t, r, sigma), v);
-       }});
+  all.push_back({"black76_greeks", kGreekCount, true,
+                 [](Path p, const simd::OptionColumns& in, double* const* out, std::size_t b,
+                    std::size_t e) { simd::black76_greeks_range(p, in, out, b, e); },
+                 [](bool put, double f, double k, double t, double r, double, double sigma,
+                    double* v) { store(black76_greeks_kernel(put, f, k, t, r, sigma), v); }});
   return all;
 }
 
