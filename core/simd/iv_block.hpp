@@ -26,7 +26,7 @@
 // templates the scalar refinement calls (iv_middle_step ... iv_upper_step,
 // iv_detail::refine_stops ... refine_advance); the scalar stages are the
 // scalar kernel's own functions, compiled for the baseline processor
-// (variants.hpp).
+// (scalar_calls.hpp).
 #pragma once
 
 #include <cmath>
@@ -38,7 +38,7 @@
 #include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
-#include "simd/variants.hpp"
+#include "simd/scalar_calls.hpp"
 
 namespace karvex::simd {
 
