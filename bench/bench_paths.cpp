@@ -107,8 +107,7 @@ const Function functions[] = {
     {"bsm_greeks", false, greek_range<Greek::all>},
     {"black76_greeks", true,
      [](Path p, const OptionColumns& in, double* const* out, std::size_t b, std::size_t e) {
-       karvex::simd::greeks_range(p, Greek::all, in, out, b, e);
-       karvex::simd::black76_rho_range(p, in, out[4], b, e);
+       karvex::simd::black76_greeks_range(p, in, out, b, e);
      }},
     {"bsm_iv", false, iv_range, true},
     {"black76_iv", true, iv_range, true},

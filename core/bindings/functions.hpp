@@ -1,7 +1,8 @@
 // The 32 Python functions as compile-time descriptors: which model and quantity each computes,
 // its parameter list, its Python name and docstring, its serial limit, and the kernel table that
-// maps one option's converted inputs to a kernel call. The scalar and the vectorised form of a
-// quantity share the same `evaluate`, so both return the same bits for the same inputs.
+// maps one option's converted inputs to a kernel call. The scalar form calls `evaluate`; the
+// vectorised form the evaluation ranges of core/simd on the same inputs (bsm_inputs), whose every
+// path returns the kernels' bits.
 #pragma once
 
 #include <algorithm>
@@ -80,26 +81,36 @@ constexpr std::size_t serial_limit(Quantity q) {
   }
 }
 
+// How each model maps onto the BSM kernels, written once: the position of the BSM inputs s, k, t,
+// r, q and sigma among the double parameters of quantity Q under model M (declaration order, the
+// flag left out; an implied volatility has its target price in the place of sigma). Black-76 is
+// BSM with the forward as s and the rate again as q, except for its rho (-t times its price,
+// black76_rho_kernel) and its single pass (black76_greeks_kernel, which forms that rho). The
+// kernel table below and the vectorised functions' option columns both read it.
+struct BsmInputs {
+  std::size_t s, k, t, r, q, sigma;
+};
+constexpr BsmInputs bsm_inputs(Model m, Quantity q) {
+  const std::size_t bsm = m == Model::bsm ? 1 : 0;
+  if (q == Quantity::iv) return {1, 2, 3, 4, 4 + bsm, 0};  // target_price, s, k, t, r[, q]
+  return {0, 1, 2, 3, 3 + bsm, 4 + bsm};                   // s, k, t, r[, q], sigma
+}
+
 // The kernel table: the value of quantity Q under model M for one option. `x` holds the double
-// parameters in declaration order with the flag left out; `is_put` is the flag's sign. A Black-76
-// quantity without a kernel of its own calls the BSM kernel with f for s and the rate again for q.
-// Inlined into each caller; the results agree bit for bit everywhere except in the sign and payload
-// of a NaN, which follow the operand order the compiler picks for a commutative operation.
+// parameters in declaration order with the flag left out; `is_put` is the flag's sign. Inlined
+// into the scalar functions.
 template <Model M, Quantity Q>
 inline auto evaluate(bool is_put, const double* x) noexcept {
-  constexpr bool bsm = M == Model::bsm;
+  constexpr BsmInputs at = bsm_inputs(M, Q);
+  const double s = x[at.s], k = x[at.k], t = x[at.t], r = x[at.r], q = x[at.q];
+  const double sigma = x[at.sigma];
   if constexpr (Q == Quantity::iv) {
-    // target_price, s (or f), k, t, r, q (Black-76: r)
-    return bsm_iv_kernel(is_put, x[0], x[1], x[2], x[3], x[4], bsm ? x[5] : x[4]);
-  } else if constexpr (!bsm && Q == Quantity::rho) {
-    return black76_rho_kernel(is_put, x[0], x[1], x[2], x[3], x[4]);
-  } else if constexpr (!bsm && Q == Quantity::greeks) {
-    return black76_greeks_kernel(is_put, x[0], x[1], x[2], x[3], x[4]);
+    return bsm_iv_kernel(is_put, sigma, s, k, t, r, q);
+  } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
+    return black76_rho_kernel(is_put, s, k, t, r, sigma);
+  } else if constexpr (M == Model::black76 && Q == Quantity::greeks) {
+    return black76_greeks_kernel(is_put, s, k, t, r, sigma);
   } else {
-    // s (or f), k, t, r, q (Black-76: r), sigma
-    const double s = x[0], k = x[1], t = x[2], r = x[3];
-    const double q = bsm ? x[4] : x[3];
-    const double sigma = bsm ? x[5] : x[4];
     if constexpr (Q == Quantity::price) return bsm_price_kernel(is_put, s, k, t, r, q, sigma);
     if constexpr (Q == Quantity::delta) return bsm_delta_kernel(is_put, s, k, t, r, q, sigma);
     if constexpr (Q == Quantity::gamma) return bsm_gamma_kernel(s, k, t, r, q, sigma);
@@ -108,41 +119,6 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
     if constexpr (Q == Quantity::rho) return bsm_rho_kernel(is_put, s, k, t, r, q, sigma);
     if constexpr (Q == Quantity::greeks) return bsm_greeks_kernel(is_put, s, k, t, r, q, sigma);
   }
-}
-
-// The quantities whose kernel also comes in two stages (see PriceStage and GreeksStage): all but
-// gamma, vega and the implied volatility. For them a loop over many options forms the first stage
-// of the next option before the second stage of this one. second_stage<M, Q>(first_stage<M, Q>(
-// is_put, x)) is evaluate<M, Q>(is_put, x) bit for bit: the kernel is those two calls.
-template <Model M, Quantity Q>
-inline constexpr bool kTwoStages = Q != Quantity::gamma&& Q != Quantity::vega&& Q != Quantity::iv &&
-                                   !(M == Model::black76 && Q == Quantity::greeks);
-
-template <Model M, Quantity Q>
-inline auto first_stage(bool is_put, const double* x) noexcept {
-  static_assert(kTwoStages<M, Q>);
-  constexpr bool bsm = M == Model::bsm;
-  // s (or f), k, t, r, q (Black-76: r), sigma, as in evaluate
-  const double s = x[0], k = x[1], t = x[2], r = x[3];
-  const double q = bsm ? x[4] : x[3];
-  const double sigma = bsm ? x[5] : x[4];
-  if constexpr (Q == Quantity::price) return bsm_price_first_stage(is_put, s, k, t, r, q, sigma);
-  if constexpr (Q == Quantity::delta) return bsm_delta_first_stage(is_put, s, k, t, r, q, sigma);
-  if constexpr (Q == Quantity::theta) return bsm_theta_first_stage(is_put, s, k, t, r, q, sigma);
-  if constexpr (Q == Quantity::rho && bsm) return bsm_rho_first_stage(is_put, s, k, t, r, q, sigma);
-  if constexpr (Q == Quantity::rho && !bsm)
-    return black76_rho_first_stage(is_put, s, k, t, r, sigma);
-  if constexpr (Q == Quantity::greeks) return bsm_greeks_first_stage(is_put, s, k, t, r, q, sigma);
-}
-
-template <Model M, Quantity Q, class Stage>
-inline auto second_stage(const Stage& stage) noexcept {
-  if constexpr (Q == Quantity::price) return bsm_price_second_stage(stage);
-  if constexpr (Q == Quantity::delta) return bsm_delta_second_stage(stage);
-  if constexpr (Q == Quantity::theta) return bsm_theta_second_stage(stage);
-  if constexpr (Q == Quantity::rho && M == Model::bsm) return bsm_rho_second_stage(stage);
-  if constexpr (Q == Quantity::rho && M == Model::black76) return black76_rho_second_stage(stage);
-  if constexpr (Q == Quantity::greeks) return bsm_greeks_second_stage(stage);
 }
 
 // A string literal usable as a template argument (the documentation of a table row).

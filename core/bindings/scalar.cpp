@@ -8,13 +8,12 @@ PyObject* scalar_result(double value) {
 }
 
 PyObject* scalar_result(const Greeks& greeks) {
-  Ref tuple(PyTuple_New(5));
+  Ref tuple(PyTuple_New(kGreekCount));
   if (!tuple) return object_not_created();
-  const double values[5] = {greeks.delta, greeks.gamma, greeks.vega, greeks.theta, greeks.rho};
-  for (Py_ssize_t i = 0; i < 5; ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
+  for (std::size_t i = 0; i < kGreekCount; ++i) {
+    PyObject* item = PyFloat_FromDouble(greeks.*greek_fields<double>[i]);
     if (item == nullptr) return object_not_created();
-    PyTuple_SetItem(tuple.get(), i, item);  // steals item
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals item
   }
   return tuple.release();
 }

@@ -8,8 +8,8 @@
 
 namespace karvex::bindings {
 
-// The result as a Python float, or for the greeks a new 5-tuple of floats (delta, gamma, vega,
-// theta, rho). If the objects cannot be created the call fails with PanicException.
+// The result as a Python float, or for the greeks a new tuple of floats in the order of
+// greek_fields. If the objects cannot be created the call fails with PanicException.
 PyObject* scalar_result(double value);
 PyObject* scalar_result(const Greeks& greeks);
 

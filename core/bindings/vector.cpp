@@ -228,10 +228,10 @@ PyObject* result_array(Buffer& buffer) {
   return array.release();
 }
 
-PyObject* result_tuple(std::array<Buffer, 5>& buffers) {
-  Ref tuple(PyTuple_New(5));
+PyObject* result_tuple(std::array<Buffer, kGreekCount>& buffers) {
+  Ref tuple(PyTuple_New(kGreekCount));
   if (!tuple) return object_not_created();
-  for (Py_ssize_t i = 0; i < 5; ++i) {
+  for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(kGreekCount); ++i) {
     PyObject* array = result_array(buffers[static_cast<std::size_t>(i)]);
     if (array == nullptr) return nullptr;
     PyTuple_SetItem(tuple.get(), i, array);  // steals array

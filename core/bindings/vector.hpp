@@ -88,8 +88,8 @@ class Buffer {
 
 // The buffer as a new one-dimensional float64 array that owns it through a PySliceContainer.
 PyObject* result_array(Buffer& buffer);
-// The five buffers as a new tuple of such arrays.
-PyObject* result_tuple(std::array<Buffer, 5>& buffers);
+// The buffers of the Greeks as a new tuple of such arrays.
+PyObject* result_tuple(std::array<Buffer, kGreekCount>& buffers);
 
 // What came back from the worker pool, carried across the interpreter lock.
 struct PoolOutcome {
@@ -107,132 +107,62 @@ struct PoolOutcome {
 // slots.
 bool accept(const PoolOutcome& outcome, std::size_t n);
 
-// Element i of a vectorised function: reads element i of every input and calls the kernel.
-template <Model M, Quantity Q>
-class Element {
- public:
-  static constexpr const Parameters& params = parameters_of(M, Q);
-  static constexpr std::size_t kDoubles = params.doubles();
-
-  explicit Element(const ArrayArguments& in) : flags_(in.flags()) {
-    for (std::size_t j = 0; j < kDoubles; ++j) columns_[j] = in.column(j);
+// The Greek of the block loops that quantity q (delta ... rho, or the greeks) is.
+constexpr simd::Greek greek_of(Quantity q) {
+  switch (q) {
+    case Quantity::delta:
+      return simd::Greek::delta;
+    case Quantity::gamma:
+      return simd::Greek::gamma;
+    case Quantity::vega:
+      return simd::Greek::vega;
+    case Quantity::theta:
+      return simd::Greek::theta;
+    case Quantity::rho:
+      return simd::Greek::rho;
+    default:
+      return simd::Greek::all;
   }
+}
 
-  auto operator()(std::size_t i) const noexcept {
-    double x[kDoubles];
-    const bool is_put = read(i, x);
-    return evaluate<M, Q>(is_put, x);
-  }
-
-  // The inputs as BSM option columns, for the block loops of the vector paths (a Black-76
-  // function passes the rate again as q; gamma and vega have no flag; an implied volatility
-  // passes its target prices as sigma).
-  simd::OptionColumns option_columns() const noexcept {
-    constexpr bool bsm = M == Model::bsm;
-    if constexpr (Q == Quantity::iv) {
-      return {flags_,      columns_[1],       columns_[2], columns_[3],
-              columns_[4], columns_[4 + bsm], columns_[0]};
-    } else {
-      return {params.has_flag() ? flags_ : nullptr,
-              columns_[0],
-              columns_[1],
-              columns_[2],
-              columns_[3],
-              columns_[3 + bsm],
-              columns_[4 + bsm]};
-    }
-  }
-
-  // The first stage of element i, for a kernel that has two (kTwoStages).
-  auto first_stage(std::size_t i) const noexcept {
-    double x[kDoubles];
-    const bool is_put = read(i, x);
-    return bindings::first_stage<M, Q>(is_put, x);
-  }
-
- private:
-  // The double inputs of element i into x; returns the flag's sign (false without a flag).
-  bool read(std::size_t i, double* x) const noexcept {
-    for (std::size_t j = 0; j < kDoubles; ++j) x[j] = columns_[j][i];
-    if constexpr (params.has_flag()) return flags_[i] < 0;
-    return false;
-  }
-
-  std::array<const double*, kDoubles> columns_;
-  const std::int8_t* flags_;
-};
-
-// Evaluates the elements [begin, end) into the result arrays: one array, or for the greeks one
-// array per Greek in the order delta, gamma, vega, theta, rho. Returns the number of elements
-// written. The serial path runs it over the whole range, the worker pool over its pieces.
+// The elements [begin, end) of a vectorised function into its result arrays (one array, or for the
+// greeks one per Greek in the order of greek_fields), on the process's path (simd::active_path):
+// the block loops of a vector unit, or the scalar loop. Returns the number of elements written.
+// The serial path runs it over the whole range, the worker pool over its pieces.
 template <Model M, Quantity Q>
 struct Fill {
-  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? 5 : 1;
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount : 1;
 
-  Element<M, Q> element;
+  simd::OptionColumns in;
   std::array<double*, kOutputs> out;
 
-  std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
-    // Block by block on the process's vector path, when it has one: the same bits as the loops
-    // below.
-    const simd::Path path = simd::active_path();
-    if (path != simd::Path::scalar) {
-      blocks(path, begin, end);
-      return end - begin;
-    }
-    if constexpr (kTwoStages<M, Q>) {
-      // Software pipelined: the first stage of element i + 1 is formed before the second stage of
-      // element i, so that the processor overlaps the two.
-      if (begin == end) return 0;
-      auto stage = element.first_stage(begin);
-      for (std::size_t i = begin; i + 1 < end; ++i) {
-        const auto next = element.first_stage(i + 1);
-        store(i, second_stage<M, Q>(stage));
-        stage = next;
-      }
-      store(end - 1, second_stage<M, Q>(stage));
-    } else {
-      for (std::size_t i = begin; i < end; ++i) store(i, element(i));
-    }
-    return end - begin;
+  // The input arrays as BSM option columns (bsm_inputs: a Black-76 function passes the rate again
+  // as q, an implied volatility its target prices as sigma; gamma and vega have no flag).
+  static simd::OptionColumns columns(const ArrayArguments& args) noexcept {
+    constexpr BsmInputs at = bsm_inputs(M, Q);
+    return {parameters_of(M, Q).has_flag() ? args.flags() : nullptr,
+            args.column(at.s),
+            args.column(at.k),
+            args.column(at.t),
+            args.column(at.r),
+            args.column(at.q),
+            args.column(at.sigma)};
   }
 
-  // The elements [begin, end) on the vector path `path`.
-  void blocks(simd::Path path, std::size_t begin, std::size_t end) const noexcept {
-    const simd::OptionColumns in = element.option_columns();
-    constexpr auto greek = [] {
-      switch (Q) {
-        case Quantity::delta:
-          return simd::Greek::delta;
-        case Quantity::gamma:
-          return simd::Greek::gamma;
-        case Quantity::vega:
-          return simd::Greek::vega;
-        case Quantity::theta:
-          return simd::Greek::theta;
-        case Quantity::rho:
-          return simd::Greek::rho;
-        default:
-          return simd::Greek::all;
-      }
-    }();
+  std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
+    const simd::Path path = simd::active_path();
     if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {
       simd::iv_range(path, in, out[0], begin, end);
     } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
       simd::black76_rho_range(path, in, out[0], begin, end);
+    } else if constexpr (M == Model::black76 && Q == Quantity::greeks) {
+      simd::black76_greeks_range(path, in, out.data(), begin, end);
     } else {
-      // The Black-76 Greeks are the BSM kernels with q = r, but for the rho of the single pass.
-      simd::greeks_range(path, greek, in, out.data(), begin, end);
-      if constexpr (M == Model::black76 && Q == Quantity::greeks) {
-        simd::black76_rho_range(path, in, out[4], begin, end);
-      }
+      simd::greeks_range(path, greek_of(Q), in, out.data(), begin, end);
     }
-  }
-
-  void store(std::size_t i, const auto& value) const noexcept {
-    store_result(out.data(), i, value);
+    return end - begin;
   }
 };
 
@@ -279,7 +209,7 @@ PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   using Work = Fill<Fn::model, Fn::quantity>;
   const std::size_t n = in.size();
   std::array<Buffer, Work::kOutputs> out;
-  Work fill{Element<Fn::model, Fn::quantity>(in), {}};
+  Work fill{Work::columns(in), {}};
   for (std::size_t j = 0; j < Work::kOutputs; ++j) {
     if (!out[j].allocate(n)) return nullptr;
     fill.out[j] = out[j].data();

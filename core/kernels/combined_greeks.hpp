@@ -2,12 +2,9 @@
 //
 // Each kernel forms the shared intermediates once (sqrt(t), d1 and d2, the
 // discount factors, pdf(d1) and the two cdf values of the option's side) and
-// derives the five Greeks from them.  Every field repeats, operand for operand
-// and parenthesis for parenthesis, the expression of the individual kernel in
-// greeks.hpp, so each field equals that kernel's value bit for bit, on the
-// degenerate path included (a NaN field is NaN in both; the sign and payload
-// of a propagated NaN follow the operand order the compiler picks for a
-// commutative operation and are not part of the result).
+// derives the five Greeks from them by the pieces the individual kernels in
+// greeks.hpp evaluate, so each field equals that kernel's value bit for bit,
+// on the degenerate path included, a NaN field as the one NaN of the Greeks.
 //
 // Cost per option, BSM: one ln, three exp and two cdf, against five ln, nine
 // exp and four cdf for the five individual kernels.  Black-76: one ln, two
@@ -17,6 +14,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 
 #include "kernels/greeks.hpp"
 #include "kernels/normal.hpp"
@@ -25,9 +23,8 @@
 
 namespace karvex {
 
-// delta, gamma, vega, theta, rho: the order of the five-tuple the entry points
-// return. GreeksOf<V> holds them for a lane type V (double, or a vector of
-// doubles in the block loops).
+// The Greeks of one option, for a lane type V (double, or a vector of doubles
+// in the block loops).
 template <class V>
 struct GreeksOf {
   V delta;
@@ -37,44 +34,40 @@ struct GreeksOf {
   V rho;
 };
 using Greeks = GreeksOf<double>;
-static_assert(sizeof(Greeks) == 5 * sizeof(double), "Greeks is exactly five doubles");
 
-// The result of option i into out[0][i], or, for the five Greeks, into out[0 .. 4][i] in the order
-// delta, gamma, vega, theta, rho: how the loops over many options store what a kernel returns.
+// The fields in the order of the tuple the entry points return (and of the
+// block loops' Greek enumeration): the one place that order is written.
+template <class V>
+inline constexpr V GreeksOf<V>::*greek_fields[] = {&GreeksOf<V>::delta, &GreeksOf<V>::gamma,
+                                                   &GreeksOf<V>::vega, &GreeksOf<V>::theta,
+                                                   &GreeksOf<V>::rho};
+inline constexpr std::size_t kGreekCount = std::size(greek_fields<double>);
+static_assert(sizeof(Greeks) == kGreekCount * sizeof(double), "Greeks is exactly its fields");
+
+// The result of option i into out[0][i], or, for the Greeks, field j into out[j][i]: how the loops
+// over many options store what a kernel returns.
 inline void store_result(double* const* out, std::size_t i, double value) noexcept {
   out[0][i] = value;
 }
 inline void store_result(double* const* out, std::size_t i, const Greeks& g) noexcept {
-  out[0][i] = g.delta;
-  out[1][i] = g.gamma;
-  out[2][i] = g.vega;
-  out[3][i] = g.theta;
-  out[4][i] = g.rho;
+  for (std::size_t j = 0; j < kGreekCount; ++j) out[j][i] = g.*greek_fields<double>[j];
 }
 
 namespace detail {
 
-// The non-degenerate delta, gamma, vega and theta and the BSM rho from the
-// shared intermediates: rt = sqrt(t), dq = exp(-(q*t)), dr = exp(-(r*t)),
-// p = pdf(d1), and the two cdf values of the option's side, n1 = cdf(d1) and
-// n2 = cdf(d2) for a call, n1 = cdf(-d1) and n2 = cdf(-d2) for a put. The put's
-// theta sum (-A) + B*n2 is written as in bsm_theta_kernel, so the two agree to
-// the bit. A template over the lane type V and its put test M (bool for
-// double, a lane mask for vectors: `is_put ? a : b` selects either way), so the
-// block loops evaluate these very expressions.
+// The five Greeks from the shared terms (see delta_from_terms ...
+// rho_from_terms): the single-pass kernel and the block loops evaluate these
+// very pieces, so each field equals the individual kernel's bit for bit.
 template <class V, class M>
-inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q, V sigma, V rt, V dq, V dr,
-                                     V p, V n1, V n2) noexcept {
-  const V a = (sigma * ((dq * s) * p)) / (rt + rt);
-  const V b = (k * r) * dr;
-  const V c = (s * q) * dq;
-  const V rho_mag = ((k * t) * dr) * n2;
+[[gnu::always_inline]] inline GreeksOf<V> greeks_from_terms(M is_put, V s, V k, V t, V r, V q,
+                                                            V sigma, V rt, V dq, V dr, V p, V n1,
+                                                            V n2) noexcept {
   GreeksOf<V> g;
-  g.gamma = (dq * p) / (rt * (s * sigma));
-  g.vega = rt * ((s * dq) * p);
-  g.delta = is_put ? -(dq * n1) : dq * n1;
-  g.theta = is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1;
-  g.rho = is_put ? -rho_mag : rho_mag;
+  g.delta = delta_from_terms(is_put, dq, n1);
+  g.gamma = gamma_from_terms(s, sigma, rt, dq, p);
+  g.vega = vega_from_terms(s, rt, dq, p);
+  g.theta = theta_from_terms(is_put, s, k, r, q, sigma, rt, dq, dr, p, n1, n2);
+  g.rho = rho_from_terms(is_put, k, t, dr, n2);
   return g;
 }
 
@@ -83,8 +76,8 @@ inline Greeks greeks_from_intermediates(bool is_put, double s, double k, double 
                                         double q, double sigma, double rt, D1D2 d, double dq,
                                         double dr) noexcept {
   const double p = pdf(d.d1);
-  const double n1 = is_put ? cdf(-d.d1) : cdf(d.d1);
-  const double n2 = is_put ? cdf(-d.d2) : cdf(d.d2);
+  const double n1 = cdf(side(is_put, d.d1));
+  const double n2 = cdf(side(is_put, d.d2));
   return greeks_from_terms(is_put, s, k, t, r, q, sigma, rt, dq, dr, p, n1, n2);
 }
 
@@ -153,14 +146,16 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
             black76_rho_kernel(is_put, f, k, t, r, sigma)};
   }
   const double rt = std::sqrt(t);
-  const double log_fk = platform::log(f / k);
+  const double log_fk = platform::log(detail::moneyness_ratio(f, k));
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
-  const double dr = platform::exp(-(r * t));
+  const double er = detail::discount_exponent(r, t);
+  const double df = platform::exp(er);  // the price's discount factor
+  const double dr = detail::discount_factor(er, df);
   // The price first: its normalised Black evaluation is the longest chain, and
   // the other Greeks do not depend on it, so they overlap it.
   const double v = rt * sigma;
-  const double rho =
-      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, dr, log_fk));
+  const double rho = detail::one_nan(
+      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, df, log_fk)));
   Greeks g = detail::greeks_from_intermediates(is_put, f, k, t, r, r, sigma, rt, d, dr, dr);
   g.rho = rho;
   return g;

@@ -15,10 +15,10 @@
 // money.
 //
 // Arithmetic: every operation is rounded on its own (no fused multiply-add),
-// products left to right with the parentheses shown.  The single-pass kernels
-// in combined_greeks.hpp repeat these expressions operand for operand and so
-// reproduce every value here bit for bit; any change to an expression below
-// must be made there too.
+// products left to right with the parentheses shown.  Each formula is written
+// once, as a piece between the calls (delta_from_terms ... rho_from_terms);
+// the single-pass kernels in combined_greeks.hpp and the block loops evaluate
+// the same pieces and so reproduce every value here bit for bit.
 //
 // Degenerate inputs: every kernel but black76_rho_kernel first tests t <= 0,
 // then sigma <= 0, both ordered comparisons, so a NaN t or sigma alone is not
@@ -26,9 +26,21 @@
 // theta and BSM rho are +0.0 and delta is a step on the forward moneyness.
 // The log-moneyness is not tested for finiteness: s = 0 or k = 0 flows
 // through cdf/pdf as d1 = -inf or +inf, negative s or k gives NaN.
+//
+// NaN results: every NaN a Greek returns is the one quiet NaN
+// 0x7ff8000000000000 (one_nan).  Where two NaN operands meet, the processor
+// passes on one of them, and which one follows the operand order the compiler
+// picks for a commutative operation, differently in each copy of a formula it
+// compiles; the sign of a NaN a Greek returned would then depend on the path.
+//
+// Discount factors: exp(-(q*t)) and exp(-(r*t)) are formed by discount_factor,
+// which takes exp(+-0) as exactly 1 (as C's Annex F requires of exp) without
+// calling it, on every path; a book without dividends or without interest
+// saves the call.
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 #include "kernels/normal.hpp"
 #include "kernels/platform.hpp"
@@ -36,20 +48,112 @@
 
 namespace karvex {
 
-struct D1D2 {
-  double d1;
-  double d2;
+template <class V>
+struct D1D2Of {
+  V d1;
+  V d2;
 };
+using D1D2 = D1D2Of<double>;
 
+// The pieces of the Greeks between their calls to sqrt, exp, log, pdf and
+// cdf: templates over the lane type V and its mask type M (double and bool for
+// the scalar kernels, vectors and lane masks for the block loops, where
+// `m ? a : b` selects lane by lane). The scalar kernels below and the block
+// loops (simd/greeks_block.hpp) are two schedulers of these.
 namespace detail {
+
+// x, or the quiet NaN 0x7ff8000000000000 for any NaN x: the NaN the Greeks
+// return. A template over the lane type.
+template <class V>
+[[gnu::always_inline]] inline V one_nan(V x) noexcept {
+  return x == x ? x : V{} + std::numeric_limits<double>::quiet_NaN();
+}
+
+// exp(e) for the exponent e = -(q*t) or -(r*t) of a discount factor, and
+// exactly 1 without a call for e = +-0.
+[[gnu::always_inline]] inline double discount_factor(double e) noexcept {
+  return e != 0.0 ? platform::exp(e) : 1.0;
+}
+// The same where exp(e) = exp_e is formed anyway (for a price, which calls exp
+// at +-0 too).
+[[gnu::always_inline]] inline double discount_factor(double e, double exp_e) noexcept {
+  return e != 0.0 ? exp_e : 1.0;
+}
+
+// True (all ones) when the Greeks take their degenerate values: an expired
+// (or negative) time, then no volatility. Ordered comparisons: NaN is not
+// degenerate by itself.
+template <class V>
+[[gnu::always_inline]] inline auto greeks_degenerate(V t, V sigma) noexcept {
+  return (t <= 0.0) | (sigma <= 0.0);
+}
+
+// The arguments of the calls before d1: s/k for the log, the exponent
+// -(rate*t) of a discount factor.
+template <class V>
+[[gnu::always_inline]] inline V moneyness_ratio(V s, V k) noexcept {
+  return s / k;
+}
+template <class V>
+[[gnu::always_inline]] inline V discount_exponent(V rate, V t) noexcept {
+  return -(rate * t);
+}
+
+// d1 and d2 from ln(s/k) and rt = sqrt(t): v = rt*sigma,
+// d1 = (ln(s/k) + t*((r - q) + sigma*(sigma*0.5))) / v, d2 = d1 - v.
+template <class V>
+[[gnu::always_inline]] inline D1D2Of<V> d1_d2_from_terms(V log_sk, V t, V r, V q, V sigma,
+                                                         V rt) noexcept {
+  const V v = rt * sigma;
+  const V d1 = (log_sk + t * ((r - q) + sigma * (sigma * 0.5))) / v;
+  return {d1, d1 - v};
+}
+
+// The argument of cdf on the option's side: d for a call, -d for a put.
+template <class V, class M>
+[[gnu::always_inline]] inline V side(M is_put, V d) noexcept {
+  return is_put ? -d : d;
+}
+
+// The Greeks from their terms: rt = sqrt(t), dq = exp(-(q*t)),
+// dr = exp(-(r*t)), p = pdf(d1), and the cdf values of the option's side,
+// n1 = cdf(side(d1)) and n2 = cdf(side(d2)).
+//   delta  dq*n1, negated for a put
+//   gamma  (dq*p) / (rt*(s*sigma))
+//   vega   rt*((s*dq)*p)
+//   theta  from A = (sigma*((dq*s)*p)) / (rt + rt), B = (k*r)*dr,
+//          C = (s*q)*dq: call ((-A) - B*n2) + C*n1, put ((-A) + B*n2) - C*n1
+//   rho    ((k*t)*dr)*n2, negated for a put
+template <class V, class M>
+[[gnu::always_inline]] inline V delta_from_terms(M is_put, V dq, V n1) noexcept {
+  return one_nan(is_put ? -(dq * n1) : dq * n1);
+}
+template <class V>
+[[gnu::always_inline]] inline V gamma_from_terms(V s, V sigma, V rt, V dq, V p) noexcept {
+  return one_nan((dq * p) / (rt * (s * sigma)));
+}
+template <class V>
+[[gnu::always_inline]] inline V vega_from_terms(V s, V rt, V dq, V p) noexcept {
+  return one_nan(rt * ((s * dq) * p));
+}
+template <class V, class M>
+[[gnu::always_inline]] inline V theta_from_terms(M is_put, V s, V k, V r, V q, V sigma, V rt, V dq,
+                                                 V dr, V p, V n1, V n2) noexcept {
+  const V a = (sigma * ((dq * s) * p)) / (rt + rt);
+  const V b = (k * r) * dr;
+  const V c = (s * q) * dq;
+  return one_nan(is_put ? ((-a) + b * n2) - c * n1 : ((-a) - b * n2) + c * n1);
+}
+template <class V, class M>
+[[gnu::always_inline]] inline V rho_from_terms(M is_put, V k, V t, V dr, V n2) noexcept {
+  const V rho_mag = ((k * t) * dr) * n2;
+  return one_nan(is_put ? -rho_mag : rho_mag);
+}
 
 // d1 and d2 from a log-moneyness ln(s/k) already formed; the single-pass
 // Black-76 kernel shares that logarithm with its price.
 inline D1D2 d1_d2_from_log(double log_sk, double t, double r, double q, double sigma) noexcept {
-  const double rt = std::sqrt(t);
-  const double v = rt * sigma;
-  const double d1 = (log_sk + t * ((r - q) + sigma * (sigma * 0.5))) / v;
-  return {d1, d1 - v};
+  return d1_d2_from_terms(log_sk, t, r, q, sigma, std::sqrt(t));
 }
 
 }  // namespace detail
@@ -59,17 +163,10 @@ inline D1D2 d1_d2_from_log(double log_sk, double t, double r, double q, double s
 // first and its logarithm taken (not ln s - ln k).  For Black-76 (q = r) the
 // drift r - r is 0 for finite r and NaN for infinite r.
 inline D1D2 d1_d2(double s, double k, double t, double r, double q, double sigma) noexcept {
-  return detail::d1_d2_from_log(platform::log(s / k), t, r, q, sigma);
+  return detail::d1_d2_from_log(platform::log(detail::moneyness_ratio(s, k)), t, r, q, sigma);
 }
 
 namespace detail {
-
-// True when the Greeks take their degenerate values: an expired (or negative)
-// time, then no volatility.  Ordered comparisons, t first: NaN is not
-// degenerate by itself.
-inline bool greeks_degenerate(double t, double sigma) noexcept {
-  return t <= 0.0 || sigma <= 0.0;
-}
 
 // What gamma and vega share: rt = sqrt(t), the dividend discount
 // dq = exp(-(q*t)) and the density p = pdf(d1).
@@ -80,7 +177,8 @@ struct DensityTerms {
 };
 inline DensityTerms density_terms(double s, double k, double t, double r, double q,
                                   double sigma) noexcept {
-  return {std::sqrt(t), platform::exp(-(q * t)), pdf(d1_d2(s, k, t, r, q, sigma).d1)};
+  return {std::sqrt(t), discount_factor(discount_exponent(q, t)),
+          pdf(d1_d2(s, k, t, r, q, sigma).d1)};
 }
 
 // The delta of a degenerate option: a step on the forward moneyness.
@@ -94,9 +192,9 @@ inline double bsm_delta_step(bool is_put, double s, double k, double t, double r
   const bool live = t > 0.0;
   const double f = live ? s * platform::exp(t * (r - q)) : s;
   const double m = live ? t : 0.0;
-  const double e = platform::exp(-(q * m));
-  if (is_put) return f < k ? -e : 0.0;
-  return f > k ? e : 0.0;
+  const double e = discount_factor(discount_exponent(q, m));
+  if (is_put) return f < k ? one_nan(-e) : 0.0;
+  return f > k ? one_nan(e) : 0.0;
 }
 
 }  // namespace detail
@@ -128,8 +226,8 @@ namespace detail {
   if (greeks_degenerate(t, sigma)) return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const double rt = std::sqrt(t);
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = platform::exp(-(q * t));
-  const double dr = platform::exp(-(r * t));
+  const double dq = discount_factor(discount_exponent(q, t));
+  const double dr = discount_factor(discount_exponent(r, t));
   return {is_put, false, s, k, t, r, q, sigma, rt, d, dq, dr};
 }
 
@@ -145,13 +243,12 @@ namespace detail {
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dq = platform::exp(-(q * t));
+  const double dq = detail::discount_factor(detail::discount_exponent(q, t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, dq, 0.0};
 }
 [[gnu::always_inline]] inline double bsm_delta_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) return detail::bsm_delta_step(g.is_put, g.s, g.k, g.t, g.r, g.q);
-  if (g.is_put) return -(g.dq * cdf(-g.d.d1));
-  return g.dq * cdf(g.d.d1);
+  return detail::delta_from_terms(g.is_put, g.dq, cdf(detail::side(g.is_put, g.d.d1)));
 }
 inline double bsm_delta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
@@ -164,7 +261,7 @@ inline double bsm_gamma_kernel(double s, double k, double t, double r, double q,
                                double sigma) noexcept {
   if (detail::greeks_degenerate(t, sigma)) return 0.0;
   const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
-  return (e.dq * e.p) / (e.rt * (s * sigma));
+  return detail::gamma_from_terms(s, sigma, e.rt, e.dq, e.p);
 }
 
 // Vega dV/dsigma per 1.0 of volatility = sqrt(t)*((s*dq)*pdf(d1)); +0.0 when
@@ -173,7 +270,7 @@ inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
                               double sigma) noexcept {
   if (detail::greeks_degenerate(t, sigma)) return 0.0;
   const detail::DensityTerms e = detail::density_terms(s, k, t, r, q, sigma);
-  return e.rt * ((s * e.dq) * e.p);
+  return detail::vega_from_terms(s, e.rt, e.dq, e.p);
 }
 
 // Theta per year of elapsed time, from three terms
@@ -190,11 +287,9 @@ inline double bsm_vega_kernel(double s, double k, double t, double r, double q,
 }
 [[gnu::always_inline]] inline double bsm_theta_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) return 0.0;
-  const double a = (g.sigma * ((g.dq * g.s) * pdf(g.d.d1))) / (g.rt + g.rt);
-  const double b = (g.k * g.r) * g.dr;
-  const double c = (g.s * g.q) * g.dq;
-  if (g.is_put) return ((-a) + b * cdf(-g.d.d2)) - c * cdf(-g.d.d1);
-  return ((-a) - b * cdf(g.d.d2)) + c * cdf(g.d.d1);
+  return detail::theta_from_terms(g.is_put, g.s, g.k, g.r, g.q, g.sigma, g.rt, g.dq, g.dr,
+                                  pdf(g.d.d1), cdf(detail::side(g.is_put, g.d.d1)),
+                                  cdf(detail::side(g.is_put, g.d.d2)));
 }
 inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double r, double q,
                                double sigma) noexcept {
@@ -210,13 +305,12 @@ inline double bsm_theta_kernel(bool is_put, double s, double k, double t, double
   if (detail::greeks_degenerate(t, sigma))
     return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
-  const double dr = platform::exp(-(r * t));
+  const double dr = detail::discount_factor(detail::discount_exponent(r, t));
   return {is_put, false, s, k, t, r, q, sigma, 0.0, d, 0.0, dr};
 }
 [[gnu::always_inline]] inline double bsm_rho_second_stage(const GreeksStage& g) noexcept {
   if (g.degenerate) return 0.0;
-  if (g.is_put) return -(((g.k * g.t) * g.dr) * cdf(-g.d.d2));
-  return ((g.k * g.t) * g.dr) * cdf(g.d.d2);
+  return detail::rho_from_terms(g.is_put, g.k, g.t, g.dr, cdf(detail::side(g.is_put, g.d.d2)));
 }
 inline double bsm_rho_kernel(bool is_put, double s, double k, double t, double r, double q,
                              double sigma) noexcept {
@@ -240,7 +334,7 @@ struct Black76RhoStage {
 // The second stage of black76_rho_kernel: -(t*P) from its first stage.
 [[gnu::always_inline]] inline double black76_rho_second_stage(
     const Black76RhoStage& stage) noexcept {
-  return -(stage.t * bsm_price_second_stage(stage.price));
+  return detail::one_nan(-(stage.t * bsm_price_second_stage(stage.price)));
 }
 
 // Black-76 rho: -(t*P) with P the Black-76 price (the price kernel with q = r),

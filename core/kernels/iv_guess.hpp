@@ -30,11 +30,11 @@ inline constexpr double kRMax = 4.054944344523184e+31;  // 0x467ffce5177bbec4
 static_assert(std::bit_cast<std::uint64_t>(kRMin) == 0xbfeffffff7fbf7bcULL);
 static_assert(std::bit_cast<std::uint64_t>(kRMax) == 0x467ffce5177bbec4ULL);
 
-// max(a, b) that ignores a NaN operand (IEEE 754 maxNum); ties keep a.
-inline double max_num(double a, double b) noexcept {
-  if (a != a) return b;
-  if (b != b) return a;
-  return a < b ? b : a;
+// max(a, b) that ignores a NaN operand (IEEE 754 maxNum); ties keep a. A
+// template over the lane type (the refinement's block loop takes it too).
+template <class V>
+inline V max_num(V a, V b) noexcept {
+  return a != a ? b : (b != b ? a : (a < b ? b : a));
 }
 
 }  // namespace iv_detail

@@ -79,6 +79,80 @@ inline V iv_upper_step(V x, V s, V b_max, V b, V bp, V g) noexcept {
   return nu * householder_factor(nu, eta, kappa);
 }
 
+// The control of the refinement around each evaluation of b, as templates
+// over the lane type V and its mask type M (double and bool for the scalar
+// refinement below, vectors and lane masks for the block loops, where
+// `m ? a : b`, `!`, `&&` and `||` act lane by lane): the scalar refinement
+// and the block loop (simd/iv_block.hpp) are two schedulers of these.
+namespace iv_detail {
+
+// Before evaluation i of b: whether the refinement stops. It stops once
+// |ds| <= eps s (abs_ds = |ds|). From i = 1 on (later), the step's sign
+// changes are counted, and s is set to the middle of the bracket when they
+// reach three or when s has left the open bracket; the refinement then stops
+// if the bracket is narrower than eps s, and otherwise goes on from there
+// with the count and the step reset. ds_prev takes the step.
+template <class V, class M = decltype(V{} < V{})>
+[[gnu::always_inline]] inline M refine_stops(bool later, V abs_ds, V& s, V& ds, V& ds_prev,
+                                             V& reversals, V s_left, V s_right) noexcept {
+  M stop = abs_ds <= kRefineEps * s;
+  if (later) {
+    reversals = ds * ds_prev < 0.0 ? reversals + 1.0 : reversals;
+    const M bisect = !stop && (reversals >= static_cast<double>(kReversalsToBisect) ||
+                               !(s > s_left && s < s_right));
+    s = bisect ? (s_left + s_right) / 2.0 : s;
+    stop = stop || (bisect && s_right - s_left <= kRefineEps * s);
+    reversals = bisect ? V{} : reversals;
+    ds = bisect ? V{} : ds;
+  }
+  ds_prev = ds;
+  return stop;
+}
+
+// After evaluation of b at s: the bracket shrinks to s on the side b is on.
+template <class V>
+[[gnu::always_inline]] inline void refine_bracket(V s, V beta, V b, V& s_left,
+                                                  V& s_right) noexcept {
+  const auto right = b > beta && s < s_right;
+  const auto left = !right && b < beta && s > s_left;
+  s_right = right ? s : s_right;
+  s_left = left ? s : s_left;
+}
+
+// Where each objective bisects instead of taking its Householder step: the
+// middle for b' <= 0, the lower for b <= 0 or b' <= 0, the upper for
+// b >= b_max or b' <= DBL_MIN.
+template <class V>
+[[gnu::always_inline]] inline auto middle_bisects(V bp) noexcept {
+  return bp <= 0.0;
+}
+template <class V>
+[[gnu::always_inline]] inline auto lower_bisects(V b, V bp) noexcept {
+  return b <= 0.0 || bp <= 0.0;
+}
+template <class V>
+[[gnu::always_inline]] inline auto upper_bisects(V b, V bp, V b_max) noexcept {
+  return b >= b_max || bp <= kDblMin;
+}
+
+// The argument of the upper objective's logarithm, (b_max - beta)/(b_max - b).
+template <class V>
+[[gnu::always_inline]] inline V upper_log_argument(V b_max_minus_beta, V b_max, V b) noexcept {
+  return b_max_minus_beta / (b_max - b);
+}
+
+// The step from s: to the middle of the bracket where the objective bisects,
+// else the Householder step, floored at -s/2 (a NaN step becomes -s/2).
+template <class V, class M>
+[[gnu::always_inline]] inline void refine_advance(V& s, V& ds, V s_left, V s_right, M bisects,
+                                                  V step) noexcept {
+  const V bisection_step = (s_left + s_right) / 2.0 - s;
+  ds = max_num(bisects ? bisection_step : step, (-s) / 2.0);
+  s = s + ds;
+}
+
+}  // namespace iv_detail
+
 // The state of a refinement between evaluations of b.
 struct IvRefinement {
   double s;
@@ -86,7 +160,7 @@ struct IvRefinement {
   double s_right;
   double ds;
   double ds_prev;
-  int reversals;
+  double reversals;  // a count, as a double: the lane type's
   int steps;
   IvObjective objective;
   double ln_beta;           // ln beta (lower objective)
@@ -117,7 +191,7 @@ inline IvRefinement iv_refine_start(double beta, double b_max, const IvGuess& gu
           guess.s_right,
           kDblMax,
           kDblMax,
-          0,
+          0.0,
           0,
           guess.objective,
           guess.objective == IvObjective::lower ? platform::log(beta) : 0.0,
@@ -126,52 +200,41 @@ inline IvRefinement iv_refine_start(double beta, double b_max, const IvGuess& gu
 
 // Before evaluation i: false once the refinement has stopped (s is its result).
 inline bool iv_refine_continues(IvRefinement& r, int i) noexcept {
-  using iv_detail::kRefineEps;
-  if (std::fabs(r.ds) <= kRefineEps * r.s) return false;
-  if (i > 0) {
-    if (r.ds * r.ds_prev < 0) ++r.reversals;
-    if (r.reversals >= iv_detail::kReversalsToBisect || !(r.s > r.s_left && r.s < r.s_right)) {
-      r.s = (r.s_left + r.s_right) / 2;
-      if (r.s_right - r.s_left <= kRefineEps * r.s) return false;
-      r.reversals = 0;
-      r.ds = 0;
-    }
-  }
-  r.ds_prev = r.ds;
-  return true;
+  return !iv_detail::refine_stops(i > 0, std::fabs(r.ds), r.s, r.ds, r.ds_prev, r.reversals,
+                                  r.s_left, r.s_right);
 }
 
 // After the evaluation nb = normalised_black(x, r.s): the bracket and the step.
+// The Householder step (and its logarithm) is formed only where the objective
+// does not bisect.
 inline void iv_refine_step(IvRefinement& r, double x, double beta, double b_max,
                            const NormalisedBlack& nb) noexcept {
+  using namespace iv_detail;
   const double s = r.s;
   const double b = nb.b;
   const double bp = nb.nu;
   ++r.steps;
-  if (b > beta && s < r.s_right) {
-    r.s_right = s;
-  } else if (b < beta && s > r.s_left) {
-    r.s_left = s;
-  }
-
-  const double bisection_step = (r.s_left + r.s_right) / 2 - s;
-  double ds;
+  refine_bracket(s, beta, b, r.s_left, r.s_right);
+  bool bisects;
+  double step = 0.0;
   switch (r.objective) {
     case IvObjective::middle:
-      ds = bp <= 0 ? bisection_step : iv_middle_step(x, s, beta, b, bp);
+      bisects = middle_bisects(bp);
+      if (!bisects) step = iv_middle_step(x, s, beta, b, bp);
       break;
     case IvObjective::lower:
-      ds = b <= 0 || bp <= 0 ? bisection_step
-                             : iv_lower_step(x, s, r.ln_beta, b, bp, platform::log(b));
+      bisects = lower_bisects(b, bp);
+      if (!bisects) step = iv_lower_step(x, s, r.ln_beta, b, bp, platform::log(b));
       break;
     default:  // upper
-      ds = b >= b_max || bp <= iv_detail::kDblMin
-               ? bisection_step
-               : iv_upper_step(x, s, b_max, b, bp, platform::log(r.b_max_minus_beta / (b_max - b)));
+      bisects = upper_bisects(b, bp, b_max);
+      if (!bisects) {
+        step = iv_upper_step(x, s, b_max, b, bp,
+                             platform::log(upper_log_argument(r.b_max_minus_beta, b_max, b)));
+      }
       break;
   }
-  r.ds = iv_detail::max_num(ds, (-s) / 2);
-  r.s = s + r.ds;
+  refine_advance(r.s, r.ds, r.s_left, r.s_right, bisects, step);
 }
 
 // The refinement in one call: the total volatility and the number of steps.

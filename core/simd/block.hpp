@@ -13,7 +13,7 @@
 #include "simd/dispatch.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
-#include "simd/variants.hpp"
+#include "simd/scalar_calls.hpp"
 
 namespace karvex::simd {
 

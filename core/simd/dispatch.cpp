@@ -1,6 +1,5 @@
-// The choice of path, the scalar path and the scalar fallback of the vector
-// paths. Compiled for the baseline processor, like every unit but the
-// variants.
+// The choice of path and the scalar path. Compiled for the baseline
+// processor, like every unit but the variants.
 #include "simd/dispatch.hpp"
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
 #include "kernels/price.hpp"
+#include "simd/scalar_calls.hpp"
 #include "simd/variants.hpp"
 
 namespace karvex::simd {
@@ -87,10 +87,6 @@ void pipelined(std::size_t begin, std::size_t end, First first, Second second,
   store(end - 1, second(stage));
 }
 
-bool put_at(const OptionColumns& in, std::size_t i) {
-  return in.flag != nullptr && in.flag[i] < 0;
-}
-
 template <Greek G>
 void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_t begin,
                          std::size_t end) noexcept {
@@ -104,11 +100,13 @@ void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_
     if constexpr (G == Greek::all) return bsm_greeks_first_stage(put, s, k, t, r, q, sigma);
   };
   const auto store = [out](std::size_t i, const auto& value) { store_result(out, i, value); };
-  if constexpr (G == Greek::gamma || G == Greek::vega) {
+  if constexpr (G == Greek::gamma) {
     for (std::size_t i = begin; i < end; ++i) {
-      double values[5];
-      scalar_greeks(G, in, i, values);
-      out[0][i] = values[0];
+      out[0][i] = bsm_gamma_kernel(in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
+    }
+  } else if constexpr (G == Greek::vega) {
+    for (std::size_t i = begin; i < end; ++i) {
+      out[0][i] = bsm_vega_kernel(in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
     }
   } else if constexpr (G == Greek::delta) {
     pipelined(
@@ -130,66 +128,6 @@ void greeks_range_scalar(const OptionColumns& in, double* const* out, std::size_
 Path active_path() noexcept {
   static const Path path = choose_path();
   return path;
-}
-
-double scalar_price(const OptionColumns& in, std::size_t i) noexcept {
-  return bsm_price_kernel(in.flag[i] < 0, in.s[i], in.k[i], in.t[i], in.r[i], in.q[i], in.sigma[i]);
-}
-
-double scalar_cdf(double z) noexcept {
-  return cdf(z);
-}
-
-NormalisedBlack scalar_normalised_black(double x, double s) noexcept {
-  return normalised_black(x, s);
-}
-
-IvProblem scalar_iv_reduce(const OptionColumns& in, std::size_t i) noexcept {
-  return iv_reduce(in.flag[i] < 0, in.sigma[i], in.s[i], in.k[i], in.t[i], in.r[i], in.q[i]);
-}
-
-double scalar_iv_second_point(double beta, double b_max, double s_c,
-                              const NormalisedBlack& central) noexcept {
-  return iv_guess_second_point(beta, b_max, s_c, central);
-}
-
-IvRefinement scalar_iv_guess(double x, double ax, double beta, double b_max, double s_c,
-                             const NormalisedBlack& central, double s_2,
-                             const NormalisedBlack& second) noexcept {
-  return iv_refine_start(beta, b_max,
-                         iv_guess_from_points(x, ax, beta, b_max, s_c, central, s_2, second));
-}
-
-void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept {
-  const bool put = put_at(in, i);
-  const double s = in.s[i], k = in.k[i], t = in.t[i], r = in.r[i], q = in.q[i];
-  const double sigma = in.sigma[i];
-  switch (which) {
-    case Greek::delta:
-      values[0] = bsm_delta_kernel(put, s, k, t, r, q, sigma);
-      return;
-    case Greek::gamma:
-      values[0] = bsm_gamma_kernel(s, k, t, r, q, sigma);
-      return;
-    case Greek::vega:
-      values[0] = bsm_vega_kernel(s, k, t, r, q, sigma);
-      return;
-    case Greek::theta:
-      values[0] = bsm_theta_kernel(put, s, k, t, r, q, sigma);
-      return;
-    case Greek::rho:
-      values[0] = bsm_rho_kernel(put, s, k, t, r, q, sigma);
-      return;
-    case Greek::all: {
-      const Greeks g = bsm_greeks_kernel(put, s, k, t, r, q, sigma);
-      values[0] = g.delta;
-      values[1] = g.gamma;
-      values[2] = g.vega;
-      values[3] = g.theta;
-      values[4] = g.rho;
-      return;
-    }
-  }
 }
 
 void greeks_range(Path path, Greek which, const OptionColumns& in, double* const* out,
@@ -219,7 +157,21 @@ void greeks_range(Path path, Greek which, const OptionColumns& in, double* const
 void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
                        std::size_t end) noexcept {
   price_range(path, in, rho, begin, end);
-  for (std::size_t i = begin; i < end; ++i) rho[i] = -(in.t[i] * rho[i]);
+  for (std::size_t i = begin; i < end; ++i) rho[i] = detail::one_nan(-(in.t[i] * rho[i]));
+}
+
+void black76_greeks_range(Path path, const OptionColumns& in, double* const* out, std::size_t begin,
+                          std::size_t end) noexcept {
+  if (path == Path::scalar) {
+    for (std::size_t i = begin; i < end; ++i) {
+      store_result(
+          out, i,
+          black76_greeks_kernel(in.flag[i] < 0, in.s[i], in.k[i], in.t[i], in.r[i], in.sigma[i]));
+    }
+    return;
+  }
+  greeks_range(path, Greek::all, in, out, begin, end);
+  black76_rho_range(path, in, out[static_cast<std::size_t>(Greek::rho)], begin, end);
 }
 
 void iv_range(Path path, const OptionColumns& in, double* out, std::size_t begin,

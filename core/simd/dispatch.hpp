@@ -51,12 +51,12 @@ struct OptionColumns {
 void price_range(Path path, const OptionColumns& in, double* out, std::size_t begin,
                  std::size_t end) noexcept;
 
-// The BSM Greeks a block loop evaluates: one of the five, or all five in one
-// pass (the single-pass kernel).
+// The BSM Greeks a block loop evaluates: one of them, in the order of
+// greek_fields, or all in one pass (the single-pass kernel).
 enum class Greek : unsigned char { delta, gamma, vega, theta, rho, all };
 
 // out[0][i] = the kernel of Greek `which` (bsm_delta_kernel ... bsm_rho_kernel)
-// for i in [begin, end), or for Greek::all out[0 .. 4][i] = bsm_greeks_kernel's
+// for i in [begin, end), or for Greek::all out[0 .. kGreekCount - 1][i] = bsm_greeks_kernel's
 // delta, gamma, vega, theta and rho, bit for bit, on the given path. Gamma and
 // vega take no flag (in.flag may be null).
 void greeks_range(Path path, Greek which, const OptionColumns& in, double* const* out,
@@ -66,6 +66,12 @@ void greeks_range(Path path, Greek which, const OptionColumns& in, double* const
 // must be in.r), into rho[i] for i in [begin, end), on the given path.
 void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
                        std::size_t end) noexcept;
+
+// out[0 .. kGreekCount - 1][i] = black76_greeks_kernel's fields for i in
+// [begin, end) (in.q must be in.r), on the given path: the BSM single pass with
+// the rate again as q, and its rho replaced by the Black-76 rho.
+void black76_greeks_range(Path path, const OptionColumns& in, double* const* out, std::size_t begin,
+                          std::size_t end) noexcept;
 
 // out[i] = bsm_iv_kernel(flag[i] < 0, sigma[i], s[i], k[i], t[i], r[i], q[i])
 // for i in [begin, end), bit for bit, on the given path: the target prices

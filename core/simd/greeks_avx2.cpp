@@ -1,5 +1,6 @@
 // The Greeks block loops compiled for AVX2 with FMA: vectors of 4 doubles.
 #include "simd/greeks_block.hpp"
+#include "simd/variants.hpp"
 
 namespace karvex::simd {
 

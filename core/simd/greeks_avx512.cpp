@@ -1,5 +1,6 @@
 // The Greeks block loops compiled for AVX-512 (F, DQ, VL): vectors of 8 doubles.
 #include "simd/greeks_block.hpp"
+#include "simd/variants.hpp"
 
 namespace karvex::simd {
 

@@ -6,7 +6,7 @@
 // Method: in stages over a block of up to 128 options, as the price block:
 //   1. (vector) s/k and the discount exponents -(q*t) and -(r*t);
 //   2. (scalar) the platform log and the exponentials the Greek uses;
-//   3. (vector) sqrt(t), d1 and d2 (d1_d2_from_log), the exponent of pdf(d1)
+//   3. (vector) sqrt(t), d1 and d2 (d1_d2_from_terms), the exponent of pdf(d1)
 //      and the cdf arguments of the option's side (-d1, -d2 for a put);
 //   4. (scalar) the platform exponential of pdf(d1);
 //   5. (vector) cdf for |z| < 4 (erf, erfc and the fdlibm exponential as
@@ -15,7 +15,7 @@
 //      vectors);
 //   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
 //      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
-//      inputs (t <= 0, then sigma <= 0) and for NaN results.
+//      inputs (t <= 0, then sigma <= 0).
 // Stages 1 and 2, and 3 and 4, run interleaved: the vector pass of vector j,
 // then the platform calls for the lanes of vector j - 1, which do not depend
 // on it, so that the processor works through the pass's divisions and square
@@ -33,7 +33,7 @@
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
-#include "simd/variants.hpp"
+#include "simd/scalar_calls.hpp"
 
 namespace karvex::simd {
 
@@ -46,7 +46,7 @@ struct GreeksBlock : BlockInputs<L> {
       BlockInputs<L>::q, BlockInputs<L>::sigma, BlockInputs<L>::put;
   static constexpr std::size_t N = L::size;
   static constexpr bool kAll = G == Greek::all;
-  static constexpr std::size_t kOutputs = kAll ? 5 : 1;
+  static constexpr std::size_t kOutputs = kAll ? kGreekCount : 1;
   // What the Greek uses.
   static constexpr bool kDq = G != Greek::rho;
   static constexpr bool kDr = kAll || G == Greek::theta || G == Greek::rho;
@@ -82,20 +82,19 @@ struct GreeksBlock : BlockInputs<L> {
   void evaluate(const OptionColumns& in, std::size_t base, std::size_t n) noexcept {
     const std::size_t lanes = (n + N - 1) / N * N;
 
-    // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials;
-    // exp(+-0) is exactly 1 and not evaluated (a book without dividends, or without interest)
+    // 1. moneyness ratio and discount exponents, then 2. the platform log and exponentials
     ahead_of_calls(
         lanes,
         [&](std::size_t j) {
           const D tv = L::load(t + j);
-          L::store(log_sk + j, L::load(s + j) / L::load(k + j));
-          if constexpr (kDq) L::store(dq + j, -(L::load(q + j) * tv));
-          if constexpr (kDr) L::store(dr + j, -(L::load(r + j) * tv));
+          L::store(log_sk + j, detail::moneyness_ratio(L::load(s + j), L::load(k + j)));
+          if constexpr (kDq) L::store(dq + j, detail::discount_exponent(L::load(q + j), tv));
+          if constexpr (kDr) L::store(dr + j, detail::discount_exponent(L::load(r + j), tv));
         },
         [&](std::size_t i) {
           log_sk[i] = platform::log(log_sk[i]);
-          if constexpr (kDq) dq[i] = dq[i] != 0.0 ? platform::exp(dq[i]) : 1.0;
-          if constexpr (kDr) dr[i] = dr[i] != 0.0 ? platform::exp(dr[i]) : 1.0;
+          if constexpr (kDq) dq[i] = detail::discount_factor(dq[i]);
+          if constexpr (kDr) dr[i] = detail::discount_factor(dr[i]);
         });
     // 3. d1, d2, the pdf exponent and the cdf arguments, then 4. the density's exponential
     rare_count = 0;
@@ -103,22 +102,19 @@ struct GreeksBlock : BlockInputs<L> {
         lanes,
         [&](std::size_t j) {
           const D tv = L::load(t + j), sig = L::load(sigma + j);
-          const I degenerate = (tv <= 0.0) | (sig <= 0.0);
+          const I degenerate = detail::greeks_degenerate(tv, sig);
           append_lanes<L>(rare, rare_count, degenerate, j, n);
           const D rtv = L::sqrt(tv);
-          const D v = rtv * sig;
-          const D d1 =
-              (L::load(log_sk + j) + tv * ((L::load(r + j) - L::load(q + j)) + sig * (sig * 0.5))) /
-              v;
-          const D d2 = d1 - v;
+          const D1D2Of<D> d = detail::d1_d2_from_terms(L::load(log_sk + j), tv, L::load(r + j),
+                                                       L::load(q + j), sig, rtv);
           const I is_put = L::load_mask(put + j);
           L::store(rt + j, rtv);
           // degenerate lanes get harmless arguments: their results are replaced
-          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d1 * (d1 * (-0.5))));
+          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d.d1 * (d.d1 * (-0.5))));
           if constexpr (kN1)
-            L::store(z1 + j, L::select(degenerate, D{}, L::select(is_put, -d1, d1)));
+            L::store(z1 + j, L::select(degenerate, D{}, detail::side(is_put, d.d1)));
           if constexpr (kN2)
-            L::store(z2 + j, L::select(degenerate, D{}, L::select(is_put, -d2, d2)));
+            L::store(z2 + j, L::select(degenerate, D{}, detail::side(is_put, d.d2)));
         },
         [&](std::size_t i) {
           if constexpr (kPdf) p[i] = platform::exp(p[i]);
@@ -135,47 +131,23 @@ struct GreeksBlock : BlockInputs<L> {
           L::load_mask(put + j), L::load(s + j), L::load(k + j), tv, L::load(r + j), L::load(q + j),
           sig, L::load(rt + j), kDq ? L::load(dq + j) : zero, kDr ? L::load(dr + j) : zero, pv,
           kN1 ? L::load(n1 + j) : zero, kN2 ? L::load(n2 + j) : zero);
-      // A NaN result takes the scalar kernel too: the sign and payload of a NaN follow the
-      // operand order of each compiled copy of a formula, and only the scalar kernel's are the
-      // same wherever the pieces of a call begin.
-      I nan = kAll ? (g.delta != g.delta) | (g.gamma != g.gamma) | (g.vega != g.vega) |
-                         (g.theta != g.theta) | (g.rho != g.rho)
-                   : I{};
-      if constexpr (G == Greek::delta) nan = g.delta != g.delta;
-      if constexpr (G == Greek::gamma) nan = g.gamma != g.gamma;
-      if constexpr (G == Greek::vega) nan = g.vega != g.vega;
-      if constexpr (G == Greek::theta) nan = g.theta != g.theta;
-      if constexpr (G == Greek::rho) nan = g.rho != g.rho;
-      append_lanes<L>(rare, rare_count, nan & ~((tv <= 0.0) | (sig <= 0.0)), j, n);
       if constexpr (kAll) {
-        L::store(out[0] + j, g.delta);
-        L::store(out[1] + j, g.gamma);
-        L::store(out[2] + j, g.vega);
-        L::store(out[3] + j, g.theta);
-        L::store(out[4] + j, g.rho);
-      } else if constexpr (G == Greek::delta) {
-        L::store(out[0] + j, g.delta);
-      } else if constexpr (G == Greek::gamma) {
-        L::store(out[0] + j, g.gamma);
-      } else if constexpr (G == Greek::vega) {
-        L::store(out[0] + j, g.vega);
-      } else if constexpr (G == Greek::theta) {
-        L::store(out[0] + j, g.theta);
+        for (std::size_t o = 0; o < kOutputs; ++o) L::store(out[o] + j, g.*greek_fields<D>[o]);
       } else {
-        L::store(out[0] + j, g.rho);
+        L::store(out[0] + j, g.*greek_fields<D>[static_cast<std::size_t>(G)]);
       }
     }
-    // 8. degenerate inputs and NaN results
+    // 8. degenerate inputs
     for (std::size_t m = 0; m < rare_count; ++m) {
-      double values[5];
+      double values[kOutputs];
       scalar_greeks(G, in, base + rare[m], values);
       for (std::size_t o = 0; o < kOutputs; ++o) out[o][rare[m]] = values[o];
     }
   }
 };
 
-// The Greek G of options [begin, end) block by block into out[0] (all five
-// into out[0 .. 4] for Greek::all).
+// The Greek G of options [begin, end) block by block into out[0] (all
+// into out[0 .. kGreekCount - 1] for Greek::all).
 template <class L, Greek G>
 void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
                    std::size_t end) noexcept {

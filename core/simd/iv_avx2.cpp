@@ -1,5 +1,6 @@
 // The implied-volatility block loop compiled for AVX2 with FMA: vectors of 4 doubles.
 #include "simd/iv_block.hpp"
+#include "simd/variants.hpp"
 
 namespace karvex::simd {
 

@@ -20,13 +20,13 @@
 // (BlackRegions); the Phi form, the erfcx continued fraction and degenerate
 // operands take the scalar function.
 //
-// Written once: the Householder steps of the three objectives are the
-// templates the scalar refinement calls (iv_middle_step, iv_lower_step,
-// iv_upper_step); the scalar stages are the scalar kernel's own functions,
-// compiled for the baseline processor (variants.hpp). What is repeated here
-// is the control of the refinement (iv_refine_continues and the bracket and
-// the choice between bisection and Householder step of iv_refine_step) as
-// lane selections, with the same tests in the same order.
+// Written once: the Householder steps of the three objectives and the control
+// of the refinement (the stop and bisection test, the bracket, the choice
+// between bisection and Householder step and the floored advance) are the
+// templates the scalar refinement calls (iv_middle_step ... iv_upper_step,
+// iv_detail::refine_stops ... refine_advance); the scalar stages are the
+// scalar kernel's own functions, compiled for the baseline processor
+// (scalar_calls.hpp).
 #pragma once
 
 #include <cmath>
@@ -38,7 +38,7 @@
 #include "simd/black_regions.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
-#include "simd/variants.hpp"
+#include "simd/scalar_calls.hpp"
 
 namespace karvex::simd {
 
@@ -224,25 +224,15 @@ struct IvBlock {
 
   // iv_refine_continues on every lane: stop[] all ones where it is false.
   static void before_evaluation(Refining<L>& g, int i) noexcept {
-    using iv_detail::kRefineEps;
     for (std::size_t j = 0; j < g.count; j += N) {
-      D s = L::load(g.s + j), ds = L::load(g.ds + j);
-      I stop = L::fabs(ds) <= kRefineEps * s;
-      if (i > 0) {
-        const D s_left = L::load(g.s_left + j), s_right = L::load(g.s_right + j);
-        D reversals = L::load(g.reversals + j);
-        reversals = L::select(ds * L::load(g.ds_prev + j) < 0.0, reversals + 1.0, reversals);
-        const I bisect =
-            ~stop & ((reversals >= static_cast<double>(iv_detail::kReversalsToBisect)) |
-                     ~((s > s_left) & (s < s_right)));
-        s = L::select(bisect, (s_left + s_right) / 2.0, s);
-        stop |= bisect & (s_right - s_left <= kRefineEps * s);
-        L::store(g.reversals + j, L::select(bisect, D{}, reversals));
-        ds = L::select(bisect, D{}, ds);
-        L::store(g.s + j, s);
-        L::store(g.ds + j, ds);
-      }
-      L::store(g.ds_prev + j, ds);
+      D s = L::load(g.s + j), ds = L::load(g.ds + j), ds_prev = L::load(g.ds_prev + j);
+      D reversals = L::load(g.reversals + j);
+      const I stop = iv_detail::refine_stops(i > 0, L::fabs(ds), s, ds, ds_prev, reversals,
+                                             L::load(g.s_left + j), L::load(g.s_right + j));
+      L::store(g.s + j, s);
+      L::store(g.ds + j, ds);
+      L::store(g.ds_prev + j, ds_prev);
+      L::store(g.reversals + j, reversals);
       L::store_mask(g.stop + j, stop);
     }
   }
@@ -250,48 +240,42 @@ struct IvBlock {
   // iv_refine_step on every lane, b and nu at s given.
   template <IvObjective O>
   static void after_evaluation(Refining<L>& g) noexcept {
+    using namespace iv_detail;
     // the platform log of the objective, where its step is taken
     if constexpr (O == IvObjective::lower) {
       for (std::size_t m = 0; m < g.count; ++m) {
-        g.log_value[m] = g.b[m] <= 0 || g.nu[m] <= 0 ? 0.0 : platform::log(g.b[m]);
+        g.log_value[m] = lower_bisects(g.b[m], g.nu[m]) ? 0.0 : platform::log(g.b[m]);
       }
     } else if constexpr (O == IvObjective::upper) {
       for (std::size_t m = 0; m < g.count; ++m) {
         const double b = g.b[m], b_max = g.b_max[m];
-        g.log_value[m] = b >= b_max || g.nu[m] <= iv_detail::kDblMin
+        g.log_value[m] = upper_bisects(b, g.nu[m], b_max)
                              ? 0.0
-                             : platform::log(g.aux[m] / (b_max - b));
+                             : platform::log(upper_log_argument(g.aux[m], b_max, b));
       }
     }
     pad_to_vectors<L>(g.count, g.b, g.nu, g.log_value);
     for (std::size_t j = 0; j < g.count; j += N) {
-      const D x = L::load(g.x + j), beta = L::load(g.beta + j), s = L::load(g.s + j);
+      const D x = L::load(g.x + j), beta = L::load(g.beta + j);
       const D b = L::load(g.b + j), bp = L::load(g.nu + j);
+      D s = L::load(g.s + j), ds;
       D s_left = L::load(g.s_left + j), s_right = L::load(g.s_right + j);
-      const I right = (b > beta) & (s < s_right);
-      const I left = ~right & (b < beta) & (s > s_left);
-      s_right = L::select(right, s, s_right);
-      s_left = L::select(left, s, s_left);
-      const D bisection_step = (s_left + s_right) / 2.0 - s;
-      D ds;
+      refine_bracket(s, beta, b, s_left, s_right);
       if constexpr (O == IvObjective::middle) {
-        ds = L::select(bp <= 0.0, bisection_step, iv_middle_step(x, s, beta, b, bp));
+        refine_advance(s, ds, s_left, s_right, middle_bisects(bp),
+                       iv_middle_step(x, s, beta, b, bp));
       } else if constexpr (O == IvObjective::lower) {
-        const D step = iv_lower_step(x, s, L::load(g.aux + j), b, bp, L::load(g.log_value + j));
-        ds = L::select((b <= 0.0) | (bp <= 0.0), bisection_step, step);
+        refine_advance(s, ds, s_left, s_right, lower_bisects(b, bp),
+                       iv_lower_step(x, s, L::load(g.aux + j), b, bp, L::load(g.log_value + j)));
       } else {
         const D b_max = L::load(g.b_max + j);
-        const D step = iv_upper_step(x, s, b_max, b, bp, L::load(g.log_value + j));
-        ds = L::select((b >= b_max) | (bp <= iv_detail::kDblMin), bisection_step, step);
+        refine_advance(s, ds, s_left, s_right, upper_bisects(b, bp, b_max),
+                       iv_upper_step(x, s, b_max, b, bp, L::load(g.log_value + j)));
       }
-      // iv_detail::max_num(ds, (-s)/2)
-      const D floor = (-s) / 2.0;
-      ds = L::select(ds != ds, floor,
-                     L::select(floor != floor, ds, L::select(ds < floor, floor, ds)));
       L::store(g.s_left + j, s_left);
       L::store(g.s_right + j, s_right);
       L::store(g.ds + j, ds);
-      L::store(g.s + j, s + ds);
+      L::store(g.s + j, s);
     }
   }
 };

@@ -1,5 +1,6 @@
 // The price block loop compiled for AVX2 with FMA: vectors of 4 doubles.
 #include "simd/price_block.hpp"
+#include "simd/variants.hpp"
 
 namespace karvex::simd {
 

@@ -1,5 +1,6 @@
 // The price block loop compiled for AVX-512 (F, DQ, VL): vectors of 8 doubles.
 #include "simd/price_block.hpp"
+#include "simd/variants.hpp"
 
 namespace karvex::simd {
 

@@ -42,7 +42,7 @@
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
-#include "simd/variants.hpp"
+#include "simd/scalar_calls.hpp"
 
 namespace karvex::simd {
 

@@ -32,7 +32,7 @@ bool same_as_individual(bool put, double s, double k, double t, double r, double
     const Greeks& g = got[model];
     const double have[5] = {g.delta, g.gamma, g.vega, g.theta, g.rho};
     for (int j = 0; j < 5; ++j) {
-      if (!identical(have[j], want[j])) {
+      if (!same_bits(have[j], want[j])) {
         ADD_FAILURE() << (model == 0 ? "bsm" : "black76") << " Greek " << j << ": single pass "
                       << have[j] << ", individual " << want[j] << " for put=" << put << " s=" << s
                       << " k=" << k << " t=" << t << " r=" << r << " q=" << q << " sigma=" << sigma;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -135,6 +136,33 @@ TEST(Black76Rho, IsMinusTimeTimesTheBlack76PriceBitForBit) {
                   << put << " f=" << f << " k=" << k << " t=" << t << " r=" << r
                   << " sigma=" << sigma;
             }
+}
+
+TEST(GreeksNan, EveryNanIsTheOneQuietNanWhicheverNanGoesIn) {
+  // NaNs of both signs meet inside the formulas (sqrt(t) against exp(-(q*t)), the two cdf terms
+  // of theta); the NaN a Greek returns must not depend on which one the processor passed on.
+  constexpr std::uint64_t one_nan = 0x7ff8000000000000u;
+  const double nans[] = {nan, -nan};
+  for (bool put : {false, true})
+    for (double a : nans)
+      for (double b : nans)
+        for (int where = 0; where < 4; ++where) {
+          double v[6] = {100.0, 95.0, 0.5, 0.03, 0.01, 0.2};  // s, k, t, r, q, sigma
+          v[where == 3 ? 5 : 2] = a;                          // t, or sigma
+          v[3 + where % 2] = b;                               // r or q
+          if (where == 2) v[1] = -nan;                        // and k
+          const double results[6] = {bsm_delta_kernel(put, v[0], v[1], v[2], v[3], v[4], v[5]),
+                                     bsm_gamma_kernel(v[0], v[1], v[2], v[3], v[4], v[5]),
+                                     bsm_vega_kernel(v[0], v[1], v[2], v[3], v[4], v[5]),
+                                     bsm_theta_kernel(put, v[0], v[1], v[2], v[3], v[4], v[5]),
+                                     bsm_rho_kernel(put, v[0], v[1], v[2], v[3], v[4], v[5]),
+                                     black76_rho_kernel(put, v[0], v[1], v[2], v[3], v[5])};
+          for (const double x : results) {
+            if (std::isnan(x)) {
+              EXPECT_EQ(bits(x), one_nan) << where << " " << a << " " << b;
+            }
+          }
+        }
 }
 
 }  // namespace
