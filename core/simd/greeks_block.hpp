@@ -110,7 +110,8 @@ struct GreeksBlock : BlockInputs<L> {
           const I is_put = L::load_mask(put + j);
           L::store(rt + j, rtv);
           // degenerate lanes get harmless arguments: their results are replaced
-          if constexpr (kPdf) L::store(p + j, L::select(degenerate, D{}, d.d1 * (d.d1 * (-0.5))));
+          if constexpr (kPdf)
+            L::store(p + j, L::select(degenerate, D{}, karvex::detail::pdf_exponent(d.d1)));
           if constexpr (kN1)
             L::store(z1 + j, L::select(degenerate, D{}, detail::side(is_put, d.d1)));
           if constexpr (kN2)
@@ -125,7 +126,7 @@ struct GreeksBlock : BlockInputs<L> {
     // 7. the Greeks
     for (std::size_t j = 0; j < lanes; j += N) {
       const D zero{};
-      const D pv = kPdf ? L::load(p + j) * normal_constants::one_over_sqrt2pi : zero;
+      const D pv = kPdf ? karvex::detail::pdf_from_exp(L::load(p + j)) : zero;
       const D tv = L::load(t + j), sig = L::load(sigma + j);
       const GreeksOf<D> g = detail::greeks_from_terms(
           L::load_mask(put + j), L::load(s + j), L::load(k + j), tv, L::load(r + j), L::load(q + j),
