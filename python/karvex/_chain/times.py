@@ -54,8 +54,8 @@ _EPOCH = datetime.datetime(1970, 1, 1)
 CLOSE = np.timedelta64(16 * 3_600_000_000, "us")  # the time of a date-only quote
 TIMESTAMP_UNITS = {"s": 10**6, "ms": 10**3, "us": 1, "ns": -1000}  # to us: times, or floor-divide
 STAMP_FORMS = (
-    "YYYY-MM-DD, YYYYMMDD or YYYY-MM-DD HH:MM[:SS[.fraction]] (also with T), with Z or"
-    " +HH:MM where the time is an instant"
+    "YYYY-MM-DD, YYYYMMDD, DD.MM.YYYY or YYYY-MM-DD HH:MM[:SS[.fraction]] (also with T), with Z"
+    " or +HH:MM where the time is an instant"
 )
 # Epoch numbers are believed between these (a unit mix-up lands far outside).
 EPOCH_RANGE = (np.datetime64("1980-01-01", "us"), np.datetime64("2200-01-01", "us"))
@@ -68,6 +68,10 @@ _STAMP = re.compile(
     r"|(\d+)",
     re.ASCII,
 )
+# A date written with dots is day first wherever dots are the custom (dd.mm.yyyy); slashes are
+# not read without --date-format, since 03/04/2025 is April 3rd in one place and March 4th in
+# another.
+_DOTTED = re.compile(r"(\d{1,2})\.(\d{1,2})\.(\d{4})", re.ASCII)
 _TIME = re.compile(r"(\d{1,2}):(\d{2})(?::(\d{2}))?", re.ASCII)
 _OFFSET = re.compile(r"(Z|z|UTC|[+-]\d{2}(?::?\d{2})?)", re.ASCII)
 _ZONE_NAME = re.compile(r"[A-Za-z][A-Za-z0-9_+\-]*(?:/[A-Za-z0-9_+\-]+)*", re.ASCII)
@@ -245,9 +249,16 @@ def _parse_one(
             if aware:
                 when = when.astimezone(datetime.timezone.utc).replace(tzinfo=None)
             return _micros(when), timed, aware if timed else None
+    forms = f"{date_format} or {STAMP_FORMS}" if date_format else STAMP_FORMS
+    dotted = _DOTTED.fullmatch(text)
+    if dotted is not None:
+        day, month, year = (int(part) for part in dotted.groups())
+        try:
+            return _micros(datetime.datetime(year, month, day)), False, None
+        except ValueError:  # 31.02.2025
+            return f"not a date ({forms})"
     m = _STAMP.fullmatch(text)
     if m is None:
-        forms = f"{date_format} or {STAMP_FORMS}" if date_format else STAMP_FORMS
         return f"not a date ({forms})"
     if m.group(12) is not None:
         us, why = _epoch(m.group(12), unit)

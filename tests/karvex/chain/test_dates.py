@@ -109,7 +109,7 @@ class TestDates:
         status, _, err = chain(capsys, "--valuation-date", "today")
         assert (status, err) == (
             1,
-            "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD or "
+            "karvex: error: --valuation-date: not a date (YYYY-MM-DD, YYYYMMDD, DD.MM.YYYY or "
             "YYYY-MM-DD HH:MM[:SS[.fraction]] (also with T), with Z or +HH:MM where the time is"
             " an instant): 'today'\n",
         )

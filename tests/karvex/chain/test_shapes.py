@@ -255,12 +255,12 @@ def test_multi_underlying_summary_has_a_group_per_underlying_and_date(capsys, tm
 
 @pytest.mark.parametrize(
     "separator",
-    [pytest.param(".", marks=needs("dd.mm.yyyy dates read without --date-format")), "/"],
+    [".", "/"],
 )
 def test_european_file_sniffed_or_with_slashed_dates(capsys, tmp_path, separator):
-    """Without --delimiter and --decimal the file reads the same; dates as
-    dd/mm/yyyy are read with --date-format %d/%m/%Y (and would be ambiguous
-    without it)."""
+    """Without --delimiter and --decimal the file reads the same; dd.mm.yyyy
+    dates need no option, dd/mm/yyyy are read with --date-format %d/%m/%Y (and
+    would be ambiguous without it)."""
     text = (SHAPES / "european.csv").read_text()
     source = tmp_path / "eu.csv"
     source.write_text(text.replace(".", separator))
