@@ -224,6 +224,13 @@ def _parser() -> argparse.ArgumentParser:
         help="no summary and no progress on standard error: errors and warnings only",
     )
     chain.add_argument(
+        "--units",
+        choices=("raw", "desk", "desk252"),
+        default="raw",
+        help="the Greeks' units: raw (per 1.0 of vol and rate, theta per year), desk (vega_per_pt,"
+        " theta_per_day, rho_per_pct, and gamma_pct: per 1 %% move) or desk252 (theta_per_252d)",
+    )
+    chain.add_argument(
         "--audit",
         action="store_true",
         help="add t_years, price_used, forward_used and discount_factor before status",
@@ -314,6 +321,7 @@ def _options(args: argparse.Namespace) -> Options:
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
         audit=args.audit,
+        units=args.units,
         delimiter=args.delimiter,
         decimal=args.decimal,
         columns=args.columns,

@@ -17,6 +17,7 @@ Where a setting the user gives takes effect:
     chunk_rows                    read (rows per chunk)
     quiet                         summary (no summary, no progress line)
     audit                         compute (computed_names, Result.audit)
+    units                         compute (computed_names, in_units)
     delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
                                   when not given); the readers' parsers, cells.numbers
 """
@@ -65,6 +66,7 @@ class Options:
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
+    units: str = "raw"  # the Greeks' units: raw, desk or desk252 (compute.GREEK_COLUMNS)
     audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
     delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
     decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines
