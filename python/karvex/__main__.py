@@ -201,6 +201,15 @@ def _parser() -> argparse.ArgumentParser:
         help="whole numbers in date columns are epoch times in this unit",
     )
     stamps.add_argument(
+        "--day-count",
+        metavar="NAME",
+        help="years to expiry under act/365f (default), act/360, act/act, 30/360, 30e/360,"
+        " 30/360us or bus/252",
+    )
+    stamps.add_argument(
+        "--holidays", metavar="FILE", help="bus/252's holidays: one YYYY-MM-DD a line"
+    )
+    stamps.add_argument(
         "--date-format", metavar="FMT", help="dates as strptime reads them, e.g. %%d/%%m/%%Y"
     )
     units = chain.add_argument_group(
@@ -331,6 +340,8 @@ def _options(args: argparse.Namespace) -> Options:
         dividend_unit=args.dividend_unit,
         timestamp_unit=args.timestamp_unit,
         date_format=args.date_format,
+        day_count=args.day_count,
+        holidays=args.holidays,
     )
 
 

@@ -11,7 +11,14 @@ from .aliases import ALIASES
 from .cells import is_numeric, mostly_numbers
 from .chunk import Chunk
 from .options import ChainError, Options
-from .times import ExpiryTime, Stamps, parse_expiry_time, parse_stamp_option
+from .times import (
+    DayCount,
+    ExpiryTime,
+    Stamps,
+    parse_day_count,
+    parse_expiry_time,
+    parse_stamp_option,
+)
 from .units import Units, parse_units
 
 # Inputs read as numbers: where several of their names are present, the
@@ -46,6 +53,7 @@ class Columns:
     constants: dict[str, float] = dataclasses.field(default_factory=dict)
     valuation: Stamps | None = None  # --valuation-date, for every row
     expiry_time: ExpiryTime = dataclasses.field(default_factory=lambda: parse_expiry_time("16:00"))
+    day_count: DayCount | None = None  # --day-count, --holidays (None: Act/365F)
     timestamp_unit: str | None = None  # --timestamp-unit
     date_format: str | None = None  # --date-format
     # Inputs named by several columns: their positions, in order of
@@ -234,7 +242,14 @@ def _underlying(names: _Header, columns: Columns, options: Options) -> None:
 
 
 def _times(names: _Header, columns: Columns, options: Options) -> None:
+    columns.day_count = parse_day_count(options.day_count, options.holidays)
     if _take(names, columns, "expiry"):
+        if columns.day_count is not None:
+            given = columns.header[columns.positions["expiry"]]
+            raise ChainError(
+                f"--day-count: the file gives years to expiry (column {given!r}), not the dates"
+                " a day count counts; leave --day-count out or give expiry and valuation dates"
+            )
         return
     if not _take(names, columns, "expiry_date"):
         names.missing(f"'expiry' (years) or {_named('expiry_date')}")

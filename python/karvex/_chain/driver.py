@@ -170,6 +170,8 @@ class _Run:
         parity = self._forwards() if options.parity else None
         summary.parity = parity
         reader, columns = self._reader()
+        if columns.day_count is not None:
+            summary.day_count = columns.day_count.describe()
         computed = computed_names(parity is not None, options.audit, options.units)
         if columns.sides:  # a wide chain: each side's results on the input's row
             computed = side_names(list(columns.sides), computed)

@@ -7,6 +7,7 @@ Where a setting the user gives takes effect:
     price_column                  columns (which column holds the price)
     columns                       columns (--column INPUT=NAME, before the aliases)
     valuation_date, expiry_time   columns (parsed once, times.py) and dates (years)
+    day_count, holidays           columns (parsed once, times.py) and dates (years)
     timestamp_unit, date_format   cells (stamps, by times.py's rules)
     rate, dividend                columns (a constant replaces the column)
     price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
@@ -62,6 +63,8 @@ class Options:
     dividend: float | None = None
     chunk_rows: int = CHUNK_ROWS
     output_format: str | None = None  # csv or parquet; None: by the output's extension
+    day_count: str | None = None  # karvex.daycount's conventions; None: act/365f
+    holidays: str | None = None  # a file of bus/252's holidays, one ISO date a line
     expiry_time: str = "16:00"  # the time of day options expire on their expiry date
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes

@@ -115,6 +115,7 @@ class Summary:
     curves: int = 0  # expiries drawn by --plot
     sides: int = 1  # options per row: 2 in a wide chain (rows counts options)
     expiry_note: str | None = None  # the expiry time and zone used (times.describe)
+    day_count: str | None = None  # --day-count (times.DayCount.describe); None: act/365f
     plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None) -> None:
@@ -226,6 +227,8 @@ class Summary:
         if self.expiry_note:
             label, _, said = self.expiry_note.partition(": ")
             out.append(f"  {label + ':':<14}{said}")
+        if self.day_count:
+            out.append(f"  day count:    {self.day_count}")
         if self.parity is not None:
             out += self.parity.lines()
         out += self.warnings()
