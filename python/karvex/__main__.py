@@ -167,6 +167,16 @@ def _parser() -> argparse.ArgumentParser:
         help="dividend yield for every row (replaces the column)",
     )
     chain.add_argument(
+        "--rate-curve",
+        metavar="CURVE",
+        help="each row's rate: the zero rate at its years to expiry of tenor=rate pairs"
+        " (1m=0.043,3m=0.044,1y=4.5%%) or of a CSV file of tenors and zero rates or discount"
+        " factors",
+    )
+    chain.add_argument(
+        "--dividend-curve", metavar="CURVE", help="each row's dividend yield, as --rate-curve"
+    )
+    chain.add_argument(
         "--engine",
         choices=("auto", "arrow", "builtin", "pandas"),
         default="auto",
@@ -323,6 +333,8 @@ def _options(args: argparse.Namespace) -> Options:
         valuation_date=args.valuation_date,
         rate=args.rate,
         dividend=args.dividend,
+        rate_curve=args.rate_curve,
+        dividend_curve=args.dividend_curve,
         chunk_rows=args.chunk_rows,
         output_format=args.output_format,
         price_column=args.price_column,

@@ -172,6 +172,10 @@ class _Run:
         reader, columns = self._reader()
         if columns.day_count is not None:
             summary.day_count = columns.day_count.describe()
+        summary.rate_curves = [
+            (key, f"{curve.pairs()} ({curve.interpolation.replace('_', ' ')})")
+            for key, curve in columns.curves.items()
+        ]
         computed = computed_names(parity is not None, options.audit, options.units)
         if columns.sides:  # a wide chain: each side's results on the input's row
             computed = side_names(list(columns.sides), computed)

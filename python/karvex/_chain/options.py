@@ -10,6 +10,7 @@ Where a setting the user gives takes effect:
     day_count, holidays           columns (parsed once, times.py) and dates (years)
     timestamp_unit, date_format   cells (stamps, by times.py's rules)
     rate, dividend                columns (a constant replaces the column)
+    rate_curve, dividend_curve    columns (parsed once), prices (at each row's t), summary
     price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
       rate_unit, dividend_unit      right after the cells are read)
     model, forward                columns (what is needed), prices, parity
@@ -61,6 +62,8 @@ class Options:
     valuation_date: str | None = None
     rate: float | None = None
     dividend: float | None = None
+    rate_curve: str | None = None  # tenor=rate pairs or a curve file (karvex.Curve)
+    dividend_curve: str | None = None  # the same, of dividend yields
     chunk_rows: int = CHUNK_ROWS
     output_format: str | None = None  # csv or parquet; None: by the output's extension
     day_count: str | None = None  # karvex.daycount's conventions; None: act/365f
