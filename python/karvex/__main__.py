@@ -167,6 +167,16 @@ def _parser() -> argparse.ArgumentParser:
         help="dividend yield for every row (replaces the column)",
     )
     chain.add_argument(
+        "--rate-curve",
+        metavar="CURVE",
+        help="each row's rate: the zero rate at its years to expiry of tenor=rate pairs"
+        " (1m=0.043,3m=0.044,1y=4.5%%) or of a CSV file of tenors and zero rates or discount"
+        " factors",
+    )
+    chain.add_argument(
+        "--dividend-curve", metavar="CURVE", help="each row's dividend yield, as --rate-curve"
+    )
+    chain.add_argument(
         "--engine",
         choices=("auto", "arrow", "builtin", "pandas"),
         default="auto",
@@ -201,6 +211,15 @@ def _parser() -> argparse.ArgumentParser:
         help="whole numbers in date columns are epoch times in this unit",
     )
     stamps.add_argument(
+        "--day-count",
+        metavar="NAME",
+        help="years to expiry under act/365f (default), act/360, act/act, 30/360, 30e/360,"
+        " 30/360us or bus/252",
+    )
+    stamps.add_argument(
+        "--holidays", metavar="FILE", help="bus/252's holidays: one YYYY-MM-DD a line"
+    )
+    stamps.add_argument(
         "--date-format", metavar="FMT", help="dates as strptime reads them, e.g. %%d/%%m/%%Y"
     )
     units = chain.add_argument_group(
@@ -222,6 +241,13 @@ def _parser() -> argparse.ArgumentParser:
         "--quiet",
         action="store_true",
         help="no summary and no progress on standard error: errors and warnings only",
+    )
+    chain.add_argument(
+        "--units",
+        choices=("raw", "desk", "desk252"),
+        default="raw",
+        help="the Greeks' units: raw (per 1.0 of vol and rate, theta per year), desk (vega_per_pt,"
+        " theta_per_day, rho_per_pct, and gamma_pct: per 1 %% move) or desk252 (theta_per_252d)",
     )
     chain.add_argument(
         "--audit",
@@ -307,6 +333,8 @@ def _options(args: argparse.Namespace) -> Options:
         valuation_date=args.valuation_date,
         rate=args.rate,
         dividend=args.dividend,
+        rate_curve=args.rate_curve,
+        dividend_curve=args.dividend_curve,
         chunk_rows=args.chunk_rows,
         output_format=args.output_format,
         price_column=args.price_column,
@@ -314,6 +342,7 @@ def _options(args: argparse.Namespace) -> Options:
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
         audit=args.audit,
+        units=args.units,
         delimiter=args.delimiter,
         decimal=args.decimal,
         columns=args.columns,
@@ -323,6 +352,8 @@ def _options(args: argparse.Namespace) -> Options:
         dividend_unit=args.dividend_unit,
         timestamp_unit=args.timestamp_unit,
         date_format=args.date_format,
+        day_count=args.day_count,
+        holidays=args.holidays,
     )
 
 

@@ -6,12 +6,21 @@ would accept."""
 from __future__ import annotations
 
 import dataclasses
+import os
 
+from ..curves import Curve
 from .aliases import ALIASES
 from .cells import is_numeric, mostly_numbers
 from .chunk import Chunk
 from .options import ChainError, Options
-from .times import ExpiryTime, Stamps, parse_expiry_time, parse_stamp_option
+from .times import (
+    DayCount,
+    ExpiryTime,
+    Stamps,
+    parse_day_count,
+    parse_expiry_time,
+    parse_stamp_option,
+)
 from .units import Units, parse_units
 
 # Inputs read as numbers: where several of their names are present, the
@@ -46,6 +55,7 @@ class Columns:
     constants: dict[str, float] = dataclasses.field(default_factory=dict)
     valuation: Stamps | None = None  # --valuation-date, for every row
     expiry_time: ExpiryTime = dataclasses.field(default_factory=lambda: parse_expiry_time("16:00"))
+    day_count: DayCount | None = None  # --day-count, --holidays (None: Act/365F)
     timestamp_unit: str | None = None  # --timestamp-unit
     date_format: str | None = None  # --date-format
     # Inputs named by several columns: their positions, in order of
@@ -57,6 +67,9 @@ class Columns:
     # A wide chain: each side's quote columns (side -> input -> position).
     sides: dict[str, dict[str, int]] = dataclasses.field(default_factory=dict)
     units: Units = dataclasses.field(default_factory=Units)  # as stated by the options
+    # --rate-curve, --dividend-curve: the input ("rate", "dividend") each gives
+    # at every row's years to expiry (prices.inputs).
+    curves: dict[str, Curve] = dataclasses.field(default_factory=dict)
 
     def read_positions(self) -> list[int]:
         """Every column the readers must hand over as cells."""
@@ -234,7 +247,14 @@ def _underlying(names: _Header, columns: Columns, options: Options) -> None:
 
 
 def _times(names: _Header, columns: Columns, options: Options) -> None:
+    columns.day_count = parse_day_count(options.day_count, options.holidays)
     if _take(names, columns, "expiry"):
+        if columns.day_count is not None:
+            given = columns.header[columns.positions["expiry"]]
+            raise ChainError(
+                f"--day-count: the file gives years to expiry (column {given!r}), not the dates"
+                " a day count counts; leave --day-count out or give expiry and valuation dates"
+            )
         return
     if not _take(names, columns, "expiry_date"):
         names.missing(f"'expiry' (years) or {_named('expiry_date')}")
@@ -250,13 +270,51 @@ def _times(names: _Header, columns: Columns, options: Options) -> None:
         names.missing(_named("valuation_date", "give --valuation-date"))
 
 
+def parse_curve(option: str, text: str) -> Curve:
+    """A curve option: tenor=rate pairs (1m=0.043,3m=0.044), else a CSV file
+    of tenors and zero rates or discount factors (karvex.Curve)."""
+    try:
+        if "=" in text and not os.path.exists(text):
+            return Curve.parse(text)
+        return Curve.read_csv(text)
+    except (OSError, ValueError, UnicodeDecodeError) as error:
+        reason = error.strerror if isinstance(error, OSError) and error.strerror else error
+        raise ChainError(f"{option} {text}: {reason}") from None
+
+
+def _curve(names: _Header, columns: Columns, key: str, text: str | None, flat: object) -> bool:
+    """Whether the input `key` comes from its curve option (`text`): refused
+    beside its constant option (`flat`) or a column of the file."""
+    if text is None:
+        return False
+    option = f"--{key}-curve"
+    if flat is not None:
+        raise ChainError(f"{option} and --{key}: give one of them")
+    present = names.present(key)
+    if present:
+        raise ChainError(
+            f"{option}: the file has a {key} column ({columns.header[present[0]]!r});"
+            f" give the curve or use the column, not both"
+        )
+    columns.curves[key] = parse_curve(option, text)
+    return True
+
+
 def _rates(names: _Header, columns: Columns, options: Options) -> None:
-    if options.rate is not None:
+    if options.dividend_curve is not None and (options.model == "black76" or options.parity):
+        raise ChainError(
+            "--dividend-curve: Black-76 has no dividend yield (parity forwards imply it)"
+        )
+    if _curve(names, columns, "rate", options.rate_curve, options.rate):
+        pass
+    elif options.rate is not None:
         columns.constants["rate"] = options.rate
     elif not _take(names, columns, "rate"):
         names.missing("'rate' (or give --rate)")
     if options.model == "black76" or options.parity:
         return  # Black-76 has no dividend yield
+    if _curve(names, columns, "dividend", options.dividend_curve, options.dividend):
+        return
     if options.dividend is not None:
         columns.constants["dividend"] = options.dividend
     elif not _take(names, columns, "dividend"):

@@ -10,11 +10,20 @@ from collections.abc import Sequence
 import numpy as np
 
 from .. import _core
-from .._array import iv_status_codes
+from .._array import UNIT_FACTORS, iv_status_codes
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
 OUTPUT_COLUMNS = ("iv", "delta", "gamma", "vega", "theta", "rho", "status")
+UNITS = tuple(UNIT_FACTORS)  # --units: raw, desk, desk252
+# The Greeks' columns in each unit: desk units name their unit and add gamma
+# per 1 % move of the underlying (gamma_pct) after gamma; each is the raw
+# value times the array API's factor (karvex._array.UNIT_FACTORS).
+GREEK_COLUMNS = {
+    "raw": OUTPUT_COLUMNS[1:-1],
+    "desk": ("delta", "gamma", "gamma_pct", "vega_per_pt", "theta_per_day", "rho_per_pct"),
+    "desk252": ("delta", "gamma", "gamma_pct", "vega_per_pt", "theta_per_252d", "rho_per_pct"),
+}
 FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
 # With --audit, before the status: what each row was computed from (its
 # years to expiry, its price -- the mid of a bid/ask quote --, the forward
@@ -22,17 +31,17 @@ FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
 AUDIT_COLUMNS = ("t_years", "price_used", "forward_used", "discount_factor")
 
 
-def computed_names(parity: bool, audit: bool = False) -> tuple[str, ...]:
+def computed_names(parity: bool, audit: bool = False, units: str = "raw") -> tuple[str, ...]:
     """The columns the run adds to the input's, in order."""
     head = (FORWARD_COLUMN,) if parity else ()
     tail = AUDIT_COLUMNS if audit else ()
-    return head + OUTPUT_COLUMNS[:-1] + tail + OUTPUT_COLUMNS[-1:]
+    return head + ("iv", *GREEK_COLUMNS[units]) + tail + OUTPUT_COLUMNS[-1:]
 
 
 @dataclasses.dataclass
 class Result:
     iv: np.ndarray
-    greeks: tuple[np.ndarray, ...]  # delta, gamma, vega, theta, rho
+    greeks: tuple[np.ndarray, ...]  # GREEK_COLUMNS' values in the run's units
     status: np.ndarray  # int8 codes: STATUSES[code] is the status of the row
     core_seconds: float
     forward: np.ndarray | None = None  # the parity forward of each row (--forward parity)
@@ -74,10 +83,15 @@ def is_status(name: str) -> bool:
 
 
 def compute(
-    x: Inputs, intrinsic_tolerance: float = 0.0, parity: bool = False, audit: bool = False
+    x: Inputs,
+    intrinsic_tolerance: float = 0.0,
+    parity: bool = False,
+    audit: bool = False,
+    units: str = "raw",
 ) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
-    x.forward holds the parity forwards and is returned beside them."""
+    x.forward holds the parity forwards and is returned beside them; the
+    Greeks in `units` (GREEK_COLUMNS)."""
     # The core itself, once per chunk: the arrays are already what it reads
     # (contiguous float64, int8 flags), and its results are the array API's
     # bit for bit wherever the volatility exists -- the only rows whose
@@ -115,8 +129,12 @@ def compute(
         greeks = _core.black76_greeks(flag, s, k, t, r, iv)
     core_seconds += time.perf_counter() - start
     kept: tuple[np.ndarray, ...] = greeks
+    underlying = x.underlying
     if parity and x.spot is not None:
         kept = spot_greeks(greeks, x)
+        underlying = x.spot
+    if units != "raw":
+        kept = in_units(kept, units, underlying)
     # Greeks at a volatility that does not exist are left empty.
     if failed.any():
         kept = tuple(np.where(failed, np.nan, g) for g in kept)
@@ -125,6 +143,23 @@ def compute(
         with np.errstate(all="ignore"):
             result.audit = (t, price, x.forward, np.exp(-r * t))
     return result
+
+
+def in_units(greeks: tuple[np.ndarray, ...], units: str, s: np.ndarray) -> tuple[np.ndarray, ...]:
+    """The raw Greeks (delta, gamma, vega, theta, rho) in desk units, as the
+    array API gives them: each the raw value times its factor, and gamma per
+    1 % move of the underlying `s` the raw gamma times (s * 0.01)."""
+    delta, gamma, vega, theta, rho = greeks
+    factor = UNIT_FACTORS[units]
+    with np.errstate(all="ignore"):
+        return (
+            delta,
+            gamma,
+            gamma * (s * 0.01),
+            vega * factor["vega"],
+            theta * factor["theta"],
+            rho * factor["rho"],
+        )
 
 
 def spot_greeks(greeks: tuple[np.ndarray, ...], x: Inputs) -> tuple[np.ndarray, ...]:

@@ -1,8 +1,8 @@
 """Years to expiry from the expiry and valuation dates, and the name of each
 row's expiry.
 
-Time to expiry = (expiry - valuation) / 365 days of 24 hours, by times.py's
-rules: a date-only expiry at --expiry-time (or the row's expiry time
+Time to expiry = (expiry - valuation) / 365 days of 24 hours (or the year
+fraction under --day-count), by times.py's rules: a date-only expiry at --expiry-time (or the row's expiry time
 column) in --expiry-time's zone, a date-only quote at the close against a
 date-only expiry (whole days), instants in UTC.  A quote at or after its
 expiry gives t <= 0: the status `expired`."""
@@ -44,7 +44,9 @@ def times(columns: Columns, chunk: Chunk) -> Times:
         quote = stamps(chunk, pos["valuation_date"], unit, form)
     tod = times_of_day(chunk, pos["expiry_clock"]) if "expiry_clock" in pos else None
     try:
-        t = clock.years_to_expiry(expiry, quote, columns.expiry_time, tod)
+        t = clock.years_to_expiry(
+            expiry, quote, columns.expiry_time, tod, day_count=columns.day_count
+        )
     except ChainError as error:  # instants against times with no zone
         raise ChainError(f"{chunk.source}: {error}") from None
     quote_day = np.broadcast_to(quote.at.astype("datetime64[D]"), (len(chunk),))

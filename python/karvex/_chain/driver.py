@@ -170,7 +170,13 @@ class _Run:
         parity = self._forwards() if options.parity else None
         summary.parity = parity
         reader, columns = self._reader()
-        computed = computed_names(parity is not None, options.audit)
+        if columns.day_count is not None:
+            summary.day_count = columns.day_count.describe()
+        summary.rate_curves = [
+            (key, f"{curve.pairs()} ({curve.interpolation.replace('_', ' ')})")
+            for key, curve in columns.curves.items()
+        ]
+        computed = computed_names(parity is not None, options.audit, options.units)
         if columns.sides:  # a wide chain: each side's results on the input's row
             computed = side_names(list(columns.sides), computed)
             summary.sides = len(columns.sides)
@@ -182,7 +188,13 @@ class _Run:
                     writer = self._writer(out, reader, computed)
                 t1 = time.perf_counter()
                 results = [
-                    compute(x, options.intrinsic_tolerance, parity is not None, options.audit)
+                    compute(
+                        x,
+                        options.intrinsic_tolerance,
+                        parity is not None,
+                        options.audit,
+                        options.units,
+                    )
                     for x in xs
                 ]
                 t2 = time.perf_counter()

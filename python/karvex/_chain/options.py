@@ -7,8 +7,10 @@ Where a setting the user gives takes effect:
     price_column                  columns (which column holds the price)
     columns                       columns (--column INPUT=NAME, before the aliases)
     valuation_date, expiry_time   columns (parsed once, times.py) and dates (years)
+    day_count, holidays           columns (parsed once, times.py) and dates (years)
     timestamp_unit, date_format   cells (stamps, by times.py's rules)
     rate, dividend                columns (a constant replaces the column)
+    rate_curve, dividend_curve    columns (parsed once), prices (at each row's t), summary
     price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
       rate_unit, dividend_unit      right after the cells are read)
     model, forward                columns (what is needed), prices, parity
@@ -17,6 +19,7 @@ Where a setting the user gives takes effect:
     chunk_rows                    read (rows per chunk)
     quiet                         summary (no summary, no progress line)
     audit                         compute (computed_names, Result.audit)
+    units                         compute (computed_names, in_units)
     delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
                                   when not given); the readers' parsers, cells.numbers
 """
@@ -59,12 +62,17 @@ class Options:
     valuation_date: str | None = None
     rate: float | None = None
     dividend: float | None = None
+    rate_curve: str | None = None  # tenor=rate pairs or a curve file (karvex.Curve)
+    dividend_curve: str | None = None  # the same, of dividend yields
     chunk_rows: int = CHUNK_ROWS
     output_format: str | None = None  # csv or parquet; None: by the output's extension
+    day_count: str | None = None  # karvex.daycount's conventions; None: act/365f
+    holidays: str | None = None  # a file of bus/252's holidays, one ISO date a line
     expiry_time: str = "16:00"  # the time of day options expire on their expiry date
     price_column: str | None = None  # the header name of the price, e.g. last or mark
     forward: str = "model"  # model: from the spot (bsm) or the forward column; parity: from quotes
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
+    units: str = "raw"  # the Greeks' units: raw, desk or desk252 (compute.GREEK_COLUMNS)
     audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
     delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
     decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines

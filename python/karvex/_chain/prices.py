@@ -8,6 +8,9 @@ the spot carried at r - q (BSM) or the forward column (Black-76); with
 --forward parity, parity.py then puts the forward implied by the quotes in
 its place.
 
+With --rate-curve (--dividend-curve), a row's rate (yield) is the curve's
+zero rate at its years to expiry.
+
 The units the user states (units.py) apply right after the cells are read,
 before any forward: strikes, rates and dividend yields are converted, then
 checked against the underlying with the premiums as quoted (a unit left
@@ -98,7 +101,8 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
     else:
         bid = cells.numbers(chunk, pos["bid"])
         price, quote_status = quote_mids(bid, cells.numbers(chunk, pos["ask"]))
-    r = value_of(columns, chunk, "rate")
+    curves = columns.curves
+    r = None if "rate" in curves else value_of(columns, chunk, "rate")
     spot = None
     if "spot" in pos:
         spot = cells.numbers(chunk, pos["spot"])
@@ -123,6 +127,11 @@ def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
         raise ChainError(f"{chunk.source}: {error}") from None
     when = times(columns, chunk)  # after the units: their error says more
     t = when.t
+    if "rate" in curves:  # each row's zero rate at its years to expiry
+        r = curves["rate"].zero_rate(t)
+    if "dividend" in curves:
+        dividend = curves["dividend"].zero_rate(t)
+    assert r is not None
     expiries = functools.cache(functools.partial(expiry_groups, columns, chunk, t))
     if given_forward is not None:  # Black-76 on the file's forwards
         s = forward = given_forward

@@ -115,11 +115,18 @@ class Summary:
     curves: int = 0  # expiries drawn by --plot
     sides: int = 1  # options per row: 2 in a wide chain (rows counts options)
     expiry_note: str | None = None  # the expiry time and zone used (times.describe)
+    day_count: str | None = None  # --day-count (times.DayCount.describe); None: act/365f
+    # --rate-curve, --dividend-curve: ("rate"/"dividend", the curve as said)
+    # and the rate and yield each expiry's first row used.
+    rate_curves: list[tuple[str, str]] = dataclasses.field(default_factory=list)
+    curve_rates: dict[str, tuple[float, float]] = dataclasses.field(default_factory=dict)
     plot_note: str = ""  # how many of how many
 
     def add(self, result: Result, x: Inputs | None = None) -> None:
         if x is not None and self.expiry_note is None:
             self.expiry_note = x.expiry_note
+        if x is not None and self.rate_curves:
+            self._curve_rates(x)
         if x is not None:
             self._check_units(result, x)
             if self.parity is None and x.model == "bsm":
@@ -131,6 +138,24 @@ class Summary:
         for name, count in zip(STATUSES, counts.tolist()):
             if count:
                 self.counts[name] = self.counts.get(name, 0) + count
+
+    def _curve_rates(self, x: Inputs) -> None:
+        names, rows = x.expiries
+        found, first = np.unique(rows, return_index=True)
+        for i, j in zip(found.tolist(), first.tolist()):
+            self.curve_rates.setdefault(str(names[i]), (float(x.rate[j]), float(x.dividend[j])))
+
+    def _curve_lines(self) -> list[str]:
+        labels = {"rate": "rate curve:", "dividend": "yield curve:"}
+        out = [f"  {labels[key]:<14}{said}" for key, said in self.rate_curves]
+        yields = any(key == "dividend" for key, _ in self.rate_curves)
+        label = "rates used:"
+        width = max(map(len, self.curve_rates), default=0)
+        for name, (r, q) in sorted(self.curve_rates.items()):
+            line = f"  {label:<14}{name:<{width}}  r {r:.4%}" + (f", q {q:.4%}" if yields else "")
+            out.append(line)
+            label = ""
+        return out
 
     def _check_units(self, result: Result, x: Inputs) -> None:
         with np.errstate(invalid="ignore"):
@@ -226,6 +251,9 @@ class Summary:
         if self.expiry_note:
             label, _, said = self.expiry_note.partition(": ")
             out.append(f"  {label + ':':<14}{said}")
+        if self.day_count:
+            out.append(f"  day count:    {self.day_count}")
+        out += self._curve_lines()
         if self.parity is not None:
             out += self.parity.lines()
         out += self.warnings()

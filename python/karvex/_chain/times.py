@@ -12,7 +12,8 @@ Where it runs in `karvex chain`:
    ChainError that carries the row, for the caller to name the file, line
    and column.  A per-row expiry time column goes through
    `times_of_day`.
-3. `years_to_expiry(expiry, quote, expiry_time)`: the years of each row.
+3. `years_to_expiry(expiry, quote, expiry_time, day_count=...)`: the years
+   of each row (`parse_day_count(--day-count, --holidays)` once).
 4. The summary: `describe(expiry_time, expiry, quote)`, one line.
 
 Stamps are microseconds (datetime64[us]); nanoseconds are floored to them (a
@@ -24,7 +25,10 @@ microsecond is 3e-14 years).  A stamp is one of three things:
   timestamp (one at exactly midnight is a date: pandas writes dates so);
 - a date alone.
 
-Years to expiry = (expiry - quote) / 365 days of 24 hours, with:
+Years to expiry = (expiry - quote) / 365 days of 24 hours (under
+--day-count, karvex.year_fraction's count from the quote to the expiry:
+the Act/365F and Act/360 counts on the elapsed time, the others on the
+wall clock of --expiry-time's zone, where the dates are the market's), with:
 - a date-only expiry at --expiry-time on that date (default 16:00);
 - a date-only quote at the close, 16:00, against a date-only expiry (so the
   default gives whole days), at the start of its day against an expiry
@@ -46,6 +50,7 @@ from typing import Any
 
 import numpy as np
 
+from ..daycount import _convention, year_fraction
 from .arrow import int_scalar, integers, text_scalar, valid
 from .options import ChainError
 
@@ -119,6 +124,58 @@ class ExpiryTime:
         if self.zone is None:
             return f"{clock} (no zone: the file's own clock)"
         return f"{clock} {zone_name(self.zone)}"
+
+
+@dataclasses.dataclass(frozen=True)
+class DayCount:
+    """--day-count and, for bus/252, --holidays' calendar."""
+
+    name: str = "act/365f"  # karvex.daycount's canonical name
+    calendar: np.busdaycalendar | None = None
+    holidays: str | None = None  # the file, as given
+
+    def describe(self) -> str:
+        if self.holidays is None:
+            return self.name
+        count = len(self.calendar.holidays) if self.calendar is not None else 0
+        return f"{self.name}, holidays from {self.holidays} ({count:,} days)"
+
+
+def parse_day_count(name: str | None, holidays: str | None) -> DayCount | None:
+    """--day-count and --holidays (one ISO date a line; blank lines and
+    lines starting with # ignored); None when neither is given."""
+    if name is None and holidays is None:
+        return None
+    try:
+        canonical = _convention(name or "act/365f")
+    except ValueError as error:
+        raise ChainError(f"--day-count: {error}") from None
+    if holidays is None:
+        return DayCount(canonical)
+    if canonical != "bus/252":
+        raise ChainError(f"--holidays: only with --day-count bus/252, not {canonical}")
+    try:
+        with open(holidays, encoding="utf-8") as fh:
+            lines = fh.read().splitlines()
+    except (OSError, UnicodeDecodeError) as error:
+        raise ChainError(f"--holidays: cannot read {holidays}: {error}") from None
+    days = []
+    for number, line in enumerate(lines, 1):
+        text = line.strip()
+        if not text or text.startswith("#"):
+            continue
+        m = re.fullmatch(r"(\d{4})-(\d{2})-(\d{2})", text, re.ASCII)
+        try:
+            if m is None:
+                raise ValueError
+            datetime.date(*(int(g) for g in m.groups()))
+        except ValueError:
+            raise ChainError(
+                f"--holidays {holidays}, line {number}: not a date (YYYY-MM-DD): {text!r}"
+            ) from None
+        days.append(text)
+    calendar = np.busdaycalendar(holidays=np.array(days, dtype="datetime64[D]"))
+    return DayCount(canonical, calendar, holidays)
 
 
 def zone_name(zone: Zone) -> str:
@@ -498,6 +555,24 @@ def wall_to_utc(wall: np.ndarray, zone: Zone) -> np.ndarray:
     return out
 
 
+def utc_to_wall(at: np.ndarray, zone: Zone) -> np.ndarray:
+    """UTC instants (datetime64[us]) as wall-clock times in `zone`, each
+    distinct value looked up once.  NaT stays NaT."""
+    at = np.asarray(at, dtype="datetime64[us]")
+    out = at.copy()
+    ok = ~np.isnat(at)
+    if not ok.any():
+        return out
+    values, inverse = np.unique(at[ok], return_inverse=True)
+    shift = np.empty(len(values), dtype=np.int64)
+    for i, value in enumerate(values.astype(datetime.datetime).tolist()):
+        local = value.replace(tzinfo=datetime.timezone.utc).astimezone(zone)
+        offset = local.utcoffset()
+        shift[i] = 0 if offset is None else offset // datetime.timedelta(microseconds=1)
+    out[ok] = at[ok] + shift[inverse.reshape(-1)].astype("timedelta64[us]")
+    return out
+
+
 def _broadcast(stamps: Stamps, n: int) -> Stamps:
     if len(stamps) == n:
         return stamps
@@ -510,6 +585,7 @@ def years_to_expiry(
     expiry_time: ExpiryTime,
     time_of_day: np.ndarray | None = None,
     close: np.timedelta64 = CLOSE,
+    day_count: DayCount | None = None,
 ) -> np.ndarray:
     """Years from each quote to its expiry, (expiry - quote) / 365 days (see
     the module's note for the times given to dates and the zones).
@@ -517,8 +593,8 @@ def years_to_expiry(
     `quote` has a row per expiry or one (--valuation-date); `time_of_day`
     is a per-row expiry time (`times_of_day`), NaT where the row takes
     `expiry_time`; `close` the time of a date-only quote against a
-    date-only expiry.  NaT on either side gives NaN; a quote at or after its
-    expiry gives t <= 0."""
+    date-only expiry; `day_count` the convention (None: Act/365F).  NaT on
+    either side gives NaN; a quote at or after its expiry gives t <= 0."""
     n = len(expiry)
     quote = _broadcast(quote, n)
     dated_expiry, dated_quote = ~expiry.timed, ~quote.timed
@@ -545,6 +621,10 @@ def years_to_expiry(
     else:
         end = np.where(wall_end, wall_to_utc(end, expiry_time.zone), end)
         start = np.where(wall_start, wall_to_utc(start, expiry_time.zone), start)
+    if day_count is not None and day_count.name != "act/365f":
+        if expiry_time.zone is not None and day_count.name != "act/360":
+            end, start = utc_to_wall(end, expiry_time.zone), utc_to_wall(start, expiry_time.zone)
+        return np.asarray(year_fraction(start, end, day_count.name, day_count.calendar))
     days = (end - start) / np.timedelta64(1, "D")  # NaT becomes NaN
     years: np.ndarray = days / 365.0
     return years

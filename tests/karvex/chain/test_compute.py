@@ -1,6 +1,8 @@
 """The computation's own rules: quotes a little below intrinsic value under
 --intrinsic-tolerance."""
 
+import os
+
 import numpy as np
 import pytest
 from chain_support import chain, read_rows, write_chain
@@ -59,3 +61,70 @@ def test_tolerance_must_be_a_finite_price_of_zero_or_more(capsys, value):
     with pytest.raises(SystemExit) as exit:
         chain(capsys, "--intrinsic-tolerance", value)
     assert exit.value.code == 2 and "--intrinsic-tolerance" in capsys.readouterr().err
+
+
+# --- --units: the Greeks in desk units. ---
+
+SHAPES = os.path.join(os.path.dirname(__file__), "..", "..", "data", "shapes")
+VENDOR = os.path.join(os.path.dirname(__file__), "..", "..", "data", "vendor_chain.csv")
+UNIT_RUNS = {  # a long chain, a wide chain, Black-76, parity's spot Greeks
+    "example": [],
+    "wide": [os.path.join(SHAPES, "wide.csv"), "--rate", "0.043", "--dividend", "0.012"],
+    "black76": ["--model", "black76"],
+    "parity": [VENDOR, "--rate", "0.045", "--forward", "parity"],
+}
+DESK = {"vega_per_pt": "vega", "rho_per_pct": "rho"}
+
+
+def _columns(capsys, tmp_path, argv, units):
+    out = tmp_path / f"{units}.csv"
+    status, _, err = chain(capsys, *argv, "--units", units, "-q", "-o", out)
+    assert status == 0, err
+    rows = read_rows(out)
+    return {name: _numbers([r[name] for r in rows]) for name in rows[0]}, rows
+
+
+def _numbers(cells):
+    try:
+        return np.array([float(c or "nan") for c in cells])
+    except ValueError:
+        return np.array(cells)
+
+
+@pytest.mark.parametrize("run", UNIT_RUNS)
+def test_desk_columns_are_the_raw_greeks_times_the_array_apis_factors(capsys, tmp_path, run):
+    raw, raw_rows = _columns(capsys, tmp_path, UNIT_RUNS[run], "raw")
+    for units, theta, per in (
+        ("desk", "theta_per_day", 365.0),
+        ("desk252", "theta_per_252d", 252.0),
+    ):
+        desk, rows = _columns(capsys, tmp_path, UNIT_RUNS[run], units)
+        prefixes = ["call_", "put_"] if run == "wide" else [""]
+        for p in prefixes:
+            assert {p + "vega", p + "theta", p + "rho"}.isdisjoint(desk)
+            pairs = {**DESK, theta: "theta", "delta": "delta", "gamma": "gamma", "iv": "iv"}
+            for name, raw_name in pairs.items():
+                factor = {"vega": 0.01, "rho": 0.01, "theta": 1.0 / per}.get(raw_name)
+                want = raw[p + raw_name] if factor is None else raw[p + raw_name] * factor
+                np.testing.assert_array_equal(desk[p + name], want, strict=True)
+            s = raw["spot" if "spot" in raw else "underlying_price"]
+            if run == "black76":
+                s = raw["forward"]
+            np.testing.assert_array_equal(desk[p + "gamma_pct"], raw[p + "gamma"] * (s * 0.01))
+        assert [r["status"] for r in rows if "status" in r] == [
+            r["status"] for r in raw_rows if "status" in r
+        ]
+
+
+def test_desk_greeks_are_the_array_apis_in_desk_units(capsys, tmp_path):
+    desk, rows = _columns(capsys, tmp_path, ["--audit"], "desk")
+    ok = ~np.isnan(desk["iv"])
+    flag = np.array([r["type"].lower() for r in rows])[ok]
+    args = [desk[n][ok] for n in ("spot", "strike", "t_years", "rate", "dividend", "iv")]
+    greeks = bsm.greeks(flag, *args, units="desk")
+    pct = bsm.gamma(*args, units="desk", gamma_move="pct")
+    for name, value in zip(
+        ("delta", "gamma", "vega_per_pt", "theta_per_day", "rho_per_pct"), greeks
+    ):
+        np.testing.assert_array_equal(desk[name][ok], value)
+    np.testing.assert_array_equal(desk["gamma_pct"][ok], pct)

@@ -14,10 +14,11 @@ from chain_support import (
     write_chain,
 )
 
-from karvex import bsm
+from karvex import bsm, year_fraction
 from karvex._chain.chunk import Chunk
 from karvex._chain.columns import Columns
 from karvex._chain.dates import expiry_groups, expiry_labels
+from karvex._chain.times import DayCount, Stamps, parse_expiry_time, years_to_expiry
 
 ONE_OPTION = "type,strike,price,spot,rate,expiry_date,valuation_date\nC,100,2.5,100,0.03,{},{}\n"
 
@@ -262,3 +263,57 @@ class TestTimeToExpiry:
             status == 1
             and f"--expiry-time: not a time of day (HH:MM or HH:MM:SS): {value!r}" in err
         )
+
+
+class TestDayCount:
+    """--day-count and --holidays: karvex.year_fraction from the quote's
+    instant to the expiry's."""
+
+    @pytest.mark.parametrize(
+        "name", ["act/365f", "act/360", "act/act", "30/360", "30e/360", "30/360us", "bus/252"]
+    )
+    def test_years_are_the_array_functions_year_fractions(self, capsys, tmp_path, name):
+        holidays = tmp_path / "holidays.txt"
+        holidays.write_text("# exchange holidays\n2025-03-17\n\n2025-12-25\n")
+        more = ["--holidays", holidays] if name == "bus/252" else []
+        out = tmp_path / "out.csv"
+        status, _, err = chain(capsys, "--day-count", name, *more, "--audit", "-o", out)
+        assert status == 0, err
+        assert "day count:    " in err
+        rows = read_rows(out)
+        start = np.array([r["valuation_date"] + "T16:00" for r in rows], dtype="datetime64[us]")
+        end = np.array([r["expiry_date"] + "T16:00" for r in rows], dtype="datetime64[us]")
+        days = ["2025-03-17", "2025-12-25"] if name == "bus/252" else None
+        want = year_fraction(start, end, name, days)
+        np.testing.assert_array_equal(np.array([float(r["t_years"]) for r in rows]), want)
+
+    def test_other_counts_run_on_the_wall_clock_of_the_expiry_zone(self):
+        # 08:00 in Tokyo is 23:00 UTC the day before: 30/360 counts Tokyo's dates.
+        zone = parse_expiry_time("08:00 Asia/Tokyo")
+        expiry = Stamps(np.array(["2025-03-31"], "datetime64[us]"), np.array([False]))
+        quote = Stamps(np.array(["2025-02-28T09:00"], "datetime64[us]"), np.array([True]))
+        t = years_to_expiry(expiry, quote, zone, day_count=DayCount("30/360"))
+        want = year_fraction("2025-02-28T09:00", "2025-03-31T08:00", "30/360")
+        assert t.tolist() == [want]
+        act = years_to_expiry(expiry, quote, zone, day_count=DayCount("act/360"))
+        assert act.tolist() == [year_fraction("2025-02-28T09:00", "2025-03-31T08:00", "act/360")]
+
+    @pytest.mark.parametrize(
+        "options,message",
+        [
+            (["--day-count", "act/364"], "--day-count: unknown day count 'act/364'"),
+            (["--holidays", "{h}"], "--holidays: only with --day-count bus/252, not act/365f"),
+            (["--day-count", "bus/252", "--holidays", "{h}x"], "--holidays: cannot read"),
+            (["--day-count", "bus/252", "--holidays", "{bad}"], "line 2: not a date"),
+            (["{years}", "--day-count", "act/360"], "the file gives years to expiry"),
+        ],
+    )
+    def test_mistakes_are_one_line_errors(self, capsys, tmp_path, options, message):
+        paths = {"h": tmp_path / "h.txt", "bad": tmp_path / "bad.txt", "years": tmp_path / "y.csv"}
+        paths["h"].write_text("2025-03-17\n")
+        paths["bad"].write_text("2025-03-17\n2025-02-29\n")
+        paths["years"].write_text("type,strike,expiry,price,spot,rate\nC,100,0.5,10,100,0.04\n")
+        argv = [o.format(**paths) for o in options]
+        status, out, err = chain(capsys, *argv, "-o", tmp_path / "out.csv")
+        assert status == 1 and out == ""
+        assert err.startswith("karvex: error: ") and message in err and err.count("\n") == 1

@@ -1,11 +1,11 @@
-"""Prices from quotes: bid/ask mids and the statuses of faulty quotes, and
-a price column named by --price-column."""
+"""Prices from quotes: bid/ask mids and the statuses of faulty quotes, a
+price column named by --price-column, and rates and yields from curves."""
 
 import numpy as np
 import pytest
-from chain_support import ENGINES, chain, read_rows, write_chain
+from chain_support import ENGINES, EXAMPLE, chain, read_rows, write_chain
 
-from karvex import bsm
+from karvex import Curve, bsm
 
 HEADER = "option_type,strike,expiration,quote_date,bid,ask,last,underlying_price\n"
 
@@ -87,3 +87,75 @@ def test_rates_in_percent_refused_unless_stated_then_converted_exactly(capsys, t
     for name, options in zip("bc", runs):
         assert chain(capsys, *options, "-o", tmp_path / f"{name}.csv")[0] == 0
     assert (tmp_path / "b.csv").read_bytes() == (tmp_path / "c.csv").read_bytes()
+
+
+# --- --rate-curve, --dividend-curve. ---
+
+RATES = "1w=0.041,1m=0.043,3m=4.4%,1y=0.045,2y=0.041"
+YIELDS = "1m=0.011,1y=0.014"
+
+
+def _without_rates(tmp_path, rates=None, yields=None):
+    """The example chain with its rate and dividend columns replaced by
+    the given values of each row (or by columns no alias names)."""
+    rows = [line.split(",") for line in EXAMPLE.splitlines()]
+    rows[0][8:10] = ["r_given", "q_given"] if rates is None else ["rate", "dividend"]
+    for i, row in enumerate(rows[1:]):
+        if rates is not None:
+            row[8:10] = [repr(float(rates[i])), repr(float(yields[i]))]
+    return write_chain(tmp_path, "\n".join(",".join(r) for r in rows) + "\n", "rates.csv")
+
+
+def test_a_curve_run_equals_a_run_with_each_rows_zero_rate_in_its_columns(capsys, tmp_path):
+    curve_file = tmp_path / "curve.csv"
+    curve_file.write_text("tenor,rate\n" + "\n".join(p.replace("=", ",") for p in RATES.split(",")))
+    out = tmp_path / "curve_out.csv"
+    argv = ["--rate-curve", curve_file, "--dividend-curve", YIELDS, "--audit", "-o", out]
+    status, _, err = chain(capsys, _without_rates(tmp_path), *argv)
+    assert status == 0, err
+    t = np.array([float(r["t_years"]) for r in read_rows(out)])
+    rates, yields = Curve.parse(RATES).zero_rate(t), Curve.parse(YIELDS).zero_rate(t)
+    assert rates.min() < 0.0415 and yields.max() > 0.0135  # the curves do vary
+    reference = tmp_path / "column_out.csv"
+    status, _, why = chain(
+        capsys, _without_rates(tmp_path, rates, yields), "--audit", "-o", reference
+    )
+    assert status == 0, why
+    computed = ["iv", "delta", "gamma", "vega", "theta", "rho", "forward_used", "status"]
+    for got, want in zip(read_rows(out), read_rows(reference)):
+        assert [got[c] for c in computed] == [want[c] for c in computed]
+    assert f"rate curve:   {Curve.parse(RATES).pairs()} (flat forward)" in err
+    assert "yield curve:  1m=0.011,1y=0.014 (flat forward)" in err
+    first = f"rates used:   2025-03-21  r {rates[0]:.4%}, q {yields[0]:.4%}"
+    assert first in err and err.count("r 4.") + err.count("r 5.") == len(set(t.tolist()))
+
+
+@pytest.mark.parametrize(
+    "options,message",
+    [
+        (["--rate-curve", "1m=0.04"], "--rate-curve: the file has a rate column ('rate')"),
+        (["{plain}", "--rate-curve", "1m=0.04", "--rate", "0.04"], "--rate-curve and --rate"),
+        (["{plain}", "--rate-curve", "1m=x"], "not a tenor=rate pair"),
+        (["{plain}", "--rate-curve", "{plain}x"], "No such file or directory"),
+        (["{plain}", "--rate-curve", "1m=0.04,1w=0.03"], "--rate-curve 1m=0.04,1w=0.03: "),
+        (
+            [
+                "{plain}",
+                "--rate-curve",
+                "1m=0.04",
+                "--dividend-curve",
+                "1m=0.01",
+                "--model",
+                "black76",
+            ],
+            "--dividend-curve: Black-76 has no dividend yield",
+        ),
+    ],
+)
+def test_curve_mistakes_are_one_line_errors(capsys, tmp_path, options, message):
+    plain = _without_rates(tmp_path)
+    status, out, err = chain(
+        capsys, *(o.format(plain=plain) for o in options), "-o", tmp_path / "o"
+    )
+    assert status == 1 and out == ""
+    assert err.startswith("karvex: error: ") and message in err and err.count("\n") == 1
