@@ -200,6 +200,12 @@ def test_compressed_input(capsys, tmp_path, codec, named):
     data = gzip.decompress((SHAPES / "plain.csv.gz").read_bytes())
     source = tmp_path / (f"plain.csv.{codec}" if named else "plain.csv")
     compress(codec, data, source)
+    if codec == "zst" and not (have("zstandard") or have("pyarrow")):
+        # Without a zstd decoder the run stops and says what to install.
+        status, _, err = run(capsys, source, "-o", tmp_path / "out.csv")
+        assert status == 1
+        assert_one_line_error(err, "zstd", "pip install zstandard")
+        return
     out, _ = shape_run(capsys, tmp_path, "gzip", source)
     assert_recovers(out, load_truth("plain"))
 
