@@ -309,9 +309,9 @@ def _parse_one(
     forms = f"{date_format} or {STAMP_FORMS}" if date_format else STAMP_FORMS
     dotted = _DOTTED.fullmatch(text)
     if dotted is not None:
-        day, month, year = (int(part) for part in dotted.groups())
+        dd, mm, yyyy = (int(part) for part in dotted.groups())
         try:
-            return _micros(datetime.datetime(year, month, day)), False, None
+            return _micros(datetime.datetime(yyyy, mm, dd)), False, None
         except ValueError:  # 31.02.2025
             return f"not a date ({forms})"
     m = _STAMP.fullmatch(text)
