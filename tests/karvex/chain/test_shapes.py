@@ -148,7 +148,7 @@ def shape_run(capsys, tmp_path, shape, source=None, output="out.csv"):
 
 
 @pytest.mark.parametrize(
-    "shape", [pytest.param(shape, marks=spec[-1]) for shape, spec in RUNS.items()]
+    "shape", [pytest.param(shape, marks=entry[-1]) for shape, entry in RUNS.items()]
 )
 def test_shape_recovers_the_true_vols(capsys, tmp_path, shape):
     _, _, truth, parity, said, _ = RUNS[shape]
