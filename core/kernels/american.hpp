@@ -1,0 +1,487 @@
+// American calls and puts under Black-Scholes-Merton with a continuous
+// dividend yield: the price, the Greeks and the implied volatility.
+//
+// Method (Andersen, Lake and Offengenden, "High-performance American option
+// pricing", 2016). A put's exercise boundary B(tau) (time to expiry tau)
+// solves the integral equation (their FP-B)
+//   B(tau) = K exp(-(r - q) tau) N(tau, B)/D(tau, B),
+//   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
+//   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
+// d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
+// K min(1, r/q) (K when q <= 0). The boundary is carried as
+// H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on
+// n + 1 Chebyshev nodes; the integrals are Gauss-Legendre sums in
+// c = sqrt((tau - u)/tau), which removes their square-root behaviour at u = tau
+// (american_tables.hpp: the rules and the interpolation weights at every
+// quadrature point, all constants). m Jacobi-Newton steps
+//   B <- B + (B - f)/(f' - 1),  f' = f (phi(d-)/N - phi(d+)/D)/(B sigma sqrt(tau))
+// (the derivative of the terms outside the integrals) move every node at once, from the seed
+// of Li's QD+ approximation (american_qd_seed).
+// The price is the European price plus the early-exercise premium
+//   T int_0^1 [r K exp(-r s) Phi(-d-(s, S/B(T - s))) - q S exp(-q s) Phi(-d+(...))] 2c dc,
+// s = T c^2, on p Gauss-Legendre points. A call is the put with S and K, and
+// r and q, exchanged (McDonald and Schroder's symmetry).
+//
+// Fixed work: every option of a mode takes the same n, l, m and p, so the
+// pieces below run unchanged on vector lanes (one option per lane). The
+// pieces are templates over the lane type L and a set of calls C (the
+// transcendental functions over arrays of lane values: the scalar functions
+// for OneLane, their block forms for the vector types), and take every
+// choice through L::select.
+//
+// Regimes (put; a call is the put with r and q exchanged):
+//   r > 0, or r = 0 and q < 0   one exercise boundary below K: the method above;
+//   r <= 0 and q >= r           early exercise never pays: the European price,
+//                               the same bits as bsm_price_kernel (for a call
+//                               the call's own European price);
+//   r < 0 and q < r             two boundaries (the exercise region is an
+//                               interval below K): NaN, status two_boundaries.
+// Degenerate inputs: t <= 0 gives the intrinsic value (whatever the other
+// inputs, as for the European price); then any NaN or infinite input, s < 0
+// or k < 0 give NaN (status invalid); s = 0 or k = 0 the intrinsic value;
+// sigma <= 0 the best
+// deterministic exercise, max over u in [0, t] of the discounted payoff of the
+// forward; a spot at or beyond the boundary the intrinsic value (status
+// exercised).
+//
+// Accuracy per mode: README ("American exercise"), measured against the
+// finite-difference table tests/data/american.csv.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "kernels/american_tables.hpp"
+#include "kernels/normal.hpp"
+#include "kernels/normalised_black.hpp"
+#include "kernels/one_lane.hpp"
+#include "kernels/platform.hpp"
+#include "kernels/price.hpp"
+
+namespace karvex {
+
+// What the American kernels did with an option.
+enum class AmericanStatus : std::int8_t {
+  ok = 0,               // the integral-equation price
+  european = 1,         // early exercise never pays: the European price
+  exercised = 2,        // at or beyond the exercise boundary (or t <= 0): the intrinsic value
+  deterministic = 3,    // sigma <= 0: the best deterministic exercise
+  invalid = -1,         // a NaN or infinite input, s < 0 or k < 0: NaN
+  two_boundaries = -2,  // r < 0 and q < r for a put (q < 0 and r < q for a call): NaN
+};
+
+// The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points and m
+// Jacobi-Newton steps.
+struct AmericanFast {
+  static constexpr int n = 7, l = 7, p = 21, m = 6;
+};
+struct AmericanAccurate {
+  static constexpr int n = 12, l = 21, p = 41, m = 12;
+};
+
+enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
+
+namespace detail {
+
+// The regime of an option, decided on its inputs alone (ordered comparisons:
+// NaN settles as invalid first).
+enum class AmericanRegime : std::int8_t {
+  invalid,
+  intrinsic,       // t <= 0
+  european,        // no early exercise
+  two_boundaries,  // not covered
+  deterministic,   // sigma <= 0 with early exercise
+  boundary,        // the integral equation
+};
+
+// The inputs of the put the option is (a call exchanges s with k and r with q).
+struct AmericanPut {
+  double s, k, t, r, q, sigma;
+};
+
+inline AmericanPut american_as_put(bool is_put, double s, double k, double t, double r, double q,
+                                   double sigma) noexcept {
+  return is_put ? AmericanPut{s, k, t, r, q, sigma} : AmericanPut{k, s, t, q, r, sigma};
+}
+
+inline AmericanRegime american_regime(const AmericanPut& p) noexcept {
+  // As for the European price, t <= 0 is the intrinsic value whatever the other inputs.
+  if (p.t <= 0.0) return AmericanRegime::intrinsic;
+  const bool finite = OneLane::finite(p.s) && OneLane::finite(p.k) && OneLane::finite(p.t) &&
+                      OneLane::finite(p.r) && OneLane::finite(p.q) && OneLane::finite(p.sigma);
+  if (!finite || !(p.s >= 0.0) || !(p.k >= 0.0)) return AmericanRegime::invalid;
+  // A spot or strike of 0 leaves nothing to wait for: a put at s = 0 is worth k now, a call
+  // nothing (a call's s is the put's k).
+  if (p.s == 0.0 || p.k == 0.0) return AmericanRegime::intrinsic;
+  const bool early = p.r > 0.0 || (p.r == 0.0 && p.q < 0.0);
+  if (!early) return p.q < p.r ? AmericanRegime::two_boundaries : AmericanRegime::european;
+  if (p.sigma <= 0.0) return AmericanRegime::deterministic;
+  return AmericanRegime::boundary;
+}
+
+// The pieces of the boundary's collocation, templates over the lane type.
+
+// X/K = min(1, r/q) for q > 0 (the boundary's value at expiry over K), 1 otherwise.
+template <class L>
+inline typename L::D american_boundary_start(typename L::D r, typename L::D q) noexcept {
+  return L::select((q > 0.0) & (r < q), r / q, L::splat(1.0));
+}
+
+// The drift of d+: r - q + sigma^2/2; sigma sqrt(T).
+template <class V>
+inline V american_drift_plus(V r, V q, V sigma) noexcept {
+  return (r - q) + (0.5 * sigma) * sigma;
+}
+
+// At node i (sqrt(tau_i/T) = f): tau_i = T f^2 and sigma sqrt(tau_i) = (sigma sqrt(T)) f.
+template <class V>
+inline V american_node_tau(V T, double f) noexcept {
+  return T * (f * f);
+}
+
+template <class V>
+inline V american_node_vol(V vol_T, double f) noexcept {
+  return vol_T * f;
+}
+
+// The exponent -(r - q) tau of K exp(-(r - q) tau).
+template <class V>
+inline V american_carry_exponent(V r, V q, V tau) noexcept {
+  return (q - r) * tau;
+}
+
+// The exponent r u of exp(r u) at a point of the boundary's integrals, u = tau (1 - c^2), and the
+// weight (r tau w c) exp(r u) of Phi there (the same with q for D).
+template <class V>
+inline V american_point_exponent(V rate, V tau, double c) noexcept {
+  return rate * (tau * ((1.0 - c) * (1.0 + c)));
+}
+
+template <class V>
+inline V american_point_weight(V rate, V tau, double wc, V e) noexcept {
+  return ((rate * tau) * wc) * e;
+}
+
+// sqrt(max(H, 0)) = |ln(B/X)| from the collocated H.
+template <class L>
+inline typename L::D american_root(typename L::D H) noexcept {
+  return L::sqrt(L::max0(H));
+}
+
+// H at a quadrature point: sum_j w[j] H_j over the nodes j = 1..n.
+template <class V, int n>
+inline V american_interpolate(const V* H, const double* w) noexcept {
+  V sum = H[1] * w[0];
+  for (int j = 2; j <= n; ++j) sum = sum + H[j] * w[j - 1];
+  return sum;
+}
+
+// d+ = (x + mu s)/v for ln z = x, s = tau c^2, v = sigma sqrt(s); d- = d+ - v.
+template <class V>
+inline V american_d_plus(V x, V mu, V s, V v) noexcept {
+  return (x + mu * s) / v;
+}
+
+template <class V>
+inline V american_d_minus(V d_plus, V v) noexcept {
+  return d_plus - v;
+}
+
+// The Jacobi-Newton step at a node from N, D, the densities at the node's d- and d+ (pm, pp),
+// sigma sqrt(tau) = v and kappa = K exp(-(r - q) tau): f = kappa N/D, f' = f (pm/N - pp/D)/(B v)
+// (the terms outside the integrals), and B + (B - f)/(f' - 1), or f where that is not in
+// (0, X); at most X.
+template <class L>
+inline typename L::D american_newton(typename L::D B, typename L::D X, typename L::D kappa,
+                                     typename L::D N, typename L::D D, typename L::D pm,
+                                     typename L::D pp, typename L::D v) noexcept {
+  using Dv = typename L::D;
+  const Dv f = kappa * (N / D);
+  const Dv fp = (f * (pm / N - pp / D)) / (B * v);
+  const Dv next = B + (B - f) / (fp - 1.0);
+  const Dv chosen = L::select((next > 0.0) & (next < X), next, f);
+  return L::select(chosen < X, chosen, X);
+}
+
+// The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
+// K lambda/(lambda - 1) of the quadratic approximation with
+//   lambda = (-(w - 1) - sqrt((w - 1)^2 + 8 r/(sigma^2 h)))/2,  w = 2 (r - q)/sigma^2,
+// h = 1 - exp(-r tau), kept below X. (Newton steps on the full QD+ equation from there did not
+// make the Jacobi-Newton iteration converge sooner on the benchmark portfolio.)
+template <class L>
+inline typename L::D american_qd_seed(typename L::D r, typename L::D q, typename L::D sigma,
+                                      typename L::D dr, typename L::D K, typename L::D X) noexcept {
+  using Dv = typename L::D;
+  const Dv s2 = sigma * sigma;
+  const Dv h = 1.0 - dr;
+  const Dv w1 = (2.0 * (r - q)) / s2 - 1.0;
+  const Dv a = (2.0 * r) / s2;
+  const Dv lambda = 0.5 * (-w1 - L::sqrt(w1 * w1 + (4.0 * a) / h));
+  const Dv seed = K * (lambda / (lambda - 1.0));
+  return L::select((seed > 0.0) & (seed < X), seed, X);
+}
+
+// The start where the seed has no rate to work with (r = 0): X.
+template <class L>
+inline typename L::D american_qd_start(typename L::D r, typename L::D b, typename L::D X) noexcept {
+  return L::select(r > 0.0, b, X);
+}
+
+// H = ln(B/X)^2 from the logarithm.
+template <class V>
+inline V american_H(V log_ratio) noexcept {
+  return log_ratio * log_ratio;
+}
+
+// The premium's term at a price point: (r K exp(-r s)) Phi(-d-) - (q S exp(-q s)) Phi(-d+),
+// weighted by T w c.
+template <class V>
+inline V american_premium_term(V r, V K, V er, V nm, V q, V S, V eq, V np) noexcept {
+  return ((r * K) * er) * nm - ((q * S) * eq) * np;
+}
+
+template <class V>
+inline V american_price(V european, V T, V premium_sum) noexcept {
+  return european + T * premium_sum;
+}
+
+// The intrinsic value of the put, K - S (the premium's lanes at or beyond the boundary).
+template <class V>
+inline V american_put_intrinsic(V S, V K) noexcept {
+  return K - S;
+}
+
+}  // namespace detail
+
+// The collocated boundary of a block of puts in the boundary regime (one per
+// lane) and its price: the work of one mode, the same for every lane.
+// C::cdf, C::exp and C::log map an array of lane values in place;
+// C::european_put(S, K, T, r, q, sigma) is the European put.
+template <class L, class Mode>
+struct AmericanLanes {
+  using D = typename L::D;
+  static constexpr int n = Mode::n, l = Mode::l, p = Mode::p, m = Mode::m;
+  using Rule = american_tables::Rule<n, l, p>;
+
+  D S, K, T, r, q, sigma;
+  D X, log_XK, mu, vol_T;
+  D tau[n + 1], vol[n + 1], kappa[n + 1];
+  D B[n + 1], H[n + 1];    // the boundary at the nodes and H = ln(B/X)^2
+  D wr[n * l], wq[n * l];  // the weights of Phi in N and D
+  static constexpr int kBuffer = 2 * n * (l + 1) > 2 * p ? 2 * n*(l + 1) : 2 * p;
+  D z[kBuffer];  // cdf arguments, then values
+  D e[kBuffer];  // exponentials
+
+  // The boundary from the inputs (sigma > 0, t > 0, the boundary regime).
+  template <class C>
+  void solve(D S_, D K_, D T_, D r_, D q_, D sigma_) noexcept {
+    using namespace detail;
+    S = S_, K = K_, T = T_, r = r_, q = q_, sigma = sigma_;
+    const D ratio = american_boundary_start<L>(r, q);
+    X = K * ratio;
+    log_XK = ratio;
+    C::log(&log_XK, 1);
+    mu = american_drift_plus(r, q, sigma);
+    vol_T = L::sqrt(T) * sigma;
+    for (int i = 0; i <= n; ++i) {
+      tau[i] = american_node_tau(T, Rule::f[i]);
+      vol[i] = american_node_vol(vol_T, Rule::f[i]);
+      kappa[i] = american_carry_exponent(r, q, tau[i]);
+      B[i] = X;
+      H[i] = L::splat(0.0);
+    }
+    C::exp(kappa, n + 1);
+    for (int i = 0; i <= n; ++i) kappa[i] = K * kappa[i];
+    for (int i = 1; i <= n; ++i) {
+      for (int k = 0; k < l; ++k) {
+        e[2 * ((i - 1) * l + k)] = american_point_exponent(r, tau[i], Rule::c[k]);
+        e[2 * ((i - 1) * l + k) + 1] = american_point_exponent(q, tau[i], Rule::c[k]);
+      }
+    }
+    C::exp(e, 2 * n * l);
+    for (int i = 1; i <= n; ++i) {
+      for (int k = 0; k < l; ++k) {
+        const int a = (i - 1) * l + k;
+        wr[a] = american_point_weight(r, tau[i], Rule::wc[k], e[2 * a]);
+        wq[a] = american_point_weight(q, tau[i], Rule::wc[k], e[2 * a + 1]);
+      }
+    }
+    start<C>();
+    for (int step = 0; step < m; ++step) iterate<C>();
+  }
+
+  // The start at every node (american_qd_seed).
+  template <class C>
+  void start() noexcept {
+    using namespace detail;
+    D dr[n + 1];
+    for (int i = 1; i <= n; ++i) dr[i] = -(r * tau[i]);
+    C::exp(dr + 1, n);
+    for (int i = 1; i <= n; ++i) {
+      B[i] = american_qd_start<L>(r, american_qd_seed<L>(r, q, sigma, dr[i], K, X), X);
+      H[i] = B[i] / X;
+    }
+    C::log(H + 1, n);
+    for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
+  }
+
+  // One Jacobi-Newton step at every node.
+  template <class C>
+  void iterate() noexcept {
+    using namespace detail;
+    D root[n + 1];
+    for (int i = 1; i <= n; ++i) root[i] = american_root<L>(H[i]);
+    // Arguments: per node, d- and d+ at the node, then at each of its points.
+    for (int i = 1; i <= n; ++i) {
+      D* zi = z + 2 * (i - 1) * (l + 1);
+      const D dp = american_d_plus(log_XK - root[i], mu, tau[i], vol[i]);
+      zi[0] = american_d_minus(dp, vol[i]);
+      zi[1] = dp;
+      for (int k = 0; k < l; ++k) {
+        const D Hk = american_interpolate<D, n>(H, Rule::boundary + ((i - 1) * l + k) * n);
+        const D s = american_node_tau(tau[i], Rule::c[k]);
+        const D v = american_node_vol(vol[i], Rule::c[k]);
+        const D d = american_d_plus(american_root<L>(Hk) - root[i], mu, s, v);
+        zi[2 + 2 * k] = american_d_minus(d, v);
+        zi[3 + 2 * k] = d;
+      }
+    }
+    for (int i = 1; i <= n; ++i) {
+      const D* zi = z + 2 * (i - 1) * (l + 1);
+      e[2 * (i - 1)] = pdf_exponent(zi[0]);
+      e[2 * (i - 1) + 1] = pdf_exponent(zi[1]);
+    }
+    C::exp(e, 2 * n);
+    C::cdf(z, 2 * n * (l + 1));
+    for (int i = 1; i <= n; ++i) {
+      const D* zi = z + 2 * (i - 1) * (l + 1);
+      D N = zi[0], Dd = zi[1];
+      for (int k = 0; k < l; ++k) {
+        N = N + wr[(i - 1) * l + k] * zi[2 + 2 * k];
+        Dd = Dd + wq[(i - 1) * l + k] * zi[3 + 2 * k];
+      }
+      B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, pdf_from_exp(e[2 * (i - 1)]),
+                                pdf_from_exp(e[2 * (i - 1) + 1]), vol[i]);
+      H[i] = B[i] / X;
+    }
+    C::log(H + 1, n);
+    for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
+  }
+
+  // The price from the solved boundary; `exercised` tells the lanes at or beyond the boundary
+  // (their price is the intrinsic value K - S).
+  template <class C>
+  D price(typename L::I& exercised) noexcept {
+    using namespace detail;
+    D log_SX = S / X;
+    C::log(&log_SX, 1);
+    for (int k = 0; k < p; ++k) {
+      const D Hk = american_interpolate<D, n>(H, Rule::price + k * n);
+      const D s = american_node_tau(T, Rule::pc[k]);
+      const D v = american_node_vol(vol_T, Rule::pc[k]);
+      const D d = american_d_plus(log_SX + american_root<L>(Hk), mu, s, v);
+      z[2 * k] = -american_d_minus(d, v);
+      z[2 * k + 1] = -d;
+      e[2 * k] = -(r * s);
+      e[2 * k + 1] = -(q * s);
+    }
+    C::exp(e, 2 * p);
+    C::cdf(z, 2 * p);
+    D sum = Rule::pwc[0] * american_premium_term(r, K, e[0], z[0], q, S, e[1], z[1]);
+    for (int k = 1; k < p; ++k)
+      sum = sum + Rule::pwc[k] * american_premium_term(r, K, e[2 * k], z[2 * k], q, S, e[2 * k + 1],
+                                                       z[2 * k + 1]);
+    const D value = american_price(C::european_put(S, K, T, r, q, sigma), T, sum);
+    const D intrinsic = american_put_intrinsic(S, K);
+    exercised = log_SX <= -american_root<L>(H[n]);
+    return L::select(exercised | (value < intrinsic), intrinsic, value);
+  }
+};
+
+// The transcendental functions of AmericanLanes on the scalar lane.
+struct AmericanScalarCalls {
+  static void cdf(double* z, int count) noexcept {
+    for (int i = 0; i < count; ++i) z[i] = karvex::cdf(z[i]);
+  }
+  static void exp(double* x, int count) noexcept {
+    for (int i = 0; i < count; ++i) x[i] = platform::exp(x[i]);
+  }
+  static void log(double* x, int count) noexcept {
+    for (int i = 0; i < count; ++i) x[i] = platform::log(x[i]);
+  }
+  static double european_put(double S, double K, double T, double r, double q,
+                             double sigma) noexcept {
+    return bsm_price_kernel(true, S, K, T, r, q, sigma);
+  }
+};
+
+namespace detail {
+
+// The best deterministic exercise of a put with sigma = 0: max(K exp(-r u) - S exp(-q u), 0)
+// over u in {0, t} and the stationary point u* = ln(q S/(r K))/(q - r) where it lies inside.
+inline double american_deterministic_put(const AmericanPut& p) noexcept {
+  const auto at = [&](double u) {
+    return max0(p.k * platform::exp(-(p.r * u)) - p.s * platform::exp(-(p.q * u)));
+  };
+  double best = at(0.0);
+  const double end = at(p.t);
+  best = end > best ? end : best;
+  if (p.q != p.r && p.q * p.s > 0.0 && p.r * p.k > 0.0) {
+    const double u = platform::log((p.q * p.s) / (p.r * p.k)) / (p.q - p.r);
+    if (u > 0.0 && u < p.t) {
+      const double inner = at(u);
+      best = inner > best ? inner : best;
+    }
+  }
+  return best;
+}
+
+}  // namespace detail
+
+// The price of an option in a regime the lanes do not take (all but the boundary regime), with
+// its status.
+inline double american_settled_price(detail::AmericanRegime regime, bool is_put, double s, double k,
+                                     double t, double r, double q, double sigma,
+                                     const detail::AmericanPut& p,
+                                     AmericanStatus& status) noexcept {
+  using detail::AmericanRegime;
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  switch (regime) {
+    case AmericanRegime::invalid:
+      status = AmericanStatus::invalid;
+      return nan;
+    case AmericanRegime::two_boundaries:
+      status = AmericanStatus::two_boundaries;
+      return nan;
+    case AmericanRegime::intrinsic:
+      status = AmericanStatus::exercised;
+      return detail::intrinsic(is_put, s, k);
+    case AmericanRegime::european:
+      status = AmericanStatus::european;
+      return bsm_price_kernel(is_put, s, k, t, r, q, sigma);
+    default:
+      status = AmericanStatus::deterministic;
+      return detail::american_deterministic_put(p);
+  }
+}
+
+// american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status): the American price and what
+// decided it (see the head of this file).
+template <class Mode>
+inline double american_price_kernel(bool is_put, double s, double k, double t, double r, double q,
+                                    double sigma, AmericanStatus& status) noexcept {
+  const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, sigma);
+  const detail::AmericanRegime regime = detail::american_regime(p);
+  if (regime != detail::AmericanRegime::boundary)
+    return american_settled_price(regime, is_put, s, k, t, r, q, sigma, p, status);
+  AmericanLanes<OneLane, Mode> lanes;
+  lanes.template solve<AmericanScalarCalls>(p.s, p.k, p.t, p.r, p.q, p.sigma);
+  bool exercised;
+  const double value = lanes.template price<AmericanScalarCalls>(exercised);
+  status = exercised ? AmericanStatus::exercised : AmericanStatus::ok;
+  return value;
+}
+
+}  // namespace karvex
