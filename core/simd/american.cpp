@@ -1,0 +1,64 @@
+// The American path choice, the scalar loop and the scalar side of the vector variants, compiled
+// for the baseline processor.
+#include "simd/american.hpp"
+
+#include "kernels/american.hpp"
+#include "kernels/price.hpp"
+#include "simd/scalar_calls.hpp"
+
+namespace karvex::simd {
+
+namespace {
+
+template <class Mode>
+void american_range_scalar(const OptionColumns& in, double* out, std::int8_t* status,
+                           std::size_t begin, std::size_t end) noexcept {
+  for (std::size_t i = begin; i < end; ++i) {
+    AmericanStatus st;
+    out[i] = american_price_kernel<Mode>(put_at(in, i), in.s[i], in.k[i], in.t[i], in.r[i], in.q[i],
+                                         in.sigma[i], st);
+    if (status != nullptr) status[i] = static_cast<std::int8_t>(st);
+  }
+}
+
+}  // namespace
+
+detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
+                                              detail::AmericanPut& put) noexcept {
+  put = detail::american_as_put(put_at(in, i), in.s[i], in.k[i], in.t[i], in.r[i], in.q[i],
+                                in.sigma[i]);
+  return detail::american_regime(put);
+}
+
+double american_scalar_price(AmericanMode mode, const OptionColumns& in, std::size_t i,
+                             AmericanStatus& status) noexcept {
+  const bool is_put = put_at(in, i);
+  if (mode == AmericanMode::accurate)
+    return american_price_kernel<AmericanAccurate>(is_put, in.s[i], in.k[i], in.t[i], in.r[i],
+                                                   in.q[i], in.sigma[i], status);
+  return american_price_kernel<AmericanFast>(is_put, in.s[i], in.k[i], in.t[i], in.r[i], in.q[i],
+                                             in.sigma[i], status);
+}
+
+double american_scalar_european_put(double s, double k, double t, double r, double q,
+                                    double sigma) noexcept {
+  return bsm_price_kernel(true, s, k, t, r, q, sigma);
+}
+
+void american_price_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
+                          std::int8_t* status, std::size_t begin, std::size_t end) noexcept {
+  switch (path) {
+#ifdef KARVEX_SIMD_VARIANTS
+    case Path::avx512:
+      return american_price_range_avx512(mode, in, out, status, begin, end);
+    case Path::avx2:
+      return american_price_range_avx2(mode, in, out, status, begin, end);
+#endif
+    default:
+      if (mode == AmericanMode::accurate)
+        return american_range_scalar<AmericanAccurate>(in, out, status, begin, end);
+      return american_range_scalar<AmericanFast>(in, out, status, begin, end);
+  }
+}
+
+}  // namespace karvex::simd

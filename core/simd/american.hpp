@@ -1,0 +1,35 @@
+// American prices of many options at once, on the scalar path or a vector unit, the same bits on
+// every path (see kernels/american.hpp for the method and the regimes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/american.hpp"
+#include "simd/dispatch.hpp"
+
+namespace karvex::simd {
+
+// out[i] = american_price_kernel<mode>(flag[i] < 0, s[i], k[i], t[i], r[i], q[i], sigma[i]) and,
+// where status is not null, status[i] its AmericanStatus, for i in [begin, end), on the given
+// path (which must be supported).
+void american_price_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
+                          std::int8_t* status, std::size_t begin, std::size_t end) noexcept;
+
+// The scalar side the vector variants call (compiled for the baseline processor): the regime of
+// option i with the put it is, the price and status of an option the lanes do not take (or whose
+// lane gave NaN), and the European put of a lane.
+detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
+                                              detail::AmericanPut& put) noexcept;
+double american_scalar_price(AmericanMode mode, const OptionColumns& in, std::size_t i,
+                             AmericanStatus& status) noexcept;
+double american_scalar_european_put(double s, double k, double t, double r, double q,
+                                    double sigma) noexcept;
+
+// The vector variants.
+void american_price_range_avx2(AmericanMode mode, const OptionColumns& in, double* out,
+                               std::int8_t* status, std::size_t begin, std::size_t end) noexcept;
+void american_price_range_avx512(AmericanMode mode, const OptionColumns& in, double* out,
+                                 std::int8_t* status, std::size_t begin, std::size_t end) noexcept;
+
+}  // namespace karvex::simd
