@@ -54,6 +54,9 @@
 #include <limits>
 
 #include "kernels/american_tables.hpp"
+#include "kernels/combined_greeks.hpp"
+#include "kernels/greeks.hpp"
+#include "kernels/iv.hpp"
 #include "kernels/normal.hpp"
 #include "kernels/normalised_black.hpp"
 #include "kernels/one_lane.hpp"
@@ -398,6 +401,43 @@ struct AmericanLanes {
     exercised = log_SX <= -american_root<L>(H[n]);
     return L::select(exercised | (value < intrinsic), intrinsic, value);
   }
+
+  // The premium's first and second derivatives in S (after price()): with phi at d- and d+,
+  //   d/dS   T sum w c [-(r K exp(-r s)) phi(d-)/(S v) - q exp(-q s) (Phi(-d+) - phi(d+)/v)]
+  //   d2/dS2 T sum w c [(r K exp(-r s)) phi(d-) d+/(S v)^2 + q exp(-q s) phi(d+) (1 - d+/v)/(S v)]
+  template <class C>
+  void premium_derivatives(D& first, D& second) noexcept {
+    using namespace detail;
+    D log_SX = S / X;
+    C::log(&log_SX, 1);
+    D dp[p], v[p];
+    for (int k = 0; k < p; ++k) {
+      const D Hk = american_interpolate<D, n>(H, Rule::price + k * n);
+      const D s = american_node_tau(T, Rule::pc[k]);
+      v[k] = american_node_vol(vol_T, Rule::pc[k]);
+      dp[k] = american_d_plus(log_SX + american_root<L>(Hk), mu, s, v[k]);
+      z[2 * k] = -dp[k];
+      e[4 * k] = -(r * s);
+      e[4 * k + 1] = -(q * s);
+      e[4 * k + 2] = pdf_exponent(american_d_minus(dp[k], v[k]));
+      e[4 * k + 3] = pdf_exponent(dp[k]);
+    }
+    C::exp(e, 4 * p);
+    for (int k = 0; k < p; ++k) z[k] = z[2 * k];
+    C::cdf(z, p);
+    D sum1 = L::splat(0.0), sum2 = L::splat(0.0);
+    for (int k = 0; k < p; ++k) {
+      const D er = ((r * K) * e[4 * k]) * pdf_from_exp(e[4 * k + 2]);
+      const D eq = q * e[4 * k + 1];
+      const D pp = pdf_from_exp(e[4 * k + 3]);
+      const D Sv = S * v[k];
+      sum1 = sum1 + Rule::pwc[k] * (-(er / Sv) - eq * (z[k] - pp / v[k]));
+      sum2 = sum2 +
+             Rule::pwc[k] * ((er * dp[k]) / (Sv * Sv) + ((eq * pp) * (1.0 - dp[k] / v[k])) / Sv);
+    }
+    first = T * sum1;
+    second = T * sum2;
+  }
 };
 
 // The transcendental functions of AmericanLanes on the scalar lane.
@@ -482,6 +522,152 @@ inline double american_price_kernel(bool is_put, double s, double k, double t, d
   const double value = lanes.template price<AmericanScalarCalls>(exercised);
   status = exercised ? AmericanStatus::exercised : AmericanStatus::ok;
   return value;
+}
+
+// The Greeks of an American option: delta, gamma and theta from the method (the premium's
+// derivatives in S added to the European put's, a call's through the homogeneity of the put in
+// spot and strike, theta from the pricing equation r V - (r - q) S delta - sigma^2 S^2 gamma/2,
+// which holds off the boundary), vega and rho by central differences of the price (sigma and r
+// moved by 1e-4 sigma and 1e-5). Units as the European Greeks: vega per 1.0 of volatility,
+// theta per year, rho per 1.0 of rate. At or beyond the boundary, and for t <= 0, sigma <= 0 or
+// a zero spot or strike, the intrinsic value's: delta -1, 0 or 1, the rest 0. Without early
+// exercise, the European Greeks to the bit (bsm_greeks_kernel); NaN where the price is.
+template <class Mode>
+inline Greeks american_greeks_kernel(bool is_put, double s, double k, double t, double r, double q,
+                                     double sigma, AmericanStatus& status) noexcept {
+  using detail::AmericanRegime;
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, sigma);
+  const AmericanRegime regime = detail::american_regime(p);
+  const double value = american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
+  if (regime == AmericanRegime::european) return bsm_greeks_kernel(is_put, s, k, t, r, q, sigma);
+  if (std::isnan(value)) return {nan, nan, nan, nan, nan};
+  const double in_the_money = is_put ? (s < k ? -1.0 : 0.0) : (s > k ? 1.0 : 0.0);
+  if (regime != AmericanRegime::boundary || status == AmericanStatus::exercised)
+    return {in_the_money, 0.0, 0.0, 0.0, 0.0};
+
+  AmericanLanes<OneLane, Mode> lanes;
+  lanes.template solve<AmericanScalarCalls>(p.s, p.k, p.t, p.r, p.q, p.sigma);
+  double first, second;
+  lanes.template premium_derivatives<AmericanScalarCalls>(first, second);
+  const double put_delta = bsm_delta_kernel(true, p.s, p.k, p.t, p.r, p.q, p.sigma) + first;
+  const double put_gamma = bsm_gamma_kernel(p.s, p.k, p.t, p.r, p.q, p.sigma) + second;
+  // A call is the put P(K, S): dC/dS = dP/dK = (P - K dP/dK')/S and d2C/dS2 = (K/S)^2 d2P/dK'2.
+  const double delta = is_put ? put_delta : (value - k * put_delta) / s;
+  const double gamma = is_put ? put_gamma : ((k / s) * (k / s)) * put_gamma;
+  const double theta =
+      r * value - ((r - q) * s) * delta - ((0.5 * sigma) * sigma) * ((s * s) * gamma);
+  const auto at = [&](double r_, double sigma_) {
+    AmericanStatus ignored;
+    return american_price_kernel<Mode>(is_put, s, k, t, r_, q, sigma_, ignored);
+  };
+  const double hs = 1e-4 * sigma, hr = 1e-5;
+  const double vega = (at(r, sigma + hs) - at(r, sigma - hs)) / (2.0 * hs);
+  const double rho = (at(r + hr, sigma) - at(r - hr, sigma)) / (2.0 * hr);
+  return {delta, gamma, vega, theta, rho};
+}
+
+// The most prices one implied volatility takes.
+inline constexpr int kAmericanIvEvaluations = 30;
+
+// Why an implied volatility is NaN (or 0), as the European inversion decides it.
+enum class AmericanIvStatus : std::int8_t {
+  ok = 0,
+  no_time_value = 1,     // the price is the intrinsic value: 0.0
+  european = 2,          // no early exercise: the European inversion's result
+  invalid = -1,          // NaN, infinite or out-of-domain inputs
+  below_intrinsic = -2,  // below the intrinsic value (by more than 1e-12)
+  above_bound = -3,      // at or above k (put) or s (call): no finite volatility
+  no_solution = -4,      // the search ended without a volatility within the tolerance
+  two_boundaries = -5,   // the price itself is not covered
+};
+
+// The volatility sigma whose American price (mode Mode) is target_price.
+//
+// Method: without early exercise, the European inversion (bsm_iv_kernel). Otherwise the price
+// is increasing in sigma between the intrinsic value (sigma -> 0, up to the deterministic
+// exercise) and the bound k (put) or s (call). The search brackets the root between 1e-4 and the
+// European implied volatility of the target, which is at or above it (the American price is at
+// or above the European at every sigma), and runs the secant method in ln sigma with the
+// Illinois safeguard, until two successive volatilities agree to 1e-11 relatively or the price
+// to 1e-13 relatively, at most kAmericanIvEvaluations prices (typically 5 to 8; deep in the money,
+// where the price hardly moves with sigma, more).
+//
+// Accuracy: that of the mode's price over vega; with vega >= 1e-4, the volatility error is the
+// price error divided by vega (README: "American exercise").
+template <class Mode>
+inline double american_iv_kernel(bool is_put, double target_price, double s, double k, double t,
+                                 double r, double q, AmericanIvStatus& status) noexcept {
+  using detail::AmericanRegime;
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, 0.2);
+  const AmericanRegime regime = detail::american_regime(p);
+  if (!OneLane::finite(target_price) || !(target_price >= 0.0) || !(t > 0.0) ||
+      regime == AmericanRegime::invalid || !(s > 0.0) || !(k > 0.0)) {
+    status = AmericanIvStatus::invalid;
+    return nan;
+  }
+  if (regime == AmericanRegime::two_boundaries) {
+    status = AmericanIvStatus::two_boundaries;
+    return nan;
+  }
+  if (regime == AmericanRegime::european) {
+    status = AmericanIvStatus::european;
+    return bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
+  }
+  constexpr double price_tolerance = 1e-12;
+  const double intrinsic = detail::intrinsic(is_put, s, k);
+  const double bound = is_put ? k : s;
+  if (target_price < intrinsic - price_tolerance) {
+    status = AmericanIvStatus::below_intrinsic;
+    return nan;
+  }
+  if (target_price >= bound) {
+    status = AmericanIvStatus::above_bound;
+    return nan;
+  }
+  int evaluations = 0;
+  const auto price = [&](double sigma) {
+    AmericanStatus ignored;
+    ++evaluations;
+    return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, ignored) - target_price;
+  };
+  // The bracket [lo, hi] in x = ln sigma with f(lo) <= 0 <= f(hi).
+  double lo = std::log(1e-4), f_lo = price(1e-4);
+  if (f_lo >= 0.0) {  // no time value at the smallest volatility searched
+    status = AmericanIvStatus::no_time_value;
+    return 0.0;
+  }
+  const double european = bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
+  double hi = european > 1e-4 && OneLane::finite(european) ? std::log(european) : 0.0;
+  double f_hi = price(std::exp(hi));
+  while (f_hi < 0.0 && evaluations < kAmericanIvEvaluations) {
+    lo = hi, f_lo = f_hi;
+    hi = hi + 1.0;
+    f_hi = price(std::exp(hi));
+  }
+  int side = 0;
+  double previous = hi;
+  while (evaluations < kAmericanIvEvaluations) {
+    const double x = hi - f_hi * ((hi - lo) / (f_hi - f_lo));
+    const double f = price(std::exp(x));
+    if (std::fabs(f) <= 1e-13 * target_price || std::fabs(x - previous) <= 1e-11) {
+      status = AmericanIvStatus::ok;
+      return std::exp(x);
+    }
+    previous = x;
+    if (f > 0.0) {
+      hi = x, f_hi = f;
+      if (side == 1) f_lo = 0.5 * f_lo;
+      side = 1;
+    } else {
+      lo = x, f_lo = f;
+      if (side == -1) f_hi = 0.5 * f_hi;
+      side = -1;
+    }
+  }
+  status = AmericanIvStatus::no_solution;
+  return nan;
 }
 
 }  // namespace karvex
