@@ -9,7 +9,9 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <type_traits>
 
+#include "kernels/american.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
@@ -17,7 +19,13 @@
 
 namespace karvex::bindings {
 
-enum class Model : unsigned char { bsm, black76 };
+// american and american_fast: BSM inputs with American exercise, in the accurate and the fast
+// mode (kernels/american.hpp); they offer price, greeks and iv.
+enum class Model : unsigned char { bsm, black76, american, american_fast };
+
+constexpr bool is_american(Model m) {
+  return m == Model::american || m == Model::american_fast;
+}
 enum class Quantity : unsigned char { price, delta, gamma, vega, theta, rho, greeks, iv };
 // vectorised: arrays in, new arrays out; scalar: the `_scalar` twin; into: vectorised, also
 // writing into the caller's arrays given as the keyword-only argument `out`.
@@ -49,7 +57,7 @@ inline constexpr Parameters kBlack76NoFlag{{"f", "k", "t", "r", "sigma"}, 5};
 inline constexpr Parameters kBlack76Implied{{"target_price", "flag", "f", "k", "t", "r"}, 6};
 
 constexpr const Parameters& parameters_of(Model m, Quantity q) {
-  const bool bsm = m == Model::bsm;
+  const bool bsm = m != Model::black76;
   switch (q) {
     case Quantity::gamma:
     case Quantity::vega:
@@ -70,7 +78,8 @@ constexpr std::string_view quantity_name(Quantity q) {
 // The serial limit: below this many elements a vectorised call evaluates on the calling thread
 // with the interpreter lock held; at or above it, on the worker pool with the lock released. The
 // dearer the kernel per element, the lower the limit.
-constexpr std::size_t serial_limit(Quantity q) {
+constexpr std::size_t serial_limit(Model m, Quantity q) {
+  if (is_american(m)) return q == Quantity::price ? 64 : 16;  // some 10 to 100 us each
   switch (q) {
     case Quantity::iv:
       return 1024;
@@ -93,7 +102,7 @@ struct BsmInputs {
   std::size_t s, k, t, r, q, sigma;
 };
 constexpr BsmInputs bsm_inputs(Model m, Quantity q) {
-  const std::size_t bsm = m == Model::bsm ? 1 : 0;
+  const std::size_t bsm = m != Model::black76 ? 1 : 0;
   if (q == Quantity::iv) return {1, 2, 3, 4, 4 + bsm, 0};  // target_price, s, k, t, r[, q]
   return {0, 1, 2, 3, 3 + bsm, 4 + bsm};                   // s, k, t, r[, q], sigma
 }
@@ -106,7 +115,18 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   constexpr BsmInputs at = bsm_inputs(M, Q);
   const double s = x[at.s], k = x[at.k], t = x[at.t], r = x[at.r], q = x[at.q];
   const double sigma = x[at.sigma];
-  if constexpr (Q == Quantity::iv) {
+  if constexpr (is_american(M)) {
+    using Mode = std::conditional_t<M == Model::american, AmericanAccurate, AmericanFast>;
+    AmericanStatus status;
+    if constexpr (Q == Quantity::price)
+      return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
+    if constexpr (Q == Quantity::greeks)
+      return american_greeks_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
+    if constexpr (Q == Quantity::iv) {
+      AmericanIvStatus iv_status;
+      return american_iv_kernel<Mode>(is_put, sigma, s, k, t, r, q, iv_status);
+    }
+  } else if constexpr (Q == Quantity::iv) {
     return bsm_iv_kernel(is_put, sigma, s, k, t, r, q);
   } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
     return black76_rho_kernel(is_put, s, k, t, r, sigma);
@@ -167,7 +187,9 @@ struct Function {
 
   template <class Sink>
   static constexpr void emit_name(Sink&& sink) {
-    sink(M == Model::bsm ? "bsm_" : "black76_");
+    constexpr std::array<std::string_view, 4> prefixes{"bsm_", "black76_", "american_",
+                                                       "american_fast_"};
+    sink(prefixes[static_cast<std::size_t>(M)]);
     sink(quantity_name(Q));
     if (F == Form::scalar) sink("_scalar");
   }

@@ -13,6 +13,7 @@
 #include "bindings/functions.hpp"
 #include "bindings/python.hpp"
 #include "pool/pool.hpp"
+#include "simd/american.hpp"
 #include "simd/dispatch.hpp"
 
 namespace karvex::bindings {
@@ -193,7 +194,17 @@ struct Fill {
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
     const simd::Path path = simd::active_path();
-    if constexpr (Q == Quantity::price) {
+    if constexpr (is_american(M)) {
+      constexpr AmericanMode mode =
+          M == Model::american ? AmericanMode::accurate : AmericanMode::fast;
+      if constexpr (Q == Quantity::price) {
+        simd::american_price_range(path, mode, in, out[0], nullptr, begin, end);
+      } else if constexpr (Q == Quantity::greeks) {
+        simd::american_greeks_range(mode, in, out.data(), begin, end);
+      } else {
+        simd::american_iv_range(mode, in, out[0], begin, end);
+      }
+    } else if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {
       simd::iv_range(path, in, out[0], begin, end);
@@ -242,9 +253,9 @@ bool fill_on_pool(std::size_t n, const F& fill) {
 }
 
 // Below the serial limit on the calling thread, at or above it on the pool.
-template <Quantity Q, class F>
+template <Model M, Quantity Q, class F>
 bool run_fill(std::size_t n, const F& fill) {
-  if (n < serial_limit(Q)) {
+  if (n < serial_limit(M, Q)) {
     fill(0, n);
     return true;
   }
@@ -269,7 +280,7 @@ PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
     OutputArrays outputs;
     if (!outputs.take(Fn::name.c_str(), out_argument, Work::kOutputs, in)) return nullptr;
     for (std::size_t j = 0; j < Work::kOutputs; ++j) fill.out[j] = outputs.column(j);
-    if (!run_fill<Fn::quantity>(n, fill)) return nullptr;
+    if (!run_fill<Fn::model, Fn::quantity>(n, fill)) return nullptr;
     return outputs.result();
   }
   std::array<Buffer, Work::kOutputs> out;
@@ -277,7 +288,7 @@ PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
     if (!out[j].allocate(n)) return nullptr;
     fill.out[j] = out[j].data();
   }
-  if (!run_fill<Fn::quantity>(n, fill)) return nullptr;
+  if (!run_fill<Fn::model, Fn::quantity>(n, fill)) return nullptr;
   if constexpr (Work::kOutputs == 1) {
     return result_array(out[0]);
   } else {

@@ -24,6 +24,19 @@ constexpr Literal kIntoGreeksDoc =
     "C-contiguous, aligned, writeable and sharing no memory with the inputs or each other),\n"
     "the results are written there and out is returned.";
 
+constexpr Literal kAmericanPriceDoc =
+    "The American price under BSM with a continuous dividend yield (Andersen, Lake and\n"
+    "Offengenden's integral equation for the exercise boundary; american_ the accurate mode,\n"
+    "american_fast_ the fast one). NaN for invalid inputs and where a put has r < 0 and q < r\n"
+    "(a call q < 0 and r < q: two exercise boundaries, not covered).";
+constexpr Literal kAmericanGreeksDoc =
+    "The American delta, gamma, vega, theta and rho as a tuple of five arrays: delta, gamma\n"
+    "and theta from the method, vega and rho by central differences of the price.";
+constexpr Literal kAmericanIvDoc =
+    "The volatility whose American price is target_price: NaN below the intrinsic value, at or\n"
+    "above the bound (k for a put, s for a call) and where no volatility is found; 0.0 for a\n"
+    "price without time value.";
+
 using enum Model;
 using enum Quantity;
 using enum Form;
@@ -46,6 +59,15 @@ PyMethodDef g_functions[] = {
     row<black76, rho, into, kIntoDoc>(),
     row<black76, greeks, into, kIntoGreeksDoc>(),
     row<black76, iv, into, kIntoDoc>(),
+    row<american, price, vectorised, kAmericanPriceDoc>(),
+    row<american, greeks, vectorised, kAmericanGreeksDoc>(),
+    row<american, iv, vectorised, kAmericanIvDoc>(),
+    row<american_fast, price, vectorised, kAmericanPriceDoc>(),
+    row<american_fast, greeks, vectorised, kAmericanGreeksDoc>(),
+    row<american_fast, iv, vectorised, kAmericanIvDoc>(),
+    row<american, price, scalar, "Scalar twin of `american_price`.">(),
+    row<american, greeks, scalar, "Scalar twin of `american_greeks`.">(),
+    row<american, iv, scalar, "Scalar twin of `american_iv`.">(),
 };
 
 }  // namespace

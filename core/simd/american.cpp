@@ -21,7 +21,46 @@ void american_range_scalar(const OptionColumns& in, double* out, std::int8_t* st
   }
 }
 
+template <class Mode>
+void american_greeks_loop(const OptionColumns& in, double* const* out, std::size_t begin,
+                          std::size_t end) noexcept {
+  for (std::size_t i = begin; i < end; ++i) {
+    AmericanStatus st;
+    const Greeks g = american_greeks_kernel<Mode>(put_at(in, i), in.s[i], in.k[i], in.t[i], in.r[i],
+                                                  in.q[i], in.sigma[i], st);
+    out[0][i] = g.delta;
+    out[1][i] = g.gamma;
+    out[2][i] = g.vega;
+    out[3][i] = g.theta;
+    out[4][i] = g.rho;
+  }
+}
+
+template <class Mode>
+void american_iv_loop(const OptionColumns& in, double* out, std::size_t begin,
+                      std::size_t end) noexcept {
+  for (std::size_t i = begin; i < end; ++i) {
+    AmericanIvStatus st;
+    out[i] = american_iv_kernel<Mode>(put_at(in, i), in.sigma[i], in.s[i], in.k[i], in.t[i],
+                                      in.r[i], in.q[i], st);
+  }
+}
+
 }  // namespace
+
+void american_greeks_range(AmericanMode mode, const OptionColumns& in, double* const* out,
+                           std::size_t begin, std::size_t end) noexcept {
+  if (mode == AmericanMode::accurate)
+    return american_greeks_loop<AmericanAccurate>(in, out, begin, end);
+  american_greeks_loop<AmericanFast>(in, out, begin, end);
+}
+
+void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
+                       std::size_t end) noexcept {
+  if (mode == AmericanMode::accurate)
+    return american_iv_loop<AmericanAccurate>(in, out, begin, end);
+  american_iv_loop<AmericanFast>(in, out, begin, end);
+}
 
 detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
                                               detail::AmericanPut& put) noexcept {

@@ -16,6 +16,15 @@ namespace karvex::simd {
 void american_price_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
                           std::int8_t* status, std::size_t begin, std::size_t end) noexcept;
 
+// The American Greeks (out[0 .. 4]: delta, gamma, vega, theta, rho; american_greeks_kernel) and
+// implied volatilities (the target prices as sigma; american_iv_kernel) of options [begin, end):
+// the scalar kernels on every path (their work per option is not fixed: the regime decides it
+// for the Greeks, the search for the volatility), so every path gives their bits.
+void american_greeks_range(AmericanMode mode, const OptionColumns& in, double* const* out,
+                           std::size_t begin, std::size_t end) noexcept;
+void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
+                       std::size_t end) noexcept;
+
 // The scalar side the vector variants call (compiled for the baseline processor): the regime of
 // option i with the put it is, the price and status of an option the lanes do not take (or whose
 // lane gave NaN), and the European put of a lane.

@@ -32,6 +32,15 @@ __all__ = [
     "black76_rho",
     "black76_greeks",
     "black76_iv",
+    "american_price",
+    "american_greeks",
+    "american_iv",
+    "american_fast_price",
+    "american_fast_greeks",
+    "american_fast_iv",
+    "american_price_scalar",
+    "american_greeks_scalar",
+    "american_iv_scalar",
 ]
 
 def bsm_price(
@@ -98,3 +107,30 @@ def black76_greeks(
 def black76_iv(
     target_price: _F64, flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, *, out: _F64 | None = None
 ) -> _F64: ...
+
+# American exercise: american_* in the accurate mode, american_fast_* in the fast one.
+def american_price(flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64) -> _F64: ...
+def american_greeks(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
+) -> _Greeks: ...
+def american_iv(
+    target_price: _F64, flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64
+) -> _F64: ...
+def american_fast_price(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
+) -> _F64: ...
+def american_fast_greeks(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
+) -> _Greeks: ...
+def american_fast_iv(
+    target_price: _F64, flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64
+) -> _F64: ...
+def american_price_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> float: ...
+def american_greeks_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> tuple[float, float, float, float, float]: ...
+def american_iv_scalar(
+    target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
+) -> float: ...
