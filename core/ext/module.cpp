@@ -68,6 +68,9 @@ PyMethodDef g_functions[] = {
     row<american, price, scalar, "Scalar twin of `american_price`.">(),
     row<american, greeks, scalar, "Scalar twin of `american_greeks`.">(),
     row<american, iv, scalar, "Scalar twin of `american_iv`.">(),
+    row<american_fast, price, scalar, "Scalar twin of `american_fast_price`.">(),
+    row<american_fast, greeks, scalar, "Scalar twin of `american_fast_greeks`.">(),
+    row<american_fast, iv, scalar, "Scalar twin of `american_fast_iv`.">(),
 };
 
 }  // namespace

@@ -5,6 +5,8 @@ computed by the C++ core ``karvex._core``.
 
 - ``karvex.bsm`` and ``karvex.black76``: the array API (numbers, arrays of any
   shape, pandas Series; NumPy broadcasting; 'c'/'p' flags).
+- ``karvex.american``: American prices, Greeks and implied volatilities (BSM),
+  the same array API.
 - ``karvex._core``: the strict core (equal-length 1-D float64 arrays and int8
   flags, plus ``_scalar`` twins).
 - ``karvex.year_fraction`` (``karvex.daycount``): year fractions under
@@ -28,7 +30,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from . import _core, black76, bsm, curves, daycount  # noqa: F401
+    from . import _core, american, black76, bsm, curves, daycount  # noqa: F401
     from ._threads import set_num_threads
     from .curves import Curve
     from .daycount import year_fraction
@@ -39,6 +41,7 @@ __all__ = [
     "__version__",
     "bsm",
     "black76",
+    "american",
     "curves",
     "daycount",
     "Curve",
@@ -48,7 +51,7 @@ __all__ = [
 
 # Loaded on first access: the array API (which imports NumPy), the core, and
 # the curves and day counts (NumPy too).
-_SUBMODULES = ("bsm", "black76", "_core", "curves", "daycount")
+_SUBMODULES = ("bsm", "black76", "american", "_core", "curves", "daycount")
 # Names of the submodules, loaded with them on first access.
 _FROM_SUBMODULES = {
     "Curve": "curves",

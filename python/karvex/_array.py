@@ -41,6 +41,9 @@ from . import _core, _ext, _threads
 from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
+# American exercise (karvex.american): the accurate and the fast mode, in karvex._ext.
+AMERICAN_MODELS = ("american", "american_fast")
+AMERICAN_QUANTITIES = ("price", "greeks", "iv")
 FUNCTIONS = (*QUANTITIES, "iv_status")
 GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
 
@@ -442,12 +445,17 @@ def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, A
     return s, named["k"], named["t"], r, q, named["sigma"]
 
 
+def _american(entry: _Entry) -> bool:
+    """Whether the entry is an American function: no sigma = +inf limit (the kernels give NaN)."""
+    return entry.model in AMERICAN_MODELS
+
+
 def _scalar_nan_rule(entry: _Entry, args: list[Any], result: Any) -> Any:
     """The NaN rule for the scalar twins (args converted, result as returned)."""
     s, k, t, r, q, sigma = _inputs(entry, args)
     if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
         return (math.nan,) * 5 if entry.quantity == "greeks" else math.nan
-    if sigma == math.inf and t > 0:
+    if sigma == math.inf and t > 0 and not _american(entry):
         put = entry.flag_at >= 0 and args[entry.flag_at] < 0
         limits = _sigma_limits(entry.model == "black76", put, s, k, t, r, q)
         picked = tuple(limits[i] for i in _LIMIT_INDEX[entry.quantity])
@@ -475,7 +483,7 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
     for out in outputs:
         out[rows[nan]] = np.nan
     limit = (sigma == np.inf) & (t > 0) & ~nan
-    if limit.any():
+    if limit.any() and not _american(entry):
         put = (
             flat[entry.flag_at][rows[limit]] < 0
             if entry.flag_at >= 0
@@ -1358,9 +1366,20 @@ _NAN_RULE = (
 )
 
 
+_AMERICAN_NAN_RULE = (
+    "\n\nAn option with a NaN input gives NaN, and so do an infinite input, a put with\n"
+    "r < 0 and q < r and a call with q < 0 and r < q (two exercise boundaries)."
+)
+
+
 def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     """The docstring of ``karvex.<model>.<quantity>`` (numpydoc)."""
-    model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
+    model_name = {
+        "bsm": "Black-Scholes-Merton",
+        "black76": "Black-76",
+        "american": "American exercise, Black-Scholes-Merton, accurate mode",
+        "american_fast": "American exercise, Black-Scholes-Merton, fast mode",
+    }[model]
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
         kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
@@ -1377,7 +1396,8 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     returns = _RETURNS.get(
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
-        "Series for Series input (see the README for the other containers)." + _NAN_RULE,
+        "Series for Series input (see the README for the other containers)."
+        + (_AMERICAN_NAN_RULE if model in AMERICAN_MODELS else _NAN_RULE),
     )
     lines += [f"    {line}".rstrip() for line in returns.splitlines()]
     core = "iv" if quantity == "iv_status" else quantity
@@ -1386,7 +1406,8 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         "Notes",
         "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
-        f"Values are those of karvex._core.{model}_{core} on the broadcast float64/int8 arrays.",
+        f"Values are those of karvex.{'_ext' if model in AMERICAN_MODELS else '_core'}"
+        f".{model}_{core} on the broadcast float64/int8 arrays.",
     ]
     return "\n".join(lines)
 
@@ -1395,20 +1416,26 @@ def entry_of(model: str, quantity: str) -> _Entry:
     """What ``karvex.<model>.<quantity>`` needs, from the core's table."""
     names = parameters(model, quantity)
     core = "iv" if quantity == "iv_status" else quantity
+    american = model in AMERICAN_MODELS
+    module = _ext if american else _core
     return _Entry(
-        fname=f"karvex.{model}.{quantity}",
+        fname=f"karvex.american.{quantity}" if american else f"karvex.{model}.{quantity}",
         model=model,
         quantity=quantity,
         names=names,
-        vector=getattr(_core, f"{model}_{core}"),
-        scalar=getattr(_core, f"{model}_{core}_scalar"),
-        into=None if quantity == "iv_status" else getattr(_ext, f"{model}_{core}"),
+        vector=getattr(module, f"{model}_{core}"),
+        scalar=getattr(module, f"{model}_{core}_scalar"),
+        into=None if quantity == "iv_status" or american else getattr(_ext, f"{model}_{core}"),
         flag_at=names.index("flag") if "flag" in names else -1,
         s_at=names.index("f" if model == "black76" else "s"),
         t_at=names.index("t"),
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
-        serial_limit=_threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT),
+        serial_limit=(
+            _threads.AMERICAN_SERIAL_LIMITS[core]
+            if american
+            else _threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT)
+        ),
         options=options_of(quantity),
     )
 

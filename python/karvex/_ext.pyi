@@ -41,6 +41,9 @@ __all__ = [
     "american_price_scalar",
     "american_greeks_scalar",
     "american_iv_scalar",
+    "american_fast_price_scalar",
+    "american_fast_greeks_scalar",
+    "american_fast_iv_scalar",
 ]
 
 def bsm_price(
@@ -132,5 +135,14 @@ def american_greeks_scalar(
     flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
 ) -> tuple[float, float, float, float, float]: ...
 def american_iv_scalar(
+    target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
+) -> float: ...
+def american_fast_price_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> float: ...
+def american_fast_greeks_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> tuple[float, float, float, float, float]: ...
+def american_fast_iv_scalar(
     target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
 ) -> float: ...

@@ -25,6 +25,7 @@ pool_used = False
 # elements a call runs on the pool.
 SERIAL_LIMITS = {"iv": 1024, "greeks": 4096, "price": 8192}
 SERIAL_LIMIT = 16384  # delta, gamma, vega, theta, rho
+AMERICAN_SERIAL_LIMITS = {"price": 64, "greeks": 16, "iv": 16}  # karvex.american
 
 
 def set_num_threads(n: int) -> None:
