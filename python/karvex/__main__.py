@@ -112,6 +112,13 @@ def _parser() -> argparse.ArgumentParser:
         help="bsm: spot with dividend yield (default); black76: forward",
     )
     chain.add_argument(
+        "--exercise",
+        choices=("european", "american"),
+        default="european",
+        help="american: American exercise (bsm; needs the rate and the dividend yield, as "
+        "columns, --rate/--dividend or curves: put-call parity does not hold)",
+    )
+    chain.add_argument(
         "-o", "--output", metavar="FILE", help="write the result to FILE (default: standard output)"
     )
     chain.add_argument(
@@ -330,6 +337,7 @@ def _options(args: argparse.Namespace) -> Options:
         engine=args.engine,
         quiet=args.quiet,
         model=args.model,
+        exercise=args.exercise,
         valuation_date=args.valuation_date,
         rate=args.rate,
         dividend=args.dividend,

@@ -309,6 +309,15 @@ def _curve(
 
 
 def _rates(names: _Header, columns: Columns, options: Options) -> None:
+    if options.exercise == "american":
+        if options.parity:
+            raise ChainError(
+                "--exercise american: put-call parity does not hold for American options, so"
+                " --forward parity cannot imply the forward; give the rate and the dividend"
+                " yield (columns, --rate/--dividend or their curves)"
+            )
+        if options.model != "bsm":
+            raise ChainError("--exercise american: takes --model bsm (a spot and its yield)")
     if options.dividend_curve is not None and (options.model == "black76" or options.parity):
         raise ChainError(
             "--dividend-curve: Black-76 has no dividend yield (parity forwards imply it)"
@@ -328,6 +337,8 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
     if options.dividend is not None:
         columns.constants["dividend"] = options.dividend
     elif not _take(names, columns, "dividend"):
+        if options.exercise == "american":  # early exercise turns on it: no silent default
+            names.missing("'dividend' (or give --dividend; American exercise needs the yield)")
         columns.constants["dividend"] = 0.0
 
 

@@ -9,8 +9,8 @@ from collections.abc import Sequence
 
 import numpy as np
 
-from .. import _core
-from .._array import UNIT_FACTORS, iv_status_codes
+from .. import _core, _ext
+from .._array import PRICE_TOLERANCE, UNIT_FACTORS, iv_status_codes
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
@@ -88,10 +88,12 @@ def compute(
     parity: bool = False,
     audit: bool = False,
     units: str = "raw",
+    american: bool = False,
 ) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them; the
-    Greeks in `units` (GREEK_COLUMNS)."""
+    Greeks in `units` (GREEK_COLUMNS); with `american`, under American
+    exercise (karvex.american's accurate mode, BSM)."""
     # The core itself, once per chunk: the arrays are already what it reads
     # (contiguous float64, int8 flags), and its results are the array API's
     # bit for bit wherever the volatility exists -- the only rows whose
@@ -102,15 +104,20 @@ def compute(
         for a in (x.price, x.underlying, x.strike, x.t, x.rate, x.dividend)
     )
     start = time.perf_counter()
-    if x.model == "bsm":
+    if american:
+        iv = _ext.american_iv(price, flag, s, k, t, r, q)
+    elif x.model == "bsm":
         iv = _core.bsm_iv(price, flag, s, k, t, r, q)
     else:
         iv = _core.black76_iv(price, flag, s, k, t, r)
     core_seconds = time.perf_counter() - start
     # The array API's statuses, from the core's own bounds; their codes are
     # the first of STATUSES.
-    status = iv_status_codes(iv, price, flag < 0, s, k, t, r, q)
-    if intrinsic_tolerance > 0.0:
+    if american:
+        status = american_status_codes(iv, price, flag < 0, s, k, t, r, q)
+    else:
+        status = iv_status_codes(iv, price, flag < 0, s, k, t, r, q)
+    if intrinsic_tolerance > 0.0 and not american:
         near = near_intrinsic(status, x, intrinsic_tolerance)
         if near.any():
             iv = np.where(near, 0.0, iv)
@@ -123,7 +130,9 @@ def compute(
     if parity:
         status[(status == CODES["invalid_input"]) & np.isnan(x.forward)] = CODES["no_forward"]
     start = time.perf_counter()
-    if x.model == "bsm":
+    if american:
+        greeks = _ext.american_greeks(flag, s, k, t, r, q, iv)
+    elif x.model == "bsm":
         greeks = _core.bsm_greeks(flag, s, k, t, r, q, iv)
     else:
         greeks = _core.black76_greeks(flag, s, k, t, r, iv)
@@ -143,6 +152,37 @@ def compute(
         with np.errstate(all="ignore"):
             result.audit = (t, price, x.forward, np.exp(-r * t))
     return result
+
+
+def american_status_codes(
+    iv: np.ndarray,
+    price: np.ndarray,
+    put: np.ndarray,
+    s: np.ndarray,
+    k: np.ndarray,
+    t: np.ndarray,
+    r: np.ndarray,
+    q: np.ndarray,
+) -> np.ndarray:
+    """The statuses of American implied volatilities, from the American bounds: the
+    undiscounted intrinsic value below, k (put) or s (call) above; a put with r < 0 and q < r
+    (a call q < 0 and r < q) has two exercise boundaries, which the kernels do not cover."""
+    status = np.full(len(iv), CODES["ok"], dtype=np.int8)
+    with np.errstate(invalid="ignore"):
+        intrinsic = np.where(put, np.maximum(k - s, 0.0), np.maximum(s - k, 0.0))
+        bound = np.where(put, k, s)
+        inputs = (price, s, k, t, r, q)
+        finite = np.logical_and.reduce([np.isfinite(a) for a in inputs])
+        invalid = ~finite | ~(s > 0) | ~(k > 0) | ~(t > 0) | ~(price >= 0)
+        pr, pq = np.where(put, r, q), np.where(put, q, r)
+        two = ~invalid & (pr < 0) & (pq < pr)
+        status[iv == 0.0] = CODES["intrinsic"]
+        status[np.isnan(iv)] = CODES["no_solution"]
+        status[np.isnan(iv) & (price >= bound)] = CODES["above_upper_bound"]
+        status[np.isnan(iv) & (price < intrinsic - PRICE_TOLERANCE)] = CODES["below_intrinsic"]
+        status[two] = CODES["two_boundaries"]
+        status[invalid] = CODES["invalid_input"]
+    return status
 
 
 def in_units(greeks: tuple[np.ndarray, ...], units: str, s: np.ndarray) -> tuple[np.ndarray, ...]:

@@ -194,6 +194,7 @@ class _Run:
                         parity is not None,
                         options.audit,
                         options.units,
+                        options.exercise == "american",
                     )
                     for x in xs
                 ]

@@ -14,6 +14,7 @@ Where a setting the user gives takes effect:
     price_unit, strike_scale,     columns (parsed once), prices (converted and checked,
       rate_unit, dividend_unit      right after the cells are read)
     model, forward                columns (what is needed), prices, parity
+    exercise                      columns (refuses parity forwards), compute (the kernels)
     intrinsic_tolerance           compute
     output, output_format, plot   write, files and plot
     chunk_rows                    read (rows per chunk)
@@ -59,6 +60,7 @@ class Options:
     engine: str = "auto"  # auto, arrow or builtin: who reads and writes the table
     quiet: bool = False  # errors and warnings only
     model: str = "bsm"
+    exercise: str = "european"  # or american: karvex.american's accurate mode (bsm only)
     valuation_date: str | None = None
     rate: float | None = None
     dividend: float | None = None
@@ -91,4 +93,6 @@ class Options:
 
     def model_name(self) -> str:
         """The model as the summary names it."""
+        if self.exercise == "american":
+            return f"{self.model}, American exercise"
         return "black76 on parity forwards" if self.parity else self.model

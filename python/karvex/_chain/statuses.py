@@ -22,6 +22,7 @@ REASONS = {
     "missing_quote": "missing bid or ask",
     "expired": "expired",
     "no_forward": "no parity forward",
+    "two_boundaries": "two exercise boundaries (American, not covered)",
 }
 
 # Every status, in the order of their codes: first those of the array API's
@@ -34,6 +35,7 @@ STATUSES = (
     "expired",
     STATUS_NEAR_INTRINSIC,
     "no_forward",
+    "two_boundaries",
 )
 CODES = {name: np.int8(code) for code, name in enumerate(STATUSES)}
 QUOTE_CODES = {name: CODES[name] for name in ("no_bid", "crossed_quote", "missing_quote")}
