@@ -3,11 +3,15 @@
 the American kernels, each constant the double nearest to its exact value (mpmath, 50 digits).
 
     python3 tools/gen_american_tables.py       (from the project root; needs numpy and mpmath)
+    python3 tools/gen_american_tables.py --rules 5,7,15 10,15,31 --output FILE
 
-The rule sizes are those the accuracy modes in core/kernels/american.hpp name; add a size to
-LEGENDRE or CHEBYSHEV and re-run to offer a new mode.
+The rule sizes are those the accuracy modes in core/kernels/american.hpp name (RULES); add one
+and re-run to offer a new mode. With --rules and --output it writes other sizes elsewhere (the
+accuracy/time frontier in bench/bench_american_frontier.cpp reads such a file, of sizes not in
+RULES, which share the namespace).
 """
 
+import argparse
 import pathlib
 
 import mpmath as mp
@@ -66,6 +70,11 @@ def array(name, values):
 
 
 def main():
+    parser = argparse.ArgumentParser(description="the American kernels' constant tables")
+    parser.add_argument("--rules", nargs="+", help="n,l,p triples (default: RULES)")
+    parser.add_argument("--output", type=pathlib.Path, default=OUT)
+    args = parser.parse_args()
+    rules = [tuple(int(x) for x in r.split(",")) for r in args.rules] if args.rules else RULES
     mp.mp.dps = 50
     lines = [
         "// Written by tools/gen_american_tables.py: do not edit. Each constant is the double",
@@ -87,7 +96,7 @@ def main():
         "struct Rule;",
         "",
     ]
-    for n, points, p in RULES:
+    for n, points, p in rules:
         y, w = legendre(points)
         py, pw = legendre(p)
         mp.mp.dps = 50
@@ -121,7 +130,7 @@ def main():
             "",
         ]
     lines += ["}  // namespace karvex::american_tables", ""]
-    OUT.write_text("\n".join(lines))
+    args.output.write_text("\n".join(lines))
 
 
 if __name__ == "__main__":

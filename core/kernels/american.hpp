@@ -195,7 +195,8 @@ inline V american_d_minus(V d_plus, V v) noexcept {
 // The Jacobi-Newton step at a node from N, D, the densities at the node's d- and d+ (pm, pp),
 // sigma sqrt(tau) = v and kappa = K exp(-(r - q) tau): f = kappa N/D, f' = f (pm/N - pp/D)/(B v)
 // (the terms outside the integrals), and B + (B - f)/(f' - 1), or f where that is not in
-// (0, X); at most X.
+// (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's, which with r = 0 and a
+// small yield throws the nodes about); at most X.
 template <class L>
 inline typename L::D american_newton(typename L::D B, typename L::D X, typename L::D kappa,
                                      typename L::D N, typename L::D D, typename L::D pm,
@@ -204,32 +205,29 @@ inline typename L::D american_newton(typename L::D B, typename L::D X, typename 
   const Dv f = kappa * (N / D);
   const Dv fp = (f * (pm / N - pp / D)) / (B * v);
   const Dv next = B + (B - f) / (fp - 1.0);
-  const Dv chosen = L::select((next > 0.0) & (next < X), next, f);
+  const Dv chosen = L::select((next > 0.0) & (next < X) & (fp < 0.9), next, f);
   return L::select(chosen < X, chosen, X);
 }
 
 // The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
 // K lambda/(lambda - 1) of the quadratic approximation with
 //   lambda = (-(w - 1) - sqrt((w - 1)^2 + 8 r/(sigma^2 h)))/2,  w = 2 (r - q)/sigma^2,
-// h = 1 - exp(-r tau), kept below X. (Newton steps on the full QD+ equation from there did not
+// h = 1 - exp(-r tau) (8 r/(sigma^2 h) tends to 8/(sigma^2 tau) as r -> 0), kept below X.
+// (Newton steps on the full QD+ equation from there did not
 // make the Jacobi-Newton iteration converge sooner on the benchmark portfolio.)
 template <class L>
 inline typename L::D american_qd_seed(typename L::D r, typename L::D q, typename L::D sigma,
-                                      typename L::D dr, typename L::D K, typename L::D X) noexcept {
+                                      typename L::D tau, typename L::D dr, typename L::D K,
+                                      typename L::D X) noexcept {
   using Dv = typename L::D;
   const Dv s2 = sigma * sigma;
   const Dv h = 1.0 - dr;
   const Dv w1 = (2.0 * (r - q)) / s2 - 1.0;
-  const Dv a = (2.0 * r) / s2;
-  const Dv lambda = 0.5 * (-w1 - L::sqrt(w1 * w1 + (4.0 * a) / h));
+  // 8 r/(sigma^2 h), and its limit 8/(sigma^2 tau) at r = 0
+  const Dv pull = L::select(r == 0.0, 8.0 / (s2 * tau), ((4.0 * 2.0) * r) / (s2 * h));
+  const Dv lambda = 0.5 * (-w1 - L::sqrt(w1 * w1 + pull));
   const Dv seed = K * (lambda / (lambda - 1.0));
   return L::select((seed > 0.0) & (seed < X), seed, X);
-}
-
-// The start where the seed has no rate to work with (r = 0): X.
-template <class L>
-inline typename L::D american_qd_start(typename L::D r, typename L::D b, typename L::D X) noexcept {
-  return L::select(r > 0.0, b, X);
 }
 
 // H = ln(B/X)^2 from the logarithm.
@@ -323,7 +321,7 @@ struct AmericanLanes {
     for (int i = 1; i <= n; ++i) dr[i] = -(r * tau[i]);
     C::exp(dr + 1, n);
     for (int i = 1; i <= n; ++i) {
-      B[i] = american_qd_start<L>(r, american_qd_seed<L>(r, q, sigma, dr[i], K, X), X);
+      B[i] = american_qd_seed<L>(r, q, sigma, tau[i], dr[i], K, X);
       H[i] = B[i] / X;
     }
     C::log(H + 1, n);
