@@ -7,7 +7,7 @@ the American kernels, each constant the double nearest to its exact value (mpmat
 
 The rule sizes are those the accuracy modes in core/kernels/american.hpp name (RULES); add one
 and re-run to offer a new mode. With --rules and --output it writes other sizes elsewhere (the
-accuracy/time frontier in bench/bench_american_frontier.cpp reads such a file, of sizes not in
+accuracy/time frontier in bench/frontier/american_frontier.cpp reads such a file, of sizes not in
 RULES, which share the namespace).
 """
 

@@ -1,0 +1,95 @@
+// The accuracy/time frontier of the American price over the method's parameters: for rule sizes
+// (n + 1 Chebyshev nodes, l and p Gauss-Legendre points) and Jacobi-Newton steps m, the RMSE and
+// maximum error on the benchmark portfolio against tests/data/american.csv and the time per
+// option of the scalar kernel, one thread. The modes of kernels/american.hpp are two points of it.
+// (Not among the CMake benchmarks, which bench/*.cpp are: it needs tables generated first.)
+//
+//   python3 tools/gen_american_tables.py --rules 5,5,15 5,7,21 8,9,25 10,15,31 16,25,51 20,31,61 \
+//       --output build/frontier_tables.hpp
+//   g++ -O2 -std=c++20 -ffp-contract=off -Icore -Ibuild -o build/frontier \
+//       bench/frontier/american_frontier.cpp core/kernels/platform.cpp -ldl
+//   build/frontier tests/data/american.csv
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontier_tables.hpp"
+#include "kernels/american.hpp"
+
+namespace {
+
+struct Row {
+  bool put;
+  double s, k, t, r, q, sigma, price;
+};
+
+std::vector<Row> portfolio(const char* path) {
+  std::ifstream in(path);
+  std::vector<Row> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("portfolio,", 0) != 0) continue;
+    std::stringstream cells(line);
+    std::string set, kind, estimate;
+    Row row;
+    char comma;
+    std::getline(cells, set, ',');
+    std::getline(cells, kind, ',');
+    cells >> row.s >> comma >> row.k >> comma >> row.t >> comma >> row.r >> comma >> row.q >>
+        comma >> row.sigma >> comma >> row.price >> comma >> estimate;
+    if (std::stod(estimate) > 1e-6) continue;
+    row.put = kind == "put";
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+template <int N, int L, int P, int M>
+struct Mode {
+  static constexpr int n = N, l = L, p = P, m = M;
+};
+
+template <class Mode>
+void measure(const std::vector<Row>& rows) {
+  std::vector<double> got(rows.size());
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    karvex::AmericanStatus status;
+    const Row& w = rows[i];
+    got[i] = karvex::american_price_kernel<Mode>(w.put, w.s, w.k, w.t, w.r, w.q, w.sigma, status);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double sum = 0.0, max = 0.0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const double e = std::fabs(got[i] - rows[i].price);
+    sum += e * e;
+    max = e > max ? e : max;
+  }
+  std::printf("| %2d | %2d | %3d | %2d | %.2g | %.2g | %.1f |\n", Mode::n, Mode::l, Mode::p,
+              Mode::m, std::sqrt(sum / rows.size()), max, seconds / rows.size() * 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto rows = portfolio(argc > 1 ? argv[1] : "tests/data/american.csv");
+  std::printf("%zu options\n| n | l | p | m | RMSE | max error | us/option |\n", rows.size());
+  std::printf("|---|---|---|---|---|---|---|\n");
+  measure<Mode<5, 5, 15, 4>>(rows);
+  measure<Mode<5, 7, 21, 6>>(rows);
+  measure<Mode<7, 7, 21, 4>>(rows);
+  measure<Mode<7, 7, 21, 6>>(rows);
+  measure<Mode<7, 7, 21, 8>>(rows);
+  measure<Mode<8, 9, 25, 8>>(rows);
+  measure<Mode<10, 15, 31, 10>>(rows);
+  measure<Mode<12, 21, 41, 8>>(rows);
+  measure<Mode<12, 21, 41, 12>>(rows);
+  measure<Mode<12, 21, 41, 16>>(rows);
+  measure<Mode<16, 25, 51, 12>>(rows);
+  measure<Mode<20, 31, 61, 16>>(rows);
+}
