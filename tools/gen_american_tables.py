@@ -78,9 +78,10 @@ def main():
     mp.mp.dps = 50
     lines = [
         "// Written by tools/gen_american_tables.py: do not edit. Each constant is the double",
-        "// nearest to its exact value.",
+        "// nearest to its exact value. (One line per table: not for clang-format to rewrap.)",
         "#pragma once",
         "",
+        "// clang-format off",
         "namespace karvex::american_tables {",
         "",
         "// The collocation of the exercise boundary on n + 1 Chebyshev nodes in xi = 2 sqrt(tau/T) - 1,",
@@ -129,7 +130,7 @@ def main():
             "};",
             "",
         ]
-    lines += ["}  // namespace karvex::american_tables", ""]
+    lines += ["}  // namespace karvex::american_tables", "// clang-format on", ""]
     args.output.write_text("\n".join(lines))
 
 

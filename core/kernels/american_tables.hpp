@@ -1,7 +1,8 @@
 // Written by tools/gen_american_tables.py: do not edit. Each constant is the double
-// nearest to its exact value.
+// nearest to its exact value. (One line per table: not for clang-format to rewrap.)
 #pragma once
 
+// clang-format off
 namespace karvex::american_tables {
 
 // The collocation of the exercise boundary on n + 1 Chebyshev nodes in xi = 2 sqrt(tau/T) - 1,
@@ -39,3 +40,4 @@ struct Rule<12, 21, 41> {
 };
 
 }  // namespace karvex::american_tables
+// clang-format on
