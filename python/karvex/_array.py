@@ -1144,7 +1144,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     if options is not None and options.scaled:
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
     if outs is not None:
-        if into is None:
+        if into is None or entry.into is None:  # (no out= twin: computed, then copied)
             for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
                 np.copyto(o, r.reshape(shape, order=order))
         return Greeks(*outs) if entry.quantity == "greeks" else outs[0]

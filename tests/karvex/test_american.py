@@ -40,6 +40,14 @@ def test_modes_and_a_wrong_mode():
         karvex.american.price("c", 110, 100, 0.5, 0.03, 0.06, 0.25, mode="precise")
 
 
+def test_out_receives_the_prices():
+    out = np.full(3, -1.0)
+    s = np.array([90.0, 100.0, 110.0])
+    got = karvex.american.price("p", s, 100.0, 0.5, 0.05, 0.02, 0.3, out=out)
+    assert got is out
+    assert np.array_equal(out, karvex.american.price("p", s, 100.0, 0.5, 0.05, 0.02, 0.3))
+
+
 def test_greeks_units_series_and_the_nan_rule():
     s = pd.Series([90.0, 100.0, math.nan], index=["a", "b", "c"])
     g = karvex.american.greeks("p", s, 100, 0.5, 0.05, 0.0, 0.3, units="desk")
