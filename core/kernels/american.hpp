@@ -192,6 +192,15 @@ inline V american_d_minus(V d_plus, V v) noexcept {
   return d_plus - v;
 }
 
+// An argument of Phi at a quadrature point, kept within [-37, 37]: beyond, Phi is 1 or below
+// 6e-300, which no sum here can tell from 0, and the cdf would take its slow continued fraction
+// (|z| from about 37.5 on). NaN stays NaN.
+template <class L>
+inline typename L::D american_cdf_argument(typename L::D d) noexcept {
+  const typename L::D bound = L::splat(37.0);
+  return L::select(d > bound, bound, L::select(d < -bound, -bound, d));
+}
+
 // The Jacobi-Newton step at a node from N, D, the densities at the node's d- and d+ (pm, pp),
 // sigma sqrt(tau) = v and kappa = K exp(-(r - q) tau): f = kappa N/D, f' = f (pm/N - pp/D)/(B v)
 // (the terms outside the integrals), and B + (B - f)/(f' - 1), or f where that is not in
@@ -345,8 +354,8 @@ struct AmericanLanes {
         const D s = american_node_tau(tau[i], Rule::c[k]);
         const D v = american_node_vol(vol[i], Rule::c[k]);
         const D d = american_d_plus(american_root<L>(Hk) - root[i], mu, s, v);
-        zi[2 + 2 * k] = american_d_minus(d, v);
-        zi[3 + 2 * k] = d;
+        zi[2 + 2 * k] = american_cdf_argument<L>(american_d_minus(d, v));
+        zi[3 + 2 * k] = american_cdf_argument<L>(d);
       }
     }
     for (int i = 1; i <= n; ++i) {
@@ -383,8 +392,8 @@ struct AmericanLanes {
       const D s = american_node_tau(T, Rule::pc[k]);
       const D v = american_node_vol(vol_T, Rule::pc[k]);
       const D d = american_d_plus(log_SX + american_root<L>(Hk), mu, s, v);
-      z[2 * k] = -american_d_minus(d, v);
-      z[2 * k + 1] = -d;
+      z[2 * k] = american_cdf_argument<L>(-american_d_minus(d, v));
+      z[2 * k + 1] = american_cdf_argument<L>(-d);
       e[2 * k] = -(r * s);
       e[2 * k + 1] = -(q * s);
     }
@@ -414,7 +423,7 @@ struct AmericanLanes {
       const D s = american_node_tau(T, Rule::pc[k]);
       v[k] = american_node_vol(vol_T, Rule::pc[k]);
       dp[k] = american_d_plus(log_SX + american_root<L>(Hk), mu, s, v[k]);
-      z[2 * k] = -dp[k];
+      z[2 * k] = american_cdf_argument<L>(-dp[k]);
       e[4 * k] = -(r * s);
       e[4 * k + 1] = -(q * s);
       e[4 * k + 2] = pdf_exponent(american_d_minus(dp[k], v[k]));
