@@ -215,7 +215,9 @@ print(after_core - before, len(os.listdir("/proc/self/task")) - before)
 )
 def test_both_modules_run_on_one_worker_pool_of_the_size_asked_for(setup, env, workers):
     # One pool per process: the second module's large call starts no thread of its own.
-    environment = {"RAYON_NUM_THREADS": "", **env} if env else {}
+    environment = {"RAYON_NUM_THREADS": "", **env}
+    # the karvex this process runs, whatever other tests put first on sys.path
+    environment["PYTHONPATH"] = str(pathlib.Path(karvex.__file__).parents[1])
     out = run_python(POOL_THREADS.format(setup=setup), env=environment).stdout.split()
     assert out == [str(workers), str(workers)]
 
