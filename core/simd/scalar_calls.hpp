@@ -26,8 +26,8 @@ double scalar_price(const OptionColumns& in, std::size_t i) noexcept;
 // Greeks into values[0 .. kGreekCount - 1] for Greek::all).
 void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept;
 
-// The scalar second-order kernel of `set` (one of kSecondSets, second_order.hpp) for option i
-// of `in` into values[0 .. second_count(set) - 1].
+// The scalar second-order kernel of `set` (one of simd::second_set_at(0 ..), second_order.hpp) for
+// option i of `in` into values[0 .. second_count(set) - 1].
 void scalar_second_order(SecondSet set, const OptionColumns& in, std::size_t i,
                          double* values) noexcept;
 

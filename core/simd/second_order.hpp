@@ -11,24 +11,25 @@
 
 namespace karvex::simd {
 
-// The sets of second-order Greeks the loops evaluate: each Greek alone, all of them (BSM), and
-// all but dividend rho (Black-76).
-template <std::size_t... J>
-constexpr auto second_sets_of(std::index_sequence<J...>) {
-  return std::array<SecondSet, sizeof...(J) + 2>{(SecondSet{1} << J)..., kAllSecond,
-                                                 kBlack76Second};
+// The sets of second-order Greeks the loops evaluate: each Greek alone (j < kSecondOrderCount),
+// all of them (BSM), and all but dividend rho (Black-76). A function, not an array: an array that
+// code uses at run time would be a symbol the vector units share with the baseline code.
+inline constexpr std::size_t kSecondSetCount = kSecondOrderCount + 2;
+constexpr SecondSet second_set_at(std::size_t j) {
+  return j < kSecondOrderCount    ? SecondSet{1} << j
+         : j == kSecondOrderCount ? kAllSecond
+                                  : kBlack76Second;
 }
-inline constexpr auto kSecondSets = second_sets_of(std::make_index_sequence<kSecondOrderCount>{});
 
-// Calls fn(std::integral_constant<SecondSet, S>{}) for the set S of kSecondSets equal to `set`
-// (nothing for any other set).
+// Calls fn(std::integral_constant<SecondSet, S>{}) for the set S among second_set_at(0 ..) equal
+// to `set` (nothing for any other set).
 template <class Fn>
 void with_second_set(SecondSet set, Fn&& fn) {
   [&]<std::size_t... J>(std::index_sequence<J...>) {
-    ((set == kSecondSets[J] ? (fn(std::integral_constant<SecondSet, kSecondSets[J]>{}), 0) : 0),
+    ((set == second_set_at(J) ? (fn(std::integral_constant<SecondSet, second_set_at(J)>{}), 0) : 0),
      ...);
   }
-  (std::make_index_sequence<kSecondSets.size()>{});
+  (std::make_index_sequence<kSecondSetCount>{});
 }
 
 // out[o][i] = the o-th member of `set` (field order) of bsm_second_order_kernel<set>(flag[i] < 0,

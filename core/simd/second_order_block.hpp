@@ -41,7 +41,7 @@ struct SecondOrderFormula {
   }
 };
 
-// The set `set` (one of kSecondSets) for options [begin, end) into out[0 ..].
+// The set `set` (one of second_set_at(0 ..)) for options [begin, end) into out[0 ..].
 template <class L>
 void second_order_blocks(SecondSet set, const OptionColumns& in, double* const* out,
                          std::size_t begin, std::size_t end) noexcept {

@@ -85,7 +85,8 @@ std::vector<Evaluation> evaluations() {
   std::vector<Evaluation> all;
   for (const bool black76 : {false, true}) {
     const std::string model = black76 ? "black76_" : "bsm_";
-    for (const SecondSet set : simd::kSecondSets) {
+    for (std::size_t j = 0; j < simd::kSecondSetCount; ++j) {
+      const SecondSet set = simd::second_set_at(j);
       if (black76 ? (set & ~kBlack76Second) != 0 || set == kAllSecond : set == kBlack76Second) {
         continue;
       }

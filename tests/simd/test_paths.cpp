@@ -118,7 +118,8 @@ std::vector<Function> functions() {
   // The second-order Greeks: each alone and the single passes.
   for (const bool black76 : {false, true}) {
     const std::string model = black76 ? "black76_" : "bsm_";
-    for (const SecondSet set : simd::kSecondSets) {
+    for (std::size_t j = 0; j < simd::kSecondSetCount; ++j) {
+      const SecondSet set = simd::second_set_at(j);
       if (black76 ? (set & ~kBlack76Second) != 0 || set == kAllSecond : set == kBlack76Second) {
         continue;
       }
