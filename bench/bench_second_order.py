@@ -8,12 +8,16 @@ karvex._ext with out= (no allocation in the timing):
   - karvex._core.bsm_greeks, the first-order single pass, for the ratio the targets name;
   - bsm_vanna and bsm_volga;
 and prints ns per option and the ratios. The vector unit is the process's (KARVEX_SIMD narrows
-it).
+it). With QuantLib installed (for this benchmark only), vanna + volga are also timed as a user
+would get them from it, one BlackCalculator per option from Python, on the first --ql-n options
+(its volga is the derivative of vega in the total standard deviation sigma*sqrt(t), karvex's
+divided by sqrt(t); its vanna is karvex's).
 
     python bench/bench_second_order.py [--n N] [--rounds R]
 """
 
 import argparse
+import math
 import os
 import time
 
@@ -40,10 +44,30 @@ def inputs(n, seed=20261207):
     return flag, s, k, t, r, q, sigma
 
 
+def quantlib_vanna_volga(flag, s, k, t, r, q, sigma, n):
+    """ns per option for vanna and volga from one QuantLib BlackCalculator per option, or None
+    without QuantLib."""
+    try:
+        import QuantLib as ql
+    except ImportError:
+        return None
+    rows = list(zip(flag[:n].tolist(), *(a[:n].tolist() for a in (s, k, t, r, q, sigma))))
+    call, put = ql.Option.Call, ql.Option.Put
+    exp, sqrt = math.exp, math.sqrt
+    start = time.perf_counter()
+    for f, si, ki, ti, ri, qi, vi in rows:
+        payoff = ql.PlainVanillaPayoff(put if f < 0 else call, ki)
+        calc = ql.BlackCalculator(payoff, si * exp((ri - qi) * ti), vi * sqrt(ti), exp(-ri * ti))
+        calc.vanna(si, ti)
+        calc.volga(ti)
+    return (time.perf_counter() - start) / len(rows) * 1e9
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--n", type=int, default=1_000_000)
     ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--ql-n", type=int, default=20_000)
     args = ap.parse_args()
     flag, *x = inputs(args.n)
     outs = tuple(np.empty(args.n) for _ in range(10))
@@ -86,6 +110,10 @@ def main():
     )
     print(f"  sum of parts / one pass          {parts_ns / one:8.2f}")
     print(f"  one pass / first-order pass      {one / first:8.2f}")
+    quantlib = quantlib_vanna_volga(flag, *x, args.ql_n)
+    if quantlib is not None:
+        print(f"  QuantLib BlackCalculator vanna + volga per option: {quantlib:8.1f} ns")
+        print(f"  QuantLib / karvex vanna + volga  {quantlib / per['vanna + volga']:8.1f}")
     assert np.isfinite(outs[0]).all()
 
 
