@@ -152,6 +152,7 @@ def compute(
     result = Result(iv, tuple(kept), status, core_seconds, x.forward if parity else None)
     if second_order:
         start = time.perf_counter()
+        second: tuple[np.ndarray, ...]
         if x.model == "bsm":
             second = _ext.bsm_second_order(flag, s, k, t, r, q, iv)
         else:
