@@ -14,6 +14,7 @@
 #include "bindings/python.hpp"
 #include "pool/pool.hpp"
 #include "simd/dispatch.hpp"
+#include "simd/second_order.hpp"
 
 namespace karvex::bindings {
 
@@ -173,7 +174,11 @@ constexpr simd::Greek greek_of(Quantity q) {
 // The serial path runs it over the whole range, the worker pool over its pieces.
 template <Model M, Quantity Q>
 struct Fill {
-  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount : 1;
+  static constexpr SecondSet kSecond = second_set(M, Q);
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount
+                                          : kSecond != 0        ? second_count(kSecond)
+                                                                : 1;
+  static_assert(kOutputs <= kMaxOutputs);
 
   simd::OptionColumns in;
   std::array<double*, kOutputs> out;
@@ -193,7 +198,9 @@ struct Fill {
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
     const simd::Path path = simd::active_path();
-    if constexpr (Q == Quantity::price) {
+    if constexpr (kSecond != 0) {
+      simd::second_order_range(path, kSecond, in, out.data(), begin, end);
+    } else if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {
       simd::iv_range(path, in, out[0], begin, end);

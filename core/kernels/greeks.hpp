@@ -181,20 +181,31 @@ inline DensityTerms density_terms(double s, double k, double t, double r, double
           pdf(d1_d2(s, k, t, r, q, sigma).d1)};
 }
 
-// The delta of a degenerate option: a step on the forward moneyness.
+// The forward and the discount of a step on the forward moneyness (the
+// Greeks of a degenerate option that are steps):
 //   F = s for t <= 0 or t NaN, else s*exp(t*(r - q));
-//   m = max(t, 0) with a NaN t counting as 0, e = exp(-(q*m)), so e = 1 for
-//   t <= 0 and finite q, and e = exp(-(q*t)) (the dividend discount) for t > 0;
+//   m = max(t, 0) with a NaN t counting as 0, e = exp(-(rate*m)), so e = 1 for
+//   t <= 0 and finite rate, and e = exp(-(rate*t)) for t > 0.
+struct ForwardStep {
+  double f;
+  double e;
+};
+inline ForwardStep forward_step(double s, double t, double r, double q, double rate) noexcept {
+  const bool live = t > 0.0;
+  const double f = live ? s * platform::exp(t * (r - q)) : s;
+  const double m = live ? t : 0.0;
+  return {f, discount_factor(discount_exponent(rate, m))};
+}
+
+// The delta of a degenerate option: a step on the forward moneyness with the
+// dividend discount, e = forward_step(..., q).e;
 //   call: e if F > k else 0.0; put: -e if F < k else 0.0.
 // Strict ordered comparisons: F = k, a NaN F or a NaN k give 0.0.
 inline double bsm_delta_step(bool is_put, double s, double k, double t, double r,
                              double q) noexcept {
-  const bool live = t > 0.0;
-  const double f = live ? s * platform::exp(t * (r - q)) : s;
-  const double m = live ? t : 0.0;
-  const double e = discount_factor(discount_exponent(q, m));
-  if (is_put) return f < k ? one_nan(-e) : 0.0;
-  return f > k ? one_nan(e) : 0.0;
+  const ForwardStep step = forward_step(s, t, r, q, q);
+  if (is_put) return step.f < k ? one_nan(-step.e) : 0.0;
+  return step.f > k ? one_nan(step.e) : 0.0;
 }
 
 }  // namespace detail
