@@ -1,23 +1,8 @@
 """Tests of tools/mutate's choice of mutants (the building and testing it drives is not run here)."""
 
-import sys
-import types
 from pathlib import Path
 
-import pytest
-
 ROOT = Path(__file__).resolve().parents[2]
-
-
-@pytest.fixture(scope="module")
-def mutate():
-    path = ROOT / "tools/mutate"
-    module = types.ModuleType("mutate")
-    module.__file__ = str(path)
-    sys.modules["mutate"] = module  # dataclasses look their module up
-    exec(compile(path.read_text(), str(path), "exec"), module.__dict__)
-    yield module
-    del sys.modules["mutate"]
 
 
 def rewrites(mutate, source):
