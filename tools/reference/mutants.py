@@ -78,6 +78,13 @@ def iv_lower(rng):
     return _inverted(1.0, 1.0, k, math.log(k) * _log_uniform(rng, 0.01, 0.6))
 
 
+def iv_lower_deep(rng):
+    """Far out of the money at large total volatility (x/v about -5 to -10): the lower objective
+    with its longest Householder steps."""
+    k = math.exp(rng.uniform(15.0, 40.0))
+    return _inverted(1.0, 1.0, k, math.log(k) * rng.uniform(0.1, 0.2))
+
+
 def iv_upper(rng):
     """Large total volatilities: the upper map and the upper objective."""
     k = math.exp(rng.uniform(-5.0, 5.0))
@@ -220,6 +227,15 @@ MUTANTS = [
         iv_option,
         "i",
         4.0,
+    ),
+    (
+        "refine x/s^2 once",
+        "refine",
+        "(x_s2 * x_s2)",
+        "(x_s2 * div(div(x, s), s))",
+        iv_lower_deep,
+        "i",
+        8.0,
     ),
     (
         "refine 3bh",
