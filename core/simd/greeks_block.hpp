@@ -151,7 +151,7 @@ struct TermsBlock : BlockInputs<L> {
           const D tv = L::load(t + j), sig = L::load(sigma + j);
           const I degenerate = detail::greeks_degenerate(tv, sig);
           append_lanes<L>(rare, rare_count, degenerate, j, n);
-          const D rtv = L::sqrt(tv);
+          const D rtv = detail::root_time<L>(tv);
           const D1D2Of<D> d = detail::d1_d2_from_terms(L::load(log_sk + j), tv, L::load(r + j),
                                                        L::load(q + j), sig, rtv);
           const I is_put = L::load_mask(put + j);
