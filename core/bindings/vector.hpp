@@ -15,6 +15,7 @@
 #include "pool/pool.hpp"
 #include "simd/american.hpp"
 #include "simd/dispatch.hpp"
+#include "simd/second_order.hpp"
 
 namespace karvex::bindings {
 
@@ -174,7 +175,11 @@ constexpr simd::Greek greek_of(Quantity q) {
 // The serial path runs it over the whole range, the worker pool over its pieces.
 template <Model M, Quantity Q>
 struct Fill {
-  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount : 1;
+  static constexpr SecondSet kSecond = second_set(M, Q);
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount
+                                          : kSecond != 0        ? second_count(kSecond)
+                                                                : 1;
+  static_assert(kOutputs <= kMaxOutputs);
 
   simd::OptionColumns in;
   std::array<double*, kOutputs> out;
@@ -204,6 +209,8 @@ struct Fill {
       } else {
         simd::american_iv_range(mode, in, out[0], begin, end);
       }
+    } else if constexpr (kSecond != 0) {
+      simd::second_order_range(path, kSecond, in, out.data(), begin, end);
     } else if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {

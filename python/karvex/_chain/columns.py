@@ -318,6 +318,8 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
             )
         if options.model != "bsm":
             raise ChainError("--exercise american: takes --model bsm (a spot and its yield)")
+        if options.second_order:
+            raise ChainError("--exercise american: has no second-order Greeks (--second-order)")
     if options.dividend_curve is not None and (options.model == "black76" or options.parity):
         raise ChainError(
             "--dividend-curve: Black-76 has no dividend yield (parity forwards imply it)"
