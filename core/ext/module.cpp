@@ -61,9 +61,9 @@ constexpr Literal kScalarTwinDoc = "Scalar twin of the vectorised function of th
 
 constexpr Literal kAmericanPriceDoc =
     "The American price under BSM with a continuous dividend yield (Andersen, Lake and\n"
-    "Offengenden's integral equation for the exercise boundary; american_ the accurate mode,\n"
-    "american_fast_ the fast one). NaN for invalid inputs and where a put has r < 0 and q < r\n"
-    "(a call q < 0 and r < q: two exercise boundaries, not covered).";
+    "Offengenden's integral equation for the exercise boundary), in the accurate mode; the\n"
+    "american_fast functions take the fast one. NaN for invalid inputs and where a put has\n"
+    "r < 0 and q < r (a call q < 0 and r < q: two exercise boundaries, not covered).";
 constexpr Literal kAmericanGreeksDoc =
     "The American delta, gamma, vega, theta and rho as a tuple of five arrays: delta, gamma\n"
     "and theta from the method, vega and rho by central differences of the price.";
