@@ -76,7 +76,11 @@ inline constexpr double d3 = 0x1.16a9185c8be49p-14;  // 6.6437847132e-05
 // lane type where a piece selects).
 namespace detail {
 
-// w = F - K, the total volatility s = rt*sigma (rt = sqrt(t)) and d = w/s.
+// w = F - K, rt = sqrt(t), the total volatility s = rt*sigma and d = w/s.
+template <class L>
+[[gnu::always_inline]] inline typename L::D bachelier_root_time(typename L::D t) noexcept {
+  return L::sqrt(t);
+}
 template <class V>
 [[gnu::always_inline]] inline V bachelier_moneyness(V f, V k) noexcept {
   return f - k;
@@ -344,7 +348,7 @@ inline double bachelier_price_kernel(bool is_put, double f, double k, double t, 
   if (t <= 0.0) return bachelier_settled_price<L>(true, 1.0, iota);
   const double DF = discount_factor(discount_exponent(r, t));
   if (sigma <= 0.0) return bachelier_settled_price<L>(false, DF, iota);
-  const double s = bachelier_total_volatility(std::sqrt(t), sigma);
+  const double s = bachelier_total_volatility(bachelier_root_time<OneLane>(t), sigma);
   const double d = bachelier_d(w, s);
   if (bachelier_d_infinite<L>(d)) return bachelier_settled_price<L>(false, DF, iota);
   return one_nan(
@@ -360,7 +364,8 @@ inline double bachelier_delta_kernel(bool is_put, double f, double k, double t, 
   const double w = bachelier_moneyness(f, k);
   if (greeks_degenerate(t, sigma)) return bachelier_degenerate_delta(is_put, w, t, r);
   const double DF = discount_factor(discount_exponent(r, t));
-  const double d = bachelier_d(w, bachelier_total_volatility(std::sqrt(t), sigma));
+  const double d =
+      bachelier_d(w, bachelier_total_volatility(bachelier_root_time<OneLane>(t), sigma));
   return delta_from_terms(is_put, DF, cdf(side(is_put, d)));
 }
 
@@ -370,7 +375,7 @@ inline double bachelier_gamma_kernel(double f, double k, double t, double r,
   using namespace detail;
   if (greeks_degenerate(t, sigma)) return 0.0;
   const double DF = discount_factor(discount_exponent(r, t));
-  const double s = bachelier_total_volatility(std::sqrt(t), sigma);
+  const double s = bachelier_total_volatility(bachelier_root_time<OneLane>(t), sigma);
   return bachelier_gamma_from_terms(s, DF, pdf(bachelier_d(bachelier_moneyness(f, k), s)));
 }
 
@@ -380,7 +385,7 @@ inline double bachelier_vega_kernel(double f, double k, double t, double r, doub
   using namespace detail;
   if (greeks_degenerate(t, sigma)) return 0.0;
   const double DF = discount_factor(discount_exponent(r, t));
-  const double rt = std::sqrt(t);
+  const double rt = bachelier_root_time<OneLane>(t);
   const double d = bachelier_d(bachelier_moneyness(f, k), bachelier_total_volatility(rt, sigma));
   return bachelier_vega_from_terms(rt, DF, pdf(d));
 }
@@ -392,7 +397,7 @@ inline double bachelier_theta_kernel(bool is_put, double f, double k, double t, 
   using namespace detail;
   if (greeks_degenerate(t, sigma)) return 0.0;
   const double DF = discount_factor(discount_exponent(r, t));
-  const double rt = std::sqrt(t);
+  const double rt = bachelier_root_time<OneLane>(t);
   const double p =
       pdf(bachelier_d(bachelier_moneyness(f, k), bachelier_total_volatility(rt, sigma)));
   return bachelier_theta_from_terms(r, sigma, rt, DF, p,
@@ -420,7 +425,7 @@ inline Greeks bachelier_greeks_kernel(bool is_put, double f, double k, double t,
             bachelier_rho_from_price(t, P)};
   }
   const double DF = discount_factor(discount_exponent(r, t));
-  const double rt = std::sqrt(t);
+  const double rt = bachelier_root_time<OneLane>(t);
   const double s = bachelier_total_volatility(rt, sigma);
   const double d = bachelier_d(w, s);
   const double n = cdf(side(is_put, d));
@@ -519,7 +524,7 @@ inline double bachelier_iv_kernel(bool is_put, double target_price, double f, do
     }
     s = bachelier_s_from_x(p.a, x);
   }
-  return bachelier_iv_from_s<L>(s, std::sqrt(t));
+  return bachelier_iv_from_s<L>(s, bachelier_root_time<OneLane>(t));
 }
 
 }  // namespace karvex

@@ -152,22 +152,7 @@ struct GreeksBlock : BlockInputs<L> {
 template <class L, Greek G>
 void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
                    std::size_t end) noexcept {
-  using Block = GreeksBlock<L, G>;
-  Block block;
-  for (std::size_t base = begin; base < end; base += Block::kSize) {
-    const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
-    block.load(in, base, n);
-    // A block of whole vectors writes the caller's arrays directly; a last partial one its buffer.
-    const bool whole = n % Block::N == 0;
-    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
-      block.out[o] = whole ? out[o] + base : block.buffer[o];
-    }
-    block.evaluate(in, base, n);
-    if (whole) continue;
-    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
-      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.buffer[o][i];
-    }
-  }
+  run_blocks<GreeksBlock<L, G>>(in, out, begin, end);
 }
 
 // Greek `which` at run time.
