@@ -81,7 +81,16 @@ def check_against_derivatives(put, f, k, t, r, sigma, values):
     for name, value in numeric.items():
         if abs(values[name]) > mp.mpf(10) ** -20 * abs(values["price"]):
             assert abs(value - values[name]) <= mp.mpf(10) ** -15 * abs(values[name]), (
-                name, put, f, k, t, r, sigma, value, values[name])
+                name,
+                put,
+                f,
+                k,
+                t,
+                r,
+                sigma,
+                value,
+                values[name],
+            )
 
 
 def condition(fn, f, k, t, r, sigma, d):
@@ -139,6 +148,7 @@ def line(kind, f, k, t, r, sigma):
     if abs(d) > 60:
         return None  # the density underflows: nothing to compare but zeros and intrinsic values
     check_against_derivatives(put, f, k, t, r, sigma, values)
+
     def fn(ff, tt, rr, ss):
         return price(put, ff, k, tt, rr, ss)
 
@@ -169,7 +179,9 @@ def line(kind, f, k, t, r, sigma):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("-o", default=os.path.join(here, "..", "..", "tests", "data", "bachelier.csv"))
+    parser.add_argument(
+        "-o", default=os.path.join(here, "..", "..", "tests", "data", "bachelier.csv")
+    )
     args = parser.parse_args()
     header = ["kind", "f", "k", "t", "r", "sigma", *QUANTITIES]
     header += [f"cond_{q}" for q in QUANTITIES] + ["target", "iv", "cond_iv"]

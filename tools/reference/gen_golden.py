@@ -455,9 +455,15 @@ def build(seed=20261207, rare_pool=30_000, mutant_tries=8_000):
 
 
 def write(path, rows, fingerprint):
+    write_table(path, rows, fingerprint, INPUTS, OUTPUTS, evaluate)
+
+
+def write_table(path, rows, fingerprint, inputs, outputs, evaluate_row):
+    """The layout of a golden table: the header line, the fingerprint, then each row's inputs and
+    its outputs (evaluate_row(row)) as little-endian binary64 values."""
     header = (
         f"karvex golden table 1; fingerprint {' '.join(f'{n}={len(a)}' for n, a, _ in fingerprint)}"
-        f"; rows={len(rows)}; inputs={','.join(INPUTS)}; outputs={','.join(OUTPUTS)}\n"
+        f"; rows={len(rows)}; inputs={','.join(inputs)}; outputs={','.join(outputs)}\n"
     )
     with open(path, "wb") as f:
         f.write(header.encode("ascii"))
@@ -465,8 +471,8 @@ def write(path, rows, fingerprint):
             for a in args:
                 f.write(struct.pack("<2d", a, fn(a)))
         for row in rows:
-            f.write(struct.pack(f"<{len(INPUTS)}d", *row))
-            f.write(struct.pack(f"<{len(OUTPUTS)}d", *evaluate(row)))
+            f.write(struct.pack(f"<{len(inputs)}d", *row))
+            f.write(struct.pack(f"<{len(outputs)}d", *evaluate_row(row)))
 
 
 def main():
