@@ -112,7 +112,7 @@ PyObject* qualified_name(PyTypeObject* type) {
 }  // namespace
 
 bool parse_arguments(const char* function, const Parameters& params, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, ArgumentSlots& slots) {
+                     Py_ssize_t nargs, PyObject* kwnames, ArgumentSlots& slots, PyObject** out) {
   const auto count = static_cast<Py_ssize_t>(params.count);
   if (nargs > count) {
     PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
@@ -120,12 +120,18 @@ bool parse_arguments(const char* function, const Parameters& params, PyObject* c
     return false;
   }
   slots.fill(nullptr);
+  if (out != nullptr) *out = nullptr;
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
 
   const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_Size(kwnames);
   for (Py_ssize_t j = 0; j < keywords; ++j) {
     PyObject* keyword = PyTuple_GetItem(kwnames, j);
     const int slot = find_keyword(params, keyword);
+    if (slot < 0 && out != nullptr && PyUnicode_Check(keyword) &&
+        PyUnicode_CompareWithASCIIString(keyword, "out") == 0) {
+      *out = args[nargs + j];  // a keyword appears at most once in a call
+      continue;
+    }
     if (slot < 0) {
       raise_unexpected(function, keyword);
       return false;

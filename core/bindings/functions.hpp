@@ -19,7 +19,9 @@ namespace karvex::bindings {
 
 enum class Model : unsigned char { bsm, black76 };
 enum class Quantity : unsigned char { price, delta, gamma, vega, theta, rho, greeks, iv };
-enum class Form : unsigned char { vectorised, scalar };
+// vectorised: arrays in, new arrays out; scalar: the `_scalar` twin; into: vectorised, also
+// writing into the caller's arrays given as the keyword-only argument `out`.
+enum class Form : unsigned char { vectorised, scalar, into };
 
 // The parameters of one function in declaration order (5 to 7, all required, positional or
 // keyword). `flag` is the option kind; every other parameter is a double.
@@ -153,8 +155,8 @@ constexpr auto build_text() {
   return text;
 }
 
-// One of the 32 functions. Its Python name is the model prefix, the quantity and, for the
-// scalar twin, "_scalar"; its docstring opens with the text signature in CPython's convention
+// One function of a module's table. Its Python name is the model prefix, the quantity and, for
+// the scalar twin, "_scalar"; its docstring opens with the text signature in CPython's convention
 // (the name, the parameter list, a line "--" and an empty line) followed by `Doc`.
 template <Model M, Quantity Q, Form F, Literal Doc = "">
 struct Function {
@@ -179,6 +181,7 @@ struct Function {
       if (i != 0) sink(", ");
       sink(params.names[i]);
     }
+    if (F == Form::into) sink(", *, out=None");
     sink(")\n--\n\n");
     sink(Doc.view());
   })>();

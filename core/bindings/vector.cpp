@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -138,6 +139,7 @@ bool ArrayArguments::take(const char* function, const Parameters& params,
 
   // Type, dimension and element type of every argument, taking read access as each passes.
   const std::size_t flag = params.flag_index();
+  flag_at_ = flag;
   for (std::size_t i = 0; i < params.count; ++i) {
     PyObject* object = slots[i];
     PyObject* expected = i == flag ? api->byte_descr : api->double_descr;
@@ -196,6 +198,99 @@ bool ArrayArguments::take(const char* function, const Parameters& params,
   return true;
 }
 
+bool ArrayArguments::overlaps(const char* begin, const char* end) const {
+  for (std::size_t i = 0; i < held_; ++i) {
+    const char* data = static_cast<const char*>(borrowed_[i]);
+    const std::size_t item = i == flag_at_ ? sizeof(std::int8_t) : sizeof(double);
+    const std::size_t bytes = length_of(arrays_[i]) * item;
+    if (bytes != 0 && data < end && begin < data + bytes) return true;
+  }
+  return false;
+}
+
+OutputArrays::~OutputArrays() {
+  if (interpreter_lock_lost()) return;  // the references stay: see python.hpp
+  for (std::size_t j = 0; j < held_; ++j) Py_DECREF(arrays_[j]);
+}
+
+bool OutputArrays::take(const char* function, PyObject* out, std::size_t count,
+                        const ArrayArguments& in) {
+  const numpy::Api* api = numpy::api();
+  if (api == nullptr) return false;
+  out_ = out;
+  if (count == 1) return take_one(function, out, 0, count, in);
+  if (!PyTuple_Check(out) || PyTuple_Size(out) != static_cast<Py_ssize_t>(count)) {
+    PyErr_Format(PyExc_TypeError, "%s(): out must be a tuple of %zu float64 arrays", function,
+                 count);
+    return false;
+  }
+  for (std::size_t j = 0; j < count; ++j) {
+    if (!take_one(function, PyTuple_GetItem(out, static_cast<Py_ssize_t>(j)), j, count, in)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool OutputArrays::take_one(const char* function, PyObject* array, std::size_t j, std::size_t count,
+                            const ArrayArguments& in) {
+  const numpy::Api& api = *numpy::api();
+  // "out" or "out[j]" in the messages
+  char name[32];
+  if (count == 1) {
+    std::snprintf(name, sizeof(name), "out");
+  } else {
+    std::snprintf(name, sizeof(name), "out[%zu]", j);
+  }
+  if (!is_vector_of(api, array, api.double_descr)) {
+    if (!PyObject_TypeCheck(array, api.array_type)) {
+      set_not_an_instance(array, api.array_type);
+      add_note("%s(): %s must be a float64 array", function, name);
+    } else if (numpy::fields(array).nd != 1) {
+      PyErr_Format(PyExc_TypeError, "%s(): %s must have one dimension, not %d", function, name,
+                   numpy::fields(array).nd);
+    } else {
+      PyErr_Format(PyExc_TypeError, "%s(): %s must be a float64 array, not an array of %S",
+                   function, name, numpy::fields(array).descr);
+    }
+    return false;
+  }
+  const numpy::ArrayObject& a = numpy::fields(array);
+  const std::size_t n = length_of(array);
+  constexpr int required = numpy::NPY_ARRAY_C_CONTIGUOUS | numpy::NPY_ARRAY_ALIGNED;
+  if ((a.flags & required) != required) {
+    PyErr_Format(PyExc_TypeError, "%s(): %s must be C-contiguous and aligned", function, name);
+    return false;
+  }
+  if ((a.flags & numpy::NPY_ARRAY_WRITEABLE) == 0) {
+    PyErr_Format(PyExc_ValueError, "%s(): %s is read-only", function, name);
+    return false;
+  }
+  if (n != in.size()) {
+    PyErr_Format(PyExc_ValueError, "%s(): %s has length %zu, the inputs %zu", function, name, n,
+                 in.size());
+    return false;
+  }
+  const char* begin = a.data;
+  const char* end = a.data + n * sizeof(double);
+  if (n != 0 && in.overlaps(begin, end)) {
+    PyErr_Format(PyExc_ValueError, "%s(): %s shares memory with an input array", function, name);
+    return false;
+  }
+  for (std::size_t i = 0; i < held_ && n != 0; ++i) {
+    const char* other = reinterpret_cast<const char*>(columns_[i]);
+    if (other < end && begin < other + n * sizeof(double)) {
+      PyErr_Format(PyExc_ValueError, "%s(): %s shares memory with out[%zu]", function, name, i);
+      return false;
+    }
+  }
+  Py_INCREF(array);
+  arrays_[held_] = array;
+  columns_[held_] = reinterpret_cast<double*>(a.data);
+  ++held_;
+  return true;
+}
+
 void advise_huge_pages(void* data, std::size_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
   constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;  // 2 MiB
@@ -228,10 +323,10 @@ PyObject* result_array(Buffer& buffer) {
   return array.release();
 }
 
-PyObject* result_tuple(std::array<Buffer, kGreekCount>& buffers) {
-  Ref tuple(PyTuple_New(kGreekCount));
+PyObject* result_tuple(Buffer* buffers, std::size_t count) {
+  Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(count)));
   if (!tuple) return object_not_created();
-  for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(kGreekCount); ++i) {
+  for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(count); ++i) {
     PyObject* array = result_array(buffers[static_cast<std::size_t>(i)]);
     if (array == nullptr) return nullptr;
     PyTuple_SetItem(tuple.get(), i, array);  // steals array

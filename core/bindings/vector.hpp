@@ -33,6 +33,8 @@ class ArrayArguments {
   bool take(const char* function, const Parameters& params, const ArgumentSlots& slots);
 
   std::size_t size() const { return n_; }
+  // Whether the memory [begin, end) meets that of an input array.
+  bool overlaps(const char* begin, const char* end) const;
   // The data of the j-th double parameter and of the flag.
   const double* column(std::size_t j) const { return columns_[j]; }
   const std::int8_t* flags() const { return flags_; }
@@ -43,7 +45,47 @@ class ArrayArguments {
   std::size_t held_ = 0;
   std::array<const double*, kMaxParameters> columns_{};
   const std::int8_t* flags_ = nullptr;
+  std::size_t flag_at_ = kMaxParameters;  // position of the flag among the arrays
   std::size_t n_ = 0;
+};
+
+// The most result arrays one function returns.
+inline constexpr std::size_t kMaxOutputs = 16;
+
+// The caller's result arrays of a call with `out`: one array, or a tuple of kOutputs arrays for
+// the functions with several results, each checked strictly and held for the call. No copy is
+// made: the kernels write into them.
+class OutputArrays {
+ public:
+  OutputArrays() = default;
+  OutputArrays(const OutputArrays&) = delete;
+  OutputArrays& operator=(const OutputArrays&) = delete;
+  ~OutputArrays();
+
+  // Checks `out` for `count` results of the inputs `in`: each a one-dimensional float64 array
+  // (native byte order), C-contiguous and aligned (TypeError otherwise), writeable, of the
+  // inputs' length, and sharing no memory with an input array or with another result array
+  // (ValueError otherwise). The kernels re-read inputs after writing results (the lanes of a
+  // block that take the scalar kernel, the Black-76 rho after its price), so even an out array
+  // that is exactly an input would change bits: every overlap is refused. False with the exception
+  // set on the first failure.
+  bool take(const char* function, PyObject* out, std::size_t count, const ArrayArguments& in);
+
+  double* column(std::size_t j) const { return columns_[j]; }
+  // The `out` argument itself, as the call's result (a new reference).
+  PyObject* result() const {
+    Py_INCREF(out_);
+    return out_;
+  }
+
+ private:
+  bool take_one(const char* function, PyObject* array, std::size_t j, std::size_t count,
+                const ArrayArguments& in);
+
+  PyObject* out_ = nullptr;
+  std::array<PyObject*, kMaxOutputs> arrays_{};
+  std::size_t held_ = 0;
+  std::array<double*, kMaxOutputs> columns_{};
 };
 
 // Asks the operating system to back the whole 2 MiB pages inside a result buffer of 4 MiB or more
@@ -88,8 +130,8 @@ class Buffer {
 
 // The buffer as a new one-dimensional float64 array that owns it through a PySliceContainer.
 PyObject* result_array(Buffer& buffer);
-// The buffers of the Greeks as a new tuple of such arrays.
-PyObject* result_tuple(std::array<Buffer, kGreekCount>& buffers);
+// The buffers of a function with several results as a new tuple of such arrays.
+PyObject* result_tuple(Buffer* buffers, std::size_t count);
 
 // What came back from the worker pool, carried across the interpreter lock.
 struct PoolOutcome {
@@ -199,30 +241,47 @@ bool fill_on_pool(std::size_t n, const F& fill) {
   return accept(outcome, n);
 }
 
+// Below the serial limit on the calling thread, at or above it on the pool.
+template <Quantity Q, class F>
+bool run_fill(std::size_t n, const F& fill) {
+  if (n < serial_limit(Q)) {
+    fill(0, n);
+    return true;
+  }
+  return fill_on_pool(n, fill);
+}
+
 template <class Fn>
 PyObject* vector_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   ArgumentSlots slots;
-  if (!parse_arguments(Fn::name.c_str(), Fn::params, args, nargs, kwnames, slots)) return nullptr;
+  PyObject* out_argument = nullptr;
+  if (!parse_arguments(Fn::name.c_str(), Fn::params, args, nargs, kwnames, slots,
+                       Fn::form == Form::into ? &out_argument : nullptr)) {
+    return nullptr;
+  }
   ArrayArguments in;
   if (!in.take(Fn::name.c_str(), Fn::params, slots)) return nullptr;
 
   using Work = Fill<Fn::model, Fn::quantity>;
   const std::size_t n = in.size();
-  std::array<Buffer, Work::kOutputs> out;
   Work fill{Work::columns(in), {}};
+  if (out_argument != nullptr && out_argument != Py_None) {
+    OutputArrays outputs;
+    if (!outputs.take(Fn::name.c_str(), out_argument, Work::kOutputs, in)) return nullptr;
+    for (std::size_t j = 0; j < Work::kOutputs; ++j) fill.out[j] = outputs.column(j);
+    if (!run_fill<Fn::quantity>(n, fill)) return nullptr;
+    return outputs.result();
+  }
+  std::array<Buffer, Work::kOutputs> out;
   for (std::size_t j = 0; j < Work::kOutputs; ++j) {
     if (!out[j].allocate(n)) return nullptr;
     fill.out[j] = out[j].data();
   }
-  if (n < serial_limit(Fn::quantity)) {
-    fill(0, n);
-  } else if (!fill_on_pool(n, fill)) {
-    return nullptr;
-  }
+  if (!run_fill<Fn::quantity>(n, fill)) return nullptr;
   if constexpr (Work::kOutputs == 1) {
     return result_array(out[0]);
   } else {
-    return result_tuple(out);
+    return result_tuple(out.data(), out.size());
   }
 }
 

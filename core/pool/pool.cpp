@@ -380,6 +380,10 @@ void* worker_main(void* arg) {
 
 }  // namespace
 
+EvaluationError::~EvaluationError() = default;
+StartError::~StartError() = default;
+Cancelled::~Cancelled() = default;
+
 RequestedSize size_from_environment(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
                                     std::size_t online_processors) noexcept {
   std::uint64_t value = 0;

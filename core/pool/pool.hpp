@@ -31,21 +31,27 @@
 #include <cstddef>
 #include <stdexcept>
 
+// The pool is one shared library per process (libkarvex_pool), which every extension module
+// links: its interface is the library's exported surface, everything else stays hidden.
+#define KARVEX_POOL_API __attribute__((visibility("default")))
+
 namespace karvex::pool {
 
 // Thrown by evaluate() when a per-index function threw inside a worker, and by the first evaluation
 // when the worker threads cannot be started. The pool stays usable after a failed evaluation.
-class EvaluationError : public std::runtime_error {
+class KARVEX_POOL_API EvaluationError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  ~EvaluationError() override;  // defined in pool.cpp: its type information lives there only
 };
 
 // Thrown by process_pool() when the pool cannot be created with the size the environment asks
 // for: too many workers, or threads the system does not start. The message names the variable and
 // its value (when one decided the size). The next call tries again.
-class StartError : public EvaluationError {
+class KARVEX_POOL_API StartError : public EvaluationError {
  public:
   using EvaluationError::EvaluationError;
+  ~StartError() override;
 };
 
 // The most worker threads a pool has: far beyond any useful size (one per hardware thread), low
@@ -53,9 +59,10 @@ class StartError : public EvaluationError {
 inline constexpr std::size_t kMaxWorkers = 1024;
 
 // Thrown by evaluate_ranges() when its cancellation check asked to stop.
-class Cancelled : public std::runtime_error {
+class KARVEX_POOL_API Cancelled : public std::runtime_error {
  public:
   Cancelled() : std::runtime_error("the evaluation was cancelled") {}
+  ~Cancelled() override;
 };
 
 // Indices per block of a piece: between two blocks a piece checks whether its evaluation stopped.
@@ -84,8 +91,9 @@ struct RequestedSize {
 // default at once; anything unparsable goes on to RAYON_RS_NUM_CPUS, whose positive value is the
 // size. Otherwise the default: the online processor count (at most kMaxWorkers), or 1 when that
 // is 0. A size from a variable is returned as it is, even above kMaxWorkers. Pure; for tests.
-RequestedSize size_from_environment(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
-                                    std::size_t online_processors) noexcept;
+KARVEX_POOL_API RequestedSize size_from_environment(const char* rayon_num_threads,
+                                                    const char* rayon_rs_num_cpus,
+                                                    std::size_t online_processors) noexcept;
 
 // Evaluates the piece [begin, end) into the buffer that `context` describes and returns the number
 // of slots written. May throw; the pool carries the failure back to the caller.
@@ -95,7 +103,7 @@ using RangeFunction = std::size_t (*)(const void* context, std::size_t begin, st
 // instances exist for benchmarks and tests (e.g. one worker against P in the same run). An
 // instance's destructor stops and joins its workers; no evaluation may be in flight then, and an
 // instance other than the process-wide pool must not be used in a child after fork().
-class Pool {
+class KARVEX_POOL_API Pool {
  public:
   // Starts `workers` threads (at least 1). Throws StartError if they cannot be started or are
   // more than kMaxWorkers (then before allocating anything).
@@ -129,10 +137,10 @@ class Pool {
 
 // The process-wide pool, created on first use (throws StartError if it cannot be created with the
 // size the environment asks for; the next call tries again).
-Pool& process_pool();
+KARVEX_POOL_API Pool& process_pool();
 
 // Number of workers P of the process-wide pool (creates the pool if needed).
-std::size_t thread_count();
+KARVEX_POOL_API std::size_t thread_count();
 
 // Evaluates out[i] = fn(i) for every i in [0, n) on the process-wide pool and blocks the calling
 // (non-worker) thread until all are done; returns the number of slots written (the caller checks

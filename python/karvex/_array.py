@@ -37,7 +37,7 @@ from typing import Any, NamedTuple, cast
 import numpy as np
 import numpy.typing as npt
 
-from . import _core, _threads
+from . import _core, _ext, _threads
 from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
@@ -104,6 +104,7 @@ class _Entry(NamedTuple):
     names: tuple[str, ...]
     vector: Callable[..., Any]
     scalar: Callable[..., Any]
+    into: Callable[..., Any] | None  # the vectorised function that writes into out=
     flag_at: int  # position of the flag, -1 for gamma and vega
     s_at: int  # position of the spot (the forward for Black-76)
     t_at: int  # position of the time to expiry
@@ -899,6 +900,27 @@ def _outs(entry: _Entry, out: Any, shape: tuple[int, ...]) -> tuple[F64Array, ..
     return outs
 
 
+def _flat_outs(
+    outs: tuple[F64Array, ...], flat: Sequence[npt.NDArray[Any]], order: str
+) -> tuple[F64Array, ...] | None:
+    """The out arrays as the one-dimensional views the core writes into, in
+    the order the inputs were flattened, or None when one of them is not such a
+    view (another layout) or may share memory with an input or another out:
+    the core then computes into arrays of its own, which are copied."""
+    views = []
+    for o in outs:
+        contiguous = o.flags.f_contiguous if order == "F" else o.flags.c_contiguous
+        if not (contiguous and o.flags.aligned and o.dtype.isnative):
+            return None
+        views.append(o.reshape(-1, order="F" if order == "F" else "C"))
+    for i, v in enumerate(views):
+        if any(np.may_share_memory(v, a) for a in flat) or any(
+            np.may_share_memory(v, w) for w in views[:i]
+        ):
+            return None
+    return tuple(views)
+
+
 # --------------------------------------------------------------------------
 # rate curves
 
@@ -1101,7 +1123,12 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     flat = [_flat(a, shape, order) for a in arrays]
     if flat[0].size >= entry.serial_limit:
         _threads.pool_used = True
-    result = entry.vector(*flat)
+    into = None if outs is None else _flat_outs(outs, flat, order)
+    if into is not None and entry.into is not None:
+        # The core writes into the caller's arrays; the NaN rule and the units then work there.
+        result = entry.into(*flat, out=into if entry.quantity == "greeks" else into[0])
+    else:
+        result = entry.vector(*flat)
     if entry.quantity == "iv_status":
         result = _iv_status(entry, flat, result)
     elif entry.nan_rule and not _finite_numbers(entry, arrays):
@@ -1109,8 +1136,9 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     if options is not None and options.scaled:
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
     if outs is not None:
-        for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
-            np.copyto(o, r.reshape(shape, order=order))
+        if into is None:
+            for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
+                np.copyto(o, r.reshape(shape, order=order))
         return Greeks(*outs) if entry.quantity == "greeks" else outs[0]
 
     if shape == ():
@@ -1303,8 +1331,9 @@ _OPTION_DOC = {
     "    value by that double.",
     "out": "out : float64 ndarray of the broadcast shape, optional\n"
     "    Where to write the result, which is then returned (Series indexes and\n"
-    "    masks are not applied).  The core computes into an array of its own,\n"
-    "    which is copied into out.",
+    "    masks are not applied).  The core writes into out without a copy when\n"
+    "    out is contiguous in the inputs' order and shares no memory with them;\n"
+    "    otherwise it computes into an array of its own, which is copied.",
     "out_greeks": "out : tuple of five float64 ndarrays of the broadcast shape, optional\n"
     "    Where to write delta, gamma, vega, theta and rho, which are returned as\n"
     "    a Greeks (Series indexes and masks are not applied).",
@@ -1373,6 +1402,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
         names=names,
         vector=getattr(_core, f"{model}_{core}"),
         scalar=getattr(_core, f"{model}_{core}_scalar"),
+        into=None if quantity == "iv_status" else getattr(_ext, f"{model}_{core}"),
         flag_at=names.index("flag") if "flag" in names else -1,
         s_at=names.index("f" if model == "black76" else "s"),
         t_at=names.index("t"),

@@ -136,8 +136,9 @@ def price(*args: Any, **kwargs: Any) -> Any:
         volatility per square root of a year (0.2 for 20%)
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -246,8 +247,9 @@ def delta(*args: Any, **kwargs: Any) -> Any:
         value by that double.
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -351,8 +353,9 @@ def gamma(*args: Any, **kwargs: Any) -> Any:
         delta when the underlying moves by 1 %, raw gamma x (s x 0.01).
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -453,8 +456,9 @@ def vega(*args: Any, **kwargs: Any) -> Any:
         value by that double.
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -563,8 +567,9 @@ def theta(*args: Any, **kwargs: Any) -> Any:
         value by that double.
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -673,8 +678,9 @@ def rho(*args: Any, **kwargs: Any) -> Any:
         value by that double.
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)
@@ -885,8 +891,9 @@ def iv(*args: Any, **kwargs: Any) -> Any:
         (karvex.Curve) evaluated at each option's t
     out : float64 ndarray of the broadcast shape, optional
         Where to write the result, which is then returned (Series indexes and
-        masks are not applied).  The core computes into an array of its own,
-        which is copied into out.
+        masks are not applied).  The core writes into out without a copy when
+        out is contiguous in the inputs' order and shares no memory with them;
+        otherwise it computes into an array of its own, which is copied.
     day_count : {'act/365f', 'act/360'}, default 'act/365f'
         How durations given as t become years: their days (with the fraction of
         a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)

@@ -239,6 +239,23 @@ def test_out_receives_the_result_in_every_layout_and_is_returned():
     assert zero_d == bsm.iv(10.45, "c", 100.0, 100.0, 1.0, 0.05, 0.0)
 
 
+def test_out_in_the_inputs_layout_is_written_by_the_core_without_a_copy(monkeypatch):
+    k = np.array([[90.0, 100.0, 110.0]] * 2)
+    want = bsm.greeks("c", 100.0, k, 0.5, 0.03, 0.0, [0.2, np.nan, np.inf], units="desk")
+    copies = []
+    monkeypatch.setattr(np, "copyto", lambda *a, **kw: copies.append(a))
+    outs = tuple(np.empty((2, 3)) for _ in range(5))
+    got = bsm.greeks("c", 100.0, k, 0.5, 0.03, 0.0, [0.2, np.nan, np.inf], units="desk", out=outs)
+    assert copies == [] and all(g is o for g, o in zip(got, outs))
+    for g, w in zip(got, want):  # the NaN rule, the limits and the units applied in out
+        assert np.array_equal(bits(g), bits(w))
+    fortran = np.asfortranarray(k)
+    out = np.empty((2, 3), order="F")
+    assert bsm.price("p", 100.0, fortran, 0.5, 0.03, 0.0, 0.2, out=out) is out
+    assert copies == []
+    assert np.array_equal(bits(out), bits(bsm.price("p", 100.0, k, 0.5, 0.03, 0.0, 0.2)))
+
+
 @pytest.mark.parametrize(
     "out, exc, pattern",
     [

@@ -282,14 +282,22 @@ def parse_curve(option: str, text: str) -> Curve:
         raise ChainError(f"{option} {text}: {reason}") from None
 
 
-def _curve(names: _Header, columns: Columns, key: str, text: str | None, flat: object) -> bool:
+def _curve(
+    names: _Header, columns: Columns, key: str, text: str | None, flat: object, unit: str | None
+) -> bool:
     """Whether the input `key` comes from its curve option (`text`): refused
-    beside its constant option (`flat`) or a column of the file."""
+    beside its constant option (`flat`), a column of the file, or a unit
+    option (`unit`), which would otherwise be silently ignored."""
     if text is None:
         return False
     option = f"--{key}-curve"
     if flat is not None:
         raise ChainError(f"{option} and --{key}: give one of them")
+    if unit is not None:
+        raise ChainError(
+            f"{option} and --{key}-unit: a curve states its own unit (decimals,"
+            f" or a rate with % such as 1y=4.5%); leave out --{key}-unit"
+        )
     present = names.present(key)
     if present:
         raise ChainError(
@@ -305,7 +313,7 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
         raise ChainError(
             "--dividend-curve: Black-76 has no dividend yield (parity forwards imply it)"
         )
-    if _curve(names, columns, "rate", options.rate_curve, options.rate):
+    if _curve(names, columns, "rate", options.rate_curve, options.rate, options.rate_unit):
         pass
     elif options.rate is not None:
         columns.constants["rate"] = options.rate
@@ -313,7 +321,9 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
         names.missing("'rate' (or give --rate)")
     if options.model == "black76" or options.parity:
         return  # Black-76 has no dividend yield
-    if _curve(names, columns, "dividend", options.dividend_curve, options.dividend):
+    if _curve(
+        names, columns, "dividend", options.dividend_curve, options.dividend, options.dividend_unit
+    ):
         return
     if options.dividend is not None:
         columns.constants["dividend"] = options.dividend

@@ -139,6 +139,15 @@ def test_a_curve_run_equals_a_run_with_each_rows_zero_rate_in_its_columns(capsys
         (["{plain}", "--rate-curve", "{plain}x"], "No such file or directory"),
         (["{plain}", "--rate-curve", "1m=0.04,1w=0.03"], "--rate-curve 1m=0.04,1w=0.03: "),
         (
+            ["{plain}", "--rate-curve", "1m=4.0", "--rate-unit", "percent"],
+            "--rate-curve and --rate-unit: a curve states its own unit",
+        ),
+        (
+            ["{plain}", "--rate-curve", "1m=0.04", "--dividend-curve", "1m=1"]
+            + ["--dividend-unit", "percent"],
+            "--dividend-curve and --dividend-unit",
+        ),
+        (
             [
                 "{plain}",
                 "--rate-curve",

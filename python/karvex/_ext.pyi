@@ -1,0 +1,100 @@
+"""Types of karvex._ext, the second extension module: functions beyond karvex._core.
+
+Vectorised functions take one-dimensional arrays of equal length (float64, int8 for ``flag``) and
+return new float64 arrays, or, given ``out``, write into the caller's float64 arrays and return
+them; the ``_scalar`` twins take numbers and return floats.
+"""
+
+import numpy as np
+import numpy.typing as npt
+
+_F64 = npt.NDArray[np.float64]
+_I8 = npt.NDArray[np.int8]
+_Greeks = tuple[_F64, _F64, _F64, _F64, _F64]
+
+__version__: str
+__all__ = [
+    "__doc__",
+    "__version__",
+    "bsm_price",
+    "bsm_delta",
+    "bsm_gamma",
+    "bsm_vega",
+    "bsm_theta",
+    "bsm_rho",
+    "bsm_greeks",
+    "bsm_iv",
+    "black76_price",
+    "black76_delta",
+    "black76_gamma",
+    "black76_vega",
+    "black76_theta",
+    "black76_rho",
+    "black76_greeks",
+    "black76_iv",
+]
+
+def bsm_price(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_delta(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_gamma(
+    s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_vega(
+    s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_theta(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_rho(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def bsm_greeks(
+    flag: _I8,
+    s: _F64,
+    k: _F64,
+    t: _F64,
+    r: _F64,
+    q: _F64,
+    sigma: _F64,
+    *,
+    out: _Greeks | None = None,
+) -> _Greeks: ...
+def bsm_iv(
+    target_price: _F64,
+    flag: _I8,
+    s: _F64,
+    k: _F64,
+    t: _F64,
+    r: _F64,
+    q: _F64,
+    *,
+    out: _F64 | None = None,
+) -> _F64: ...
+def black76_price(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_delta(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_gamma(
+    f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_vega(
+    f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_theta(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_rho(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def black76_greeks(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _Greeks | None = None
+) -> _Greeks: ...
+def black76_iv(
+    target_price: _F64, flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, *, out: _F64 | None = None
+) -> _F64: ...
