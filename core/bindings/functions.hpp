@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "kernels/bachelier.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
@@ -17,7 +18,8 @@
 
 namespace karvex::bindings {
 
-enum class Model : unsigned char { bsm, black76 };
+// normal: the normal (Bachelier) model, on the Black-76 parameters with an absolute sigma.
+enum class Model : unsigned char { bsm, black76, normal };
 enum class Quantity : unsigned char { price, delta, gamma, vega, theta, rho, greeks, iv };
 // vectorised: arrays in, new arrays out; scalar: the `_scalar` twin; into: vectorised, also
 // writing into the caller's arrays given as the keyword-only argument `out`.
@@ -106,7 +108,17 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   constexpr BsmInputs at = bsm_inputs(M, Q);
   const double s = x[at.s], k = x[at.k], t = x[at.t], r = x[at.r], q = x[at.q];
   const double sigma = x[at.sigma];
-  if constexpr (Q == Quantity::iv) {
+  if constexpr (M == Model::normal) {
+    // the normal model's own kernels, on the same columns as Black-76 (q = r is not read)
+    if constexpr (Q == Quantity::iv) return bachelier_iv_kernel(is_put, sigma, s, k, t, r);
+    if constexpr (Q == Quantity::price) return bachelier_price_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::delta) return bachelier_delta_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::gamma) return bachelier_gamma_kernel(s, k, t, r, sigma);
+    if constexpr (Q == Quantity::vega) return bachelier_vega_kernel(s, k, t, r, sigma);
+    if constexpr (Q == Quantity::theta) return bachelier_theta_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::rho) return bachelier_rho_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::greeks) return bachelier_greeks_kernel(is_put, s, k, t, r, sigma);
+  } else if constexpr (Q == Quantity::iv) {
     return bsm_iv_kernel(is_put, sigma, s, k, t, r, q);
   } else if constexpr (M == Model::black76 && Q == Quantity::rho) {
     return black76_rho_kernel(is_put, s, k, t, r, sigma);
@@ -167,7 +179,7 @@ struct Function {
 
   template <class Sink>
   static constexpr void emit_name(Sink&& sink) {
-    sink(M == Model::bsm ? "bsm_" : "black76_");
+    sink(M == Model::bsm ? "bsm_" : M == Model::black76 ? "black76_" : "normal_");
     sink(quantity_name(Q));
     if (F == Form::scalar) sink("_scalar");
   }

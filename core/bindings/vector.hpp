@@ -13,6 +13,7 @@
 #include "bindings/functions.hpp"
 #include "bindings/python.hpp"
 #include "pool/pool.hpp"
+#include "simd/bachelier_dispatch.hpp"
 #include "simd/dispatch.hpp"
 
 namespace karvex::bindings {
@@ -193,7 +194,10 @@ struct Fill {
 
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
     const simd::Path path = simd::active_path();
-    if constexpr (Q == Quantity::price) {
+    if constexpr (M == Model::normal) {
+      static_assert(static_cast<int>(simd::NormalQuantity::iv) == static_cast<int>(Quantity::iv));
+      simd::bachelier_range(path, static_cast<simd::NormalQuantity>(Q), in, out.data(), begin, end);
+    } else if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {
       simd::iv_range(path, in, out[0], begin, end);
