@@ -94,15 +94,17 @@ def param_types(names, level, at=-1):
     return types
 
 
-def keywords(quantity, out, data):
+def keywords(quantity, out, data, model="bsm"):
     kw = []
-    options = _array.options_of(quantity)
+    options = _array.options_of(quantity, model)
     if "units" in options:
         kw.append('units: Units = "raw"')
     if "gamma_move" in options:
         kw.append('gamma_move: GammaMove = "unit"')
     if "out" in options:
         kw.append(f"out: {out}" if out else "out: None = None")
+    if "shift" in options:
+        kw.append("shift: float | None = None")
     kw.append('day_count: str = "act/365f"')
     kw.append(f"data: {data}" if data else "data: None = None")
     return kw
@@ -127,7 +129,7 @@ def function(model, quantity):
                 quantity,
                 names,
                 param_types(names, "out"),
-                keywords(quantity, out_type, None),
+                keywords(quantity, out_type, None, model),
                 with_out,
             )
         )
@@ -136,7 +138,7 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "data"),
-            keywords(quantity, None, "pd.DataFrame"),
+            keywords(quantity, None, "pd.DataFrame", model),
             frame_result,
         )
     )
@@ -145,7 +147,7 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "data"),
-            keywords(quantity, None, "PolarsFrame"),
+            keywords(quantity, None, "PolarsFrame", model),
             "Any",
         )
     )
@@ -154,14 +156,18 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "scalar"),
-            keywords(quantity, None, None),
+            keywords(quantity, None, None, model),
             scalar,
             ignore=True,
         )
     )
     parts.append(
         overload(
-            quantity, names, param_types(names, "array"), keywords(quantity, None, None), array
+            quantity,
+            names,
+            param_types(names, "array"),
+            keywords(quantity, None, None, model),
+            array,
         )
     )
     # One overload per position a container may take (pandas Series, then polars Series and
@@ -169,7 +175,9 @@ def function(model, quantity):
     for level, result in (("series", series), ("container", container)):
         for i in range(len(names)):
             types = param_types(names, level, i)
-            parts.append(overload(quantity, names, types, keywords(quantity, None, None), result))
+            parts.append(
+                overload(quantity, names, types, keywords(quantity, None, None, model), result)
+            )
     lines = _array.docstring(model, quantity, names).splitlines()
     doc = "\n".join([lines[0]] + [f"    {line}".rstrip() for line in lines[1:]])
     const = f"_{quantity.upper()}"

@@ -1090,7 +1090,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     if options is not None and options.data is not None:
         values = _columns(entry, values, options.data)
         options = options._replace(data=None)
-    if options is None or options.out is None:
+    if options is None or (options.out is None and options.shift is None):
         fast = _fast_call(entry, values)
         if fast is not _MISSING:
             if options is None or not options.scaled:
@@ -1121,6 +1121,9 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     outs = None if options is None or options.out is None else _outs(entry, options.out, shape)
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
+    unshiftable = None
+    if options is not None and options.shift is not None:
+        unshiftable = _shifted(entry, flat, options.shift)
     if flat[0].size >= entry.serial_limit:
         _threads.pool_used = True
     into = None if outs is None else _flat_outs(outs, flat, order)
@@ -1133,6 +1136,12 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
         result = _iv_status(entry, flat, result)
     elif entry.nan_rule and not _finite_numbers(entry, arrays):
         _apply_nan_rule(entry, flat, result)
+    if unshiftable is not None and unshiftable.any():
+        if entry.quantity == "iv_status":
+            result[unshiftable] = "invalid_input"
+        else:
+            for r in result if entry.quantity == "greeks" else (result,):
+                r[unshiftable] = np.nan
     if options is not None and options.scaled:
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
     if outs is not None:
@@ -1192,12 +1201,13 @@ _OPTION_DEFAULTS: dict[str, Any] = {
     "units": "raw",
     "gamma_move": "unit",
     "out": None,
+    "shift": None,
     "day_count": "act/365f",
     "data": None,
 }
 
 
-def options_of(quantity: str) -> tuple[str, ...]:
+def options_of(quantity: str, model: str = "bsm") -> tuple[str, ...]:
     """The keyword-only options of ``karvex.<model>.<quantity>``."""
     keys = []
     if quantity in GREEK_NAMES or quantity == "greeks":
@@ -1206,6 +1216,8 @@ def options_of(quantity: str) -> tuple[str, ...]:
         keys.append("gamma_move")
     if quantity != "iv_status":
         keys.append("out")
+    if model == "black76":
+        keys.append("shift")
     keys += ["day_count", "data"]
     return tuple(keys)
 
@@ -1218,6 +1230,29 @@ class Options(NamedTuple):
     out: Any
     day_count: str  # of durations: 'act/365f' or 'act/360'
     data: Any  # a DataFrame whose columns texts name
+    shift: float | None = None  # Black-76: the displacement of the forward and the strike
+
+
+def _shift(fname: str, value: Any) -> float | None:
+    """The displacement of a shifted Black-76 call: None, or a finite real number."""
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise TypeError(f"{fname}(): shift must be a real number or None, not {value!r}")
+    shift = float(value)
+    if not math.isfinite(shift):
+        raise ValueError(f"{fname}(): shift must be finite, not {shift!r}")
+    return shift
+
+
+def _shifted(entry: _Entry, flat: list[Any], shift: float) -> npt.NDArray[np.bool_]:
+    """Shifted Black-76: the forward and the strike moved by `shift` in place of the given
+    ones (new arrays, f + shift and k + shift rounded once each), and where either is not
+    positive (NaN included) the mask of the options that have no shifted lognormal price."""
+    f_at, k_at = entry.names.index("f"), entry.names.index("k")
+    flat[f_at] = np.add(flat[f_at], shift)
+    flat[k_at] = np.add(flat[k_at], shift)
+    return ~((flat[f_at] > 0.0) & (flat[k_at] > 0.0))
 
 
 def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
@@ -1235,7 +1270,7 @@ _CHECKED: dict[tuple[Any, ...], Options] = {}
 def _options(entry: _Entry, given: dict[str, Any]) -> Options:
     key = None
     if "out" not in given and "data" not in given:
-        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count")))
+        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count", "shift")))
         try:
             return _CHECKED[key]
         except (KeyError, TypeError):  # new, or an unhashable value (refused below)
@@ -1253,6 +1288,7 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
         out=given.get("out"),
         day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
         data=given.get("data"),
+        shift=_shift(entry.fname, given.get("shift")),
     )
     if key is not None:
         _CHECKED[key] = options
@@ -1346,6 +1382,12 @@ _OPTION_DOC = {
     "    How durations given as t become years: their days (with the fraction of\n"
     "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"
     "    need dates: give t = karvex.year_fraction(start, end, day_count) instead.",
+    "shift": "shift : float, optional\n"
+    "    Shifted (displaced) lognormal Black-76: the Black-76 function of\n"
+    "    f + shift and k + shift (each sum rounded once), bit for bit, for\n"
+    "    forwards and strikes down to -shift.  Options whose f + shift or\n"
+    "    k + shift is not positive give NaN (iv_status: 'invalid_input').\n"
+    "    None (the default): plain Black-76, with no such check.",
     "gamma_move": "gamma_move : {'unit', 'pct'}, default 'unit'\n"
     "    Gamma per 1.0 of the underlying, or per 1 % move of it: the change of\n"
     "    delta when the underlying moves by 1 %, raw gamma x (s x 0.01).",
@@ -1366,7 +1408,7 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
         lines.append(f"{n} : {kinds}")
         lines.append(f"    {_PARAMETER_DOC[n]}")
-    for key in options_of(quantity):
+    for key in options_of(quantity, model):
         key = "out_greeks" if key == "out" and quantity == "greeks" else key
         lines += _OPTION_DOC[key].splitlines()
     result_type = {
@@ -1409,7 +1451,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
         serial_limit=_threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT),
-        options=options_of(quantity),
+        options=options_of(quantity, model),
     )
 
 
