@@ -1,4 +1,4 @@
-"""Writes python/karvex/bsm.py and python/karvex/black76.py: one def per function of the array
+"""Writes python/karvex/bsm.py, black76.py and normal.py: one def per function of the array
 API, with the overloads type checkers read and the docstring editors show.
 
 The functions' behaviour lives in karvex._array (one table: parameters, keywords, docstrings);
@@ -18,47 +18,58 @@ sys.path.insert(0, str(ROOT / "python"))
 
 from karvex import _array  # noqa: E402
 
-MODULE_DOC = {
-    "bsm": '''"""Black-Scholes-Merton on a spot price with a continuous dividend yield.
-
-Each function takes Python numbers, sequences, NumPy arrays of any shape and
+# What every module's docstring says of the containers and of the flag.
+_CONTAINERS = """Each function takes Python numbers, sequences, NumPy arrays of any shape and
 numeric dtype, masked arrays, pandas Series and DataFrames, polars Series,
 pyarrow arrays or xarray DataArrays, broadcasts them together and returns a
 float (all-scalar input), an array in the broadcast shape, or the caller's
 container.  Parameters and their order are those of the
-``karvex._core.bsm_*`` functions::
+"""
+_FLAG = '''``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
+(negative = put, zero or positive = call), or a bool read as "is a call"
+(True = call, False = put).
+
+This file is written by tools/gen_array_api.py.
+"""'''
+
+MODULE_DOC = {
+    "bsm": '''"""Black-Scholes-Merton on a spot price with a continuous dividend yield.
+
+{containers}``karvex._core.bsm_*`` functions::
 
     price(flag, s, k, t, r, q, sigma)     gamma(s, k, t, r, q, sigma)
     delta / theta / rho / greeks: like price
     vega(s, k, t, r, q, sigma)            iv(target_price, flag, s, k, t, r, q)
     iv_status: like iv
 
-``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
-(negative = put, zero or positive = call), or a bool read as "is a call"
-(True = call, False = put).
-
-This file is written by tools/gen_array_api.py.
-"""''',
+{flag}''',
     "black76": '''"""Black-76 on a forward price (futures options, caps/floors, swaptions).
 
-Each function takes Python numbers, sequences, NumPy arrays of any shape and
-numeric dtype, masked arrays, pandas Series and DataFrames, polars Series,
-pyarrow arrays or xarray DataArrays, broadcasts them together and returns a
-float (all-scalar input), an array in the broadcast shape, or the caller's
-container.  Parameters and their order are those of the
-``karvex._core.black76_*`` functions::
+{containers}``karvex._core.black76_*`` functions::
 
     price(flag, f, k, t, r, sigma)        gamma(f, k, t, r, sigma)
     delta / theta / rho / greeks: like price
     vega(f, k, t, r, sigma)               iv(target_price, flag, f, k, t, r)
     iv_status: like iv
 
-``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
-(negative = put, zero or positive = call), or a bool read as "is a call"
-(True = call, False = put).
+{flag}''',
+    "normal": '''"""The normal (Bachelier) model on a forward that may be zero or negative.
 
-This file is written by tools/gen_array_api.py.
-"""''',
+Rates desks quote caps, floors, swaptions and SOFR options in it: the
+forward f and the strike k may have any sign, and sigma is an absolute
+(normal) volatility in units of f per square root of a year.  Prices are
+discounted with exp(-r*t); the Greeks follow Black-76's conventions: vega
+per 1.0 of absolute volatility, theta per year of elapsed time (-dV/dt),
+rho dV/dr with f held fixed (-t times the price).
+
+{containers}``karvex._ext.normal_*`` functions::
+
+    price(flag, f, k, t, r, sigma)        gamma(f, k, t, r, sigma)
+    delta / theta / rho / greeks: like price
+    vega(f, k, t, r, sigma)               iv(target_price, flag, f, k, t, r)
+    iv_status: like iv
+
+{flag}''',
 }
 
 # Results: all scalars, arrays, pandas Series, another container (_C), with out=.
@@ -193,7 +204,7 @@ def function(model, quantity):
 
 def module(model):
     lines = [
-        MODULE_DOC[model],
+        MODULE_DOC[model].format(containers=_CONTAINERS, flag=_FLAG),
         "",
         "# fmt: off",
         "from __future__ import annotations",
@@ -247,5 +258,5 @@ def module(model):
 
 
 if __name__ == "__main__":
-    for model in ("bsm", "black76"):
+    for model in _array.MODELS:
         (ROOT / "python" / "karvex" / f"{model}.py").write_text(module(model))

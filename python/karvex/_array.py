@@ -1,4 +1,4 @@
-"""The array layer behind ``karvex.bsm`` and ``karvex.black76``.
+"""The array layer behind ``karvex.bsm``, ``karvex.black76`` and ``karvex.normal``.
 
 The core functions in ``karvex._core`` take equal-length one-dimensional
 float64 arrays (int8 for the flag) and nothing else.  This module turns what
@@ -41,6 +41,8 @@ from . import _core, _ext, _threads
 from ._types import F64Array, Greeks
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
+MODELS = ("bsm", "black76", "normal")
+FORWARD_MODELS = ("black76", "normal")  # on a forward f, without q
 FUNCTIONS = (*QUANTITIES, "iv_status")
 GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
 
@@ -88,9 +90,10 @@ def parameters(model: str, quantity: str) -> tuple[str, ...]:
         names = ("target_price", "flag", "s", "k", "t", "r", "q")
     else:
         names = ("flag", "s", "k", "t", "r", "q", "sigma")
-    if model == "black76":
-        # Black-76 takes the forward in the place of the spot and has no
-        # dividend yield (the rate stands in for it inside the core).
+    if model in FORWARD_MODELS:
+        # Black-76 and the normal model take the forward in the place of the
+        # spot and have no dividend yield (the rate stands in for it inside
+        # the core).
         names = tuple("f" if n == "s" else n for n in names if n != "q")
     return names
 
@@ -436,9 +439,9 @@ _LIMIT_INDEX = {
 def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
     """s (or f), k, t, r, q, sigma of a price or Greek call (q = r for Black-76)."""
     named = dict(zip(entry.names, values))
-    s = named["f"] if entry.model == "black76" else named["s"]
+    s = named["f"] if entry.model in FORWARD_MODELS else named["s"]
     r = named["r"]
-    q = r if entry.model == "black76" else named["q"]
+    q = r if entry.model in FORWARD_MODELS else named["q"]
     return s, named["k"], named["t"], r, q, named["sigma"]
 
 
@@ -447,7 +450,7 @@ def _scalar_nan_rule(entry: _Entry, args: list[Any], result: Any) -> Any:
     s, k, t, r, q, sigma = _inputs(entry, args)
     if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
         return (math.nan,) * 5 if entry.quantity == "greeks" else math.nan
-    if sigma == math.inf and t > 0:
+    if sigma == math.inf and t > 0 and entry.model != "normal":
         put = entry.flag_at >= 0 and args[entry.flag_at] < 0
         limits = _sigma_limits(entry.model == "black76", put, s, k, t, r, q)
         picked = tuple(limits[i] for i in _LIMIT_INDEX[entry.quantity])
@@ -474,7 +477,8 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
     nan = np.isnan(s) | np.isnan(k) | np.isnan(t) | np.isnan(r) | np.isnan(q) | np.isnan(sigma)
     for out in outputs:
         out[rows[nan]] = np.nan
-    limit = (sigma == np.inf) & (t > 0) & ~nan
+    # (the normal model's kernels give the limits of sigma = +inf themselves)
+    limit = (sigma == np.inf) & (t > 0) & ~nan & (entry.model != "normal")
     if limit.any():
         put = (
             flat[entry.flag_at][rows[limit]] < 0
@@ -551,6 +555,14 @@ def _finite_numbers(entry: _Entry, values: Sequence[Any]) -> bool:
 # implied-volatility status
 
 
+def _settled_statuses(iv: F64Array) -> tuple[npt.NDArray[np.int8], npt.NDArray[np.bool_]]:
+    """The codes that follow from iv itself ('ok' for a volatility, 'intrinsic' for 0.0), and
+    the mask of the NaNs, whose codes the model's own tests give."""
+    status = np.zeros(len(iv), dtype=np.int8)
+    status[iv == 0.0] = STATUSES.index("intrinsic")
+    return status, np.isnan(iv)
+
+
 def iv_status_codes(
     iv: F64Array,
     price: F64Array,
@@ -575,9 +587,7 @@ def iv_status_codes(
     of it count too, as the core finds no finite volatility there), and
     otherwise no solution.
     """
-    status = np.zeros(len(iv), dtype=np.int8)
-    status[iv == 0.0] = STATUSES.index("intrinsic")
-    failed = np.isnan(iv)
+    status, failed = _settled_statuses(iv)
     if not failed.any():
         return status
     with np.errstate(all="ignore"):
@@ -604,8 +614,53 @@ def _status_names(codes: npt.NDArray[np.int8]) -> npt.NDArray[np.str_]:
     return np.array(STATUSES)[codes]
 
 
+def normal_iv_status_codes(
+    iv: F64Array,
+    price: F64Array,
+    put: npt.NDArray[np.bool_],
+    f: F64Array,
+    k: F64Array,
+    t: F64Array,
+    r: F64Array,
+) -> npt.NDArray[np.int8]:
+    """The status of each implied normal volatility, as iv_status_codes: the kernel's own tests
+    in its order (invalid inputs: a non-finite f, k, t or r, t not positive, a price not finite
+    or negative; a price below the discounted intrinsic value by more than 1e-12, that value the
+    kernel's own price at zero volatility), and otherwise no solution (a volatility that is not
+    finite). The normal model has no upper bound."""
+    status, failed = _settled_statuses(iv)
+    if not failed.any():
+        return status
+    with np.errstate(all="ignore"):
+        finite = np.isfinite(f) & np.isfinite(k) & np.isfinite(t) & np.isfinite(r)
+        valid = finite & (t > 0) & np.isfinite(price) & (price >= 0)
+        status[failed & ~valid] = STATUSES.index("invalid_input")
+        rows = np.flatnonzero(failed & valid)
+        if len(rows):
+            flag = np.where(put[rows], np.int8(-1), np.int8(1))
+            intrinsic = _ext.normal_price(
+                flag, f[rows], k[rows], t[rows], r[rows], np.zeros(len(rows))
+            )
+            code = np.full(len(rows), STATUSES.index("no_solution"), dtype=np.int8)
+            code[price[rows] < intrinsic - PRICE_TOLERANCE] = STATUSES.index("below_intrinsic")
+            status[rows] = code
+    return status
+
+
 def _iv_status(entry: _Entry, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
     named = dict(zip(entry.names, flat))
+    if entry.model == "normal":
+        return _status_names(
+            normal_iv_status_codes(
+                iv,
+                named["target_price"],
+                named["flag"] < 0,
+                named["f"],
+                named["k"],
+                named["t"],
+                named["r"],
+            )
+        )
     s = named["f"] if entry.model == "black76" else named["s"]
     q = named["r"] if entry.model == "black76" else named["q"]
     codes = iv_status_codes(
@@ -1252,7 +1307,8 @@ def _shifted(entry: _Entry, flat: list[Any], shift: float) -> npt.NDArray[np.boo
     f_at, k_at = entry.names.index("f"), entry.names.index("k")
     flat[f_at] = np.add(flat[f_at], shift)
     flat[k_at] = np.add(flat[k_at], shift)
-    return ~((flat[f_at] > 0.0) & (flat[k_at] > 0.0))
+    unshiftable: npt.NDArray[np.bool_] = ~((flat[f_at] > 0.0) & (flat[k_at] > 0.0))
+    return unshiftable
 
 
 def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
@@ -1345,6 +1401,16 @@ _PARAMETER_DOC = {
     "sigma": "volatility per square root of a year (0.2 for 20%)",
 }
 
+_MODEL_NAMES = {"bsm": "Black-Scholes-Merton", "black76": "Black-76", "normal": "normal model"}
+
+# The normal model's own parameter texts: forwards and strikes of any sign, an absolute sigma.
+_NORMAL_PARAMETER_DOC = {
+    "f": "forward price or rate of the underlying; zero and negative values allowed",
+    "k": "strike; zero and negative values allowed",
+    "sigma": "absolute (normal, Bachelier) volatility, in units of f per square root of\n"
+    "    a year (0.01 for 100 basis points a year on a rate)",
+}
+
 _RETURNS = {
     "greeks": "Greeks(delta, gamma, vega, theta, rho): floats for scalar input, arrays in the\n"
     "broadcast shape otherwise; a DataFrame with those columns for Series input.",
@@ -1400,14 +1466,21 @@ _NAN_RULE = (
 )
 
 
+_NORMAL_NAN_RULE = (
+    "\n\nAn option with a NaN input gives NaN; sigma = +inf (t > 0) gives the kernels'\n"
+    "own values there (price +inf, delta +-DF/2, gamma 0)."
+)
+
+
 def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     """The docstring of ``karvex.<model>.<quantity>`` (numpydoc)."""
-    model_name = "Black-Scholes-Merton" if model == "bsm" else "Black-76"
+    model_name = _MODEL_NAMES[model]
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
         kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
         lines.append(f"{n} : {kinds}")
-        lines.append(f"    {_PARAMETER_DOC[n]}")
+        text = (_NORMAL_PARAMETER_DOC.get(n) if model == "normal" else None) or _PARAMETER_DOC[n]
+        lines.append(f"    {text}")
     for key in options_of(quantity, model):
         key = "out_greeks" if key == "out" and quantity == "greeks" else key
         lines += _OPTION_DOC[key].splitlines()
@@ -1419,8 +1492,15 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     returns = _RETURNS.get(
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
-        "Series for Series input (see the README for the other containers)." + _NAN_RULE,
+        "Series for Series input (see the README for the other containers)."
+        + (_NORMAL_NAN_RULE if model == "normal" else _NAN_RULE),
     )
+    if model == "normal":
+        returns = returns.replace(
+            "price below the intrinsic value or at/above the upper bound",
+            "price below the intrinsic value, a volatility beyond the largest double;\n"
+            "the normal model has no upper bound",
+        )
     lines += [f"    {line}".rstrip() for line in returns.splitlines()]
     core = "iv" if quantity == "iv_status" else quantity
     lines += [
@@ -1428,7 +1508,8 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         "Notes",
         "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
-        f"Values are those of karvex._core.{model}_{core} on the broadcast float64/int8 arrays.",
+        f"Values are those of karvex.{'_ext' if model == 'normal' else '_core'}.{model}_{core}"
+        " on the broadcast float64/int8 arrays.",
     ]
     return "\n".join(lines)
 
@@ -1437,16 +1518,17 @@ def entry_of(model: str, quantity: str) -> _Entry:
     """What ``karvex.<model>.<quantity>`` needs, from the core's table."""
     names = parameters(model, quantity)
     core = "iv" if quantity == "iv_status" else quantity
+    module = _ext if model == "normal" else _core  # the core keeps its 32 functions
     return _Entry(
         fname=f"karvex.{model}.{quantity}",
         model=model,
         quantity=quantity,
         names=names,
-        vector=getattr(_core, f"{model}_{core}"),
-        scalar=getattr(_core, f"{model}_{core}_scalar"),
+        vector=getattr(module, f"{model}_{core}"),
+        scalar=getattr(module, f"{model}_{core}_scalar"),
         into=None if quantity == "iv_status" else getattr(_ext, f"{model}_{core}"),
         flag_at=names.index("flag") if "flag" in names else -1,
-        s_at=names.index("f" if model == "black76" else "s"),
+        s_at=names.index("f" if model in FORWARD_MODELS else "s"),
         t_at=names.index("t"),
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
