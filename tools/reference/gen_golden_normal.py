@@ -193,11 +193,14 @@ def same(a, b):
 
 
 def iv_option(rng):
-    """An option for the inversion's mutants: a tenth of them nearly at the money (the closed
-    form), the rest with their own price as the target."""
+    """An option for the inversion's mutants, with its own price as the target: a tenth of them
+    nearly at the money (the closed form), half with |d| near 0.28."""
     flag, f, k, t, r, sigma = random_option(rng)
-    if rng.random() < 0.1:
+    draw = rng.random()
+    if draw < 0.1:
         k = f + rng.uniform(-1.0, 1.0) * sigma * math.sqrt(t) * 2.0**-30
+    elif draw < 0.6:  # |d| near 0.28, where the guess is least accurate and the step largest
+        k = f + rng.choice((-1.0, 1.0)) * rng.uniform(0.15, 0.45) * sigma * math.sqrt(t)
     return flag, f, k, t, r, sigma
 
 
