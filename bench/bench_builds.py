@@ -1,6 +1,6 @@
 """Two builds of the module side by side in one process, call by call: the 15 option functions
 and the BSM implied volatility on 10^6 options of a desk's book, each call alternating between the
-builds (best of 7 each), with the results checked equal bit for bit (NaNs equal to NaNs). For
+builds (best of 7 each, or --repeat), with the results checked equal bit for bit (NaNs equal to NaNs). For
 before/after figures on a shared machine: both builds see the same load at the same moments.
 
     RAYON_NUM_THREADS=1 python bench/bench_builds.py OLD_core.so NEW_core.so [FUNCTION ...]
@@ -56,7 +56,16 @@ def main():
     parser.add_argument("new")
     parser.add_argument("functions", nargs="*")
     parser.add_argument("--n", type=int, default=1_000_000)
+    parser.add_argument("--repeat", type=int, default=7, help="calls of each build, alternating")
+    parser.add_argument(
+        "--clock",
+        choices=("wall", "process"),
+        default="wall",
+        help="process: the processor time of this process, which the waits for a processor on a "
+        "loaded machine leave out (with one worker only)",
+    )
     args = parser.parse_intermixed_args()
+    clock = time.perf_counter if args.clock == "wall" else time.process_time
     old, new = load(args.old), load(args.new)
     inputs = book(args.n)
     table = calls(*inputs, new.bsm_price(*inputs))
@@ -65,11 +74,11 @@ def main():
         if not same_bits(getattr(old, function)(*call_args), getattr(new, function)(*call_args)):
             raise SystemExit(f"{name}: the two builds differ")
         best = {"old": float("inf"), "new": float("inf")}
-        for _ in range(7):
+        for _ in range(args.repeat):
             for key, module in (("old", old), ("new", new)):
-                start = time.perf_counter()
+                start = clock()
                 getattr(module, function)(*call_args)
-                best[key] = min(best[key], time.perf_counter() - start)
+                best[key] = min(best[key], clock() - start)
         ns = {key: value * 1e9 / args.n for key, value in best.items()}
         print(
             f"{name:16s} old {ns['old']:7.1f} ns  new {ns['new']:7.1f} ns  "

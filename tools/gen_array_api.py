@@ -41,6 +41,8 @@ MODULE_DOC = {
     delta / theta / rho / greeks: like price
     vega(s, k, t, r, q, sigma)            iv(target_price, flag, s, k, t, r, q)
     iv_status: like iv
+    vanna, volga, veta, speed, zomma, color, dual_gamma: like gamma
+    charm, dual_delta, dividend_rho, second_order: like price
 
 {flag}''',
     "black76": '''"""Black-76 on a forward price (futures options, caps/floors, swaptions).
@@ -51,6 +53,8 @@ MODULE_DOC = {
     delta / theta / rho / greeks: like price
     vega(f, k, t, r, sigma)               iv(target_price, flag, f, k, t, r)
     iv_status: like iv
+    vanna, volga, veta, speed, zomma, color, dual_gamma: like gamma
+    charm, dual_delta, second_order: like price
 
 {flag}''',
     "normal": '''"""The normal (Bachelier) model on a forward that may be zero or negative.
@@ -78,6 +82,8 @@ RESULTS = {
     "iv_status": ("str", "StatusArray", "pd.Series[str]", "_C", None),
 }
 DEFAULT_RESULTS = ("float", "F64Array", "pd.Series[float]", "_C", "F64Array")
+# The record of each model's second-order single pass (the normal model has none).
+RECORDS = {"bsm": ("SecondOrder",), "black76": ("Black76SecondOrder",)}
 
 SCALAR = {"flag": "Flag", "t": "Time", "r": "Rate", "q": "Rate"}
 ARRAY = {"flag": "Flags", "t": "Times", "r": "Rates", "q": "Rates"}
@@ -127,14 +133,29 @@ def overload(name, names, types, kw, result, ignore=False):
     return f"@overload\ndef {name}({params}, *, {', '.join(kw)}) -> {result}: ...{tail}\n"
 
 
+def results(model, quantity):
+    if quantity == "second_order":
+        record = "SecondOrder" if model == "bsm" else "Black76SecondOrder"
+        return (
+            f"{record}[float]",
+            f"{record}[F64Array]",
+            "pd.DataFrame",
+            "Any",
+            f"{record}[F64Array]",
+        )
+    return RESULTS.get(quantity, DEFAULT_RESULTS)
+
+
 def function(model, quantity):
     entry = _array.entry_of(model, quantity)
     names = entry.names
-    scalar, array, series, container, with_out = RESULTS.get(quantity, DEFAULT_RESULTS)
-    frame_result = "pd.DataFrame" if quantity == "greeks" else series
+    scalar, array, series, container, with_out = results(model, quantity)
+    frame_result = "pd.DataFrame" if entry.fields else series
     parts = []
     if with_out:
-        out_type = "GreeksOut" if quantity == "greeks" else "F64Array"
+        out_type = {"greeks": "GreeksOut", "second_order": "SecondOrderOut"}.get(
+            quantity, "F64Array"
+        )
         parts.append(
             overload(
                 quantity,
@@ -215,7 +236,7 @@ def module(model):
         "from ._array import entry_of as _entry_of",
         "from ._array import evaluate as _evaluate",
         "from ._array import signed as _signed",
-        "from ._types import Greeks",
+        f"from ._types import {', '.join(sorted(['Greeks', *RECORDS.get(model, ())]))}",
         "",
         "if TYPE_CHECKING:",
         "    import pandas as pd",
@@ -232,24 +253,26 @@ def module(model):
         "        Rate,",
         "        Rates,",
         "        Real,",
+        *(["        SecondOrderOut,"] if model in RECORDS else []),
         "        StatusArray,",
         "        Time,",
         "        Times,",
         "        Units,",
         "    )",
         "",
-        '__all__ = ["price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv", "iv_status", "Greeks"]',
+        "__all__ = "
+        + repr([*_array.functions_of(model), "Greeks", *RECORDS.get(model, ())]).replace("'", '"'),
         "",
     ]
-    for q in _array.FUNCTIONS:
+    for q in _array.functions_of(model):
         lines.append(f'_{q.upper()} = _entry_of("{model}", "{q}")')
     lines.append("")
-    for q in _array.FUNCTIONS:
+    for q in _array.functions_of(model):
         lines.append("")
         lines.append(function(model, q))
     lines.append("")
     lines.append("for _function, _entry in (")
-    for q in _array.FUNCTIONS:
+    for q in _array.functions_of(model):
         lines.append(f"    ({q}, _{q.upper()}),")
     lines.append("):")
     lines.append("    _signed(_function, _entry)")

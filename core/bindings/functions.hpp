@@ -1,8 +1,8 @@
-// The 32 Python functions as compile-time descriptors: which model and quantity each computes,
-// its parameter list, its Python name and docstring, its serial limit, and the kernel table that
-// maps one option's converted inputs to a kernel call. The scalar form calls `evaluate`; the
-// vectorised form the evaluation ranges of core/simd on the same inputs (bsm_inputs), whose every
-// path returns the kernels' bits.
+// The Python functions of the modules as compile-time descriptors: which model and quantity each
+// computes, its parameter list, its Python name and docstring, its serial limit, and the kernel
+// table that maps one option's converted inputs to a kernel call. The scalar form calls `evaluate`;
+// the vectorised form the evaluation ranges of core/simd on the same inputs (bsm_inputs), whose
+// every path returns the kernels' bits.
 #pragma once
 
 #include <algorithm>
@@ -15,12 +15,35 @@
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
 #include "kernels/price.hpp"
+#include "kernels/second_order.hpp"
 
 namespace karvex::bindings {
 
 // normal: the normal (Bachelier) model, on the Black-76 parameters with an absolute sigma.
 enum class Model : unsigned char { bsm, black76, normal };
-enum class Quantity : unsigned char { price, delta, gamma, vega, theta, rho, greeks, iv };
+// The second-order Greeks, vanna ... dividend_rho, in the order of second_order_fields, then
+// their single pass.
+enum class Quantity : unsigned char {
+  price,
+  delta,
+  gamma,
+  vega,
+  theta,
+  rho,
+  greeks,
+  iv,
+  vanna,
+  volga,
+  charm,
+  veta,
+  speed,
+  zomma,
+  color,
+  dual_delta,
+  dual_gamma,
+  dividend_rho,
+  second_order,
+};
 // vectorised: arrays in, new arrays out; scalar: the `_scalar` twin; into: vectorised, also
 // writing into the caller's arrays given as the keyword-only argument `out`.
 enum class Form : unsigned char { vectorised, scalar, into };
@@ -50,11 +73,27 @@ inline constexpr Parameters kBlack76Option{{"flag", "f", "k", "t", "r", "sigma"}
 inline constexpr Parameters kBlack76NoFlag{{"f", "k", "t", "r", "sigma"}, 5};
 inline constexpr Parameters kBlack76Implied{{"target_price", "flag", "f", "k", "t", "r"}, 6};
 
+// The second-order Greeks quantity q stands for (a set of kernels/second_order.hpp), 0 for the
+// others: one Greek, or for the single pass all of them (Black-76: all but dividend rho).
+constexpr SecondSet second_set(Model m, Quantity q) {
+  if (q == Quantity::second_order) return m == Model::bsm ? kAllSecond : kBlack76Second;
+  const auto j = static_cast<unsigned>(q) - static_cast<unsigned>(Quantity::vanna);
+  return j < kSecondOrderCount ? SecondSet{1} << j : 0;
+}
+
 constexpr const Parameters& parameters_of(Model m, Quantity q) {
   const bool bsm = m == Model::bsm;
   switch (q) {
+    // the same for calls and puts: no flag
     case Quantity::gamma:
     case Quantity::vega:
+    case Quantity::vanna:
+    case Quantity::volga:
+    case Quantity::veta:
+    case Quantity::speed:
+    case Quantity::zomma:
+    case Quantity::color:
+    case Quantity::dual_gamma:
       return bsm ? kBsmNoFlag : kBlack76NoFlag;
     case Quantity::iv:
       return bsm ? kBsmImplied : kBlack76Implied;
@@ -66,7 +105,9 @@ constexpr const Parameters& parameters_of(Model m, Quantity q) {
 constexpr std::string_view quantity_name(Quantity q) {
   constexpr std::array<std::string_view, 8> names{"price", "delta", "gamma",  "vega",
                                                   "theta", "rho",   "greeks", "iv"};
-  return names[static_cast<std::size_t>(q)];
+  if (q == Quantity::second_order) return "second_order";
+  const auto j = static_cast<std::size_t>(q);
+  return j < names.size() ? names[j] : second_order_names[j - names.size()];
 }
 
 // The serial limit: below this many elements a vectorised call evaluates on the calling thread
@@ -77,6 +118,7 @@ constexpr std::size_t serial_limit(Quantity q) {
     case Quantity::iv:
       return 1024;
     case Quantity::greeks:
+    case Quantity::second_order:
       return 4096;
     case Quantity::price:
       return 8192;
@@ -108,6 +150,7 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   constexpr BsmInputs at = bsm_inputs(M, Q);
   const double s = x[at.s], k = x[at.k], t = x[at.t], r = x[at.r], q = x[at.q];
   const double sigma = x[at.sigma];
+  constexpr SecondSet kSecond = second_set(M, Q);
   if constexpr (M == Model::normal) {
     // the normal model's own kernels, on the same columns as Black-76 (q = r is not read)
     if constexpr (Q == Quantity::iv) return bachelier_iv_kernel(is_put, sigma, s, k, t, r);
@@ -118,6 +161,15 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
     if constexpr (Q == Quantity::theta) return bachelier_theta_kernel(is_put, s, k, t, r, sigma);
     if constexpr (Q == Quantity::rho) return bachelier_rho_kernel(is_put, s, k, t, r, sigma);
     if constexpr (Q == Quantity::greeks) return bachelier_greeks_kernel(is_put, s, k, t, r, sigma);
+  } else if constexpr (kSecond != 0) {
+    const SecondOrder g = bsm_second_order_kernel<kSecond>(is_put, s, k, t, r, q, sigma);
+    std::array<double, second_count(kSecond)> values;
+    second_order_values<kSecond>(g, values.data());
+    if constexpr (values.size() == 1) {
+      return values[0];
+    } else {
+      return values;
+    }
   } else if constexpr (Q == Quantity::iv) {
     return bsm_iv_kernel(is_put, sigma, s, k, t, r, q);
   } else if constexpr (M == Model::black76 && Q == Quantity::rho) {

@@ -2,6 +2,9 @@
 // the calling thread with the interpreter lock held.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "bindings/args.hpp"
 #include "bindings/functions.hpp"
 #include "bindings/python.hpp"
@@ -12,6 +15,12 @@ namespace karvex::bindings {
 // greek_fields. If the objects cannot be created the call fails with PanicException.
 PyObject* scalar_result(double value);
 PyObject* scalar_result(const Greeks& greeks);
+// Several results (the single pass of the second-order Greeks) as a new tuple of floats.
+PyObject* scalar_tuple(const double* values, std::size_t count);
+template <std::size_t N>
+PyObject* scalar_result(const std::array<double, N>& values) {
+  return scalar_tuple(values.data(), N);
+}
 
 template <class Fn>
 PyObject* scalar_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -15,6 +15,7 @@
 #include "pool/pool.hpp"
 #include "simd/bachelier_dispatch.hpp"
 #include "simd/dispatch.hpp"
+#include "simd/second_order.hpp"
 
 namespace karvex::bindings {
 
@@ -174,7 +175,11 @@ constexpr simd::Greek greek_of(Quantity q) {
 // The serial path runs it over the whole range, the worker pool over its pieces.
 template <Model M, Quantity Q>
 struct Fill {
-  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount : 1;
+  static constexpr SecondSet kSecond = second_set(M, Q);
+  static constexpr std::size_t kOutputs = Q == Quantity::greeks ? kGreekCount
+                                          : kSecond != 0        ? second_count(kSecond)
+                                                                : 1;
+  static_assert(kOutputs <= kMaxOutputs);
 
   simd::OptionColumns in;
   std::array<double*, kOutputs> out;
@@ -197,6 +202,8 @@ struct Fill {
     if constexpr (M == Model::normal) {
       static_assert(static_cast<int>(simd::NormalQuantity::iv) == static_cast<int>(Quantity::iv));
       simd::bachelier_range(path, static_cast<simd::NormalQuantity>(Q), in, out.data(), begin, end);
+    } else if constexpr (kSecond != 0) {
+      simd::second_order_range(path, kSecond, in, out.data(), begin, end);
     } else if constexpr (Q == Quantity::price) {
       simd::price_range(path, in, out[0], begin, end);
     } else if constexpr (Q == Quantity::iv) {

@@ -11,8 +11,11 @@ namespace karvex::bindings {
 namespace {
 
 constexpr char kModuleDoc[] =
-    "karvex's second extension module: functions beyond karvex._core, and _core's vectorised\n"
-    "functions writing into the caller's float64 arrays (out=).";
+    "karvex's second extension module: functions beyond karvex._core (the second-order\n"
+    "Greeks), and _core's vectorised functions writing into the caller's float64 arrays.\n"
+    "Every vectorised function takes a keyword-only out=: a float64 array of the inputs'\n"
+    "length (a tuple of them for several results), one-dimensional, C-contiguous, aligned,\n"
+    "writeable and sharing no memory with the inputs, written without a copy and returned.";
 constexpr char kModuleName[] = "_ext";
 
 constexpr Literal kIntoDoc =
@@ -25,6 +28,37 @@ constexpr Literal kIntoGreeksDoc =
     "C-contiguous, aligned, writeable and sharing no memory with the inputs or each other),\n"
     "the results are written there and out is returned.";
 
+// The second-order Greeks (kernels/second_order.hpp states the formulas). Time Greeks are per year
+// of elapsed time, as theta: the derivative in the time to expiry t, negated.
+constexpr Literal kVannaDoc =
+    "Vanna d2V/(ds dsigma): the change of delta per 1.0 of volatility, the same for calls and\n"
+    "puts.";
+constexpr Literal kVolgaDoc =
+    "Volga (vomma) d2V/dsigma2: the change of vega per 1.0 of volatility; raw units.";
+constexpr Literal kCharmDoc =
+    "Charm: the change of delta per year of elapsed time, -d(delta)/dt with t the time to\n"
+    "expiry (the sign convention of theta).";
+constexpr Literal kVetaDoc =
+    "Veta: the change of vega (per 1.0 of volatility) per year of elapsed time, -d(vega)/dt.";
+constexpr Literal kSpeedDoc = "Speed d(gamma)/ds: the change of gamma per 1.0 of the underlying.";
+constexpr Literal kZommaDoc = "Zomma d(gamma)/dsigma: the change of gamma per 1.0 of volatility.";
+constexpr Literal kColorDoc = "Color: the change of gamma per year of elapsed time, -d(gamma)/dt.";
+constexpr Literal kDualDeltaDoc =
+    "Dual delta dV/dk: -exp(-r*t)*N(d2) for a call, exp(-r*t)*N(-d2) for a put (minus the\n"
+    "discounted risk-neutral probability of exercise, for a call).";
+constexpr Literal kDualGammaDoc =
+    "Dual gamma d2V/dk2: the discounted risk-neutral density of the underlying at k.";
+constexpr Literal kDividendRhoDoc =
+    "Dividend rho dV/dq: the change of the price per 1.0 of dividend yield.";
+constexpr Literal kBsmSecondDoc =
+    "All ten second-order Greeks in one pass, each equal bit for bit to its own function:\n"
+    "(vanna, volga, charm, veta, speed, zomma, color, dual_delta, dual_gamma, dividend_rho).\n"
+    "With out, a tuple of ten float64 arrays, written there.";
+constexpr Literal kBlack76SecondDoc =
+    "All nine second-order Greeks of Black-76 in one pass, each equal bit for bit to its own\n"
+    "function: (vanna, volga, charm, veta, speed, zomma, color, dual_delta, dual_gamma).\n"
+    "With out, a tuple of nine float64 arrays, written there.";
+constexpr Literal kScalarTwinDoc = "Scalar twin of the vectorised function of the same name.";
 // The normal (Bachelier) model: forward f and strike k may be zero or negative, sigma is absolute
 // (units of f per square root of a year), prices discounted with exp(-r*t).
 #define KARVEX_NORMAL_ARRAYS                                                                   \
@@ -77,6 +111,48 @@ PyMethodDef g_functions[] = {
     row<black76, rho, into, kIntoDoc>(),
     row<black76, greeks, into, kIntoGreeksDoc>(),
     row<black76, iv, into, kIntoDoc>(),
+    row<bsm, vanna, into, kVannaDoc>(),
+    row<bsm, volga, into, kVolgaDoc>(),
+    row<bsm, charm, into, kCharmDoc>(),
+    row<bsm, veta, into, kVetaDoc>(),
+    row<bsm, speed, into, kSpeedDoc>(),
+    row<bsm, zomma, into, kZommaDoc>(),
+    row<bsm, color, into, kColorDoc>(),
+    row<bsm, dual_delta, into, kDualDeltaDoc>(),
+    row<bsm, dual_gamma, into, kDualGammaDoc>(),
+    row<bsm, dividend_rho, into, kDividendRhoDoc>(),
+    row<bsm, second_order, into, kBsmSecondDoc>(),
+    row<black76, vanna, into, kVannaDoc>(),
+    row<black76, volga, into, kVolgaDoc>(),
+    row<black76, charm, into, kCharmDoc>(),
+    row<black76, veta, into, kVetaDoc>(),
+    row<black76, speed, into, kSpeedDoc>(),
+    row<black76, zomma, into, kZommaDoc>(),
+    row<black76, color, into, kColorDoc>(),
+    row<black76, dual_delta, into, kDualDeltaDoc>(),
+    row<black76, dual_gamma, into, kDualGammaDoc>(),
+    row<black76, second_order, into, kBlack76SecondDoc>(),
+    row<bsm, vanna, scalar, kScalarTwinDoc>(),
+    row<bsm, volga, scalar, kScalarTwinDoc>(),
+    row<bsm, charm, scalar, kScalarTwinDoc>(),
+    row<bsm, veta, scalar, kScalarTwinDoc>(),
+    row<bsm, speed, scalar, kScalarTwinDoc>(),
+    row<bsm, zomma, scalar, kScalarTwinDoc>(),
+    row<bsm, color, scalar, kScalarTwinDoc>(),
+    row<bsm, dual_delta, scalar, kScalarTwinDoc>(),
+    row<bsm, dual_gamma, scalar, kScalarTwinDoc>(),
+    row<bsm, dividend_rho, scalar, kScalarTwinDoc>(),
+    row<bsm, second_order, scalar, kScalarTwinDoc>(),
+    row<black76, vanna, scalar, kScalarTwinDoc>(),
+    row<black76, volga, scalar, kScalarTwinDoc>(),
+    row<black76, charm, scalar, kScalarTwinDoc>(),
+    row<black76, veta, scalar, kScalarTwinDoc>(),
+    row<black76, speed, scalar, kScalarTwinDoc>(),
+    row<black76, zomma, scalar, kScalarTwinDoc>(),
+    row<black76, color, scalar, kScalarTwinDoc>(),
+    row<black76, dual_delta, scalar, kScalarTwinDoc>(),
+    row<black76, dual_gamma, scalar, kScalarTwinDoc>(),
+    row<black76, second_order, scalar, kScalarTwinDoc>(),
     row<normal, price, into, kNormalPriceDoc>(),
     row<normal, delta, into, kNormalDeltaDoc>(),
     row<normal, gamma, into, kNormalGammaDoc>(),

@@ -145,7 +145,7 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
     return {bsm_delta_kernel(is_put, f, k, t, r, r, sigma), 0.0, 0.0, 0.0,
             black76_rho_kernel(is_put, f, k, t, r, sigma)};
   }
-  const double rt = std::sqrt(t);
+  const double rt = detail::root_time<OneLane>(t);
   const double log_fk = platform::log(detail::moneyness_ratio(f, k));
   const D1D2 d = detail::d1_d2_from_log(log_fk, t, r, r, sigma);
   const double er = detail::discount_exponent(r, t);
@@ -154,8 +154,8 @@ inline Greeks black76_greeks_kernel(bool is_put, double f, double k, double t, d
   // The price first: its normalised Black evaluation is the longest chain, and
   // the other Greeks do not depend on it, so they overlap it.
   const double v = rt * sigma;
-  const double rho = detail::one_nan(
-      -(t * detail::black76_price_past_degenerate(is_put, f, k, t, r, v, df, log_fk)));
+  const double rho = detail::black76_rho_from_price(
+      t, detail::black76_price_past_degenerate(is_put, f, k, t, r, v, df, log_fk));
   Greeks g = detail::greeks_from_intermediates(is_put, f, k, t, r, r, sigma, rt, d, dr, dr);
   g.rho = rho;
   return g;

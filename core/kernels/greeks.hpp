@@ -43,6 +43,7 @@
 #include <limits>
 
 #include "kernels/normal.hpp"
+#include "kernels/one_lane.hpp"
 #include "kernels/platform.hpp"
 #include "kernels/price.hpp"
 
@@ -99,6 +100,12 @@ template <class V>
   return -(rate * t);
 }
 
+// rt = sqrt(t), the square root every Greek but delta and rho takes.
+template <class L>
+[[gnu::always_inline]] inline typename L::D root_time(typename L::D t) noexcept {
+  return L::sqrt(t);
+}
+
 // d1 and d2 from ln(s/k) and rt = sqrt(t): v = rt*sigma,
 // d1 = (ln(s/k) + t*((r - q) + sigma*(sigma*0.5))) / v, d2 = d1 - v.
 template <class V>
@@ -149,11 +156,16 @@ template <class V, class M>
   const V rho_mag = ((k * t) * dr) * n2;
   return one_nan(is_put ? -rho_mag : rho_mag);
 }
+// The Black-76 rho -(t*P) from the Black-76 price P.
+template <class V>
+[[gnu::always_inline]] inline V black76_rho_from_price(V t, V price) noexcept {
+  return one_nan(-(t * price));
+}
 
 // d1 and d2 from a log-moneyness ln(s/k) already formed; the single-pass
 // Black-76 kernel shares that logarithm with its price.
 inline D1D2 d1_d2_from_log(double log_sk, double t, double r, double q, double sigma) noexcept {
-  return d1_d2_from_terms(log_sk, t, r, q, sigma, std::sqrt(t));
+  return d1_d2_from_terms(log_sk, t, r, q, sigma, root_time<OneLane>(t));
 }
 
 }  // namespace detail
@@ -177,24 +189,35 @@ struct DensityTerms {
 };
 inline DensityTerms density_terms(double s, double k, double t, double r, double q,
                                   double sigma) noexcept {
-  return {std::sqrt(t), discount_factor(discount_exponent(q, t)),
+  return {root_time<OneLane>(t), discount_factor(discount_exponent(q, t)),
           pdf(d1_d2(s, k, t, r, q, sigma).d1)};
 }
 
-// The delta of a degenerate option: a step on the forward moneyness.
+// The forward and the discount of a step on the forward moneyness (the
+// Greeks of a degenerate option that are steps):
 //   F = s for t <= 0 or t NaN, else s*exp(t*(r - q));
-//   m = max(t, 0) with a NaN t counting as 0, e = exp(-(q*m)), so e = 1 for
-//   t <= 0 and finite q, and e = exp(-(q*t)) (the dividend discount) for t > 0;
+//   m = max(t, 0) with a NaN t counting as 0, e = exp(-(rate*m)), so e = 1 for
+//   t <= 0 and finite rate, and e = exp(-(rate*t)) for t > 0.
+struct ForwardStep {
+  double f;
+  double e;
+};
+inline ForwardStep forward_step(double s, double t, double r, double q, double rate) noexcept {
+  const bool live = t > 0.0;
+  const double f = live ? s * platform::exp(t * (r - q)) : s;
+  const double m = live ? t : 0.0;
+  return {f, discount_factor(discount_exponent(rate, m))};
+}
+
+// The delta of a degenerate option: a step on the forward moneyness with the
+// dividend discount, e = forward_step(..., q).e;
 //   call: e if F > k else 0.0; put: -e if F < k else 0.0.
 // Strict ordered comparisons: F = k, a NaN F or a NaN k give 0.0.
 inline double bsm_delta_step(bool is_put, double s, double k, double t, double r,
                              double q) noexcept {
-  const bool live = t > 0.0;
-  const double f = live ? s * platform::exp(t * (r - q)) : s;
-  const double m = live ? t : 0.0;
-  const double e = discount_factor(discount_exponent(q, m));
-  if (is_put) return f < k ? one_nan(-e) : 0.0;
-  return f > k ? one_nan(e) : 0.0;
+  const ForwardStep step = forward_step(s, t, r, q, q);
+  if (is_put) return step.f < k ? one_nan(-step.e) : 0.0;
+  return step.f > k ? one_nan(step.e) : 0.0;
 }
 
 }  // namespace detail
@@ -224,7 +247,7 @@ namespace detail {
                                                             double t, double r, double q,
                                                             double sigma) noexcept {
   if (greeks_degenerate(t, sigma)) return {is_put, true, s, k, t, r, q, sigma, 0.0, {}, 0.0, 0.0};
-  const double rt = std::sqrt(t);
+  const double rt = root_time<OneLane>(t);
   const D1D2 d = d1_d2(s, k, t, r, q, sigma);
   const double dq = discount_factor(discount_exponent(q, t));
   const double dr = discount_factor(discount_exponent(r, t));
@@ -334,7 +357,7 @@ struct Black76RhoStage {
 // The second stage of black76_rho_kernel: -(t*P) from its first stage.
 [[gnu::always_inline]] inline double black76_rho_second_stage(
     const Black76RhoStage& stage) noexcept {
-  return detail::one_nan(-(stage.t * bsm_price_second_stage(stage.price)));
+  return detail::black76_rho_from_price(stage.t, bsm_price_second_stage(stage.price));
 }
 
 // Black-76 rho: -(t*P) with P the Black-76 price (the price kernel with q = r),

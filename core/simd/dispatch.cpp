@@ -157,7 +157,8 @@ void greeks_range(Path path, Greek which, const OptionColumns& in, double* const
 void black76_rho_range(Path path, const OptionColumns& in, double* rho, std::size_t begin,
                        std::size_t end) noexcept {
   price_range(path, in, rho, begin, end);
-  for (std::size_t i = begin; i < end; ++i) rho[i] = detail::one_nan(-(in.t[i] * rho[i]));
+  for (std::size_t i = begin; i < end; ++i)
+    rho[i] = detail::black76_rho_from_price(in.t[i], rho[i]);
 }
 
 void black76_greeks_range(Path path, const OptionColumns& in, double* const* out, std::size_t begin,

@@ -13,9 +13,10 @@
 //      vectors, the lanes sorted by fdlibm's ranges: CdfBlock); 6. the scaled
 //      tails of cdf (CdfTails: two platform exponentials per lane, erfc as
 //      vectors);
-//   7. (vector) the Greeks, by the template greeks_from_terms that the scalar
-//      single-pass kernel calls; 8. (scalar) the kernel itself for degenerate
-//      inputs (t <= 0, then sigma <= 0).
+//   7. (vector) the Greeks, by the template the scalar kernel calls: a
+//      formula (FirstOrderFormula here: greeks_from_terms; the second-order
+//      Greeks' in simd/second_order_block.hpp); 8. (scalar) the kernel itself
+//      for degenerate inputs (t <= 0, then sigma <= 0).
 // Stages 1 and 2, and 3 and 4, run interleaved: the vector pass of vector j,
 // then the platform calls for the lanes of vector j - 1, which do not depend
 // on it, so that the processor works through the pass's divisions and square
@@ -37,22 +38,67 @@
 
 namespace karvex::simd {
 
-template <class L, Greek G>
-struct GreeksBlock : BlockInputs<L> {
+// The terms of the Greeks of one vector of a block, as the formula step reads them: the inputs,
+// rt = sqrt(t), d1 and d2, the discount factors, the density p = pdf(d1) and the cdf values of
+// the option's side. A term the formula does not use is zero.
+template <class L>
+struct BlockTerms {
+  using D = typename L::D;
+  typename L::I put;
+  D s, k, t, r, q, sigma, rt;
+  D1D2Of<D> d;
+  D dq, dr, p, n1, n2;
+};
+
+// What a block loop over the Greeks' terms forms and writes, for the first-order Greeks: one of
+// them (G), or all in one pass. A formula names the terms it uses (kDq ... kN2, kD for d1 and d2
+// themselves), its number of results, how one vector's results are formed from the terms and
+// stored (the kernels' template), and the scalar kernel of a degenerate option.
+template <Greek G>
+struct FirstOrderFormula {
+  static constexpr bool kAll = G == Greek::all;
+  static constexpr std::size_t kOutputs = kAll ? kGreekCount : 1;
+  static constexpr bool kDq = G != Greek::rho;
+  static constexpr bool kDr = kAll || G == Greek::theta || G == Greek::rho;
+  static constexpr bool kPdf = kAll || G == Greek::gamma || G == Greek::vega || G == Greek::theta;
+  static constexpr bool kN1 = kAll || G == Greek::delta || G == Greek::theta;
+  static constexpr bool kN2 = kAll || G == Greek::theta || G == Greek::rho;
+  static constexpr bool kD = false;
+
+  template <class L>
+  [[gnu::always_inline]] static void store(double* const* out, std::size_t j,
+                                           const BlockTerms<L>& x) noexcept {
+    using D = typename L::D;
+    const GreeksOf<D> g = detail::greeks_from_terms(x.put, x.s, x.k, x.t, x.r, x.q, x.sigma, x.rt,
+                                                    x.dq, x.dr, x.p, x.n1, x.n2);
+    if constexpr (kAll) {
+      for (std::size_t o = 0; o < kOutputs; ++o) L::store(out[o] + j, g.*greek_fields<D>[o]);
+    } else {
+      L::store(out[0] + j, g.*greek_fields<D>[static_cast<std::size_t>(G)]);
+    }
+  }
+
+  static void scalar(const OptionColumns& in, std::size_t i, double* values) noexcept {
+    scalar_greeks(G, in, i, values);
+  }
+};
+
+template <class L, class Formula>
+struct TermsBlock : BlockInputs<L> {
   using D = typename L::D;
   using I = typename L::I;
   static constexpr std::size_t kSize = kBlockSize;
   using BlockInputs<L>::s, BlockInputs<L>::k, BlockInputs<L>::t, BlockInputs<L>::r,
       BlockInputs<L>::q, BlockInputs<L>::sigma, BlockInputs<L>::put;
   static constexpr std::size_t N = L::size;
-  static constexpr bool kAll = G == Greek::all;
-  static constexpr std::size_t kOutputs = kAll ? kGreekCount : 1;
-  // What the Greek uses.
-  static constexpr bool kDq = G != Greek::rho;
-  static constexpr bool kDr = kAll || G == Greek::theta || G == Greek::rho;
-  static constexpr bool kPdf = kAll || G == Greek::gamma || G == Greek::vega || G == Greek::theta;
-  static constexpr bool kN1 = kAll || G == Greek::delta || G == Greek::theta;
-  static constexpr bool kN2 = kAll || G == Greek::theta || G == Greek::rho;
+  static constexpr std::size_t kOutputs = Formula::kOutputs;
+  // What the formula uses.
+  static constexpr bool kDq = Formula::kDq;
+  static constexpr bool kDr = Formula::kDr;
+  static constexpr bool kPdf = Formula::kPdf;
+  static constexpr bool kN1 = Formula::kN1;
+  static constexpr bool kN2 = Formula::kN2;
+  static constexpr bool kD = Formula::kD;
 
   alignas(64) double log_sk[kSize];         // s/k, then its log
   alignas(64) double dq[kSize];             // -(q*t), then exp
@@ -61,6 +107,7 @@ struct GreeksBlock : BlockInputs<L> {
   alignas(64) double p[kSize];              // the exponent of pdf(d1), then its exp
   alignas(64) double z1[kSize], z2[kSize];  // cdf arguments
   alignas(64) double n1[kSize], n2[kSize];  // cdf values
+  alignas(64) double d1[kD ? kSize : 1], d2[kD ? kSize : 1];
   alignas(64) double buffer[kOutputs][kSize];
   double* out[kOutputs];  // where the results go: the caller's arrays, or `buffer`
   std::uint32_t rare[kSize];
@@ -104,11 +151,15 @@ struct GreeksBlock : BlockInputs<L> {
           const D tv = L::load(t + j), sig = L::load(sigma + j);
           const I degenerate = detail::greeks_degenerate(tv, sig);
           append_lanes<L>(rare, rare_count, degenerate, j, n);
-          const D rtv = L::sqrt(tv);
+          const D rtv = detail::root_time<L>(tv);
           const D1D2Of<D> d = detail::d1_d2_from_terms(L::load(log_sk + j), tv, L::load(r + j),
                                                        L::load(q + j), sig, rtv);
           const I is_put = L::load_mask(put + j);
           L::store(rt + j, rtv);
+          if constexpr (kD) {
+            L::store(d1 + j, d.d1);
+            L::store(d2 + j, d.d2);
+          }
           // degenerate lanes get harmless arguments: their results are replaced
           if constexpr (kPdf)
             L::store(p + j, L::select(degenerate, D{}, karvex::detail::pdf_exponent(d.d1)));
@@ -126,33 +177,44 @@ struct GreeksBlock : BlockInputs<L> {
     // 7. the Greeks
     for (std::size_t j = 0; j < lanes; j += N) {
       const D zero{};
-      const D pv = kPdf ? karvex::detail::pdf_from_exp(L::load(p + j)) : zero;
-      const D tv = L::load(t + j), sig = L::load(sigma + j);
-      const GreeksOf<D> g = detail::greeks_from_terms(
-          L::load_mask(put + j), L::load(s + j), L::load(k + j), tv, L::load(r + j), L::load(q + j),
-          sig, L::load(rt + j), kDq ? L::load(dq + j) : zero, kDr ? L::load(dr + j) : zero, pv,
-          kN1 ? L::load(n1 + j) : zero, kN2 ? L::load(n2 + j) : zero);
-      if constexpr (kAll) {
-        for (std::size_t o = 0; o < kOutputs; ++o) L::store(out[o] + j, g.*greek_fields<D>[o]);
-      } else {
-        L::store(out[0] + j, g.*greek_fields<D>[static_cast<std::size_t>(G)]);
-      }
+      const BlockTerms<L> x{L::load_mask(put + j),
+                            L::load(s + j),
+                            L::load(k + j),
+                            L::load(t + j),
+                            L::load(r + j),
+                            L::load(q + j),
+                            L::load(sigma + j),
+                            L::load(rt + j),
+                            {kD ? L::load(d1 + j) : zero, kD ? L::load(d2 + j) : zero},
+                            kDq ? L::load(dq + j) : zero,
+                            kDr ? L::load(dr + j) : zero,
+                            kPdf ? karvex::detail::pdf_from_exp(L::load(p + j)) : zero,
+                            kN1 ? L::load(n1 + j) : zero,
+                            kN2 ? L::load(n2 + j) : zero};
+      Formula::template store<L>(out, j, x);
     }
     // 8. degenerate inputs
     for (std::size_t m = 0; m < rare_count; ++m) {
       double values[kOutputs];
-      scalar_greeks(G, in, base + rare[m], values);
+      Formula::scalar(in, base + rare[m], values);
       for (std::size_t o = 0; o < kOutputs; ++o) out[o][rare[m]] = values[o];
     }
   }
 };
 
-// The Greek G of options [begin, end) block by block into out[0] (all
-// into out[0 .. kGreekCount - 1] for Greek::all).
+// The results of Formula for options [begin, end) block by block into out[0 .. kOutputs - 1].
+template <class L, class Formula>
+void terms_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
+                  std::size_t end) noexcept {
+  run_blocks<TermsBlock<L, Formula>>(in, out, begin, end);
+}
+
+// The Greek G of options [begin, end) into out[0] (all into out[0 .. kGreekCount - 1] for
+// Greek::all).
 template <class L, Greek G>
 void greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
                    std::size_t end) noexcept {
-  run_blocks<GreeksBlock<L, G>>(in, out, begin, end);
+  terms_blocks<L, FirstOrderFormula<G>>(in, out, begin, end);
 }
 
 // Greek `which` at run time.

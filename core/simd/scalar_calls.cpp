@@ -7,6 +7,8 @@
 #include "kernels/iv.hpp"
 #include "kernels/normal.hpp"
 #include "kernels/price.hpp"
+#include "kernels/second_order.hpp"
+#include "simd/second_order.hpp"
 
 namespace karvex::simd {
 
@@ -64,6 +66,16 @@ void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* 
       return;
     }
   }
+}
+
+void scalar_second_order(SecondSet set, const OptionColumns& in, std::size_t i,
+                         double* values) noexcept {
+  with_second_set(set, [&](auto s) {
+    constexpr SecondSet kSet = decltype(s)::value;
+    second_order_values<kSet>(bsm_second_order_kernel<kSet>(put_at(in, i), in.s[i], in.k[i],
+                                                            in.t[i], in.r[i], in.q[i], in.sigma[i]),
+                              values);
+  });
 }
 
 }  // namespace karvex::simd

@@ -8,6 +8,7 @@
 
 #include "kernels/iv.hpp"
 #include "kernels/normalised_black.hpp"
+#include "kernels/second_order.hpp"
 #include "simd/dispatch.hpp"
 
 namespace karvex::simd {
@@ -24,6 +25,11 @@ double scalar_price(const OptionColumns& in, std::size_t i) noexcept;
 // The scalar kernel of Greek `which` for option i of `in` into values[0] (all
 // Greeks into values[0 .. kGreekCount - 1] for Greek::all).
 void scalar_greeks(Greek which, const OptionColumns& in, std::size_t i, double* values) noexcept;
+
+// The scalar second-order kernel of `set` (one of simd::second_set_at(0 ..), second_order.hpp) for
+// option i of `in` into values[0 .. second_count(set) - 1].
+void scalar_second_order(SecondSet set, const OptionColumns& in, std::size_t i,
+                         double* values) noexcept;
 
 // karvex::cdf, for the lanes in its scaled tails.
 double scalar_cdf(double z) noexcept;

@@ -251,6 +251,12 @@ def _parser() -> argparse.ArgumentParser:
         " theta_per_day, rho_per_pct, and gamma_pct: per 1 %% move) or desk252 (theta_per_252d)",
     )
     chain.add_argument(
+        "--second-order",
+        action="store_true",
+        help="add the second-order Greeks after the Greeks, raw units: vanna, volga, charm, veta,"
+        " speed, zomma, color, dual_delta, dual_gamma and (bsm) dividend_rho",
+    )
+    chain.add_argument(
         "--audit",
         action="store_true",
         help="add t_years, price_used, forward_used and discount_factor before status",
@@ -343,6 +349,7 @@ def _options(args: argparse.Namespace) -> Options:
         intrinsic_tolerance=args.intrinsic_tolerance,
         expiry_time=args.expiry_time,
         audit=args.audit,
+        second_order=args.second_order,
         units=args.units,
         delimiter=args.delimiter,
         decimal=args.decimal,

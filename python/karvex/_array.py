@@ -38,13 +38,30 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _core, _ext, _threads
-from ._types import F64Array, Greeks
+from ._types import Black76SecondOrder, F64Array, Greeks, SecondOrder
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
 MODELS = ("bsm", "black76", "normal")
 FORWARD_MODELS = ("black76", "normal")  # on a forward f, without q
 FUNCTIONS = (*QUANTITIES, "iv_status")
 GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
+# The second-order Greeks (karvex._ext), in the order of SecondOrder's fields, and their single
+# pass; Black-76 has no dividend yield and so no dividend rho.
+SECOND_ORDER_NAMES = SecondOrder._fields
+SECOND_ORDER = (*SECOND_ORDER_NAMES, "second_order")
+# Same for calls and puts: no flag.
+_NO_FLAG = ("gamma", "vega", "vanna", "volga", "veta", "speed", "zomma", "color", "dual_gamma")
+
+
+def functions_of(model: str) -> tuple[str, ...]:
+    """The functions of ``karvex.<model>`` (the normal model has no second-order Greeks)."""
+    if model == "normal":
+        return FUNCTIONS
+    second = (
+        SECOND_ORDER if model == "bsm" else tuple(q for q in SECOND_ORDER if q != "dividend_rho")
+    )
+    return (*FUNCTIONS, *second)
+
 
 # Status of an implied volatility, in the order of their int8 codes (see
 # iv_status_codes); the chain command reports the same names.
@@ -69,6 +86,9 @@ _I8 = np.dtype(np.int8)
 __all__ = [
     "FUNCTIONS",
     "GREEK_NAMES",
+    "SECOND_ORDER",
+    "SECOND_ORDER_NAMES",
+    "functions_of",
     "Greeks",
     "QUANTITIES",
     "STATUSES",
@@ -84,7 +104,7 @@ __all__ = [
 
 def parameters(model: str, quantity: str) -> tuple[str, ...]:
     """Parameter names of a core function, in the core's order."""
-    if quantity in ("gamma", "vega"):
+    if quantity in _NO_FLAG:
         names: tuple[str, ...] = ("s", "k", "t", "r", "q", "sigma")
     elif quantity in ("iv", "iv_status"):
         names = ("target_price", "flag", "s", "k", "t", "r", "q")
@@ -108,6 +128,8 @@ class _Entry(NamedTuple):
     vector: Callable[..., Any]
     scalar: Callable[..., Any]
     into: Callable[..., Any] | None  # the vectorised function that writes into out=
+    fields: tuple[str, ...] | None  # the results' names, for several results (None: one)
+    record: Any  # the named tuple of several results (Greeks, SecondOrder, ...)
     flag_at: int  # position of the flag, -1 for gamma and vega
     s_at: int  # position of the spot (the forward for Black-76)
     t_at: int  # position of the time to expiry
@@ -406,23 +428,27 @@ def _c_exp(x: float) -> float:
 
 def _sigma_limits(
     black76: bool, put: bool, s: float, k: float, t: float, r: float, q: float
-) -> tuple[float, float, float, float, float, float]:
-    """Price, delta, gamma, vega, theta and rho as sigma grows without bound
-    (t > 0): the price tends to the discounted spot (call) or the discounted
-    strike (put), the density terms to zero.  Discount factors use the same
-    exponential as the core (the C library's ``exp``, overflowing to ``inf``),
-    and the rest is IEEE arithmetic, as in the core."""
+) -> tuple[float, ...]:
+    """Price, delta, gamma, vega, theta and rho, then charm, dual delta and
+    dividend rho, as sigma grows without bound (t > 0): the price tends to the
+    discounted spot (call) or the discounted strike (put), the density terms
+    to zero (so do vanna, volga, veta, speed, zomma, color and dual gamma).
+    Discount factors use the same exponential as the core (the C library's
+    ``exp``, overflowing to ``inf``), and the rest is IEEE arithmetic, as in
+    the core."""
     dr = _c_exp(-(r * t))
     dq = dr if black76 else _c_exp(-(q * t))
     if put:
         price, delta, theta = k * dr, -0.0, (k * r) * dr
+        charm, dual_delta, dividend_rho = 0.0, dr, 0.0
     else:
         price, delta, theta = s * dq, dq, (s * q) * dq
+        charm, dual_delta, dividend_rho = q * dq, -0.0, -((s * t) * dq)
     if black76:
         rho = -(t * price)
     else:
         rho = -((k * t) * dr) if put else 0.0
-    return price, delta, 0.0, 0.0, theta, rho
+    return price, delta, 0.0, 0.0, theta, rho, charm, dual_delta, dividend_rho
 
 
 _LIMIT_INDEX = {
@@ -433,7 +459,13 @@ _LIMIT_INDEX = {
     "theta": (4,),
     "rho": (5,),
     "greeks": (1, 2, 3, 4, 5),
+    # the second-order Greeks: 2 (zero) but for charm, dual delta and dividend rho
+    **{name: (2,) for name in SECOND_ORDER_NAMES},
+    "charm": (6,),
+    "dual_delta": (7,),
+    "dividend_rho": (8,),
 }
+_LIMIT_INDEX["second_order"] = tuple(_LIMIT_INDEX[n][0] for n in SECOND_ORDER_NAMES)
 
 
 def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
@@ -449,12 +481,12 @@ def _scalar_nan_rule(entry: _Entry, args: list[Any], result: Any) -> Any:
     """The NaN rule for the scalar twins (args converted, result as returned)."""
     s, k, t, r, q, sigma = _inputs(entry, args)
     if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
-        return (math.nan,) * 5 if entry.quantity == "greeks" else math.nan
+        return (math.nan,) * len(entry.fields) if entry.fields else math.nan
     if sigma == math.inf and t > 0 and entry.model != "normal":
         put = entry.flag_at >= 0 and args[entry.flag_at] < 0
         limits = _sigma_limits(entry.model == "black76", put, s, k, t, r, q)
         picked = tuple(limits[i] for i in _LIMIT_INDEX[entry.quantity])
-        return picked if entry.quantity == "greeks" else picked[0]
+        return picked[: len(entry.fields)] if entry.fields else picked[0]
     return result
 
 
@@ -464,7 +496,7 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
     The sum of the six inputs is not finite wherever one of them is NaN or
     infinite (and perhaps where large values overflow): only those options
     are looked at one by one."""
-    outputs = result if entry.quantity == "greeks" else (result,)
+    outputs = result if entry.fields else (result,)
     inputs = _inputs(entry, flat)
     with np.errstate(all="ignore"):
         total = inputs[0] + inputs[1]
@@ -518,7 +550,10 @@ def _sigma_limits_of(
             rho = -(t * price)
         else:
             rho = np.where(put, -((k * t) * dr), 0.0)
-    return [price, delta, 0.0, 0.0, theta, rho]
+        charm = np.where(put, 0.0, q * dq)
+        dual_delta = np.where(put, dr, -0.0)
+        dividend_rho = np.where(put, 0.0, -((s * t) * dq))
+    return [price, delta, 0.0, 0.0, theta, rho, charm, dual_delta, dividend_rho]
 
 
 def _finite_numbers(entry: _Entry, values: Sequence[Any]) -> bool:
@@ -737,7 +772,7 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
         result = entry.scalar(*args)
         if entry.nan_rule and not math.isfinite(sum(args)):
             result = _scalar_nan_rule(entry, list(args), result)
-        return Greeks(*result) if entry.quantity == "greeks" else result
+        return entry.record(*result) if entry.fields else result
 
     if n >= entry.serial_limit:
         _threads.pool_used = True
@@ -749,7 +784,7 @@ def _fast_call(entry: _Entry, values: Sequence[Any]) -> Any:
         return _iv_status(entry, list(args), result)
     if entry.nan_rule and not _finite_numbers(entry, values):
         _apply_nan_rule(entry, list(args), result)
-    return Greeks(*result) if entry.quantity == "greeks" else result
+    return entry.record(*result) if entry.fields else result
 
 
 # --------------------------------------------------------------------------
@@ -845,10 +880,10 @@ def _polars_expression(entry: _Entry, values: list[Any], options: Options | None
         for j, i in enumerate(at):
             given[i] = frame.to_series(j)
         result = evaluate(entry, given, options)
-        return result.to_struct(entry.quantity) if entry.quantity == "greeks" else result
+        return result.to_struct(entry.quantity) if entry.fields else result
 
-    if entry.quantity == "greeks":
-        dtype: Any = pl.Struct({name: pl.Float64 for name in GREEK_NAMES})
+    if entry.fields:
+        dtype: Any = pl.Struct({name: pl.Float64 for name in entry.fields})
     else:
         dtype = pl.String if entry.quantity == "iv_status" else pl.Float64
     inputs = pl.struct([values[i].alias(f"_{i}") for i in at])
@@ -857,8 +892,8 @@ def _polars_expression(entry: _Entry, values: list[Any], options: Options | None
 
 def _polars_wrap(entry: _Entry, pl: Any, n: int) -> Wrap:
     def wrap(result: Any) -> Any:
-        if entry.quantity == "greeks":
-            return pl.DataFrame(dict(zip(GREEK_NAMES, result)))
+        if entry.fields:
+            return pl.DataFrame(dict(zip(entry.fields, result)))
         return pl.Series(entry.quantity, result)
 
     return _if_shape(entry, (n,), wrap)
@@ -866,8 +901,8 @@ def _polars_wrap(entry: _Entry, pl: Any, n: int) -> Wrap:
 
 def _arrow_wrap(entry: _Entry, pa: Any, n: int, chunked: bool) -> Wrap:
     def wrap(result: Any) -> Any:
-        if entry.quantity == "greeks":
-            return pa.table(dict(zip(GREEK_NAMES, result)))
+        if entry.fields:
+            return pa.table(dict(zip(entry.fields, result)))
         return pa.chunked_array([result]) if chunked else pa.array(result)
 
     return _if_shape(entry, (n,), wrap)
@@ -878,7 +913,7 @@ def _frame_wrap(entry: _Entry, pd: Any, frame: Any) -> Wrap:
         def one(r: Any) -> Any:
             return pd.DataFrame(r, index=frame.index, columns=frame.columns, copy=False)
 
-        return Greeks(*map(one, result)) if entry.quantity == "greeks" else one(result)
+        return entry.record(*map(one, result)) if entry.fields else one(result)
 
     return _if_shape(entry, frame.shape, wrap)
 
@@ -888,7 +923,7 @@ def _if_shape(entry: _Entry, shape: tuple[int, ...], wrap: Wrap) -> Wrap:
     container broadcast against arrays of more dimensions)."""
 
     def checked(result: Any) -> Any:
-        first = result[0] if entry.quantity == "greeks" else result
+        first = result[0] if entry.fields else result
         return wrap(result) if np.shape(first) == shape else result
 
     return checked
@@ -918,8 +953,8 @@ def _from_xarray(entry: _Entry, values: list[Any], xr: Any) -> tuple[list[Any], 
         def one(r: Any, name: str) -> Any:
             return xr.DataArray(r, dims=template.dims, coords=template.coords, name=name)
 
-        if entry.quantity == "greeks":
-            return xr.Dataset({n: one(r, n) for n, r in zip(GREEK_NAMES, result)})
+        if entry.fields:
+            return xr.Dataset({n: one(r, n) for n, r in zip(entry.fields, result)})
         return one(result, entry.quantity)
 
     return out, wrap
@@ -931,13 +966,15 @@ def _from_xarray(entry: _Entry, values: list[Any], xr: Any) -> tuple[list[Any], 
 
 def _outs(entry: _Entry, out: Any, shape: tuple[int, ...]) -> tuple[F64Array, ...]:
     """The arrays given as ``out``, checked: float64, writeable, of the
-    broadcast shape; five of them (a tuple or a Greeks) for ``greeks``."""
+    broadcast shape; one per result (a tuple or the named tuple) for
+    ``greeks`` and ``second_order``."""
     fname = entry.fname
-    if entry.quantity == "greeks":
-        if not isinstance(out, tuple) or len(out) != 5:
+    if entry.fields:
+        if not isinstance(out, tuple) or len(out) != len(entry.fields):
+            count = "five" if len(entry.fields) == 5 else str(len(entry.fields))
             raise TypeError(
-                f"{fname}(): out must be a tuple of five float64 arrays "
-                "(delta, gamma, vega, theta, rho)"
+                f"{fname}(): out must be a tuple of {count} float64 arrays "
+                f"({', '.join(entry.fields)})"
             )
         outs: tuple[Any, ...] = out
     else:
@@ -1135,8 +1172,8 @@ def _unmask(entry: _Entry, values: list[Any], masked: Any) -> list[npt.NDArray[n
 
 
 def _shaped(entry: _Entry, result: Any, shape: tuple[int, ...], order: str) -> Any:
-    if entry.quantity == "greeks":
-        return Greeks(*(g.reshape(shape, order=order) for g in result))
+    if entry.fields:
+        return entry.record(*(g.reshape(shape, order=order) for g in result))
     return result.reshape(shape, order=order)
 
 
@@ -1184,7 +1221,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     into = None if outs is None else _flat_outs(outs, flat, order)
     if into is not None and entry.into is not None:
         # The core writes into the caller's arrays; the NaN rule and the units then work there.
-        result = entry.into(*flat, out=into if entry.quantity == "greeks" else into[0])
+        result = entry.into(*flat, out=into if entry.fields else into[0])
     else:
         result = entry.vector(*flat)
     if entry.quantity == "iv_status":
@@ -1201,15 +1238,15 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
     if outs is not None:
         if into is None:
-            for o, r in zip(outs, result if entry.quantity == "greeks" else (result,)):
+            for o, r in zip(outs, result if entry.fields else (result,)):
                 np.copyto(o, r.reshape(shape, order=order))
-        return Greeks(*outs) if entry.quantity == "greeks" else outs[0]
+        return entry.record(*outs) if entry.fields else outs[0]
 
     if shape == ():
         # All scalars in some converted form: Python values, as the scalar
         # twin gives them (the same bits).
-        if entry.quantity == "greeks":
-            scalar: Any = Greeks(*(float(g[0]) for g in result))
+        if entry.fields:
+            scalar: Any = entry.record(*(float(g[0]) for g in result))
         else:
             scalar = str(result[0]) if entry.quantity == "iv_status" else float(result[0])
         if masks and any(m.any() for m in masks):
@@ -1221,20 +1258,20 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
         mask = np.zeros(shape, dtype=bool)
         for m in masks:
             mask |= m
-        if entry.quantity == "greeks":
-            return Greeks(*(np.ma.MaskedArray(g, mask=mask) for g in result))
+        if entry.fields:
+            return entry.record(*(np.ma.MaskedArray(g, mask=mask) for g in result))
         return np.ma.MaskedArray(result, mask=mask)
     if index is not None and shape == (len(index),):
-        return _wrap_series(entry.quantity, index, result)
+        return _wrap_series(entry, index, result)
     return result
 
 
-def _wrap_series(quantity: str, index: Any, result: Any) -> Any:
+def _wrap_series(entry: _Entry, index: Any, result: Any) -> Any:
     import pandas as pd
 
-    if quantity == "greeks":
-        return pd.DataFrame(dict(zip(GREEK_NAMES, result)), index=index, copy=False)
-    return pd.Series(result, index=index, name=quantity, copy=False)
+    if entry.fields:
+        return pd.DataFrame(dict(zip(entry.fields, result)), index=index, copy=False)
+    return pd.Series(result, index=index, name=entry.quantity, copy=False)
 
 
 # --------------------------------------------------------------------------
@@ -1333,7 +1370,7 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
             pass
     units = _choice(entry.fname, "units", given.get("units", "raw"), UNITS)
     move = _choice(entry.fname, "gamma_move", given.get("gamma_move", "unit"), GAMMA_MOVES)
-    outputs = GREEK_NAMES if entry.quantity == "greeks" else (entry.quantity,)
+    outputs = entry.fields or (entry.quantity,)
     factors = tuple(
         _PER_MOVE if name == "gamma" and move == "pct" else UNIT_FACTORS[units].get(name)
         for name in outputs
@@ -1364,8 +1401,8 @@ def _scale(x: Any, factor: Any, s: Any) -> Any:
 def _in_units(entry: _Entry, result: Any, s: Any, factors: tuple[Any, ...]) -> Any:
     """The raw result in the units asked for: each Greek multiplied once by
     its factor (in place for arrays)."""
-    if entry.quantity == "greeks":
-        return Greeks(*(_scale(g, f, s) for g, f in zip(result, factors)))
+    if entry.fields:
+        return entry.record(*(_scale(g, f, s) for g, f in zip(result, factors)))
     return _scale(result, factors[0], s)
 
 
@@ -1381,6 +1418,18 @@ _SUMMARY = {
     "theta": "Theta: change of the price per year of elapsed time (not per day).",
     "rho": "Rho: change of the price per 1.0 of rate (not per 1%).",
     "greeks": "All five Greeks in one pass, equal bit for bit to the single functions.",
+    "vanna": "Vanna d2V/(ds dsigma): change of delta per 1.0 of volatility (calls and puts alike).",
+    "volga": "Volga (vomma) d2V/dsigma2: change of vega per 1.0 of volatility.",
+    "charm": "Charm: change of delta per year of elapsed time, -d(delta)/dt (t to expiry).",
+    "veta": "Veta: change of vega per year of elapsed time, -d(vega)/dt (t to expiry).",
+    "speed": "Speed d(gamma)/ds: change of gamma per 1.0 of the underlying.",
+    "zomma": "Zomma d(gamma)/dsigma: change of gamma per 1.0 of volatility.",
+    "color": "Color: change of gamma per year of elapsed time, -d(gamma)/dt (t to expiry).",
+    "dual_delta": "Dual delta dV/dk: change of the price per 1.0 of strike.",
+    "dual_gamma": "Dual gamma d2V/dk2: the discounted risk-neutral density at the strike.",
+    "dividend_rho": "Dividend rho dV/dq: change of the price per 1.0 of dividend yield.",
+    "second_order": "All second-order Greeks in one pass, equal bit for bit to the single "
+    "functions.",
     "iv": "Implied volatility: the sigma whose price is target_price.",
     "iv_status": "Why iv gives what it gives: one status per option.",
 }
@@ -1418,6 +1467,11 @@ _RETURNS = {
     "for Series input.  NaN where the price cannot be inverted (invalid inputs,\n"
     "price below the intrinsic value or at/above the upper bound); 0.0 where the\n"
     "price has no time value.  iv_status tells which.",
+    "second_order": "SecondOrder(vanna, volga, charm, veta, speed, zomma, color, dual_delta,\n"
+    "dual_gamma, dividend_rho) (Black76SecondOrder, without dividend_rho, for black76):\n"
+    "floats for scalar input, arrays in the broadcast shape otherwise; a DataFrame with\n"
+    "those columns for Series input.  Raw units: per 1.0 of s, sigma, k, q; time Greeks per\n"
+    "year of elapsed time.",
     "iv_status": "str for scalar input, str array in the broadcast shape otherwise, Series\n"
     "for Series input: 'ok', 'intrinsic' (iv 0.0), or why iv is NaN:\n"
     "'below_intrinsic', 'above_upper_bound', 'invalid_input', 'no_solution'.\n"
@@ -1436,6 +1490,9 @@ _OPTION_DOC = {
     "    masks are not applied).  The core writes into out without a copy when\n"
     "    out is contiguous in the inputs' order and shares no memory with them;\n"
     "    otherwise it computes into an array of its own, which is copied.",
+    "out_second_order": "out : tuple of float64 ndarrays of the broadcast shape, optional\n"
+    "    Where to write the results, one array per field (ten for bsm, nine for black76),\n"
+    "    returned as the named tuple (Series indexes and masks are not applied).",
     "out_greeks": "out : tuple of five float64 ndarrays of the broadcast shape, optional\n"
     "    Where to write delta, gamma, vega, theta and rho, which are returned as\n"
     "    a Greeks (Series indexes and masks are not applied).",
@@ -1482,10 +1539,12 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         text = (_NORMAL_PARAMETER_DOC.get(n) if model == "normal" else None) or _PARAMETER_DOC[n]
         lines.append(f"    {text}")
     for key in options_of(quantity, model):
-        key = "out_greeks" if key == "out" and quantity == "greeks" else key
+        if key == "out" and quantity in ("greeks", "second_order"):
+            key = f"out_{quantity}"
         lines += _OPTION_DOC[key].splitlines()
     result_type = {
         "greeks": "Greeks",
+        "second_order": "SecondOrder" if model == "bsm" else "Black76SecondOrder",
         "iv_status": "str, ndarray of str, or the container of the input",
     }.get(quantity, "float, ndarray of float64, or the container of the input")
     lines += ["", "Returns", "-------", result_type]
@@ -1508,17 +1567,36 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         "Notes",
         "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
-        f"Values are those of karvex.{'_ext' if model == 'normal' else '_core'}.{model}_{core}"
-        " on the broadcast float64/int8 arrays.",
+        f"Values are those of karvex.{_module_of(quantity, model)}.{model}_{core} on the"
+        " broadcast float64/int8 arrays.",
     ]
     return "\n".join(lines)
 
 
+def _module_of(quantity: str, model: str = "bsm") -> str:
+    """The extension module of a function: the core's 32 functions, or _ext beyond them (the
+    second-order Greeks, the normal model)."""
+    return "_ext" if quantity in SECOND_ORDER or model == "normal" else "_core"
+
+
+def _fields(model: str, quantity: str) -> tuple[str, ...] | None:
+    if quantity == "greeks":
+        return GREEK_NAMES
+    if quantity == "second_order":
+        return SecondOrder._fields if model == "bsm" else Black76SecondOrder._fields
+    return None
+
+
 def entry_of(model: str, quantity: str) -> _Entry:
     """What ``karvex.<model>.<quantity>`` needs, from the core's table."""
+    if quantity not in functions_of(model):
+        raise ValueError(f"karvex.{model} has no function {quantity!r}")
     names = parameters(model, quantity)
     core = "iv" if quantity == "iv_status" else quantity
-    module = _ext if model == "normal" else _core  # the core keeps its 32 functions
+    module = _ext if _module_of(quantity, model) == "_ext" else _core
+    record = {"greeks": Greeks, "second_order": SecondOrder}.get(quantity)
+    if quantity == "second_order" and model == "black76":
+        record = Black76SecondOrder
     return _Entry(
         fname=f"karvex.{model}.{quantity}",
         model=model,
@@ -1527,6 +1605,8 @@ def entry_of(model: str, quantity: str) -> _Entry:
         vector=getattr(module, f"{model}_{core}"),
         scalar=getattr(module, f"{model}_{core}_scalar"),
         into=None if quantity == "iv_status" else getattr(_ext, f"{model}_{core}"),
+        fields=_fields(model, quantity),
+        record=record,
         flag_at=names.index("flag") if "flag" in names else -1,
         s_at=names.index("f" if model in FORWARD_MODELS else "s"),
         t_at=names.index("t"),

@@ -23,8 +23,8 @@ pool_used = False
 
 # The serial limits of the core's vectorised functions: from this many
 # elements a call runs on the pool.
-SERIAL_LIMITS = {"iv": 1024, "greeks": 4096, "price": 8192}
-SERIAL_LIMIT = 16384  # delta, gamma, vega, theta, rho
+SERIAL_LIMITS = {"iv": 1024, "greeks": 4096, "second_order": 4096, "price": 8192}
+SERIAL_LIMIT = 16384  # delta, gamma, vega, theta, rho, each second-order Greek
 
 
 def set_num_threads(n: int) -> None:

@@ -34,6 +34,9 @@ F64Array = npt.NDArray[np.float64]
 StatusArray = npt.NDArray[np.str_]
 #: The arrays ``greeks`` writes into: delta, gamma, vega, theta, rho.
 GreeksOut = tuple[F64Array, F64Array, F64Array, F64Array, F64Array]
+#: The arrays ``second_order`` writes into, in the order of SecondOrder's fields (nine for
+#: Black-76, without dividend rho).
+SecondOrderOut = tuple[F64Array, ...]
 
 #: A number: ``float`` covers ``int`` and ``bool`` too.
 Real = Union[float, np.floating[Any], np.integer[Any]]
@@ -135,3 +138,62 @@ else:  # a generic NamedTuple needs Python 3.11 at run time
         vega: Any
         theta: Any
         rho: Any
+
+
+if TYPE_CHECKING:
+
+    class SecondOrder(NamedTuple, Generic[_T]):
+        """The ten second-order Greeks of one option or of arrays of options (BSM)."""
+
+        vanna: _T
+        volga: _T
+        charm: _T
+        veta: _T
+        speed: _T
+        zomma: _T
+        color: _T
+        dual_delta: _T
+        dual_gamma: _T
+        dividend_rho: _T
+
+    class Black76SecondOrder(NamedTuple, Generic[_T]):
+        """The nine second-order Greeks of Black-76 (no dividend yield, so no dividend rho)."""
+
+        vanna: _T
+        volga: _T
+        charm: _T
+        veta: _T
+        speed: _T
+        zomma: _T
+        color: _T
+        dual_delta: _T
+        dual_gamma: _T
+
+else:
+
+    class SecondOrder(NamedTuple):
+        """The ten second-order Greeks of one option or of arrays of options (BSM)."""
+
+        vanna: Any
+        volga: Any
+        charm: Any
+        veta: Any
+        speed: Any
+        zomma: Any
+        color: Any
+        dual_delta: Any
+        dual_gamma: Any
+        dividend_rho: Any
+
+    class Black76SecondOrder(NamedTuple):
+        """The nine second-order Greeks of Black-76 (no dividend yield, so no dividend rho)."""
+
+        vanna: Any
+        volga: Any
+        charm: Any
+        veta: Any
+        speed: Any
+        zomma: Any
+        color: Any
+        dual_delta: Any
+        dual_gamma: Any

@@ -49,10 +49,8 @@ def _platform_value(name, x):
         return math.inf if name == "exp" else (-math.inf if x == 0 else math.nan)
 
 
-def read_table(path=TABLE):
-    """The columns of a golden table by name, and why this platform differs from its fingerprint
-    (None where it does not)."""
-    data = path.read_bytes()
+def read_table(table=TABLE):
+    data = table.read_bytes()
     end = data.index(b"\n")
     header = data[:end].decode("ascii")
     assert header.startswith("karvex golden table 1;"), header

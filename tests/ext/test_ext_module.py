@@ -14,12 +14,35 @@ import karvex._core as core
 import karvex._ext as ext
 
 LARGE = 40_000  # above every serial limit
+EXT_VECTORISED = [n for n in ext.__all__[2:] if not n.endswith("_scalar")]
+# (the normal model's functions have tests of their own: test_ext_normal.py)
+SECOND_ORDER = [n for n in EXT_VECTORISED if n not in VECTORISED and not n.startswith("normal_")]
+COUNTS = {"greeks": 5, "bsm_second_order": 10, "black76_second_order": 9}
+
+
+def count_of(name):
+    return COUNTS.get(name, COUNTS.get(name.split("_", 1)[1], 1))
 
 
 def outputs_of(name, n):
-    count = 5 if name.endswith("_greeks") else 1
+    count = count_of(name)
     arrays = tuple(np.full(n, -7.0) for _ in range(count))
     return arrays if count > 1 else arrays[0]
+
+
+def ext_inputs(name, n, seed=0):
+    """make_inputs for a function of _ext: the core function with the same parameters."""
+    model = name.split("_")[0]
+    flag = "flag" in inspect.signature(getattr(ext, name)).parameters
+    return make_inputs(f"{model}_{'price' if flag else 'gamma'}", n, seed=seed)
+
+
+def scalar_twin_results(name, args):
+    twin = getattr(ext, name + "_scalar")
+    values = [twin(*row) for row in zip(*(a.tolist() for a in args))]
+    if count_of(name) == 1:
+        return (np.array(values, dtype=np.float64),)
+    return tuple(np.array([v[j] for v in values]) for j in range(count_of(name)))
 
 
 def test_the_core_keeps_its_32_functions_and_ext_adds_an_out_twin_of_each_vectorised_one():
@@ -35,6 +58,8 @@ def test_the_core_keeps_its_32_functions_and_ext_adds_an_out_twin_of_each_vector
 
 def test_the_stub_lists_what_the_module_registers():
     stub = pathlib.Path(karvex.__file__).with_name("_ext.pyi").read_text()
+    # the core's 16 with out=, the second-order Greeks and the normal model's 8, with their twins
+    assert len(ext.__all__) == 2 + 16 + 2 * (10 + 9 + 2) + 2 * 8
     for name in ext.__all__[2:]:
         assert f"def {name}(" in stub
 
@@ -50,6 +75,32 @@ def test_out_gets_the_bits_of_a_call_without_out_and_is_returned(name, n):
     for g, e in zip(*((got, expected) if isinstance(out, tuple) else ((got,), (expected,)))):
         assert_same_bits(g, e)
     assert_same_bits(getattr(ext, name)(*args, out=None), expected)
+
+
+@pytest.mark.parametrize("n", [3, LARGE])
+@pytest.mark.parametrize("name", SECOND_ORDER)
+def test_second_order_functions_give_their_scalar_twins_bits_serially_on_the_pool_and_in_out(
+    name, n
+):
+    args = ext_inputs(name, n, seed=n)
+    expected = scalar_twin_results(name, args)
+    got = getattr(ext, name)(*args)
+    out = outputs_of(name, n)
+    into = getattr(ext, name)(*args, out=out)
+    assert into is out
+    got, into = (got, into) if isinstance(got, tuple) else ((got,), (into,))
+    assert len(got) == len(expected)
+    for g, i, e in zip(got, into, expected):
+        assert_same_bits(g, e)
+        assert_same_bits(i, e)
+
+
+def test_the_single_passes_have_one_result_per_greek_black76_without_dividend_rho():
+    args = ext_inputs("bsm_second_order", 4)
+    assert len(ext.bsm_second_order(*args)) == 10
+    assert len(ext.black76_second_order(args[0], *args[1:5], args[6])) == 9
+    assert len(ext.bsm_second_order_scalar(1, 100.0, 90.0, 1.0, 0.05, 0.01, 0.2)) == 10
+    assert not hasattr(ext, "black76_dividend_rho")
 
 
 def test_without_out_ext_returns_new_arrays_as_the_core_does():
@@ -166,7 +217,9 @@ print(after_core - before, len(os.listdir("/proc/self/task")) - before)
 )
 def test_both_modules_run_on_one_worker_pool_of_the_size_asked_for(setup, env, workers):
     # One pool per process: the second module's large call starts no thread of its own.
-    environment = {"RAYON_NUM_THREADS": "", **env} if env else {}
+    environment = {"RAYON_NUM_THREADS": "", **env}
+    # the karvex this process runs, whatever other tests put first on sys.path
+    environment["PYTHONPATH"] = str(pathlib.Path(karvex.__file__).parents[1])
     out = run_python(POOL_THREADS.format(setup=setup), env=environment).stdout.split()
     assert out == [str(workers), str(workers)]
 

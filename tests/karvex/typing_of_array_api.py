@@ -14,8 +14,8 @@ import xarray as xr
 from typing_extensions import assert_type
 
 import karvex
-from karvex import _core, black76, bsm
-from karvex.bsm import Greeks
+from karvex import _core, _ext, black76, bsm
+from karvex.bsm import Greeks, SecondOrder
 
 F64 = npt.NDArray[np.float64]
 k = np.array([90.0, 100.0, 110.0])
@@ -39,6 +39,14 @@ assert_type(black76.price("call", 100.0, 95.0, 0.5, 0.03, 0.2), float)
 assert_type(black76.vega(100.0, k, 0.5, 0.03, 0.2), F64)
 assert_type(black76.iv(strikes, "p", 100.0, 95.0, 0.5, 0.03), "pd.Series[float]")
 assert_type(black76.greeks(True, 100.0, k, 0.5, 0.03, 0.2).vega, F64)
+assert_type(bsm.vanna(100.0, 95.0, 0.5, 0.03, 0.0, 0.2), float)
+assert_type(bsm.charm(flags, 100.0, k, 0.5, 0.03, 0.0, 0.2), F64)
+assert_type(bsm.second_order("c", 100.0, k, 0.5, 0.03, 0.0, 0.2).dividend_rho, F64)
+assert_type(bsm.second_order("c", 100.0, 95.0, 0.5, 0.03, 0.0, 0.2), SecondOrder[float])
+assert_type(bsm.second_order("c", 100.0, strikes, 0.5, 0.03, 0.0, 0.2), pd.DataFrame)
+assert_type(black76.second_order("p", 100.0, k, 0.5, 0.03, 0.2).dual_gamma, F64)
+assert_type(black76.dual_gamma(100.0, k, 0.5, 0.03, 0.2), F64)
+assert_type(_ext.bsm_vanna(k, k, k, k, k, k, out=k), F64)
 assert_type(_core.bsm_price(flags, k, k, k, k, k, k), F64)
 assert_type(
     _core.black76_greeks_scalar(1, 100.0, 95.0, 0.5, 0.03, 0.2),
@@ -62,6 +70,9 @@ def mistakes() -> None:
     bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="per_day")  # type: ignore[call-overload]
     bsm.price("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2, units="desk")  # type: ignore[call-overload]
     bsm.vega(100.0, 100.0, 1.0, 0.05, 0.0, 0.2, gamma_move="pct")  # type: ignore[call-overload]
+    bsm.vanna("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2)  # type: ignore[call-overload]
+    _ = black76.dividend_rho  # type: ignore[attr-defined]
+    _ = bsm.second_order("c", 100.0, 100.0, 1.0, 0.05, 0.0, 0.2).rho  # type: ignore[attr-defined]
 
 
 curve = karvex.Curve.parse("1m=0.043,1y=0.045")

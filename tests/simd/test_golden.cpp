@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "../kernels/support.hpp"
+#include "golden_table.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
@@ -49,46 +50,6 @@ struct Golden {
   std::vector<double> expected[kOutputs];
   std::size_t rows = 0;
 };
-
-// The value of `key=` in the header line, e.g. "rows".
-std::string header_field(const std::string& header, const std::string& key) {
-  const std::size_t at = header.find(key + "=");
-  if (at == std::string::npos) throw std::runtime_error("golden table header lacks " + key);
-  const std::size_t begin = at + key.size() + 1;
-  return header.substr(begin, header.find_first_of("; \n", begin) - begin);
-}
-
-// Where the platform function differs from the table's fingerprint, a description; else empty.
-std::string fingerprint_mismatch(std::istream& in, const char* name, double (*fn)(double),
-                                 std::size_t count) {
-  std::string first;
-  std::size_t differ = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    double pair[2];
-    in.read(reinterpret_cast<char*>(pair), sizeof pair);
-    const double got = fn(pair[0]);
-    if (identical(got, pair[1])) continue;
-    if (differ++ == 0) {
-      std::ostringstream os;
-      os << std::hexfloat << name << "(" << pair[0] << ") = " << got << ", the table's " << pair[1];
-      first = os.str();
-    }
-  }
-  if (differ == 0) return "";
-  return "this platform's " + std::string(name) + " differs from the golden table's on " +
-         std::to_string(differ) + " of " + std::to_string(count) + " arguments (" + first +
-         "); the tolerance tests in tests/kernels check this platform instead";
-}
-
-double platform_exp(double x) {
-  return platform::exp(x);
-}
-double platform_log(double x) {
-  return platform::log(x);
-}
-double platform_cbrt(double x) {
-  return std::cbrt(x);
-}
 
 Golden read_golden() {
   Golden g;

@@ -1,6 +1,7 @@
 // Every evaluation path (scalar loop, AVX2, AVX-512) of every function a block
-// loop evaluates, against the scalar kernels bit for bit: a million random
-// options over wide domains per function, a realistic book, and every
+// loop evaluates (the second-order Greeks' included), against the scalar
+// kernels bit for bit, NaN bits included: a million random options over wide
+// domains per function (300,000 for the second-order Greeks), a realistic book, and every
 // degenerate class on top of random options. Each test runs once per path
 // and function and is named after both (e.g. .../bsm_delta_avx512); on a
 // processor without a path its tests are skipped and say so.
@@ -8,8 +9,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -17,100 +20,21 @@
 #include <vector>
 
 #include "../kernels/support.hpp"
+#include "books.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
 #include "kernels/platform.hpp"
 #include "kernels/price.hpp"
+#include "kernels/second_order.hpp"
 #include "simd/dispatch.hpp"
+#include "simd/second_order.hpp"
 
 namespace karvex::testing {
 namespace {
 
 using simd::Greek;
 using simd::Path;
-
-struct Book {
-  std::vector<std::int8_t> flag;
-  std::vector<double> s, k, t, r, q, sigma;
-
-  void add(std::int8_t f, double s_, double k_, double t_, double r_, double q_, double sig) {
-    flag.push_back(f);
-    s.push_back(s_);
-    k.push_back(k_);
-    t.push_back(t_);
-    r.push_back(r_);
-    q.push_back(q_);
-    sigma.push_back(sig);
-  }
-  std::size_t size() const { return s.size(); }
-};
-
-double log_uniform(std::mt19937_64& rng, double lo, double hi) {
-  return std::exp(std::uniform_real_distribution<double>(std::log(lo), std::log(hi))(rng));
-}
-
-// n options over wide domains: spot 1e-4 to 1e4, log-moneyness up to +-30 (far beyond any
-// quote), one minute to 60 years, rates and yields -20 % to 50 %, volatilities 1e-4 to 8, every
-// int8 flag.
-Book wide_random(std::size_t n, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(0.0, 1.0), rate(-0.2, 0.5);
-  std::uniform_int_distribution<int> flag(-128, 127);
-  Book book;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double s = log_uniform(rng, 1e-4, 1e4);
-    const double spread = u(rng) < 0.1 ? 30.0 : 1.5;
-    const double k = s * std::exp(spread * (2.0 * u(rng) - 1.0));
-    const double t = log_uniform(rng, 1.0 / (365.0 * 24.0 * 60.0), 60.0);
-    book.add(static_cast<std::int8_t>(flag(rng)), s, k, t, rate(rng), rate(rng),
-             log_uniform(rng, 1e-4, 8.0));
-  }
-  return book;
-}
-
-// Every parameter in turn set to each degenerate value, on top of random ordinary options, with
-// both flags; then pairs of degenerate values on the moneyness, the time and the volatility.
-Book degenerate_classes(std::uint64_t seed) {
-  const double specials[] = {0.0,   -0.0,  -1.0, 5e-324, 1e-300, 1e-160, 1e-20,
-                             1e160, 1e300, inf,  -inf,   nan,    -nan,   700.0};
-  const Book base = wide_random(400, seed);
-  Book book;
-  for (std::size_t i = 0; i < base.size(); ++i) {
-    for (std::size_t p = 0; p < 6; ++p) {
-      for (const double special : specials) {
-        for (const std::int8_t f : {std::int8_t{1}, std::int8_t{-1}}) {
-          double v[6] = {base.s[i], base.k[i], base.t[i], base.r[i], base.q[i], base.sigma[i]};
-          v[p] = special;
-          book.add(f, v[0], v[1], v[2], v[3], v[4], v[5]);
-        }
-      }
-    }
-  }
-  for (const double a : specials) {
-    for (const double b : specials) {
-      book.add(1, a, b, 1.0, 0.05, 0.0, 0.2);
-      book.add(-1, 100.0, 100.0, a, 0.05, 0.0, b);
-      book.add(-1, 1.0, 1e200, a, b, 0.0, 0.3);
-    }
-  }
-  return book;
-}
-
-// A desk's book: strikes within e^-0.5..e^0.5 of the spot, a week to five years, volatilities
-// 5 % to 90 %.
-Book realistic(std::size_t n, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> money(-0.5, 0.5), rate(-0.01, 0.08), yield(0.0, 0.05),
-      vol(0.05, 0.9);
-  Book book;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int8_t f = (rng() & 1) != 0 ? -1 : 1;
-    book.add(f, 100.0, 100.0 * std::exp(money(rng)), log_uniform(rng, 7.0 / 365.0, 5.0), rate(rng),
-             yield(rng), vol(rng));
-  }
-  return book;
-}
 
 // A function a block loop evaluates: its name, its number of results, whether it is Black-76 (q
 // is then the rate again), how a path evaluates a range, and the scalar kernel of one option.
@@ -121,8 +45,12 @@ struct Function {
   std::function<void(Path, const simd::OptionColumns&, double* const*, std::size_t, std::size_t)>
       range;
   std::function<void(bool, double, double, double, double, double, double, double*)> kernel;
-  bool inverts = false;  // an implied volatility: sigma holds the target price
+  bool inverts = false;          // an implied volatility: sigma holds the target price
+  std::size_t wide = 1'000'000;  // options of the wide random book
 };
+
+// The most results of one function (the BSM single pass of the second-order Greeks).
+inline constexpr std::size_t kMaxResults = kSecondOrderCount;
 
 Function greek(const char* name, Greek which, bool black76,
                double (*kernel)(bool, double, double, double, double, double, double)) {
@@ -148,6 +76,7 @@ void store(const Greeks& g, double* v) {
 }
 
 std::vector<Function> functions() {
+  static std::deque<std::string> names;  // of the functions named at run time
   std::vector<Function> all;
   for (const bool black76 : {false, true}) {
     all.push_back({black76 ? "black76_price" : "bsm_price", 1, black76,
@@ -186,6 +115,32 @@ std::vector<Function> functions() {
                     std::size_t e) { simd::black76_greeks_range(p, in, out, b, e); },
                  [](bool put, double f, double k, double t, double r, double, double sigma,
                     double* v) { store(black76_greeks_kernel(put, f, k, t, r, sigma), v); }});
+  // The second-order Greeks: each alone and the single passes.
+  for (const bool black76 : {false, true}) {
+    const std::string model = black76 ? "black76_" : "bsm_";
+    for (std::size_t j = 0; j < simd::kSecondSetCount; ++j) {
+      const SecondSet set = simd::second_set_at(j);
+      if (black76 ? (set & ~kBlack76Second) != 0 || set == kAllSecond : set == kBlack76Second) {
+        continue;
+      }
+      const bool single = second_count(set) == 1;
+      const std::string name =
+          model +
+          (single ? std::string(second_order_names[std::countr_zero(set)]) : "second_order");
+      all.push_back({names.emplace_back(name).c_str(), second_count(set), black76,
+                     [set](Path p, const simd::OptionColumns& in, double* const* out, std::size_t b,
+                           std::size_t e) { simd::second_order_range(p, set, in, out, b, e); },
+                     [set](bool put, double s, double k, double t, double r, double q, double sigma,
+                           double* v) {
+                       simd::with_second_set(set, [&](auto c) {
+                         constexpr SecondSet kSet = decltype(c)::value;
+                         second_order_values<kSet>(
+                             bsm_second_order_kernel<kSet>(put, s, k, t, r, q, sigma), v);
+                       });
+                     },
+                     false, 300'000});
+    }
+  }
   return all;
 }
 
@@ -237,7 +192,7 @@ class EveryPath : public ::testing::TestWithParam<std::tuple<Path, std::size_t>>
     const simd::OptionColumns in{book.flag.data(), book.s.data(), book.k.data(),    book.t.data(),
                                  book.r.data(),    book.q.data(), book.sigma.data()};
     std::vector<std::vector<double>> results(f.outputs, std::vector<double>(book.size(), -7.0));
-    std::array<double*, kGreekCount> out{};
+    std::array<double*, kMaxResults> out{};
     for (std::size_t o = 0; o < f.outputs; ++o) out[o] = results[o].data();
     std::mt19937_64 rng(7);
     for (std::size_t begin = 0; begin < book.size();) {
@@ -247,7 +202,7 @@ class EveryPath : public ::testing::TestWithParam<std::tuple<Path, std::size_t>>
     }
     std::size_t mismatches = 0;
     for (std::size_t i = 0; i < book.size(); ++i) {
-      double expected[kGreekCount];
+      double expected[kMaxResults];
       f.kernel(book.flag[i] < 0, book.s[i], book.k[i], book.t[i], book.r[i], book.q[i],
                book.sigma[i], expected);
       for (std::size_t o = 0; o < f.outputs; ++o) {
@@ -266,8 +221,8 @@ class EveryPath : public ::testing::TestWithParam<std::tuple<Path, std::size_t>>
   }
 };
 
-TEST_P(EveryPath, MatchesScalarKernelOnAMillionWideRandomOptions) {
-  expect_scalar_bits(wide_random(1'000'000, 20261206));
+TEST_P(EveryPath, MatchesScalarKernelOnWideRandomOptions) {
+  expect_scalar_bits(wide_random(function().wide, 20261206));
 }
 
 TEST_P(EveryPath, MatchesScalarKernelOnARealisticBook) {
@@ -303,11 +258,11 @@ TEST_P(EveryPath, WritesExactlyTheRequestedRange) {
   if (function().black76) book.q = book.r;
   const simd::OptionColumns in{book.flag.data(), book.s.data(), book.k.data(),    book.t.data(),
                                book.r.data(),    book.q.data(), book.sigma.data()};
-  std::vector<std::vector<double>> results(kGreekCount, std::vector<double>(book.size(), -7.0));
-  std::array<double*, kGreekCount> out{};
-  for (std::size_t o = 0; o < kGreekCount; ++o) out[o] = results[o].data();
+  std::vector<std::vector<double>> results(kMaxResults, std::vector<double>(book.size(), -7.0));
+  std::array<double*, kMaxResults> out{};
+  for (std::size_t o = 0; o < kMaxResults; ++o) out[o] = results[o].data();
   function().range(path(), in, out.data(), 17, 290);
-  for (std::size_t o = 0; o < kGreekCount; ++o) {
+  for (std::size_t o = 0; o < kMaxResults; ++o) {
     for (std::size_t i = 0; i < book.size(); ++i) {
       const bool written = o < function().outputs && i >= 17 && i < 290;
       EXPECT_EQ(results[o][i] != -7.0, written) << "result " << o << ", option " << i;

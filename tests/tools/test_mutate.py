@@ -1,23 +1,8 @@
 """Tests of tools/mutate's choice of mutants (the building and testing it drives is not run here)."""
 
-import sys
-import types
 from pathlib import Path
 
-import pytest
-
 ROOT = Path(__file__).resolve().parents[2]
-
-
-@pytest.fixture(scope="module")
-def mutate():
-    path = ROOT / "tools/mutate"
-    module = types.ModuleType("mutate")
-    module.__file__ = str(path)
-    sys.modules["mutate"] = module  # dataclasses look their module up
-    exec(compile(path.read_text(), str(path), "exec"), module.__dict__)
-    yield module
-    del sys.modules["mutate"]
 
 
 def rewrites(mutate, source):
@@ -68,3 +53,15 @@ def test_a_power_of_two_factor_is_flagged_but_not_a_dividend(mutate):
         for m in mutate.mutants_of("x.hpp", "y = (e * 0.5) * d; z = 1.0 / (a * a);", set())
     }
     assert flagged == {"(e * 0.5) * d": True, "1.0 / (a * a)": False}
+
+
+def test_the_time_limit_is_processor_time_not_wall_time(mutate, tmp_path):
+    # Test binaries that wait (as a starved process does) or loop; a limit of 1 s of processor time.
+    space = mutate.Workspace(tmp_path, jobs=1)
+    space.build.mkdir()
+    binary = space.build / "kernels_tests"
+    binary.write_text("#!/bin/sh\nsleep 1.5\n")
+    binary.chmod(0o755)
+    assert space.test(["kernels_tests"], timeout=1.0) == ("passed", "")
+    binary.write_text("#!/bin/sh\nwhile :; do :; done\n")
+    assert space.test(["kernels_tests"], timeout=1.0) == ("timeout", "kernels_tests[1/1]")

@@ -454,25 +454,28 @@ def build(seed=20261207, rare_pool=30_000, mutant_tries=8_000):
     return rows.rows, fingerprint_arguments(random.Random(seed + 1)), counts, log
 
 
-def write(path, rows, fingerprint):
-    write_table(path, rows, fingerprint, INPUTS, OUTPUTS, evaluate)
-
-
-def write_table(path, rows, fingerprint, inputs, outputs, evaluate_row):
-    """The layout of a golden table: the header line, the fingerprint, then each row's inputs and
-    its outputs (evaluate_row(row)) as little-endian binary64 values."""
-    header = (
+def write_header(fingerprint, rows, inputs, outputs):
+    """The table's first line: its layout."""
+    return (
         f"karvex golden table 1; fingerprint {' '.join(f'{n}={len(a)}' for n, a, _ in fingerprint)}"
-        f"; rows={len(rows)}; inputs={','.join(inputs)}; outputs={','.join(outputs)}\n"
+        f"; rows={rows}; inputs={','.join(inputs)}; outputs={','.join(outputs)}\n"
     )
+
+
+def write_fingerprint(f, fingerprint):
+    """The platform's exp, log and cbrt on their arguments, as pairs after the header."""
+    for _, args, fn in fingerprint:
+        for a in args:
+            f.write(struct.pack("<2d", a, fn(a)))
+
+
+def write(path, rows, fingerprint):
     with open(path, "wb") as f:
-        f.write(header.encode("ascii"))
-        for _, args, fn in fingerprint:
-            for a in args:
-                f.write(struct.pack("<2d", a, fn(a)))
+        f.write(write_header(fingerprint, len(rows), INPUTS, OUTPUTS).encode("ascii"))
+        write_fingerprint(f, fingerprint)
         for row in rows:
-            f.write(struct.pack(f"<{len(inputs)}d", *row))
-            f.write(struct.pack(f"<{len(outputs)}d", *evaluate_row(row)))
+            f.write(struct.pack(f"<{len(INPUTS)}d", *row))
+            f.write(struct.pack(f"<{len(OUTPUTS)}d", *evaluate(row)))
 
 
 def main():

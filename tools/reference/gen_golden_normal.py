@@ -25,6 +25,7 @@ import argparse
 import math
 import os
 import random
+import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -257,7 +258,12 @@ def main():
     ap.add_argument("-o", "--output", default=os.path.join(HERE, "golden_normal.bin"))
     args = ap.parse_args()
     rows, fingerprint, log = build()
-    gen_golden.write_table(args.output, rows, fingerprint, INPUTS, OUTPUTS, evaluate)
+    with open(args.output, "wb") as out:
+        out.write(gen_golden.write_header(fingerprint, len(rows), INPUTS, OUTPUTS).encode("ascii"))
+        gen_golden.write_fingerprint(out, fingerprint)
+        for row in rows:
+            out.write(struct.pack(f"<{len(INPUTS)}d", *row))
+            out.write(struct.pack(f"<{len(OUTPUTS)}d", *evaluate(row)))
     print(f"{len(rows)} rows, {os.path.getsize(args.output)} bytes")
     for line in log:
         print(line)

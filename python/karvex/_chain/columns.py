@@ -227,6 +227,8 @@ def _wide(names: _Header, columns: Columns) -> bool:
 def _underlying(names: _Header, columns: Columns, options: Options) -> None:
     """The spot (bsm) or the forward (black76, normal).  A parity run needs neither:
     a spot, if the file has one in numbers, only gives the carry."""
+    if options.model == "normal" and options.second_order:
+        raise ChainError("--second-order: the normal model has no second-order Greeks")
     if options.model == "normal" and options.parity:
         raise ChainError(
             "--forward parity: parity forwards price under Black-76; "

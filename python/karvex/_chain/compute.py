@@ -11,6 +11,7 @@ import numpy as np
 
 from .. import _core, _ext
 from .._array import UNIT_FACTORS, iv_status_codes, normal_iv_status_codes
+from .._types import Black76SecondOrder, SecondOrder
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
 
@@ -24,6 +25,9 @@ GREEK_COLUMNS = {
     "desk": ("delta", "gamma", "gamma_pct", "vega_per_pt", "theta_per_day", "rho_per_pct"),
     "desk252": ("delta", "gamma", "gamma_pct", "vega_per_pt", "theta_per_252d", "rho_per_pct"),
 }
+# With --second-order, after the Greeks: the second-order Greeks in raw units (karvex._ext), by
+# the model's own underlying; Black-76 has no dividend rho.
+SECOND_ORDER_COLUMNS = {"bsm": SecondOrder._fields, "black76": Black76SecondOrder._fields}
 FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
 # With --audit, before the status: what each row was computed from (its
 # years to expiry, its price -- the mid of a bid/ask quote --, the forward
@@ -31,11 +35,15 @@ FORWARD_COLUMN = "implied_forward"  # before iv, with --forward parity
 AUDIT_COLUMNS = ("t_years", "price_used", "forward_used", "discount_factor")
 
 
-def computed_names(parity: bool, audit: bool = False, units: str = "raw") -> tuple[str, ...]:
-    """The columns the run adds to the input's, in order."""
+def computed_names(
+    parity: bool, audit: bool = False, units: str = "raw", second_order: str | None = None
+) -> tuple[str, ...]:
+    """The columns the run adds to the input's, in order; `second_order` is
+    the model whose second-order Greeks follow the Greeks (None: none)."""
     head = (FORWARD_COLUMN,) if parity else ()
+    second = SECOND_ORDER_COLUMNS[second_order] if second_order else ()
     tail = AUDIT_COLUMNS if audit else ()
-    return head + ("iv", *GREEK_COLUMNS[units]) + tail + OUTPUT_COLUMNS[-1:]
+    return head + ("iv", *GREEK_COLUMNS[units], *second) + tail + OUTPUT_COLUMNS[-1:]
 
 
 @dataclasses.dataclass
@@ -46,11 +54,12 @@ class Result:
     core_seconds: float
     forward: np.ndarray | None = None  # the parity forward of each row (--forward parity)
     audit: tuple[np.ndarray, ...] = ()  # AUDIT_COLUMNS' values (--audit)
+    second: tuple[np.ndarray, ...] = ()  # SECOND_ORDER_COLUMNS' values (--second-order)
 
     def values(self) -> tuple[np.ndarray, ...]:
         """The computed float columns, in the order they are written."""
         head = () if self.forward is None else (self.forward,)
-        return (*head, self.iv, *self.greeks, *self.audit)
+        return (*head, self.iv, *self.greeks, *self.second, *self.audit)
 
     def status_names(self) -> np.ndarray:
         names: np.ndarray = np.array(STATUSES, dtype=object)[self.status]
@@ -88,10 +97,12 @@ def compute(
     parity: bool = False,
     audit: bool = False,
     units: str = "raw",
+    second_order: bool = False,
 ) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them; the
-    Greeks in `units` (GREEK_COLUMNS)."""
+    Greeks in `units` (GREEK_COLUMNS); with `second_order`, the second-order
+    Greeks too (SECOND_ORDER_COLUMNS)."""
     # The core itself, once per chunk: the arrays are already what it reads
     # (contiguous float64, int8 flags), and its results are the array API's
     # bit for bit wherever the volatility exists -- the only rows whose
@@ -141,6 +152,17 @@ def compute(
     if failed.any():
         kept = tuple(np.where(failed, np.nan, g) for g in kept)
     result = Result(iv, tuple(kept), status, core_seconds, x.forward if parity else None)
+    if second_order:
+        start = time.perf_counter()
+        second: tuple[np.ndarray, ...]
+        if x.model == "bsm":
+            second = _ext.bsm_second_order(flag, s, k, t, r, q, iv)
+        else:
+            second = _ext.black76_second_order(flag, s, k, t, r, iv)
+        result.core_seconds += time.perf_counter() - start
+        result.second = (
+            tuple(np.where(failed, np.nan, g) for g in second) if failed.any() else second
+        )
     if audit:
         with np.errstate(all="ignore"):
             result.audit = (t, price, x.forward, np.exp(-r * t))

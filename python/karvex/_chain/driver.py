@@ -46,6 +46,11 @@ def run(
     source = open_source(options.file)
     source.delimiter, source.decimal = options.delimiter, options.decimal
     if options.parity:
+        if options.second_order:
+            raise ChainError(
+                "--second-order is by the model's own underlying; with --forward parity the"
+                " Greeks are by the spot: use --forward model"
+            )
         source = seekable(source)  # read twice: first for the forwards
     try:
         output_format = options.output_format or _format_of(options.output)
@@ -176,7 +181,8 @@ class _Run:
             (key, f"{curve.pairs()} ({curve.interpolation.replace('_', ' ')})")
             for key, curve in columns.curves.items()
         ]
-        computed = computed_names(parity is not None, options.audit, options.units)
+        second = options.model if options.second_order else None
+        computed = computed_names(parity is not None, options.audit, options.units, second)
         if columns.sides:  # a wide chain: each side's results on the input's row
             computed = side_names(list(columns.sides), computed)
             summary.sides = len(columns.sides)
@@ -194,6 +200,7 @@ class _Run:
                         parity is not None,
                         options.audit,
                         options.units,
+                        options.second_order,
                     )
                     for x in xs
                 ]

@@ -20,6 +20,7 @@ Where a setting the user gives takes effect:
     quiet                         summary (no summary, no progress line)
     audit                         compute (computed_names, Result.audit)
     units                         compute (computed_names, in_units)
+    second_order                  compute (computed_names, SECOND_ORDER_COLUMNS)
     delimiter, decimal            chunk.Source, settled by read_csv.read_header (sniffed
                                   when not given); the readers' parsers, cells.numbers
 """
@@ -74,6 +75,7 @@ class Options:
     intrinsic_tolerance: float = 0.0  # price units a quote may sit below intrinsic and read as iv 0
     units: str = "raw"  # the Greeks' units: raw, desk or desk252 (compute.GREEK_COLUMNS)
     audit: bool = False  # add what each row was computed from (compute.AUDIT_COLUMNS)
+    second_order: bool = False  # add the second-order Greeks (compute.SECOND_ORDER_COLUMNS)
     delimiter: str | None = None  # CSV field delimiter; None: sniffed from the header
     decimal: str | None = None  # decimal mark of numbers; None: sniffed from the first lines
     columns: list[str] | None = None  # --column INPUT=NAME: names outside the alias table

@@ -128,3 +128,37 @@ def test_desk_greeks_are_the_array_apis_in_desk_units(capsys, tmp_path):
     ):
         np.testing.assert_array_equal(desk[name][ok], value)
     np.testing.assert_array_equal(desk["gamma_pct"][ok], pct)
+
+
+@pytest.mark.parametrize("model", ["bsm", "black76"])
+def test_second_order_columns_follow_the_greeks_with_the_array_apis_values(capsys, tmp_path, model):
+    s, t, r = 100.0, 0.25, 0.05
+    rows = [("C", 95, 7.5), ("P", 105, 7.0), ("C", 100, 0.0)]  # the last has no volatility
+    text = "type,strike,expiry,price,spot,forward\n" + "".join(
+        f"{k},{K},{t},{p!r},{s},{s}\n" for k, K, p in rows
+    )
+    source = write_chain(tmp_path, text)
+    status, _, _ = chain(
+        capsys, source, "--model", model, "--rate", r, "--second-order", "-o", tmp_path / "o.csv"
+    )
+    assert status == 0
+    out = read_rows(tmp_path / "o.csv")
+    kernels = bsm if model == "bsm" else black76
+    names = list(
+        kernels.second_order("c", s, 100.0, t, r, *([0.0] if model == "bsm" else []), 0.2)._fields
+    )
+    header = list(out[0])
+    assert header[header.index("rho") + 1 : header.index("status")] == names
+    for (kind, strike, _), row in zip(rows, out):
+        if row["iv"] == "":
+            assert all(row[n] == "" for n in names)
+            continue
+        rates = (r, 0.0) if model == "bsm" else (r,)
+        want = kernels.second_order(kind, s, float(strike), t, *rates, float(row["iv"]))
+        assert [float(row[n]) for n in names] == list(want)
+
+
+def test_second_order_is_refused_with_parity_forwards(capsys, tmp_path):
+    source = write_chain(tmp_path, "type,strike,expiry,price,spot\nC,100,0.25,4.0,100\n")
+    status, _, err = chain(capsys, source, "--forward", "parity", "--second-order")
+    assert status == 1 and "--second-order" in err

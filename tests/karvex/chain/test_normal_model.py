@@ -2,6 +2,7 @@
 of karvex.normal, with the statuses of its inversion."""
 
 import numpy as np
+import pytest
 from chain_support import chain, read_rows, write_chain
 
 from karvex import normal
@@ -46,10 +47,11 @@ def test_the_chain_gives_karvex_normal_values_and_its_statuses(capsys, tmp_path)
     assert "(normal)" in err
 
 
-def test_parity_forwards_are_refused_under_the_normal_model(capsys, tmp_path):
+@pytest.mark.parametrize("option", [["--forward", "parity"], ["--second-order"]])
+def test_options_of_the_lognormal_models_are_refused_under_the_normal_model(
+    capsys, tmp_path, option
+):
     source, _ = rates_chain(tmp_path)
-    status, out, err = chain(
-        capsys, source, "--model", "normal", "--forward", "parity", "-o", tmp_path / "o"
-    )
+    status, out, err = chain(capsys, source, "--model", "normal", *option, "-o", tmp_path / "o")
     assert status == 1 and out == ""
-    assert "--forward parity" in err and err.count("\n") == 1
+    assert option[0] in err and err.count("\n") == 1

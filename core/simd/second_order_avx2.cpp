@@ -1,0 +1,12 @@
+// The second-order Greeks' block loops compiled for AVX2 with FMA: vectors of 4 doubles.
+#include "simd/second_order.hpp"
+#include "simd/second_order_block.hpp"
+
+namespace karvex::simd {
+
+void second_order_range_avx2(SecondSet set, const OptionColumns& in, double* const* out,
+                             std::size_t begin, std::size_t end) noexcept {
+  second_order_blocks<Lanes<4>>(set, in, out, begin, end);
+}
+
+}  // namespace karvex::simd
