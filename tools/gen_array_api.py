@@ -1,4 +1,4 @@
-"""Writes python/karvex/bsm.py and python/karvex/black76.py: one def per function of the array
+"""Writes python/karvex/bsm.py, black76.py and normal.py: one def per function of the array
 API, with the overloads type checkers read and the docstring editors show.
 
 The functions' behaviour lives in karvex._array (one table: parameters, keywords, docstrings);
@@ -18,15 +18,24 @@ sys.path.insert(0, str(ROOT / "python"))
 
 from karvex import _array  # noqa: E402
 
-MODULE_DOC = {
-    "bsm": '''"""Black-Scholes-Merton on a spot price with a continuous dividend yield.
-
-Each function takes Python numbers, sequences, NumPy arrays of any shape and
+# What every module's docstring says of the containers and of the flag.
+_CONTAINERS = """Each function takes Python numbers, sequences, NumPy arrays of any shape and
 numeric dtype, masked arrays, pandas Series and DataFrames, polars Series,
 pyarrow arrays or xarray DataArrays, broadcasts them together and returns a
 float (all-scalar input), an array in the broadcast shape, or the caller's
 container.  Parameters and their order are those of the
-``karvex._core.bsm_*`` functions::
+"""
+_FLAG = '''``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
+(negative = put, zero or positive = call), or a bool read as "is a call"
+(True = call, False = put).
+
+This file is written by tools/gen_array_api.py.
+"""'''
+
+MODULE_DOC = {
+    "bsm": '''"""Black-Scholes-Merton on a spot price with a continuous dividend yield.
+
+{containers}``karvex._core.bsm_*`` functions::
 
     price(flag, s, k, t, r, q, sigma)     gamma(s, k, t, r, q, sigma)
     delta / theta / rho / greeks: like price
@@ -35,20 +44,10 @@ container.  Parameters and their order are those of the
     vanna, volga, veta, speed, zomma, color, dual_gamma: like gamma
     charm, dual_delta, dividend_rho, second_order: like price
 
-``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
-(negative = put, zero or positive = call), or a bool read as "is a call"
-(True = call, False = put).
-
-This file is written by tools/gen_array_api.py.
-"""''',
+{flag}''',
     "black76": '''"""Black-76 on a forward price (futures options, caps/floors, swaptions).
 
-Each function takes Python numbers, sequences, NumPy arrays of any shape and
-numeric dtype, masked arrays, pandas Series and DataFrames, polars Series,
-pyarrow arrays or xarray DataArrays, broadcasts them together and returns a
-float (all-scalar input), an array in the broadcast shape, or the caller's
-container.  Parameters and their order are those of the
-``karvex._core.black76_*`` functions::
+{containers}``karvex._core.black76_*`` functions::
 
     price(flag, f, k, t, r, sigma)        gamma(f, k, t, r, sigma)
     delta / theta / rho / greeks: like price
@@ -57,12 +56,24 @@ container.  Parameters and their order are those of the
     vanna, volga, veta, speed, zomma, color, dual_gamma: like gamma
     charm, dual_delta, second_order: like price
 
-``flag``: 'c'/'call' or 'p'/'put' (any case), an integer whose sign decides
-(negative = put, zero or positive = call), or a bool read as "is a call"
-(True = call, False = put).
+{flag}''',
+    "normal": '''"""The normal (Bachelier) model on a forward that may be zero or negative.
 
-This file is written by tools/gen_array_api.py.
-"""''',
+Rates desks quote caps, floors, swaptions and SOFR options in it: the
+forward f and the strike k may have any sign, and sigma is an absolute
+(normal) volatility in units of f per square root of a year.  Prices are
+discounted with exp(-r*t); the Greeks follow Black-76's conventions: vega
+per 1.0 of absolute volatility, theta per year of elapsed time (-dV/dt),
+rho dV/dr with f held fixed (-t times the price).
+
+{containers}``karvex._ext.normal_*`` functions::
+
+    price(flag, f, k, t, r, sigma)        gamma(f, k, t, r, sigma)
+    delta / theta / rho / greeks: like price
+    vega(f, k, t, r, sigma)               iv(target_price, flag, f, k, t, r)
+    iv_status: like iv
+
+{flag}''',
 }
 
 # Results: all scalars, arrays, pandas Series, another container (_C), with out=.
@@ -71,7 +82,8 @@ RESULTS = {
     "iv_status": ("str", "StatusArray", "pd.Series[str]", "_C", None),
 }
 DEFAULT_RESULTS = ("float", "F64Array", "pd.Series[float]", "_C", "F64Array")
-RECORDS = {"bsm": "SecondOrder", "black76": "Black76SecondOrder"}
+# The record of each model's second-order single pass (the normal model has none).
+RECORDS = {"bsm": ("SecondOrder",), "black76": ("Black76SecondOrder",)}
 
 SCALAR = {"flag": "Flag", "t": "Time", "r": "Rate", "q": "Rate"}
 ARRAY = {"flag": "Flags", "t": "Times", "r": "Rates", "q": "Rates"}
@@ -99,15 +111,17 @@ def param_types(names, level, at=-1):
     return types
 
 
-def keywords(quantity, out, data):
+def keywords(quantity, out, data, model="bsm"):
     kw = []
-    options = _array.options_of(quantity)
+    options = _array.options_of(quantity, model)
     if "units" in options:
         kw.append('units: Units = "raw"')
     if "gamma_move" in options:
         kw.append('gamma_move: GammaMove = "unit"')
     if "out" in options:
         kw.append(f"out: {out}" if out else "out: None = None")
+    if "shift" in options:
+        kw.append("shift: float | None = None")
     kw.append('day_count: str = "act/365f"')
     kw.append(f"data: {data}" if data else "data: None = None")
     return kw
@@ -147,7 +161,7 @@ def function(model, quantity):
                 quantity,
                 names,
                 param_types(names, "out"),
-                keywords(quantity, out_type, None),
+                keywords(quantity, out_type, None, model),
                 with_out,
             )
         )
@@ -156,7 +170,7 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "data"),
-            keywords(quantity, None, "pd.DataFrame"),
+            keywords(quantity, None, "pd.DataFrame", model),
             frame_result,
         )
     )
@@ -165,7 +179,7 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "data"),
-            keywords(quantity, None, "PolarsFrame"),
+            keywords(quantity, None, "PolarsFrame", model),
             "Any",
         )
     )
@@ -174,14 +188,18 @@ def function(model, quantity):
             quantity,
             names,
             param_types(names, "scalar"),
-            keywords(quantity, None, None),
+            keywords(quantity, None, None, model),
             scalar,
             ignore=True,
         )
     )
     parts.append(
         overload(
-            quantity, names, param_types(names, "array"), keywords(quantity, None, None), array
+            quantity,
+            names,
+            param_types(names, "array"),
+            keywords(quantity, None, None, model),
+            array,
         )
     )
     # One overload per position a container may take (pandas Series, then polars Series and
@@ -189,7 +207,9 @@ def function(model, quantity):
     for level, result in (("series", series), ("container", container)):
         for i in range(len(names)):
             types = param_types(names, level, i)
-            parts.append(overload(quantity, names, types, keywords(quantity, None, None), result))
+            parts.append(
+                overload(quantity, names, types, keywords(quantity, None, None, model), result)
+            )
     lines = _array.docstring(model, quantity, names).splitlines()
     doc = "\n".join([lines[0]] + [f"    {line}".rstrip() for line in lines[1:]])
     const = f"_{quantity.upper()}"
@@ -205,7 +225,7 @@ def function(model, quantity):
 
 def module(model):
     lines = [
-        MODULE_DOC[model],
+        MODULE_DOC[model].format(containers=_CONTAINERS, flag=_FLAG),
         "",
         "# fmt: off",
         "from __future__ import annotations",
@@ -216,7 +236,7 @@ def module(model):
         "from ._array import entry_of as _entry_of",
         "from ._array import evaluate as _evaluate",
         "from ._array import signed as _signed",
-        f"from ._types import {', '.join(sorted(['Greeks', RECORDS[model]]))}",
+        f"from ._types import {', '.join(sorted(['Greeks', *RECORDS.get(model, ())]))}",
         "",
         "if TYPE_CHECKING:",
         "    import pandas as pd",
@@ -233,7 +253,7 @@ def module(model):
         "        Rate,",
         "        Rates,",
         "        Real,",
-        "        SecondOrderOut,",
+        *(["        SecondOrderOut,"] if model in RECORDS else []),
         "        StatusArray,",
         "        Time,",
         "        Times,",
@@ -241,7 +261,7 @@ def module(model):
         "    )",
         "",
         "__all__ = "
-        + repr([*_array.functions_of(model), "Greeks", RECORDS[model]]).replace("'", '"'),
+        + repr([*_array.functions_of(model), "Greeks", *RECORDS.get(model, ())]).replace("'", '"'),
         "",
     ]
     for q in _array.functions_of(model):
@@ -261,5 +281,5 @@ def module(model):
 
 
 if __name__ == "__main__":
-    for model in ("bsm", "black76"):
+    for model in _array.MODELS:
         (ROOT / "python" / "karvex" / f"{model}.py").write_text(module(model))

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "kernels/american.hpp"
+#include "kernels/bachelier.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
@@ -21,12 +22,17 @@
 namespace karvex::bindings {
 
 // american and american_fast: BSM inputs with American exercise, in the accurate and the fast
-// mode (kernels/american.hpp); they offer price, greeks and iv.
-enum class Model : unsigned char { bsm, black76, american, american_fast };
+// mode (kernels/american.hpp); they offer price, greeks and iv. normal: the normal (Bachelier)
+// model (kernels/bachelier.hpp), on the Black-76 parameters with an absolute sigma.
+enum class Model : unsigned char { bsm, black76, american, american_fast, normal };
 
 constexpr bool is_american(Model m) {
   return m == Model::american || m == Model::american_fast;
 }
+
+// Whether the model takes BSM's parameters (a spot s and a dividend yield q) rather than
+// Black-76's (a forward f, no yield).
+constexpr bool on_spot(Model m) { return m != Model::black76 && m != Model::normal; }
 // The second-order Greeks, vanna ... dividend_rho, in the order of second_order_fields, then
 // their single pass.
 enum class Quantity : unsigned char {
@@ -88,7 +94,7 @@ constexpr SecondSet second_set(Model m, Quantity q) {
 }
 
 constexpr const Parameters& parameters_of(Model m, Quantity q) {
-  const bool bsm = m != Model::black76;
+  const bool bsm = on_spot(m);
   switch (q) {
     // the same for calls and puts: no flag
     case Quantity::gamma:
@@ -144,7 +150,7 @@ struct BsmInputs {
   std::size_t s, k, t, r, q, sigma;
 };
 constexpr BsmInputs bsm_inputs(Model m, Quantity q) {
-  const std::size_t bsm = m != Model::black76 ? 1 : 0;
+  const std::size_t bsm = on_spot(m) ? 1 : 0;
   if (q == Quantity::iv) return {1, 2, 3, 4, 4 + bsm, 0};  // target_price, s, k, t, r[, q]
   return {0, 1, 2, 3, 3 + bsm, 4 + bsm};                   // s, k, t, r[, q], sigma
 }
@@ -169,6 +175,16 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
       AmericanIvStatus iv_status;
       return american_iv_kernel<Mode>(is_put, sigma, s, k, t, r, q, iv_status);
     }
+  } else if constexpr (M == Model::normal) {
+    // the normal model's own kernels, on the same columns as Black-76 (q = r is not read)
+    if constexpr (Q == Quantity::iv) return bachelier_iv_kernel(is_put, sigma, s, k, t, r);
+    if constexpr (Q == Quantity::price) return bachelier_price_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::delta) return bachelier_delta_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::gamma) return bachelier_gamma_kernel(s, k, t, r, sigma);
+    if constexpr (Q == Quantity::vega) return bachelier_vega_kernel(s, k, t, r, sigma);
+    if constexpr (Q == Quantity::theta) return bachelier_theta_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::rho) return bachelier_rho_kernel(is_put, s, k, t, r, sigma);
+    if constexpr (Q == Quantity::greeks) return bachelier_greeks_kernel(is_put, s, k, t, r, sigma);
   } else if constexpr (kSecond != 0) {
     const SecondOrder g = bsm_second_order_kernel<kSecond>(is_put, s, k, t, r, q, sigma);
     std::array<double, second_count(kSecond)> values;
@@ -239,8 +255,8 @@ struct Function {
 
   template <class Sink>
   static constexpr void emit_name(Sink&& sink) {
-    constexpr std::array<std::string_view, 4> prefixes{"bsm_", "black76_", "american_",
-                                                       "american_fast_"};
+    constexpr std::array<std::string_view, 5> prefixes{"bsm_", "black76_", "american_",
+                                                       "american_fast_", "normal_"};
     sink(prefixes[static_cast<std::size_t>(M)]);
     sink(quantity_name(Q));
     if (F == Form::scalar) sink("_scalar");

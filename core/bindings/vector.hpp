@@ -14,6 +14,7 @@
 #include "bindings/python.hpp"
 #include "pool/pool.hpp"
 #include "simd/american.hpp"
+#include "simd/bachelier_dispatch.hpp"
 #include "simd/dispatch.hpp"
 #include "simd/second_order.hpp"
 
@@ -209,6 +210,9 @@ struct Fill {
       } else {
         simd::american_iv_range(mode, in, out[0], begin, end);
       }
+    } else if constexpr (M == Model::normal) {
+      static_assert(static_cast<int>(simd::NormalQuantity::iv) == static_cast<int>(Quantity::iv));
+      simd::bachelier_range(path, static_cast<simd::NormalQuantity>(Q), in, out.data(), begin, end);
     } else if constexpr (kSecond != 0) {
       simd::second_order_range(path, kSecond, in, out.data(), begin, end);
     } else if constexpr (Q == Quantity::price) {

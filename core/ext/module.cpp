@@ -1,6 +1,7 @@
-// The module karvex._ext: the functions beyond karvex._core's 32, from the same kernels, pool and
-// dispatch. Its table drives registration, argument parsing and dispatch as _core's does; every
-// vectorised function here also writes into the caller's arrays (keyword-only `out`).
+// The module karvex._ext: the functions beyond karvex._core's 32 (the normal model's among
+// them), from the same kernels, pool and dispatch. Its table drives registration, argument parsing
+// and dispatch as _core's does; every vectorised function here also writes into the caller's arrays
+// (keyword-only `out`).
 //
 // A new function is one row below (with its descriptor's quantity and kernel) and its stub in
 // python/karvex/_ext.pyi.
@@ -58,6 +59,35 @@ constexpr Literal kBlack76SecondDoc =
     "function: (vanna, volga, charm, veta, speed, zomma, color, dual_delta, dual_gamma).\n"
     "With out, a tuple of nine float64 arrays, written there.";
 constexpr Literal kScalarTwinDoc = "Scalar twin of the vectorised function of the same name.";
+// The normal (Bachelier) model: forward f and strike k may be zero or negative, sigma is absolute
+// (units of f per square root of a year), prices discounted with exp(-r*t).
+#define KARVEX_NORMAL_ARRAYS                                                                   \
+  "\n\nOne-dimensional arrays of equal length (float64, int8 for flag: negative = put); with " \
+  "out\n(float64 arrays as for karvex._ext.bsm_price), the results are written there."
+constexpr Literal kNormalPriceDoc =
+    "Normal-model price DF*((theta*w)*N(theta*d) + s*n(d)), w = f - k, s = sigma*sqrt(t),\n"
+    "d = w/s, DF = exp(-r*t); t <= 0: intrinsic value, sigma <= 0: discounted intrinsic "
+    "value." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalDeltaDoc = "Normal-model delta dV/df." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalGammaDoc = "Normal-model gamma d2V/df2." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalVegaDoc =
+    "Normal-model vega dV/dsigma, per 1.0 of absolute volatility." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalThetaDoc =
+    "Normal-model theta -dV/dt per year, t the time to expiry." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalRhoDoc =
+    "Normal-model rho dV/dr with f held fixed: -t times the price." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalGreeksDoc =
+    "Normal-model delta, gamma, vega, theta and rho in one pass, each bit for bit its own\n"
+    "function; out is a tuple of five float64 arrays." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalIvDoc =
+    "Implied normal volatility: 0.0 at or below the discounted intrinsic value (by up to\n"
+    "1e-12), NaN further below, for invalid inputs (t <= 0, non-finite values, a negative\n"
+    "or infinite price) and where the volatility is not finite. There is no upper bound:\n"
+    "every finite price above the intrinsic value has a volatility." KARVEX_NORMAL_ARRAYS;
+constexpr Literal kNormalScalarDoc =
+    "Scalar twin of the normal_ function of this name: numbers in, a float (a tuple for\n"
+    "the greeks) out.";
+#undef KARVEX_NORMAL_ARRAYS
 
 constexpr Literal kAmericanPriceDoc =
     "The American price under BSM with a continuous dividend yield (Andersen, Lake and\n"
@@ -148,6 +178,22 @@ PyMethodDef g_functions[] = {
     row<american_fast, price, scalar, "Scalar twin of `american_fast_price`.">(),
     row<american_fast, greeks, scalar, "Scalar twin of `american_fast_greeks`.">(),
     row<american_fast, iv, scalar, "Scalar twin of `american_fast_iv`.">(),
+    row<normal, price, into, kNormalPriceDoc>(),
+    row<normal, delta, into, kNormalDeltaDoc>(),
+    row<normal, gamma, into, kNormalGammaDoc>(),
+    row<normal, vega, into, kNormalVegaDoc>(),
+    row<normal, theta, into, kNormalThetaDoc>(),
+    row<normal, rho, into, kNormalRhoDoc>(),
+    row<normal, greeks, into, kNormalGreeksDoc>(),
+    row<normal, iv, into, kNormalIvDoc>(),
+    row<normal, price, scalar, kNormalScalarDoc>(),
+    row<normal, delta, scalar, kNormalScalarDoc>(),
+    row<normal, gamma, scalar, kNormalScalarDoc>(),
+    row<normal, vega, scalar, kNormalScalarDoc>(),
+    row<normal, theta, scalar, kNormalScalarDoc>(),
+    row<normal, rho, scalar, kNormalScalarDoc>(),
+    row<normal, greeks, scalar, kNormalScalarDoc>(),
+    row<normal, iv, scalar, kNormalScalarDoc>(),
 };
 
 }  // namespace

@@ -47,6 +47,28 @@ struct BlockInputs {
   }
 };
 
+// A block loop's options [begin, end) block by block into out[0 .. Block::kOutputs - 1]: a block
+// of whole vectors writes the caller's arrays directly, a last partial one its buffer. Block has
+// load (BlockInputs), evaluate(in, base, n), the pointers out and the arrays buffer.
+template <class Block>
+void run_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
+                std::size_t end) noexcept {
+  Block block;
+  for (std::size_t base = begin; base < end; base += kBlockSize) {
+    const std::size_t n = end - base < kBlockSize ? end - base : kBlockSize;
+    block.load(in, base, n);
+    const bool whole = n % Block::N == 0;
+    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
+      block.out[o] = whole ? out[o] + base : block.buffer[o];
+    }
+    block.evaluate(in, base, n);
+    if (whole) continue;
+    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
+      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.buffer[o][i];
+    }
+  }
+}
+
 // Appends the lanes j + l selected by `mask` that are below n (not padding) to the index list.
 template <class L>
 void append_lanes(std::uint32_t* list, std::size_t& count, typename L::I mask, std::size_t j,

@@ -206,22 +206,7 @@ struct TermsBlock : BlockInputs<L> {
 template <class L, class Formula>
 void terms_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
                   std::size_t end) noexcept {
-  using Block = TermsBlock<L, Formula>;
-  Block block;
-  for (std::size_t base = begin; base < end; base += Block::kSize) {
-    const std::size_t n = end - base < Block::kSize ? end - base : Block::kSize;
-    block.load(in, base, n);
-    // A block of whole vectors writes the caller's arrays directly; a last partial one its buffer.
-    const bool whole = n % Block::N == 0;
-    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
-      block.out[o] = whole ? out[o] + base : block.buffer[o];
-    }
-    block.evaluate(in, base, n);
-    if (whole) continue;
-    for (std::size_t o = 0; o < Block::kOutputs; ++o) {
-      for (std::size_t i = 0; i < n; ++i) out[o][base + i] = block.buffer[o][i];
-    }
-  }
+  run_blocks<TermsBlock<L, Formula>>(in, out, begin, end);
 }
 
 // The Greek G of options [begin, end) into out[0] (all into out[0 .. kGreekCount - 1] for

@@ -1,10 +1,13 @@
 """karvex: European option prices, Greeks and implied volatilities.
 
-Black-Scholes-Merton (spot, dividend yield) and Black-76 (forward) models,
-computed by the C++ core ``karvex._core``.
+Black-Scholes-Merton (spot, dividend yield), Black-76 (forward, optionally
+shifted) and normal (Bachelier: forward of any sign, absolute volatility)
+models, computed by the C++ core ``karvex._core`` and its second module
+``karvex._ext``.
 
-- ``karvex.bsm`` and ``karvex.black76``: the array API (numbers, arrays of any
-  shape, pandas Series; NumPy broadcasting; 'c'/'p' flags).
+- ``karvex.bsm``, ``karvex.black76`` and ``karvex.normal``: the array API
+  (numbers, arrays of any shape, pandas Series; NumPy broadcasting; 'c'/'p'
+  flags).
 - ``karvex.american``: American prices, Greeks and implied volatilities (BSM),
   the same array API.
 - ``karvex._core``: the strict core (equal-length 1-D float64 arrays and int8
@@ -30,7 +33,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from . import _core, american, black76, bsm, curves, daycount  # noqa: F401
+    from . import _core, american, black76, bsm, curves, daycount, normal  # noqa: F401
     from ._threads import set_num_threads
     from .curves import Curve
     from .daycount import year_fraction
@@ -42,6 +45,7 @@ __all__ = [
     "bsm",
     "black76",
     "american",
+    "normal",
     "curves",
     "daycount",
     "Curve",
@@ -51,7 +55,7 @@ __all__ = [
 
 # Loaded on first access: the array API (which imports NumPy), the core, and
 # the curves and day counts (NumPy too).
-_SUBMODULES = ("bsm", "black76", "american", "_core", "curves", "daycount")
+_SUBMODULES = ("bsm", "black76", "american", "normal", "_core", "curves", "daycount")
 # Names of the submodules, loaded with them on first access.
 _FROM_SUBMODULES = {
     "Curve": "curves",

@@ -107,9 +107,10 @@ def _parser() -> argparse.ArgumentParser:
     )
     chain.add_argument(
         "--model",
-        choices=("bsm", "black76"),
+        choices=("bsm", "black76", "normal"),
         default="bsm",
-        help="bsm: spot with dividend yield (default); black76: forward",
+        help="bsm: spot with dividend yield (default); black76: forward; normal: forward and "
+        "strikes of any sign, absolute (Bachelier) volatilities",
     )
     chain.add_argument(
         "--exercise",

@@ -1,4 +1,4 @@
-"""The array layer behind ``karvex.bsm`` and ``karvex.black76``.
+"""The array layer behind ``karvex.bsm``, ``karvex.black76`` and ``karvex.normal``.
 
 The core functions in ``karvex._core`` take equal-length one-dimensional
 float64 arrays (int8 for the flag) and nothing else.  This module turns what
@@ -44,6 +44,9 @@ QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
 # American exercise (karvex.american): the accurate and the fast mode, in karvex._ext.
 AMERICAN_MODELS = ("american", "american_fast")
 AMERICAN_QUANTITIES = ("price", "greeks", "iv")
+# The models of the generated modules karvex.bsm, karvex.black76 and karvex.normal.
+MODELS = ("bsm", "black76", "normal")
+FORWARD_MODELS = ("black76", "normal")  # on a forward f, without q
 FUNCTIONS = (*QUANTITIES, "iv_status")
 GREEK_NAMES = ("delta", "gamma", "vega", "theta", "rho")
 # The second-order Greeks (karvex._ext), in the order of SecondOrder's fields, and their single
@@ -55,9 +58,11 @@ _NO_FLAG = ("gamma", "vega", "vanna", "volga", "veta", "speed", "zomma", "color"
 
 
 def functions_of(model: str) -> tuple[str, ...]:
-    """The functions of ``karvex.<model>``."""
+    """The functions of ``karvex.<model>`` (the normal model has no second-order Greeks)."""
     if model in AMERICAN_MODELS:
         return AMERICAN_QUANTITIES
+    if model == "normal":
+        return FUNCTIONS
     second = (
         SECOND_ORDER if model == "bsm" else tuple(q for q in SECOND_ORDER if q != "dividend_rho")
     )
@@ -111,9 +116,10 @@ def parameters(model: str, quantity: str) -> tuple[str, ...]:
         names = ("target_price", "flag", "s", "k", "t", "r", "q")
     else:
         names = ("flag", "s", "k", "t", "r", "q", "sigma")
-    if model == "black76":
-        # Black-76 takes the forward in the place of the spot and has no
-        # dividend yield (the rate stands in for it inside the core).
+    if model in FORWARD_MODELS:
+        # Black-76 and the normal model take the forward in the place of the
+        # spot and have no dividend yield (the rate stands in for it inside
+        # the core).
         names = tuple("f" if n == "s" else n for n in names if n != "q")
     return names
 
@@ -471,9 +477,9 @@ _LIMIT_INDEX["second_order"] = tuple(_LIMIT_INDEX[n][0] for n in SECOND_ORDER_NA
 def _inputs(entry: _Entry, values: Sequence[Any]) -> tuple[Any, Any, Any, Any, Any, Any]:
     """s (or f), k, t, r, q, sigma of a price or Greek call (q = r for Black-76)."""
     named = dict(zip(entry.names, values))
-    s = named["f"] if entry.model == "black76" else named["s"]
+    s = named["f"] if entry.model in FORWARD_MODELS else named["s"]
     r = named["r"]
-    q = r if entry.model == "black76" else named["q"]
+    q = r if entry.model in FORWARD_MODELS else named["q"]
     return s, named["k"], named["t"], r, q, named["sigma"]
 
 
@@ -487,7 +493,7 @@ def _scalar_nan_rule(entry: _Entry, args: list[Any], result: Any) -> Any:
     s, k, t, r, q, sigma = _inputs(entry, args)
     if any(math.isnan(x) for x in (s, k, t, r, q, sigma)):
         return (math.nan,) * len(entry.fields) if entry.fields else math.nan
-    if sigma == math.inf and t > 0 and not _american(entry):
+    if sigma == math.inf and t > 0 and not _american(entry) and entry.model != "normal":
         put = entry.flag_at >= 0 and args[entry.flag_at] < 0
         limits = _sigma_limits(entry.model == "black76", put, s, k, t, r, q)
         picked = tuple(limits[i] for i in _LIMIT_INDEX[entry.quantity])
@@ -514,7 +520,8 @@ def _apply_nan_rule(entry: _Entry, flat: list[npt.NDArray[Any]], result: Any) ->
     nan = np.isnan(s) | np.isnan(k) | np.isnan(t) | np.isnan(r) | np.isnan(q) | np.isnan(sigma)
     for out in outputs:
         out[rows[nan]] = np.nan
-    limit = (sigma == np.inf) & (t > 0) & ~nan
+    # (the normal model's kernels give the limits of sigma = +inf themselves)
+    limit = (sigma == np.inf) & (t > 0) & ~nan & (entry.model != "normal")
     if limit.any() and not _american(entry):
         put = (
             flat[entry.flag_at][rows[limit]] < 0
@@ -594,6 +601,14 @@ def _finite_numbers(entry: _Entry, values: Sequence[Any]) -> bool:
 # implied-volatility status
 
 
+def _settled_statuses(iv: F64Array) -> tuple[npt.NDArray[np.int8], npt.NDArray[np.bool_]]:
+    """The codes that follow from iv itself ('ok' for a volatility, 'intrinsic' for 0.0), and
+    the mask of the NaNs, whose codes the model's own tests give."""
+    status = np.zeros(len(iv), dtype=np.int8)
+    status[iv == 0.0] = STATUSES.index("intrinsic")
+    return status, np.isnan(iv)
+
+
 def iv_status_codes(
     iv: F64Array,
     price: F64Array,
@@ -618,9 +633,7 @@ def iv_status_codes(
     of it count too, as the core finds no finite volatility there), and
     otherwise no solution.
     """
-    status = np.zeros(len(iv), dtype=np.int8)
-    status[iv == 0.0] = STATUSES.index("intrinsic")
-    failed = np.isnan(iv)
+    status, failed = _settled_statuses(iv)
     if not failed.any():
         return status
     with np.errstate(all="ignore"):
@@ -647,8 +660,53 @@ def _status_names(codes: npt.NDArray[np.int8]) -> npt.NDArray[np.str_]:
     return np.array(STATUSES)[codes]
 
 
+def normal_iv_status_codes(
+    iv: F64Array,
+    price: F64Array,
+    put: npt.NDArray[np.bool_],
+    f: F64Array,
+    k: F64Array,
+    t: F64Array,
+    r: F64Array,
+) -> npt.NDArray[np.int8]:
+    """The status of each implied normal volatility, as iv_status_codes: the kernel's own tests
+    in its order (invalid inputs: a non-finite f, k, t or r, t not positive, a price not finite
+    or negative; a price below the discounted intrinsic value by more than 1e-12, that value the
+    kernel's own price at zero volatility), and otherwise no solution (a volatility that is not
+    finite). The normal model has no upper bound."""
+    status, failed = _settled_statuses(iv)
+    if not failed.any():
+        return status
+    with np.errstate(all="ignore"):
+        finite = np.isfinite(f) & np.isfinite(k) & np.isfinite(t) & np.isfinite(r)
+        valid = finite & (t > 0) & np.isfinite(price) & (price >= 0)
+        status[failed & ~valid] = STATUSES.index("invalid_input")
+        rows = np.flatnonzero(failed & valid)
+        if len(rows):
+            flag = np.where(put[rows], np.int8(-1), np.int8(1))
+            intrinsic = _ext.normal_price(
+                flag, f[rows], k[rows], t[rows], r[rows], np.zeros(len(rows))
+            )
+            code = np.full(len(rows), STATUSES.index("no_solution"), dtype=np.int8)
+            code[price[rows] < intrinsic - PRICE_TOLERANCE] = STATUSES.index("below_intrinsic")
+            status[rows] = code
+    return status
+
+
 def _iv_status(entry: _Entry, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
     named = dict(zip(entry.names, flat))
+    if entry.model == "normal":
+        return _status_names(
+            normal_iv_status_codes(
+                iv,
+                named["target_price"],
+                named["flag"] < 0,
+                named["f"],
+                named["k"],
+                named["t"],
+                named["r"],
+            )
+        )
     s = named["f"] if entry.model == "black76" else named["s"]
     q = named["r"] if entry.model == "black76" else named["q"]
     codes = iv_status_codes(
@@ -1135,7 +1193,7 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     if options is not None and options.data is not None:
         values = _columns(entry, values, options.data)
         options = options._replace(data=None)
-    if options is None or options.out is None:
+    if options is None or (options.out is None and options.shift is None):
         fast = _fast_call(entry, values)
         if fast is not _MISSING:
             if options is None or not options.scaled:
@@ -1166,6 +1224,9 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
     outs = None if options is None or options.out is None else _outs(entry, options.out, shape)
     order = _layout(arrays, shape)
     flat = [_flat(a, shape, order) for a in arrays]
+    unshiftable = None
+    if options is not None and options.shift is not None:
+        unshiftable = _shifted(entry, flat, options.shift)
     if flat[0].size >= entry.serial_limit:
         _threads.pool_used = True
     into = None if outs is None else _flat_outs(outs, flat, order)
@@ -1178,6 +1239,12 @@ def evaluate(entry: _Entry, values: list[Any], options: Options | None = None) -
         result = _iv_status(entry, flat, result)
     elif entry.nan_rule and not _finite_numbers(entry, arrays):
         _apply_nan_rule(entry, flat, result)
+    if unshiftable is not None and unshiftable.any():
+        if entry.quantity == "iv_status":
+            result[unshiftable] = "invalid_input"
+        else:
+            for r in result if entry.quantity == "greeks" else (result,):
+                r[unshiftable] = np.nan
     if options is not None and options.scaled:
         result = _in_units(entry, result, flat[entry.s_at], options.factors)
     if outs is not None:
@@ -1237,12 +1304,13 @@ _OPTION_DEFAULTS: dict[str, Any] = {
     "units": "raw",
     "gamma_move": "unit",
     "out": None,
+    "shift": None,
     "day_count": "act/365f",
     "data": None,
 }
 
 
-def options_of(quantity: str) -> tuple[str, ...]:
+def options_of(quantity: str, model: str = "bsm") -> tuple[str, ...]:
     """The keyword-only options of ``karvex.<model>.<quantity>``."""
     keys = []
     if quantity in GREEK_NAMES or quantity == "greeks":
@@ -1251,6 +1319,8 @@ def options_of(quantity: str) -> tuple[str, ...]:
         keys.append("gamma_move")
     if quantity != "iv_status":
         keys.append("out")
+    if model == "black76":
+        keys.append("shift")
     keys += ["day_count", "data"]
     return tuple(keys)
 
@@ -1263,6 +1333,30 @@ class Options(NamedTuple):
     out: Any
     day_count: str  # of durations: 'act/365f' or 'act/360'
     data: Any  # a DataFrame whose columns texts name
+    shift: float | None = None  # Black-76: the displacement of the forward and the strike
+
+
+def _shift(fname: str, value: Any) -> float | None:
+    """The displacement of a shifted Black-76 call: None, or a finite real number."""
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise TypeError(f"{fname}(): shift must be a real number or None, not {value!r}")
+    shift = float(value)
+    if not math.isfinite(shift):
+        raise ValueError(f"{fname}(): shift must be finite, not {shift!r}")
+    return shift
+
+
+def _shifted(entry: _Entry, flat: list[Any], shift: float) -> npt.NDArray[np.bool_]:
+    """Shifted Black-76: the forward and the strike moved by `shift` in place of the given
+    ones (new arrays, f + shift and k + shift rounded once each), and where either is not
+    positive (NaN included) the mask of the options that have no shifted lognormal price."""
+    f_at, k_at = entry.names.index("f"), entry.names.index("k")
+    flat[f_at] = np.add(flat[f_at], shift)
+    flat[k_at] = np.add(flat[k_at], shift)
+    unshiftable: npt.NDArray[np.bool_] = ~((flat[f_at] > 0.0) & (flat[k_at] > 0.0))
+    return unshiftable
 
 
 def _choice(fname: str, key: str, value: Any, allowed: tuple[str, ...]) -> str:
@@ -1280,7 +1374,7 @@ _CHECKED: dict[tuple[Any, ...], Options] = {}
 def _options(entry: _Entry, given: dict[str, Any]) -> Options:
     key = None
     if "out" not in given and "data" not in given:
-        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count")))
+        key = (entry.fname, *(given.get(k) for k in ("units", "gamma_move", "day_count", "shift")))
         try:
             return _CHECKED[key]
         except (KeyError, TypeError):  # new, or an unhashable value (refused below)
@@ -1298,6 +1392,7 @@ def _options(entry: _Entry, given: dict[str, Any]) -> Options:
         out=given.get("out"),
         day_count=_duration_day_count(entry.fname, given.get("day_count", "act/365f")),
         data=given.get("data"),
+        shift=_shift(entry.fname, given.get("shift")),
     )
     if key is not None:
         _CHECKED[key] = options
@@ -1366,6 +1461,22 @@ _PARAMETER_DOC = {
     "sigma": "volatility per square root of a year (0.2 for 20%)",
 }
 
+_MODEL_NAMES = {
+    "bsm": "Black-Scholes-Merton",
+    "black76": "Black-76",
+    "american": "American exercise, Black-Scholes-Merton, accurate mode",
+    "american_fast": "American exercise, Black-Scholes-Merton, fast mode",
+    "normal": "normal model",
+}
+
+# The normal model's own parameter texts: forwards and strikes of any sign, an absolute sigma.
+_NORMAL_PARAMETER_DOC = {
+    "f": "forward price or rate of the underlying; zero and negative values allowed",
+    "k": "strike; zero and negative values allowed",
+    "sigma": "absolute (normal, Bachelier) volatility, in units of f per square root of\n"
+    "    a year (0.01 for 100 basis points a year on a rate)",
+}
+
 _RETURNS = {
     "greeks": "Greeks(delta, gamma, vega, theta, rho): floats for scalar input, arrays in the\n"
     "broadcast shape otherwise; a DataFrame with those columns for Series input.",
@@ -1411,6 +1522,12 @@ _OPTION_DOC = {
     "    How durations given as t become years: their days (with the fraction of\n"
     "    a day) / 365 or / 360.  Calendar conventions (act/act, 30/360, bus/252)\n"
     "    need dates: give t = karvex.year_fraction(start, end, day_count) instead.",
+    "shift": "shift : float, optional\n"
+    "    Shifted (displaced) lognormal Black-76: the Black-76 function of\n"
+    "    f + shift and k + shift (each sum rounded once), bit for bit, for\n"
+    "    forwards and strikes down to -shift.  Options whose f + shift or\n"
+    "    k + shift is not positive give NaN (iv_status: 'invalid_input').\n"
+    "    None (the default): plain Black-76, with no such check.",
     "gamma_move": "gamma_move : {'unit', 'pct'}, default 'unit'\n"
     "    Gamma per 1.0 of the underlying, or per 1 % move of it: the change of\n"
     "    delta when the underlying moves by 1 %, raw gamma x (s x 0.01).",
@@ -1429,20 +1546,22 @@ _AMERICAN_NAN_RULE = (
 )
 
 
+_NORMAL_NAN_RULE = (
+    "\n\nAn option with a NaN input gives NaN; sigma = +inf (t > 0) gives the kernels'\n"
+    "own values there (price +inf, delta +-DF/2, gamma 0)."
+)
+
+
 def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
     """The docstring of ``karvex.<model>.<quantity>`` (numpydoc)."""
-    model_name = {
-        "bsm": "Black-Scholes-Merton",
-        "black76": "Black-76",
-        "american": "American exercise, Black-Scholes-Merton, accurate mode",
-        "american_fast": "American exercise, Black-Scholes-Merton, fast mode",
-    }[model]
+    model_name = _MODEL_NAMES[model]
     lines = [f"{_SUMMARY[quantity]} ({model_name})", "", "Parameters", "----------"]
     for n in names:
         kinds = "float, array_like or Series" + (", or Curve" if n in ("r", "q") else "")
         lines.append(f"{n} : {kinds}")
-        lines.append(f"    {_PARAMETER_DOC[n]}")
-    for key in options_of(quantity):
+        text = (_NORMAL_PARAMETER_DOC.get(n) if model == "normal" else None) or _PARAMETER_DOC[n]
+        lines.append(f"    {text}")
+    for key in options_of(quantity, model):
         if key == "out" and quantity in ("greeks", "second_order"):
             key = f"out_{quantity}"
         lines += _OPTION_DOC[key].splitlines()
@@ -1456,8 +1575,20 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         quantity,
         "float for scalar input, float64 array in the broadcast shape otherwise,\n"
         "Series for Series input (see the README for the other containers)."
-        + (_AMERICAN_NAN_RULE if model in AMERICAN_MODELS else _NAN_RULE),
+        + (
+            _AMERICAN_NAN_RULE
+            if model in AMERICAN_MODELS
+            else _NORMAL_NAN_RULE
+            if model == "normal"
+            else _NAN_RULE
+        ),
     )
+    if model == "normal":
+        returns = returns.replace(
+            "price below the intrinsic value or at/above the upper bound",
+            "price below the intrinsic value, a volatility beyond the largest double;\n"
+            "the normal model has no upper bound",
+        )
     lines += [f"    {line}".rstrip() for line in returns.splitlines()]
     core = "iv" if quantity == "iv_status" else quantity
     lines += [
@@ -1465,15 +1596,17 @@ def docstring(model: str, quantity: str, names: Sequence[str]) -> str:
         "Notes",
         "-----",
         "All arguments broadcast together as in NumPy; masked arrays give masked results.",
-        f"Values are those of karvex.{_module_of(model, quantity)}.{model}_{core} on the "
-        "broadcast float64/int8 arrays.",
+        f"Values are those of karvex.{_module_of(quantity, model)}.{model}_{core} on the"
+        " broadcast float64/int8 arrays.",
     ]
     return "\n".join(lines)
 
 
-def _module_of(model: str, quantity: str) -> str:
-    """The extension module of a function: the core's 32 functions, or _ext beyond them."""
-    return "_ext" if quantity in SECOND_ORDER or model in AMERICAN_MODELS else "_core"
+def _module_of(quantity: str, model: str = "bsm") -> str:
+    """The extension module of a function: the core's 32 functions, or _ext beyond them (the
+    second-order Greeks, American exercise, the normal model)."""
+    beyond = quantity in SECOND_ORDER or model in AMERICAN_MODELS or model == "normal"
+    return "_ext" if beyond else "_core"
 
 
 def _fields(model: str, quantity: str) -> tuple[str, ...] | None:
@@ -1491,7 +1624,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
     names = parameters(model, quantity)
     core = "iv" if quantity == "iv_status" else quantity
     american = model in AMERICAN_MODELS
-    module = _ext if american or quantity in SECOND_ORDER else _core
+    module = _ext if _module_of(quantity, model) == "_ext" else _core
     record = {"greeks": Greeks, "second_order": SecondOrder}.get(quantity)
     if quantity == "second_order" and model == "black76":
         record = Black76SecondOrder
@@ -1506,7 +1639,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
         fields=_fields(model, quantity),
         record=record,
         flag_at=names.index("flag") if "flag" in names else -1,
-        s_at=names.index("f" if model == "black76" else "s"),
+        s_at=names.index("f" if model in FORWARD_MODELS else "s"),
         t_at=names.index("t"),
         rates_at=tuple(i for i, n in enumerate(names) if n in ("r", "q")),
         nan_rule=quantity not in ("iv", "iv_status"),
@@ -1515,7 +1648,7 @@ def entry_of(model: str, quantity: str) -> _Entry:
             if american
             else _threads.SERIAL_LIMITS.get(core, _threads.SERIAL_LIMIT)
         ),
-        options=options_of(quantity),
+        options=options_of(quantity, model),
     )
 
 

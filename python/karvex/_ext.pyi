@@ -91,6 +91,22 @@ __all__ = [
     "american_fast_price_scalar",
     "american_fast_greeks_scalar",
     "american_fast_iv_scalar",
+    "normal_price",
+    "normal_delta",
+    "normal_gamma",
+    "normal_vega",
+    "normal_theta",
+    "normal_rho",
+    "normal_greeks",
+    "normal_iv",
+    "normal_price_scalar",
+    "normal_delta_scalar",
+    "normal_gamma_scalar",
+    "normal_vega_scalar",
+    "normal_theta_scalar",
+    "normal_rho_scalar",
+    "normal_greeks_scalar",
+    "normal_iv_scalar",
 ]
 
 def bsm_price(
@@ -300,4 +316,48 @@ def american_fast_greeks_scalar(
 ) -> tuple[float, float, float, float, float]: ...
 def american_fast_iv_scalar(
     target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
+) -> float: ...
+
+# The normal (Bachelier) model: forwards and strikes may be zero or negative, sigma is absolute.
+def normal_price(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_delta(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_gamma(
+    f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_vega(
+    f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_theta(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_rho(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_greeks(
+    flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, sigma: _F64, *, out: _Greeks | None = None
+) -> _Greeks: ...
+def normal_iv(
+    target_price: _F64, flag: _I8, f: _F64, k: _F64, t: _F64, r: _F64, *, out: _F64 | None = None
+) -> _F64: ...
+def normal_price_scalar(
+    flag: int, f: float, k: float, t: float, r: float, sigma: float
+) -> float: ...
+def normal_delta_scalar(
+    flag: int, f: float, k: float, t: float, r: float, sigma: float
+) -> float: ...
+def normal_gamma_scalar(f: float, k: float, t: float, r: float, sigma: float) -> float: ...
+def normal_vega_scalar(f: float, k: float, t: float, r: float, sigma: float) -> float: ...
+def normal_theta_scalar(
+    flag: int, f: float, k: float, t: float, r: float, sigma: float
+) -> float: ...
+def normal_rho_scalar(flag: int, f: float, k: float, t: float, r: float, sigma: float) -> float: ...
+def normal_greeks_scalar(
+    flag: int, f: float, k: float, t: float, r: float, sigma: float
+) -> tuple[float, float, float, float, float]: ...
+def normal_iv_scalar(
+    target_price: float, flag: int, f: float, k: float, t: float, r: float
 ) -> float: ...

@@ -15,8 +15,11 @@ import karvex._ext as ext
 
 LARGE = 40_000  # above every serial limit
 EXT_VECTORISED = [n for n in ext.__all__[2:] if not n.endswith("_scalar")]
-# (the American functions, which have no out= twins, are test_ext_american's)
-SECOND_ORDER = [n for n in EXT_VECTORISED if n not in VECTORISED and not n.startswith("american_")]
+# (the American functions, which have no out= twins, are test_ext_american's; the normal model's
+# functions have tests of their own: test_ext_normal.py)
+SECOND_ORDER = [
+    n for n in EXT_VECTORISED if n not in VECTORISED and not n.startswith(("american_", "normal_"))
+]
 COUNTS = {"greeks": 5, "bsm_second_order": 10, "black76_second_order": 9}
 
 
@@ -58,7 +61,9 @@ def test_the_core_keeps_its_32_functions_and_ext_adds_an_out_twin_of_each_vector
 
 def test_the_stub_lists_what_the_module_registers():
     stub = pathlib.Path(karvex.__file__).with_name("_ext.pyi").read_text()
-    assert len(ext.__all__) == 2 + 16 + 2 * (10 + 9 + 2) + 2 * 6  # and the American six, twice
+    # the core's 16 with out=, the second-order Greeks and their twins, the American six twice,
+    # and the normal model's 8 with their twins
+    assert len(ext.__all__) == 2 + 16 + 2 * (10 + 9 + 2) + 2 * 6 + 2 * 8
     for name in ext.__all__[2:]:
         assert f"def {name}(" in stub
 

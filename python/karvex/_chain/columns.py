@@ -225,9 +225,16 @@ def _wide(names: _Header, columns: Columns) -> bool:
 
 
 def _underlying(names: _Header, columns: Columns, options: Options) -> None:
-    """The spot (bsm) or the forward (black76).  A parity run needs neither:
+    """The spot (bsm) or the forward (black76, normal).  A parity run needs neither:
     a spot, if the file has one in numbers, only gives the carry."""
-    if options.model == "black76" and not options.parity:
+    if options.model == "normal" and options.second_order:
+        raise ChainError("--second-order: the normal model has no second-order Greeks")
+    if options.model == "normal" and options.parity:
+        raise ChainError(
+            "--forward parity: parity forwards price under Black-76; "
+            "--model normal takes a forward column"
+        )
+    if options.model in ("black76", "normal") and not options.parity:
         if not _take(names, columns, "forward"):
             names.missing(_named("forward", "use --forward parity"))
         return
@@ -320,9 +327,10 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
             raise ChainError("--exercise american: takes --model bsm (a spot and its yield)")
         if options.second_order:
             raise ChainError("--exercise american: has no second-order Greeks (--second-order)")
-    if options.dividend_curve is not None and (options.model == "black76" or options.parity):
+    if options.dividend_curve is not None and (options.model != "bsm" or options.parity):
         raise ChainError(
-            "--dividend-curve: Black-76 has no dividend yield (parity forwards imply it)"
+            "--dividend-curve: Black-76 has no dividend yield, nor has the normal model"
+            " (parity forwards imply it)"
         )
     if _curve(names, columns, "rate", options.rate_curve, options.rate, options.rate_unit):
         pass
@@ -330,8 +338,8 @@ def _rates(names: _Header, columns: Columns, options: Options) -> None:
         columns.constants["rate"] = options.rate
     elif not _take(names, columns, "rate"):
         names.missing("'rate' (or give --rate)")
-    if options.model == "black76" or options.parity:
-        return  # Black-76 has no dividend yield
+    if options.model != "bsm" or options.parity:
+        return  # Black-76 and the normal model have no dividend yield
     if _curve(
         names, columns, "dividend", options.dividend_curve, options.dividend, options.dividend_unit
     ):

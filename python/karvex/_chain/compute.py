@@ -10,7 +10,7 @@ from collections.abc import Sequence
 import numpy as np
 
 from .. import _core, _ext
-from .._array import PRICE_TOLERANCE, UNIT_FACTORS, iv_status_codes
+from .._array import PRICE_TOLERANCE, UNIT_FACTORS, iv_status_codes, normal_iv_status_codes
 from .._types import Black76SecondOrder, SecondOrder
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
@@ -117,15 +117,15 @@ def compute(
     start = time.perf_counter()
     if american:
         iv = _ext.american_iv(price, flag, s, k, t, r, q)
-    elif x.model == "bsm":
-        iv = _core.bsm_iv(price, flag, s, k, t, r, q)
     else:
-        iv = _core.black76_iv(price, flag, s, k, t, r)
+        iv = implied(x.model, price, flag, s, k, t, r, q)
     core_seconds = time.perf_counter() - start
     # The array API's statuses, from the core's own bounds; their codes are
     # the first of STATUSES.
     if american:
         status = american_status_codes(iv, price, flag < 0, s, k, t, r, q)
+    elif x.model == "normal":
+        status = normal_iv_status_codes(iv, price, flag < 0, s, k, t, r)
     else:
         status = iv_status_codes(iv, price, flag < 0, s, k, t, r, q)
     if intrinsic_tolerance > 0.0 and not american:
@@ -145,6 +145,8 @@ def compute(
         greeks = _ext.american_greeks(flag, s, k, t, r, q, iv)
     elif x.model == "bsm":
         greeks = _core.bsm_greeks(flag, s, k, t, r, q, iv)
+    elif x.model == "normal":
+        greeks = _ext.normal_greeks(flag, s, k, t, r, iv)
     else:
         greeks = _core.black76_greeks(flag, s, k, t, r, iv)
     core_seconds += time.perf_counter() - start
@@ -174,6 +176,24 @@ def compute(
         with np.errstate(all="ignore"):
             result.audit = (t, price, x.forward, np.exp(-r * t))
     return result
+
+
+def implied(
+    model: str,
+    price: np.ndarray,
+    flag: np.ndarray,
+    s: np.ndarray,
+    k: np.ndarray,
+    t: np.ndarray,
+    r: np.ndarray,
+    q: np.ndarray,
+) -> np.ndarray:
+    """The implied volatilities of `model` (Black-76 and normal: the forward as s, q unused)."""
+    if model == "bsm":
+        return _core.bsm_iv(price, flag, s, k, t, r, q)
+    if model == "normal":
+        return _ext.normal_iv(price, flag, s, k, t, r)
+    return _core.black76_iv(price, flag, s, k, t, r)
 
 
 def american_status_codes(
@@ -268,6 +288,9 @@ def near_intrinsic(status: np.ndarray, x: Inputs, tolerance: float) -> np.ndarra
             np.ascontiguousarray(a[below])
             for a in (x.flag, x.underlying, x.strike, x.t, x.rate, x.dividend)
         )
-        intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(len(below)))
+        if x.model == "normal":
+            intrinsic = _ext.normal_price(flag, s, k, t, r, np.zeros(len(below)))
+        else:
+            intrinsic = _core.bsm_price(flag, s, k, t, r, q, np.zeros(len(below)))
         near[below] = x.price[below] >= intrinsic - tolerance
     return near

@@ -11,8 +11,7 @@ from typing import TYPE_CHECKING, BinaryIO
 
 import numpy as np
 
-from .. import _core
-from .compute import Result
+from .compute import Result, implied
 from .options import PlotUnavailable
 from .prices import Inputs
 from .statuses import CODES, STATUS_OK
@@ -205,9 +204,7 @@ def quote_ivs(x: Inputs, rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
         np.ascontiguousarray(a[rows], dtype=np.float64)
         for a in (x.underlying, x.strike, x.t, x.rate, x.dividend)
     )
-    if x.model == "bsm":
-        return _core.bsm_iv(bid, flag, s, k, t, r, q), _core.bsm_iv(ask, flag, s, k, t, r, q)
-    return _core.black76_iv(bid, flag, s, k, t, r), _core.black76_iv(ask, flag, s, k, t, r)
+    return implied(x.model, bid, flag, s, k, t, r, q), implied(x.model, ask, flag, s, k, t, r, q)
 
 
 def out_of_the_money(points: Points) -> np.ndarray:

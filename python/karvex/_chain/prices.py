@@ -88,7 +88,7 @@ def value_of(columns: Columns, chunk: Chunk, key: str) -> np.ndarray:
 
 
 def inputs(columns: Columns, chunk: Chunk, model: str) -> Inputs:
-    """The chunk's options under `model` (bsm or black76)."""
+    """The chunk's options under `model` (bsm, black76 or normal)."""
     pos = columns.positions
     if "type" in pos:
         flag = cells.option_types(chunk, pos["type"])
