@@ -32,7 +32,9 @@ constexpr bool is_american(Model m) {
 
 // Whether the model takes BSM's parameters (a spot s and a dividend yield q) rather than
 // Black-76's (a forward f, no yield).
-constexpr bool on_spot(Model m) { return m != Model::black76 && m != Model::normal; }
+constexpr bool on_spot(Model m) {
+  return m != Model::black76 && m != Model::normal;
+}
 // The second-order Greeks, vanna ... dividend_rho, in the order of second_order_fields, then
 // their single pass.
 enum class Quantity : unsigned char {
