@@ -38,6 +38,12 @@ def run(
     existing file as it was."""
     interrupts.finished = False
     if options.plot is not None:
+        if options.model == "normal":
+            # The picture is a lognormal smile against log(K/F), which has no value where a
+            # forward or a strike is zero or negative.
+            raise ChainError(
+                "--plot: draws lognormal smiles on log(K/F); not available under --model normal"
+            )
         require_matplotlib()
         if options.output is not None and same_file(options.output, options.plot):
             raise ChainError(f"-o and --plot name the same file: {options.plot}")

@@ -47,7 +47,9 @@ def test_the_chain_gives_karvex_normal_values_and_its_statuses(capsys, tmp_path)
     assert "(normal)" in err
 
 
-@pytest.mark.parametrize("option", [["--forward", "parity"], ["--second-order"]])
+@pytest.mark.parametrize(
+    "option", [["--forward", "parity"], ["--second-order"], ["--plot", "smile.png"]]
+)
 def test_options_of_the_lognormal_models_are_refused_under_the_normal_model(
     capsys, tmp_path, option
 ):
