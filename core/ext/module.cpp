@@ -85,8 +85,8 @@ constexpr Literal kNormalIvDoc =
     "or infinite price) and where the volatility is not finite. There is no upper bound:\n"
     "every finite price above the intrinsic value has a volatility." KARVEX_NORMAL_ARRAYS;
 constexpr Literal kNormalScalarDoc =
-    "Scalar twin of the normal_ function of this name: numbers in, a float (a tuple for\n"
-    "the greeks) out.";
+    "Scalar twin of the vectorised normal-model function of the same name: numbers in, a\n"
+    "float (a tuple for the greeks) out.";
 #undef KARVEX_NORMAL_ARRAYS
 
 constexpr Literal kAmericanPriceDoc =
