@@ -255,6 +255,15 @@ MUTANTS = [
         8.0,
     ),
     (
+        "refine 3(x/s^2)^2",
+        "refine",
+        "3.0 * (x_s2 * x_s2)",
+        "(3.0 * x_s2) * x_s2",
+        iv_lower_deep,
+        "i",
+        8.0,
+    ),
+    (
         "refine 3bh",
         "refine",
         "((3.0 * b_h) * p) * two_over_l",
