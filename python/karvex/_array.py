@@ -43,7 +43,7 @@ from ._types import Black76SecondOrder, F64Array, Greeks, SecondOrder
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
 # American exercise (karvex.american): the accurate and the fast mode, in karvex._ext.
 AMERICAN_MODELS = ("american", "american_fast")
-AMERICAN_QUANTITIES = ("price", "greeks", "iv")
+AMERICAN_QUANTITIES = ("price", "greeks", "iv", "iv_status")
 # The models of the generated modules karvex.bsm, karvex.black76 and karvex.normal.
 MODELS = ("bsm", "black76", "normal")
 FORWARD_MODELS = ("black76", "normal")  # on a forward f, without q
@@ -78,6 +78,7 @@ STATUSES = (
     "above_upper_bound",
     "invalid_input",
     "no_solution",
+    "two_boundaries",  # American: a second exercise boundary, which the method does not cover
 )
 PRICE_TOLERANCE = 1e-12  # the core's absolute tolerance on the price bounds
 
@@ -99,6 +100,7 @@ __all__ = [
     "QUANTITIES",
     "STATUSES",
     "iv_status_codes",
+    "american_iv_status_codes",
     "call",
     "docstring",
     "entry_of",
@@ -693,25 +695,49 @@ def normal_iv_status_codes(
     return status
 
 
+def american_iv_status_codes(
+    iv: F64Array,
+    price: F64Array,
+    put: npt.NDArray[np.bool_],
+    s: F64Array,
+    k: F64Array,
+    t: F64Array,
+    r: F64Array,
+    q: F64Array,
+) -> npt.NDArray[np.int8]:
+    """The status of each American implied volatility, as iv_status_codes but from the American
+    bounds: below the undiscounted intrinsic value by more than 1e-12, at or above k (a put) or
+    s (a call). A put with r < 0 and q < r (a call with q < 0 and r < q) has two exercise
+    boundaries, which the kernels do not cover: two_boundaries, whatever the price. Invalid
+    inputs come first."""
+    status, failed = _settled_statuses(iv)
+    with np.errstate(invalid="ignore"):
+        intrinsic = np.where(put, np.maximum(k - s, 0.0), np.maximum(s - k, 0.0))
+        bound = np.where(put, k, s)
+        finite = np.logical_and.reduce([np.isfinite(a) for a in (price, s, k, t, r, q)])
+        invalid = ~finite | ~(s > 0) | ~(k > 0) | ~(t > 0) | ~(price >= 0)
+        pr, pq = np.where(put, r, q), np.where(put, q, r)
+        two = ~invalid & (pr < 0) & (pq < pr)
+        status[failed] = STATUSES.index("no_solution")
+        status[failed & (price >= bound)] = STATUSES.index("above_upper_bound")
+        status[failed & (price < intrinsic - PRICE_TOLERANCE)] = STATUSES.index("below_intrinsic")
+        status[two] = STATUSES.index("two_boundaries")
+        status[invalid] = STATUSES.index("invalid_input")
+    return status
+
+
 def _iv_status(entry: _Entry, flat: list[npt.NDArray[Any]], iv: F64Array) -> npt.NDArray[np.str_]:
     named = dict(zip(entry.names, flat))
-    if entry.model == "normal":
-        return _status_names(
-            normal_iv_status_codes(
-                iv,
-                named["target_price"],
-                named["flag"] < 0,
-                named["f"],
-                named["k"],
-                named["t"],
-                named["r"],
-            )
-        )
-    s = named["f"] if entry.model == "black76" else named["s"]
-    q = named["r"] if entry.model == "black76" else named["q"]
-    codes = iv_status_codes(
-        iv, named["target_price"], named["flag"] < 0, s, named["k"], named["t"], named["r"], q
-    )
+    price, put = named.pop("target_price"), named.pop("flag") < 0
+    if entry.model in AMERICAN_MODELS:
+        codes = american_iv_status_codes(iv, price, put, **named)
+    elif entry.model == "normal":
+        codes = normal_iv_status_codes(iv, price, put, **named)
+    elif entry.model == "black76":  # BSM on the forward with q = r
+        f, r = named["f"], named["r"]
+        codes = iv_status_codes(iv, price, put, f, named["k"], named["t"], r, r)
+    else:
+        codes = iv_status_codes(iv, price, put, **named)
     return _status_names(codes)
 
 

@@ -7,6 +7,7 @@ for r and q; durations for t) and broadcast them the same way::
     price(flag, s, k, t, r, q, sigma, *, mode="accurate")
     greeks(flag, s, k, t, r, q, sigma, *, mode="accurate", units=..., gamma_move=...)
     iv(target_price, flag, s, k, t, r, q, *, mode="accurate")
+    iv_status(target_price, flag, s, k, t, r, q, *, mode="accurate")
 
 The price solves the integral equation of the exercise boundary (Andersen,
 Lake and Offengenden, 2016) with a fixed amount of work per option:
@@ -18,7 +19,10 @@ those of ``karvex.bsm`` to the bit.  A put with r < 0 and q < r, or a call with
 q < 0 and r < q, has two exercise boundaries, which the method does not cover:
 NaN.  ``iv`` is NaN below the intrinsic value, at or above the bound (k for a
 put, s for a call) and where no volatility reprices the target; 0.0 for a price
-without time value.
+without time value.  ``iv_status`` names the reason of each: ``ok``,
+``intrinsic``, ``below_intrinsic``, ``above_upper_bound``, ``invalid_input``,
+``no_solution`` or ``two_boundaries`` (the regime above, where ``price`` and
+``greeks`` are NaN as well).
 """
 
 from __future__ import annotations
@@ -63,8 +67,18 @@ def iv(*args: Any, mode: str = "accurate", **kwargs: Any) -> Any:
     return _call(_entry("iv", mode), args, kwargs)
 
 
-for _name, _function in (("price", price), ("greeks", greeks), ("iv", iv)):
+def iv_status(*args: Any, mode: str = "accurate", **kwargs: Any) -> Any:
+    """Why each American implied volatility is what it is; see the module's docstring."""
+    return _call(_entry("iv_status", mode), args, kwargs)
+
+
+for _name, _function in (
+    ("price", price),
+    ("greeks", greeks),
+    ("iv", iv),
+    ("iv_status", iv_status),
+):
     _names = _ENTRIES[("accurate", _name)].names
     _function.__doc__ = f"{_function.__doc__}\n\n{_docstring('american', _name, _names)}"
 
-__all__ = ["MODES", "price", "greeks", "iv"]
+__all__ = ["MODES", "price", "greeks", "iv", "iv_status"]

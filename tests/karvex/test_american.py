@@ -65,3 +65,25 @@ def test_iv_inverts_the_price_and_is_nan_outside_the_bounds():
     assert np.allclose(karvex.american.iv(p, "p", 95, 100, 0.75, 0.04, 0.01), sigma, atol=1e-9)
     assert math.isnan(karvex.american.iv(101.0, "p", 95, 100, 0.75, 0.04, 0.01))
     assert math.isnan(karvex.american.iv(4.0, "p", 95, 100, 0.75, 0.04, 0.01))
+
+
+def test_iv_status_names_each_reason_as_the_chain_does():
+    p = karvex.american.price("p", 95, 100, 0.75, 0.04, 0.01, 0.3)
+    prices = pd.Series([p, 5.0, 4.0, 101.0, p, p], index=list("abcdef"))
+    s = np.array([95.0, 95.0, 95.0, 95.0, -95.0, 95.0])
+    r = np.array([0.04, 0.04, 0.04, 0.04, 0.04, -0.01])
+    q = np.array([0.01, 0.01, 0.01, 0.01, 0.01, -0.02])
+    got = karvex.american.iv_status(prices, "p", s, 100, 0.75, r, q)
+    assert list(got.index) == list("abcdef")
+    assert list(got) == [
+        "ok",
+        "intrinsic",
+        "below_intrinsic",
+        "above_upper_bound",
+        "invalid_input",
+        "two_boundaries",
+    ]
+    assert np.isnan(karvex.american.price("p", 95, 100, 0.75, -0.01, -0.02, 0.3))
+    # A call's two-boundary regime mirrors the put's; the scalar form gives a str.
+    assert karvex.american.iv_status(5.0, "c", 100, 95, 0.75, -0.02, -0.01) == "two_boundaries"
+    assert karvex.american.iv_status(p, "p", 95, 100, 0.75, 0.04, 0.01, mode="fast") == "ok"

@@ -129,6 +129,7 @@ def test_codes_follow_the_status_order():
         "above_upper_bound",
         "invalid_input",
         "no_solution",
+        "two_boundaries",
     )
     iv = np.array([0.2, 0.0, np.nan])
     one = np.ones(3)

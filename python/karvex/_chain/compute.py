@@ -10,7 +10,12 @@ from collections.abc import Sequence
 import numpy as np
 
 from .. import _core, _ext
-from .._array import PRICE_TOLERANCE, UNIT_FACTORS, iv_status_codes, normal_iv_status_codes
+from .._array import (
+    UNIT_FACTORS,
+    american_iv_status_codes,
+    iv_status_codes,
+    normal_iv_status_codes,
+)
 from .._types import Black76SecondOrder, SecondOrder
 from .prices import Inputs
 from .statuses import CODES, REASONS, STATUS_INTRINSIC, STATUS_OK, STATUSES  # noqa: F401
@@ -123,7 +128,7 @@ def compute(
     # The array API's statuses, from the core's own bounds; their codes are
     # the first of STATUSES.
     if american:
-        status = american_status_codes(iv, price, flag < 0, s, k, t, r, q)
+        status = american_iv_status_codes(iv, price, flag < 0, s, k, t, r, q)
     elif x.model == "normal":
         status = normal_iv_status_codes(iv, price, flag < 0, s, k, t, r)
     else:
@@ -194,37 +199,6 @@ def implied(
     if model == "normal":
         return _ext.normal_iv(price, flag, s, k, t, r)
     return _core.black76_iv(price, flag, s, k, t, r)
-
-
-def american_status_codes(
-    iv: np.ndarray,
-    price: np.ndarray,
-    put: np.ndarray,
-    s: np.ndarray,
-    k: np.ndarray,
-    t: np.ndarray,
-    r: np.ndarray,
-    q: np.ndarray,
-) -> np.ndarray:
-    """The statuses of American implied volatilities, from the American bounds: the
-    undiscounted intrinsic value below, k (put) or s (call) above; a put with r < 0 and q < r
-    (a call q < 0 and r < q) has two exercise boundaries, which the kernels do not cover."""
-    status = np.full(len(iv), CODES["ok"], dtype=np.int8)
-    with np.errstate(invalid="ignore"):
-        intrinsic = np.where(put, np.maximum(k - s, 0.0), np.maximum(s - k, 0.0))
-        bound = np.where(put, k, s)
-        inputs = (price, s, k, t, r, q)
-        finite = np.logical_and.reduce([np.isfinite(a) for a in inputs])
-        invalid = ~finite | ~(s > 0) | ~(k > 0) | ~(t > 0) | ~(price >= 0)
-        pr, pq = np.where(put, r, q), np.where(put, q, r)
-        two = ~invalid & (pr < 0) & (pq < pr)
-        status[iv == 0.0] = CODES["intrinsic"]
-        status[np.isnan(iv)] = CODES["no_solution"]
-        status[np.isnan(iv) & (price >= bound)] = CODES["above_upper_bound"]
-        status[np.isnan(iv) & (price < intrinsic - PRICE_TOLERANCE)] = CODES["below_intrinsic"]
-        status[two] = CODES["two_boundaries"]
-        status[invalid] = CODES["invalid_input"]
-    return status
 
 
 def in_units(greeks: tuple[np.ndarray, ...], units: str, s: np.ndarray) -> tuple[np.ndarray, ...]:

@@ -35,7 +35,6 @@ STATUSES = (
     "expired",
     STATUS_NEAR_INTRINSIC,
     "no_forward",
-    "two_boundaries",
 )
 CODES = {name: np.int8(code) for code, name in enumerate(STATUSES)}
 QUOTE_CODES = {name: CODES[name] for name in ("no_bid", "crossed_quote", "missing_quote")}
