@@ -80,16 +80,18 @@ int main(int argc, char** argv) {
   const auto rows = portfolio(argc > 1 ? argv[1] : "tests/data/american.csv");
   std::printf("%zu options\n| n | l | p | m | RMSE | max error | us/option |\n", rows.size());
   std::printf("|---|---|---|---|---|---|---|\n");
-  measure<Mode<5, 5, 15, 4>>(rows);
-  measure<Mode<5, 7, 21, 6>>(rows);
+  measure<Mode<5, 7, 21, 4>>(rows);
+  measure<Mode<7, 7, 21, 3>>(rows);
   measure<Mode<7, 7, 21, 4>>(rows);
+  measure<Mode<7, 7, 21, 5>>(rows);
   measure<Mode<7, 7, 21, 6>>(rows);
-  measure<Mode<7, 7, 21, 8>>(rows);
-  measure<Mode<8, 9, 25, 8>>(rows);
-  measure<Mode<10, 15, 31, 10>>(rows);
+  measure<Mode<8, 9, 25, 5>>(rows);
+  measure<Mode<8, 9, 25, 6>>(rows);
+  measure<Mode<10, 15, 31, 6>>(rows);
+  measure<Mode<10, 15, 31, 8>>(rows);
+  measure<Mode<12, 21, 41, 6>>(rows);
   measure<Mode<12, 21, 41, 8>>(rows);
-  measure<Mode<12, 21, 41, 12>>(rows);
-  measure<Mode<12, 21, 41, 16>>(rows);
-  measure<Mode<16, 25, 51, 12>>(rows);
-  measure<Mode<20, 31, 61, 16>>(rows);
+  measure<Mode<12, 21, 41, 10>>(rows);
+  measure<Mode<16, 25, 51, 8>>(rows);
+  measure<Mode<16, 25, 51, 10>>(rows);
 }

@@ -3,20 +3,21 @@
 //
 // Method (Andersen, Lake and Offengenden, "High-performance American option
 // pricing", 2016). A put's exercise boundary B(tau) (time to expiry tau)
-// solves the integral equation (their FP-B)
+// solves the integral equation of its value matching (value K - B at B),
 //   B(tau) = K exp(-(r - q) tau) N(tau, B)/D(tau, B),
 //   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
 //   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
 // d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
-// K min(1, r/q) (K when q <= 0). The boundary is carried as
-// H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on
+// K min(1, r/q) (K when q <= 0), and as well the one of its smooth pasting (delta -1 at B;
+// their FP-B, AmericanLanes::iterate), whose iteration converges in a few steps. The boundary
+// is carried as H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on
 // n + 1 Chebyshev nodes; the integrals are Gauss-Legendre sums in
 // c = sqrt((tau - u)/tau), which removes their square-root behaviour at u = tau
 // (american_tables.hpp: the rules and the interpolation weights at every
-// quadrature point, all constants). m Jacobi-Newton steps
-//   B <- B + (B - f)/(f' - 1),  f' = f (phi(d-)/N - phi(d+)/D)/(B sigma sqrt(tau))
-// (the derivative of the terms outside the integrals) move every node at once, from the seed
-// of Li's QD+ approximation (american_qd_seed).
+// quadrature point, all constants). m damped Jacobi-Newton steps
+//   B <- B + eta (B - f)/(f' - 1),  f = K exp(-(r - q) tau) N/D
+// (f' from the derivatives of the terms outside the integrals) move every node at once, from
+// the seed of Li's QD+ approximation (american_qd_seed).
 // The price is the European price plus the early-exercise premium
 //   T int_0^1 [r K exp(-r s) Phi(-d-(s, S/B(T - s))) - q S exp(-q s) Phi(-d+(...))] 2c dc,
 // s = T c^2, on p Gauss-Legendre points. A call is the put with S and K, and
@@ -78,10 +79,10 @@ enum class AmericanStatus : std::int8_t {
 // The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points and m
 // Jacobi-Newton steps.
 struct AmericanFast {
-  static constexpr int n = 7, l = 7, p = 21, m = 6;
+  static constexpr int n = 7, l = 7, p = 21, m = 5;
 };
 struct AmericanAccurate {
-  static constexpr int n = 12, l = 21, p = 41, m = 12;
+  static constexpr int n = 12, l = 21, p = 41, m = 8;
 };
 
 enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
@@ -201,21 +202,28 @@ inline typename L::D american_cdf_argument(typename L::D d) noexcept {
   return L::select(d > bound, bound, L::select(d < -bound, -bound, d));
 }
 
-// The Jacobi-Newton step at a node from N, D, the densities at the node's d- and d+ (pm, pp),
-// sigma sqrt(tau) = v and kappa = K exp(-(r - q) tau): f = kappa N/D, f' = f (pm/N - pp/D)/(B v)
-// (the terms outside the integrals), and B + (B - f)/(f' - 1), or f where that is not in
-// (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's, which with r = 0 and a
-// small yield throws the nodes about); at most X.
+// The Jacobi-Newton step at a node: f = kappa N/D (kappa = K exp(-(r - q) tau)),
+// f' = f (N'/N - D'/D) from the derivatives N', D' in B, and B + eta (B - f)/(f' - 1), or f
+// where that is not in (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's,
+// which with r = 0 and a small yield throws the nodes about); at most X.
 template <class L>
 inline typename L::D american_newton(typename L::D B, typename L::D X, typename L::D kappa,
-                                     typename L::D N, typename L::D D, typename L::D pm,
-                                     typename L::D pp, typename L::D v) noexcept {
+                                     typename L::D N, typename L::D D, typename L::D Nd,
+                                     typename L::D Dd, typename L::D eta) noexcept {
   using Dv = typename L::D;
   const Dv f = kappa * (N / D);
-  const Dv fp = (f * (pm / N - pp / D)) / (B * v);
-  const Dv next = B + (B - f) / (fp - 1.0);
+  const Dv fp = f * (Nd / N - Dd / D);
+  const Dv next = B + eta * ((B - f) / (fp - 1.0));
   const Dv chosen = L::select((next > 0.0) & (next < X) & (fp < 0.9), next, f);
   return L::select(chosen < X, chosen, X);
+}
+
+// The damping eta of the Jacobi-Newton step: 1, and 0.8 (0x1.999999999999ap-1) where r < q,
+// where the boundary falls from X = K r/q and the full step overshoots, alternating about the
+// fixed point and, with more nodes or steps, away from it.
+template <class L>
+inline typename L::D american_damping(typename L::D r, typename L::D q) noexcept {
+  return L::select(r < q, L::splat(0.8), L::splat(1.0));
 }
 
 // The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
@@ -281,8 +289,9 @@ struct AmericanLanes {
   D B[n + 1], H[n + 1];    // the boundary at the nodes and H = ln(B/X)^2
   D wr[n * l], wq[n * l];  // the weights of Phi in N and D
   static constexpr int kBuffer = 2 * n * (l + 1) > 2 * p ? 2 * n*(l + 1) : 2 * p;
-  D z[kBuffer];  // cdf arguments, then values
-  D e[kBuffer];  // exponentials
+  D z[kBuffer];       // cdf arguments, then values
+  D e[kBuffer];       // exponentials
+  D cp[n * (l + 1)];  // Phi(d+) at the nodes and their points
 
   // The boundary from the inputs (sigma > 0, t > 0, the boundary regime).
   template <class C>
@@ -337,18 +346,26 @@ struct AmericanLanes {
     for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
   }
 
-  // One Jacobi-Newton step at every node.
+  // One Jacobi-Newton step at every node, on the equation's smooth-pasting form
+  //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
+  //   D = Phi(d+) + phi(d+)/v
+  //       + q int_0^tau exp(q u) [Phi(d+(tau - u, .)) + phi(d+(tau - u, .))/(sigma sqrt(tau - u))]
+  //       du
+  // (v = sigma sqrt(tau); the densities' 1/(sigma sqrt(tau - u)) is 1/(v c) in c, whose
+  // singularity the weight's c cancels), and the derivatives in B of the terms outside the
+  // integrals, N' = -d- phi(d-)/(B v^2) and D' = (1 - d+/v) phi(d+)/(B v).
   template <class C>
   void iterate() noexcept {
     using namespace detail;
-    D root[n + 1];
+    D root[n + 1], dm0[n + 1], dp0[n + 1];
     for (int i = 1; i <= n; ++i) root[i] = american_root<L>(H[i]);
     // Arguments: per node, d- and d+ at the node, then at each of its points.
     for (int i = 1; i <= n; ++i) {
       D* zi = z + 2 * (i - 1) * (l + 1);
-      const D dp = american_d_plus(log_XK - root[i], mu, tau[i], vol[i]);
-      zi[0] = american_d_minus(dp, vol[i]);
-      zi[1] = dp;
+      dp0[i] = american_d_plus(log_XK - root[i], mu, tau[i], vol[i]);
+      dm0[i] = american_d_minus(dp0[i], vol[i]);
+      zi[0] = dm0[i];
+      zi[1] = dp0[i];
       for (int k = 0; k < l; ++k) {
         const D Hk = american_interpolate<D, n>(H, Rule::boundary + ((i - 1) * l + k) * n);
         const D s = american_node_tau(tau[i], Rule::c[k]);
@@ -358,22 +375,26 @@ struct AmericanLanes {
         zi[3 + 2 * k] = american_cdf_argument<L>(d);
       }
     }
+    constexpr int count = 2 * n * (l + 1);
+    for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
+    C::exp(e, count);
+    for (int j = 0; j < count / 2; ++j) cp[j] = z[2 * j + 1];
+    C::cdf(cp, count / 2);
+    const D eta = american_damping<L>(r, q);
     for (int i = 1; i <= n; ++i) {
-      const D* zi = z + 2 * (i - 1) * (l + 1);
-      e[2 * (i - 1)] = pdf_exponent(zi[0]);
-      e[2 * (i - 1) + 1] = pdf_exponent(zi[1]);
-    }
-    C::exp(e, 2 * n);
-    C::cdf(z, 2 * n * (l + 1));
-    for (int i = 1; i <= n; ++i) {
-      const D* zi = z + 2 * (i - 1) * (l + 1);
-      D N = zi[0], Dd = zi[1];
+      const D* ei = e + 2 * (i - 1) * (l + 1);
+      const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];
+      const D* ci = cp + (i - 1) * (l + 1);
+      D N = pm, Dd = ci[0] + pp;
+      D Np = -((dm0[i] / vol[i]) * pm), Dp = (1.0 - dp0[i] / vol[i]) * pp;
       for (int k = 0; k < l; ++k) {
-        N = N + wr[(i - 1) * l + k] * zi[2 + 2 * k];
-        Dd = Dd + wq[(i - 1) * l + k] * zi[3 + 2 * k];
+        const D v = american_node_vol(vol[i], Rule::c[k]);
+        const D w_r = wr[(i - 1) * l + k], w_q = wq[(i - 1) * l + k];
+        const D qm = pdf_from_exp(ei[2 + 2 * k]) / v, qp = pdf_from_exp(ei[3 + 2 * k]) / v;
+        N = N + w_r * qm;
+        Dd = Dd + w_q * (ci[1 + k] + qp);
       }
-      B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, pdf_from_exp(e[2 * (i - 1)]),
-                                pdf_from_exp(e[2 * (i - 1) + 1]), vol[i]);
+      B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, Np / B[i], Dp / B[i], eta);
       H[i] = B[i] / X;
     }
     C::log(H + 1, n);
