@@ -56,6 +56,7 @@
 
 #include "kernels/american_tables.hpp"
 #include "kernels/combined_greeks.hpp"
+#include "kernels/fdlibm_exp.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
 #include "kernels/normal.hpp"
@@ -474,7 +475,7 @@ struct AmericanScalarCalls {
     for (int i = 0; i < count; ++i) z[i] = karvex::cdf(z[i]);
   }
   static void exp(double* x, int count) noexcept {
-    for (int i = 0; i < count; ++i) x[i] = platform::exp(x[i]);
+    for (int i = 0; i < count; ++i) x[i] = karvex::fdlibm_exp(x[i]);
   }
   static void log(double* x, int count) noexcept {
     for (int i = 0; i < count; ++i) x[i] = platform::log(x[i]);
