@@ -8,19 +8,20 @@
 //   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
 //   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
 // d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
-// K min(1, r/q) (K when q <= 0), and as well the one of its smooth pasting (delta -1 at B;
-// their FP-B, AmericanLanes::iterate), whose iteration converges in a few steps. The boundary
-// is carried as H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on
-// n + 1 Chebyshev nodes; the integrals are Gauss-Legendre sums in
-// c = sqrt((tau - u)/tau), which removes their square-root behaviour at u = tau
-// (american_tables.hpp: the rules and the interpolation weights at every
-// quadrature point, all constants). m damped Jacobi-Newton steps
+// K min(1, r/q) (K when q <= 0), and, where r < q, the one of its smooth pasting (delta -1 at
+// B; their FP-B, AmericanLanes::iterate). The boundary is carried as H(xi) = ln(B/X)^2 on
+// xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on n + 1 Chebyshev nodes; the
+// integrals are Gauss-Legendre sums in c = sqrt((tau - u)/tau) mapped from the rule's points
+// so that both the square-root behaviour at u = tau (in c) and the boundary's at u = 0 (in
+// sqrt(1 - c^2)) are smooth (american_tables.hpp: the rules and the interpolation weights at
+// every quadrature point, all constants). m damped Jacobi-Newton steps
 //   B <- B + eta (B - f)/(f' - 1),  f = K exp(-(r - q) tau) N/D
 // (f' from the derivatives of the terms outside the integrals) move every node at once, from
 // the seed of Li's QD+ approximation (american_qd_seed).
 // The price is the European price plus the early-exercise premium
 //   T int_0^1 [r K exp(-r s) Phi(-d-(s, S/B(T - s))) - q S exp(-q s) Phi(-d+(...))] 2c dc,
-// s = T c^2, on p Gauss-Legendre points. A call is the put with S and K, and
+// s = T c^2, on p Gauss-Legendre points (mapped as well, and denser near c = 0, where the
+// integrand steepens as the spot nears the boundary). A call is the put with S and K, and
 // r and q, exchanged (McDonald and Schroder's symmetry).
 //
 // Fixed work: every option of a mode takes the same n, l, m and p, so the
@@ -80,10 +81,10 @@ enum class AmericanStatus : std::int8_t {
 // The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points and m
 // Jacobi-Newton steps.
 struct AmericanFast {
-  static constexpr int n = 7, l = 7, p = 21, m = 5;
+  static constexpr int n = 6, l = 5, p = 15, m = 7;
 };
 struct AmericanAccurate {
-  static constexpr int n = 12, l = 21, p = 41, m = 8;
+  static constexpr int n = 12, l = 11, p = 41, m = 12;
 };
 
 enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
@@ -290,9 +291,8 @@ struct AmericanLanes {
   D B[n + 1], H[n + 1];    // the boundary at the nodes and H = ln(B/X)^2
   D wr[n * l], wq[n * l];  // the weights of Phi in N and D
   static constexpr int kBuffer = 2 * n * (l + 1) > 2 * p ? 2 * n*(l + 1) : 2 * p;
-  D z[kBuffer];       // cdf arguments, then values
-  D e[kBuffer];       // exponentials
-  D cp[n * (l + 1)];  // Phi(d+) at the nodes and their points
+  D z[kBuffer];  // cdf arguments, then values
+  D e[kBuffer];  // exponentials
 
   // The boundary from the inputs (sigma > 0, t > 0, the boundary regime).
   template <class C>
@@ -347,14 +347,18 @@ struct AmericanLanes {
     for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
   }
 
-  // One Jacobi-Newton step at every node, on the equation's smooth-pasting form
+  // One Jacobi-Newton step at every node. Where r >= q, on the value-matching form above, with
+  // the derivatives in B of the terms outside the integrals N' = phi(d-)/(B v) and
+  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, on the smooth-pasting form
   //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
   //   D = Phi(d+) + phi(d+)/v
   //       + q int_0^tau exp(q u) [Phi(d+(tau - u, .)) + phi(d+(tau - u, .))/(sigma sqrt(tau - u))]
   //       du
-  // (v = sigma sqrt(tau); the densities' 1/(sigma sqrt(tau - u)) is 1/(v c) in c, whose
-  // singularity the weight's c cancels), and the derivatives in B of the terms outside the
-  // integrals, N' = -d- phi(d-)/(B v^2) and D' = (1 - d+/v) phi(d+)/(B v).
+  // (the densities' 1/(sigma sqrt(tau - u)) is 1/(v c) in c, whose singularity the weight's c
+  // cancels), N' = -d- phi(d-)/(B v^2) and D' = (1 - d+/v) phi(d+)/(B v), damped. The
+  // smooth-pasting steps converge faster where r >= q too, but to a fixed point further from
+  // the boundary where r = q, and where sigma^2 T is small against r T (sigma 0.05, T = 2) they
+  // swing the nodes far from the boundary, step after step.
   template <class C>
   void iterate() noexcept {
     using namespace detail;
@@ -377,23 +381,52 @@ struct AmericanLanes {
       }
     }
     constexpr int count = 2 * n * (l + 1);
-    for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
-    C::exp(e, count);
-    for (int j = 0; j < count / 2; ++j) cp[j] = z[2 * j + 1];
-    C::cdf(cp, count / 2);
+    // The densities at the points serve only the smooth-pasting steps: without a lane r < q,
+    // those at the nodes alone.
+    const typename L::I pasting = r < q;
+    const bool any_pasting = L::any(pasting);
+    if (any_pasting) {
+      for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
+      C::exp(e, count);
+    } else {
+      D node[2 * n];
+      for (int i = 0; i < n; ++i) {
+        node[2 * i] = pdf_exponent(z[2 * i * (l + 1)]);
+        node[2 * i + 1] = pdf_exponent(z[2 * i * (l + 1) + 1]);
+      }
+      C::exp(node, 2 * n);
+      for (int i = 0; i < n; ++i) {
+        e[2 * i * (l + 1)] = node[2 * i];
+        e[2 * i * (l + 1) + 1] = node[2 * i + 1];
+      }
+    }
+    C::cdf(z, count);
     const D eta = american_damping<L>(r, q);
     for (int i = 1; i <= n; ++i) {
       const D* ei = e + 2 * (i - 1) * (l + 1);
       const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];
-      const D* ci = cp + (i - 1) * (l + 1);
-      D N = pm, Dd = ci[0] + pp;
-      D Np = -((dm0[i] / vol[i]) * pm), Dp = (1.0 - dp0[i] / vol[i]) * pp;
+      const D* ci = z + 2 * (i - 1) * (l + 1);
+      D Na = ci[0], Da = ci[1];  // value matching
       for (int k = 0; k < l; ++k) {
-        const D v = american_node_vol(vol[i], Rule::c[k]);
         const D w_r = wr[(i - 1) * l + k], w_q = wq[(i - 1) * l + k];
-        const D qm = pdf_from_exp(ei[2 + 2 * k]) / v, qp = pdf_from_exp(ei[3 + 2 * k]) / v;
-        N = N + w_r * qm;
-        Dd = Dd + w_q * (ci[1 + k] + qp);
+        Na = Na + w_r * ci[2 + 2 * k];
+        Da = Da + w_q * ci[3 + 2 * k];
+      }
+      // N' and D' of the terms outside the integrals: for value matching phi(d-+)/(B v), for
+      // smooth pasting -d- phi(d-)/(B v^2) and (1 - d+/v) phi(d+)/(B v)
+      D N = Na, Dd = Da, Np = pm, Dp = pp;
+      if (any_pasting) {
+        D Nb = pm, Db = ci[1] + pp;  // smooth pasting
+        for (int k = 0; k < l; ++k) {
+          const D v = american_node_vol(vol[i], Rule::c[k]);
+          const D w_r = wr[(i - 1) * l + k], w_q = wq[(i - 1) * l + k];
+          const D qm = pdf_from_exp(ei[2 + 2 * k]) / v, qp = pdf_from_exp(ei[3 + 2 * k]) / v;
+          Nb = Nb + w_r * qm;
+          Db = Db + w_q * (ci[3 + 2 * k] + qp);
+        }
+        N = L::select(pasting, Nb, Na), Dd = L::select(pasting, Db, Da);
+        Np = L::select(pasting, -((dm0[i] / vol[i]) * pm), pm);
+        Dp = L::select(pasting, (1.0 - dp0[i] / vol[i]) * pp, pp);
       }
       B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, Np / B[i], Dp / B[i], eta);
       H[i] = B[i] / X;
