@@ -4,16 +4,18 @@ of karvex.american's modes and of QuantLib's American engines on the benchmark p
 Andersen, Lake and Offengenden (6,000 puts, less the 71 whose reference is least certain), plus
 the implied volatility's cost and error.
 
-    python bench/bench_american.py [--subset N] [--ql-high N]
+    python bench/bench_american.py [--subset N] [--ql-high N] [--ext LABEL=PATH ...]
 
 Needs QuantLib (pip install QuantLib) beside karvex. QuantLib's times include its Python and
 observer overhead (one option object per row, quotes updated in place), as karvex's include the
 array call. --ql-high prices only that many options with QuantLib's high-precision scheme, which
-costs some 30 ms each.
+costs some 30 ms each. --ext times other builds of karvex._ext (e.g. main's and a branch's) in the
+same run, call by call in turn, so that they see the same load.
 """
 
 import argparse
 import csv
+import importlib.util
 import pathlib
 import time
 
@@ -43,6 +45,13 @@ def portfolio(limit):
 def errors(got, want):
     e = np.abs(got - want)
     return float(np.sqrt(np.mean(e * e))), float(np.max(e))
+
+
+def load_ext(path):
+    spec = importlib.util.spec_from_file_location("karvex._ext", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
 def best_of(repeats, fn):
@@ -110,6 +119,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--subset", type=int, default=0, help="first N options only")
     parser.add_argument("--ql-high", type=int, default=300)
+    parser.add_argument("--ext", action="append", default=[], help="LABEL=PATH of a _ext build")
+    parser.add_argument("--repeat", type=int, default=5, help="best of N calls per build")
     args = parser.parse_args()
     karvex.set_num_threads(1)
     flag, c, want = portfolio(args.subset)
@@ -118,19 +129,26 @@ def main():
     print(f"{n} options")
     print("| method | us per option | RMSE | max error |")
     print("|---|---|---|---|")
-    for name, fn in (
-        ("karvex fast", ext.american_fast_price),
-        ("karvex accurate", ext.american_price),
-    ):
-        seconds, got = best_of(3, lambda fn=fn: fn(flag, *cols))
-        rmse, worst = errors(got, want)
-        print(f"| {name} | {seconds / n * 1e6:.2f} | {rmse:.2g} | {worst:.2g} |")
-    prices = ext.american_price(flag, *cols)
+    builds = [x.split("=", 1) for x in args.ext] or [("karvex", None)]
+    modules = [(label, load_ext(path) if path else ext) for label, path in builds]
+    for mode in ("fast", "accurate"):
+        best = {label: (float("inf"), None) for label, _ in modules}
+        for _ in range(args.repeat):  # the builds in turn, so that they see the same load
+            for label, module in modules:
+                fn = module.american_fast_price if mode == "fast" else module.american_price
+                seconds, got = best_of(1, lambda fn=fn: fn(flag, *cols))
+                best[label] = (min(seconds, best[label][0]), got)
+        for label, _ in modules:
+            seconds, got = best[label]
+            rmse, worst = errors(got, want)
+            print(f"| {label} {mode} | {seconds / n * 1e6:.2f} | {rmse:.2g} | {worst:.2g} |")
+    last = modules[-1][1]  # the implied volatility: the last build
+    prices = last.american_price(flag, *cols)
     m = min(n, 1000)
     seconds, iv = best_of(
-        1, lambda: ext.american_iv(prices[:m], flag[:m], *(x[:m] for x in cols[:5]))
+        1, lambda: last.american_iv(prices[:m], flag[:m], *(x[:m] for x in cols[:5]))
     )
-    vega = ext.american_greeks(flag[:m], *(x[:m] for x in cols))[2]
+    vega = last.american_greeks(flag[:m], *(x[:m] for x in cols))[2]
     live = vega >= 1e-4
     print(
         f"| karvex iv (accurate) | {seconds / m * 1e6:.1f} | vol error max "

@@ -19,7 +19,8 @@ import numpy as np
 
 # (n, l, p): n + 1 Chebyshev nodes for the boundary, l Gauss-Legendre points for its integrals,
 # p for the price's.
-RULES = ((7, 7, 21), (12, 21, 41))
+RULES = ((6, 5, 15), (12, 11, 41))
+MAP, PRICE_MAP = "sine", "cubic"  # the points of the boundary's and the price's rules
 POWER = 2  # xi = 2 (tau/T)^(1/POWER) - 1
 OUT = pathlib.Path(__file__).resolve().parent.parent / "core" / "kernels" / "american_tables.hpp"
 
@@ -65,6 +66,27 @@ def chebyshev_weights(n, x):
     return [t / total for t in terms]
 
 
+def points_of(y, w, kind):
+    """The points c_k in [0, 1] and weights wc_k of a Gauss-Legendre rule (y, w) on [-1, 1] for
+    int_0^1 g 2c dc = sum wc_k g(c_k), through a map c(u), u = (1 + y)/2: wc = w c c'(u).
+    The integrands behave as a square root of the time at both ends: of c at c = 0, and of
+    sqrt(1 - c^2) at c = 1 (the boundary near expiry), which a map with c'(1) = 0 makes smooth.
+    linear: c = u. sine: c = sin(pi u/2). cubic: c = 1 - (1 - u)^2 (1 + 3u/2), which also puts
+    the points twice as densely as u near c = 0, where the premium's integrand steepens as the
+    spot nears the boundary."""
+    maps = {
+        "linear": (lambda u: u, lambda u: mp.mpf(1)),
+        "sine": (lambda u: mp.sin(mp.pi * u / 2), lambda u: mp.pi / 2 * mp.cos(mp.pi * u / 2)),
+        "cubic": (
+            lambda u: 1 - (1 - u) ** 2 * (1 + mp.mpf(3) / 2 * u),
+            lambda u: (1 - u) * (mp.mpf(1) / 2 + mp.mpf(9) / 2 * u),
+        ),
+    }
+    c_of, dc_of = maps[kind]
+    u = [(1 + v) / 2 for v in y]
+    return [c_of(x) for x in u], [a * c_of(x) * dc_of(x) for a, x in zip(w, u)]
+
+
 def array(name, values):
     return f"  static constexpr double {name}[{len(values)}] = {{{', '.join(hexd(v) for v in values)}}};"
 
@@ -73,6 +95,8 @@ def main():
     parser = argparse.ArgumentParser(description="the American kernels' constant tables")
     parser.add_argument("--rules", nargs="+", help="n,l,p triples (default: RULES)")
     parser.add_argument("--output", type=pathlib.Path, default=OUT)
+    parser.add_argument("--map", choices=("sine", "linear", "cubic"), default=MAP)
+    parser.add_argument("--price-map", choices=("sine", "linear", "cubic"), default=PRICE_MAP)
     args = parser.parse_args()
     rules = [tuple(int(x) for x in r.split(",")) for r in args.rules] if args.rules else RULES
     mp.mp.dps = 50
@@ -87,9 +111,11 @@ def main():
         "// The collocation of the exercise boundary on n + 1 Chebyshev nodes in xi = 2 sqrt(tau/T) - 1,",
         "// xi_j = -cos(j pi/n) (node 0 at tau = 0), with l Gauss-Legendre points (y_k, w_k) for the",
         "// integrals over [0, tau_i] and p for the price's over [0, T]. On both, a point is",
-        "// s = tau c^2 before tau with c = (1 + y)/2, weighted w c (the integral is tau sum w c g).",
+        "// s = tau c^2 before tau with c = c(u), u = (1 + y)/2, weighted w c c'(u) (the integral is",
+        f"// tau sum wc g); c(u) is {args.map} for the boundary's rule, {args.price_map} for the price's",
+        "// (tools/gen_american_tables.py: points_of).",
         "//   f[j]        sqrt(tau_j/T) = (1 + xi_j)/2",
-        "//   c, wc       c_k and w_k c_k of the boundary rule; pc, pwc those of the price rule",
+        "//   c, wc       c_k and w_k c_k c'(u_k) of the boundary rule; pc, pwc those of the price rule",
         "//   boundary    H(xi) at the point k before node i (i = 1..n) as sum_j boundary[.][j] H_j,",
         "//               row (i - 1) l + k, columns j = 1..n (H_0 = 0 is left out)",
         "//   price       the same at the price rule's points before T, row k",
@@ -102,8 +128,8 @@ def main():
         py, pw = legendre(p)
         mp.mp.dps = 50
         f = [((1 - mp.cos(j * mp.pi / n)) / 2) ** (mp.mpf(POWER) / 2) for j in range(n + 1)]
-        c = [(1 + v) / 2 for v in y]
-        pc = [(1 + v) / 2 for v in py]
+        c, wc = points_of(y, w, args.map)
+        pc, pwc = points_of(py, pw, args.price_map)
         boundary = []
         for i in range(1, n + 1):
             for k in range(points):
@@ -122,9 +148,9 @@ def main():
         lines += [
             array("f", f),
             array("c", c),
-            array("wc", [a * b for a, b in zip(w, c)]),
+            array("wc", wc),
             array("pc", pc),
-            array("pwc", [a * b for a, b in zip(pw, pc)]),
+            array("pwc", pwc),
             array("boundary", boundary),
             array("price", price),
             "};",

@@ -4,8 +4,8 @@
 // option of the scalar kernel, one thread. The modes of kernels/american.hpp are two points of it.
 // (Not among the CMake benchmarks, which bench/*.cpp are: it needs tables generated first.)
 //
-//   python3 tools/gen_american_tables.py --rules 5,5,15 5,7,21 8,9,25 10,15,31 16,25,51 20,31,61 \
-//       --output build/frontier_tables.hpp
+//   python3 tools/gen_american_tables.py --rules 5,4,11 6,4,15 7,7,21 10,11,41 12,9,41 \
+//       12,15,41 12,21,41 16,25,51 24,41,81 --output build/frontier_tables.hpp
 //   g++ -O2 -std=c++20 -ffp-contract=off -Icore -Ibuild -o build/frontier \
 //       bench/frontier/american_frontier.cpp core/kernels/platform.cpp -ldl
 //   build/frontier tests/data/american.csv
@@ -80,16 +80,18 @@ int main(int argc, char** argv) {
   const auto rows = portfolio(argc > 1 ? argv[1] : "tests/data/american.csv");
   std::printf("%zu options\n| n | l | p | m | RMSE | max error | us/option |\n", rows.size());
   std::printf("|---|---|---|---|---|---|---|\n");
-  measure<Mode<5, 5, 15, 4>>(rows);
-  measure<Mode<5, 7, 21, 6>>(rows);
-  measure<Mode<7, 7, 21, 4>>(rows);
+  measure<Mode<5, 4, 11, 8>>(rows);
+  measure<Mode<6, 4, 15, 7>>(rows);
+  measure<Mode<6, 5, 15, 6>>(rows);
+  measure<Mode<6, 5, 15, 7>>(rows);
   measure<Mode<7, 7, 21, 6>>(rows);
-  measure<Mode<7, 7, 21, 8>>(rows);
-  measure<Mode<8, 9, 25, 8>>(rows);
-  measure<Mode<10, 15, 31, 10>>(rows);
-  measure<Mode<12, 21, 41, 8>>(rows);
-  measure<Mode<12, 21, 41, 12>>(rows);
+  measure<Mode<10, 11, 41, 12>>(rows);
+  measure<Mode<12, 9, 41, 12>>(rows);
+  measure<Mode<12, 11, 41, 10>>(rows);
+  measure<Mode<12, 11, 41, 12>>(rows);
+  measure<Mode<12, 11, 41, 14>>(rows);
+  measure<Mode<12, 15, 41, 12>>(rows);
   measure<Mode<12, 21, 41, 16>>(rows);
-  measure<Mode<16, 25, 51, 12>>(rows);
-  measure<Mode<20, 31, 61, 16>>(rows);
+  measure<Mode<16, 25, 51, 16>>(rows);
+  measure<Mode<24, 41, 81, 24>>(rows);
 }

@@ -3,23 +3,25 @@
 //
 // Method (Andersen, Lake and Offengenden, "High-performance American option
 // pricing", 2016). A put's exercise boundary B(tau) (time to expiry tau)
-// solves the integral equation (their FP-B)
+// solves the integral equation of its value matching (value K - B at B),
 //   B(tau) = K exp(-(r - q) tau) N(tau, B)/D(tau, B),
 //   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
 //   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
 // d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
-// K min(1, r/q) (K when q <= 0). The boundary is carried as
-// H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on
-// n + 1 Chebyshev nodes; the integrals are Gauss-Legendre sums in
-// c = sqrt((tau - u)/tau), which removes their square-root behaviour at u = tau
-// (american_tables.hpp: the rules and the interpolation weights at every
-// quadrature point, all constants). m Jacobi-Newton steps
-//   B <- B + (B - f)/(f' - 1),  f' = f (phi(d-)/N - phi(d+)/D)/(B sigma sqrt(tau))
-// (the derivative of the terms outside the integrals) move every node at once, from the seed
-// of Li's QD+ approximation (american_qd_seed).
+// K min(1, r/q) (K when q <= 0), and, where r < q, the one of its smooth pasting (delta -1 at
+// B; their FP-B, AmericanLanes::iterate). The boundary is carried as H(xi) = ln(B/X)^2 on
+// xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on n + 1 Chebyshev nodes; the
+// integrals are Gauss-Legendre sums in c = sqrt((tau - u)/tau) mapped from the rule's points
+// so that both the square-root behaviour at u = tau (in c) and the boundary's at u = 0 (in
+// sqrt(1 - c^2)) are smooth (american_tables.hpp: the rules and the interpolation weights at
+// every quadrature point, all constants). m damped Jacobi-Newton steps
+//   B <- B + eta (B - f)/(f' - 1),  f = K exp(-(r - q) tau) N/D
+// (f' from the derivatives of the terms outside the integrals) move every node at once, from
+// the seed of Li's QD+ approximation (american_qd_seed).
 // The price is the European price plus the early-exercise premium
 //   T int_0^1 [r K exp(-r s) Phi(-d-(s, S/B(T - s))) - q S exp(-q s) Phi(-d+(...))] 2c dc,
-// s = T c^2, on p Gauss-Legendre points. A call is the put with S and K, and
+// s = T c^2, on p Gauss-Legendre points (mapped as well, and denser near c = 0, where the
+// integrand steepens as the spot nears the boundary). A call is the put with S and K, and
 // r and q, exchanged (McDonald and Schroder's symmetry).
 //
 // Fixed work: every option of a mode takes the same n, l, m and p, so the
@@ -55,6 +57,7 @@
 
 #include "kernels/american_tables.hpp"
 #include "kernels/combined_greeks.hpp"
+#include "kernels/fdlibm_exp.hpp"
 #include "kernels/greeks.hpp"
 #include "kernels/iv.hpp"
 #include "kernels/normal.hpp"
@@ -78,10 +81,10 @@ enum class AmericanStatus : std::int8_t {
 // The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points and m
 // Jacobi-Newton steps.
 struct AmericanFast {
-  static constexpr int n = 7, l = 7, p = 21, m = 6;
+  static constexpr int n = 6, l = 5, p = 15, m = 7;
 };
 struct AmericanAccurate {
-  static constexpr int n = 12, l = 21, p = 41, m = 12;
+  static constexpr int n = 12, l = 11, p = 41, m = 12;
 };
 
 enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
@@ -201,21 +204,28 @@ inline typename L::D american_cdf_argument(typename L::D d) noexcept {
   return L::select(d > bound, bound, L::select(d < -bound, -bound, d));
 }
 
-// The Jacobi-Newton step at a node from N, D, the densities at the node's d- and d+ (pm, pp),
-// sigma sqrt(tau) = v and kappa = K exp(-(r - q) tau): f = kappa N/D, f' = f (pm/N - pp/D)/(B v)
-// (the terms outside the integrals), and B + (B - f)/(f' - 1), or f where that is not in
-// (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's, which with r = 0 and a
-// small yield throws the nodes about); at most X.
+// The Jacobi-Newton step at a node: f = kappa N/D (kappa = K exp(-(r - q) tau)),
+// f' = f (N'/N - D'/D) from the derivatives N', D' in B, and B + eta (B - f)/(f' - 1), or f
+// where that is not in (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's,
+// which with r = 0 and a small yield throws the nodes about); at most X.
 template <class L>
 inline typename L::D american_newton(typename L::D B, typename L::D X, typename L::D kappa,
-                                     typename L::D N, typename L::D D, typename L::D pm,
-                                     typename L::D pp, typename L::D v) noexcept {
+                                     typename L::D N, typename L::D D, typename L::D Nd,
+                                     typename L::D Dd, typename L::D eta) noexcept {
   using Dv = typename L::D;
   const Dv f = kappa * (N / D);
-  const Dv fp = (f * (pm / N - pp / D)) / (B * v);
-  const Dv next = B + (B - f) / (fp - 1.0);
+  const Dv fp = f * (Nd / N - Dd / D);
+  const Dv next = B + eta * ((B - f) / (fp - 1.0));
   const Dv chosen = L::select((next > 0.0) & (next < X) & (fp < 0.9), next, f);
   return L::select(chosen < X, chosen, X);
+}
+
+// The damping eta of the Jacobi-Newton step: 1, and 0.8 (0x1.999999999999ap-1) where r < q,
+// where the boundary falls from X = K r/q and the full step overshoots, alternating about the
+// fixed point and, with more nodes or steps, away from it.
+template <class L>
+inline typename L::D american_damping(typename L::D r, typename L::D q) noexcept {
+  return L::select(r < q, L::splat(0.8), L::splat(1.0));
 }
 
 // The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
@@ -337,18 +347,30 @@ struct AmericanLanes {
     for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
   }
 
-  // One Jacobi-Newton step at every node.
+  // One Jacobi-Newton step at every node. Where r >= q, on the value-matching form above, with
+  // the derivatives in B of the terms outside the integrals N' = phi(d-)/(B v) and
+  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, on the smooth-pasting form
+  //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
+  //   D = Phi(d+) + phi(d+)/v
+  //       + q int_0^tau exp(q u) [Phi(d+(tau - u, .)) + phi(d+(tau - u, .))/(sigma sqrt(tau - u))]
+  //       du
+  // (the densities' 1/(sigma sqrt(tau - u)) is 1/(v c) in c, whose singularity the weight's c
+  // cancels), N' = -d- phi(d-)/(B v^2) and D' = (1 - d+/v) phi(d+)/(B v), damped. The
+  // smooth-pasting steps converge faster where r >= q too, but to a fixed point further from
+  // the boundary where r = q, and where sigma^2 T is small against r T (sigma 0.05, T = 2) they
+  // swing the nodes far from the boundary, step after step.
   template <class C>
   void iterate() noexcept {
     using namespace detail;
-    D root[n + 1];
+    D root[n + 1], dm0[n + 1], dp0[n + 1];
     for (int i = 1; i <= n; ++i) root[i] = american_root<L>(H[i]);
     // Arguments: per node, d- and d+ at the node, then at each of its points.
     for (int i = 1; i <= n; ++i) {
       D* zi = z + 2 * (i - 1) * (l + 1);
-      const D dp = american_d_plus(log_XK - root[i], mu, tau[i], vol[i]);
-      zi[0] = american_d_minus(dp, vol[i]);
-      zi[1] = dp;
+      dp0[i] = american_d_plus(log_XK - root[i], mu, tau[i], vol[i]);
+      dm0[i] = american_d_minus(dp0[i], vol[i]);
+      zi[0] = dm0[i];
+      zi[1] = dp0[i];
       for (int k = 0; k < l; ++k) {
         const D Hk = american_interpolate<D, n>(H, Rule::boundary + ((i - 1) * l + k) * n);
         const D s = american_node_tau(tau[i], Rule::c[k]);
@@ -358,22 +380,55 @@ struct AmericanLanes {
         zi[3 + 2 * k] = american_cdf_argument<L>(d);
       }
     }
-    for (int i = 1; i <= n; ++i) {
-      const D* zi = z + 2 * (i - 1) * (l + 1);
-      e[2 * (i - 1)] = pdf_exponent(zi[0]);
-      e[2 * (i - 1) + 1] = pdf_exponent(zi[1]);
-    }
-    C::exp(e, 2 * n);
-    C::cdf(z, 2 * n * (l + 1));
-    for (int i = 1; i <= n; ++i) {
-      const D* zi = z + 2 * (i - 1) * (l + 1);
-      D N = zi[0], Dd = zi[1];
-      for (int k = 0; k < l; ++k) {
-        N = N + wr[(i - 1) * l + k] * zi[2 + 2 * k];
-        Dd = Dd + wq[(i - 1) * l + k] * zi[3 + 2 * k];
+    constexpr int count = 2 * n * (l + 1);
+    // The densities at the points serve only the smooth-pasting steps: without a lane r < q,
+    // those at the nodes alone.
+    const typename L::I pasting = r < q;
+    const bool any_pasting = L::any(pasting);
+    if (any_pasting) {
+      for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
+      C::exp(e, count);
+    } else {
+      D node[2 * n];
+      for (int i = 0; i < n; ++i) {
+        node[2 * i] = pdf_exponent(z[2 * i * (l + 1)]);
+        node[2 * i + 1] = pdf_exponent(z[2 * i * (l + 1) + 1]);
       }
-      B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, pdf_from_exp(e[2 * (i - 1)]),
-                                pdf_from_exp(e[2 * (i - 1) + 1]), vol[i]);
+      C::exp(node, 2 * n);
+      for (int i = 0; i < n; ++i) {
+        e[2 * i * (l + 1)] = node[2 * i];
+        e[2 * i * (l + 1) + 1] = node[2 * i + 1];
+      }
+    }
+    C::cdf(z, count);
+    const D eta = american_damping<L>(r, q);
+    for (int i = 1; i <= n; ++i) {
+      const D* ei = e + 2 * (i - 1) * (l + 1);
+      const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];
+      const D* ci = z + 2 * (i - 1) * (l + 1);
+      D Na = ci[0], Da = ci[1];  // value matching
+      for (int k = 0; k < l; ++k) {
+        const D w_r = wr[(i - 1) * l + k], w_q = wq[(i - 1) * l + k];
+        Na = Na + w_r * ci[2 + 2 * k];
+        Da = Da + w_q * ci[3 + 2 * k];
+      }
+      // N' and D' of the terms outside the integrals: for value matching phi(d-+)/(B v), for
+      // smooth pasting -d- phi(d-)/(B v^2) and (1 - d+/v) phi(d+)/(B v)
+      D N = Na, Dd = Da, Np = pm, Dp = pp;
+      if (any_pasting) {
+        D Nb = pm, Db = ci[1] + pp;  // smooth pasting
+        for (int k = 0; k < l; ++k) {
+          const D v = american_node_vol(vol[i], Rule::c[k]);
+          const D w_r = wr[(i - 1) * l + k], w_q = wq[(i - 1) * l + k];
+          const D qm = pdf_from_exp(ei[2 + 2 * k]) / v, qp = pdf_from_exp(ei[3 + 2 * k]) / v;
+          Nb = Nb + w_r * qm;
+          Db = Db + w_q * (ci[3 + 2 * k] + qp);
+        }
+        N = L::select(pasting, Nb, Na), Dd = L::select(pasting, Db, Da);
+        Np = L::select(pasting, -((dm0[i] / vol[i]) * pm), pm);
+        Dp = L::select(pasting, (1.0 - dp0[i] / vol[i]) * pp, pp);
+      }
+      B[i] = american_newton<L>(B[i], X, kappa[i], N, Dd, Np / B[i], Dp / B[i], eta);
       H[i] = B[i] / X;
     }
     C::log(H + 1, n);
@@ -453,7 +508,7 @@ struct AmericanScalarCalls {
     for (int i = 0; i < count; ++i) z[i] = karvex::cdf(z[i]);
   }
   static void exp(double* x, int count) noexcept {
-    for (int i = 0; i < count; ++i) x[i] = platform::exp(x[i]);
+    for (int i = 0; i < count; ++i) x[i] = karvex::fdlibm_exp(x[i]);
   }
   static void log(double* x, int count) noexcept {
     for (int i = 0; i < count; ++i) x[i] = platform::log(x[i]);

@@ -1,7 +1,8 @@
 // The classic freely distributable exponential (fdlibm's e_exp.c), kept so
 // that the tail value of erfc reproduces that algorithm to the bit whatever
-// the platform's exp does. Nothing else in the kernels uses it: every other
-// exponential is the platform's (platform::exp).
+// the platform's exp does, and for the American kernels' exponentials, which
+// it gives the same bits on every vector unit (simd/normal_lanes.hpp). Every
+// other exponential is the platform's (platform::exp).
 #pragma once
 
 #include <bit>

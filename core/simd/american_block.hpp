@@ -4,8 +4,9 @@
 // Method: the options in the boundary regime are gathered, as the puts they are, N at a time
 // into the lanes of kernels/american.hpp's AmericanLanes, which does the same fixed work on
 // every lane; the transcendental functions it asks for run here over its arrays of lanes: the
-// normal cdf on vectors (CdfBlock, the bits of karvex::cdf), exp and log as the platform's in
-// tight scalar loops, the European put as the scalar kernel. Options in another regime, and any
+// normal cdf on vectors (CdfBlock, the bits of karvex::cdf), exp on vectors (fdlibm_exp_lanes,
+// the bits of karvex::fdlibm_exp), log as the platform's in a tight scalar loop, the European
+// put as the scalar kernel. Options in another regime, and any
 // lane whose price is NaN (the sign and payload of a NaN follow each compiled copy's operand
 // order; only the scalar kernel's are the definition), take the scalar kernel.
 #pragma once
@@ -18,6 +19,7 @@
 #include "simd/american.hpp"
 #include "simd/block.hpp"
 #include "simd/lanes.hpp"
+#include "simd/normal_lanes.hpp"
 
 namespace karvex::simd {
 
@@ -39,9 +41,7 @@ struct AmericanVectorCalls {
     }
   }
   static void exp(D* v, int count) noexcept {
-    double* x = doubles(v);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count) * N; ++i)
-      x[i] = platform::exp(x[i]);
+    for (int i = 0; i < count; ++i) v[i] = fdlibm_exp_lanes<L>(v[i]);
   }
   static void log(D* v, int count) noexcept {
     double* x = doubles(v);

@@ -50,16 +50,34 @@ Errors errors_on(const std::string& set) {
 TEST(AmericanAccuracy, FastModeOnTheBenchmarkPortfolioAndTheCalls) {
   for (const char* set : {"portfolio", "calls", "edge"}) {
     const Errors e = errors_on<AmericanFast>(set);
-    EXPECT_LE(e.rmse, 1.5e-4) << set;
-    EXPECT_LE(e.max, 2.5e-3) << set;
+    EXPECT_LE(e.rmse, 1.2e-4) << set;
+    EXPECT_LE(e.max, 1.5e-3) << set;
   }
 }
 
 TEST(AmericanAccuracy, AccurateModeOnTheBenchmarkPortfolioAndTheCalls) {
   for (const char* set : {"portfolio", "calls", "edge"}) {
     const Errors e = errors_on<AmericanAccurate>(set);
-    EXPECT_LE(e.rmse, 1.2e-5) << set;
-    EXPECT_LE(e.max, 2e-4) << set;
+    EXPECT_LE(e.rmse, 1e-6) << set;
+    EXPECT_LE(e.max, 1.5e-5) << set;
+  }
+}
+
+TEST(AmericanAccuracy, LowVolatilityLongDatedPutsWhereTheBoundaryNearlySettles) {
+  // sigma^2 T small against r T: the boundary falls to within a few tenths of a percent of its
+  // perpetual value early on, and smooth-pasting steps there swung the nodes by several
+  // percent, step after step (prices off by up to 0.45). Values of QuantLib 1.44's QdFp
+  // high-precision scheme (the table's finite differences agree with it to 1.4e-8 RMSE).
+  struct Case {
+    double s, t, r, q, sigma, want;
+  };
+  for (const Case& c : {Case{100, 2, 0.05, 0, 0.05, 0.8804661703420826},
+                        Case{100, 1, 0.1, 0, 0.05, 0.45442953441678263},
+                        Case{100, 5, 0.05, 0, 0.1, 3.3023674081851953}}) {
+    const std::string where = "t=" + std::to_string(c.t) + " sigma=" + std::to_string(c.sigma);
+    EXPECT_NEAR(price<AmericanFast>(true, c.s, 100, c.t, c.r, c.q, c.sigma), c.want, 5e-4) << where;
+    EXPECT_NEAR(price<AmericanAccurate>(true, c.s, 100, c.t, c.r, c.q, c.sigma), c.want, 1e-5)
+        << where;
   }
 }
 
