@@ -4,7 +4,6 @@ flags, containers, units and the NaN rule as karvex.bsm), the modes and their er
 import math
 
 import numpy as np
-import pandas as pd
 import pytest
 
 import karvex
@@ -49,6 +48,7 @@ def test_out_receives_the_prices():
 
 
 def test_greeks_units_series_and_the_nan_rule():
+    pd = pytest.importorskip("pandas")
     s = pd.Series([90.0, 100.0, math.nan], index=["a", "b", "c"])
     g = karvex.american.greeks("p", s, 100, 0.5, 0.05, 0.0, 0.3, units="desk")
     assert list(g.index) == ["a", "b", "c"]
@@ -68,6 +68,7 @@ def test_iv_inverts_the_price_and_is_nan_outside_the_bounds():
 
 
 def test_iv_status_names_each_reason_as_the_chain_does():
+    pd = pytest.importorskip("pandas")
     p = karvex.american.price("p", 95, 100, 0.75, 0.04, 0.01, 0.3)
     prices = pd.Series([p, 5.0, 4.0, 101.0, p, p], index=list("abcdef"))
     s = np.array([95.0, 95.0, 95.0, 95.0, -95.0, 95.0])
