@@ -48,9 +48,9 @@ def errors(got, want):
 
 
 def load_ext(path):
-    spec = importlib.util.spec_from_file_location("karvex._ext", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("karvex._ext", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
