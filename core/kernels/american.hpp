@@ -78,13 +78,16 @@ enum class AmericanStatus : std::int8_t {
   two_boundaries = -2,  // r < 0 and q < r for a put (q < 0 and r < q for a call): NaN
 };
 
-// The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points and m
-// Jacobi-Newton steps.
+// The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points, m
+// Jacobi-Newton steps, and the damping of the smooth-pasting steps where r < q
+// (american_damping).
 struct AmericanFast {
   static constexpr int n = 6, l = 5, p = 15, m = 7;
+  static constexpr double pasting_damping = 0x1.999999999999ap-1;  // 0.8
 };
 struct AmericanAccurate {
-  static constexpr int n = 12, l = 11, p = 41, m = 12;
+  static constexpr int n = 12, l = 11, p = 41, m = 16;
+  static constexpr double pasting_damping = 0x1.199999999999ap-1;  // 0.55
 };
 
 enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
@@ -220,12 +223,15 @@ inline typename L::D american_newton(typename L::D B, typename L::D X, typename 
   return L::select(chosen < X, chosen, X);
 }
 
-// The damping eta of the Jacobi-Newton step: 1, and 0.8 (0x1.999999999999ap-1) where r < q,
-// where the boundary falls from X = K r/q and the full step overshoots, alternating about the
-// fixed point and, with more nodes or steps, away from it.
+// The damping eta of the Jacobi-Newton step: 1, and the mode's `pasting` where r < q. There the
+// boundary falls from X = K r/q and the full step overshoots, alternating about the fixed point
+// and, with more nodes, away from it, most readily where q - r is small and t short (with 13
+// nodes and 0.8, a 29-day put off by 0.05 and one of 14 days with q - r = 1e-5 by 4e-5). The
+// more nodes, the stronger the damping must be; each mode's keeps a margin on the grids of
+// bench/frontier, at the cost of slower convergence.
 template <class L>
-inline typename L::D american_damping(typename L::D r, typename L::D q) noexcept {
-  return L::select(r < q, L::splat(0.8), L::splat(1.0));
+inline typename L::D american_damping(typename L::D r, typename L::D q, double pasting) noexcept {
+  return L::select(r < q, L::splat(pasting), L::splat(1.0));
 }
 
 // The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
@@ -401,7 +407,7 @@ struct AmericanLanes {
       }
     }
     C::cdf(z, count);
-    const D eta = american_damping<L>(r, q);
+    const D eta = american_damping<L>(r, q, Mode::pasting_damping);
     for (int i = 1; i <= n; ++i) {
       const D* ei = e + 2 * (i - 1) * (l + 1);
       const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];

@@ -81,4 +81,26 @@ TEST(AmericanAccuracy, LowVolatilityLongDatedPutsWhereTheBoundaryNearlySettles) 
   }
 }
 
+TEST(AmericanAccuracy, ShortDatedPutsWithTheYieldJustAboveTheRate) {
+  // r < q with q - r small and t short: undamped enough, the smooth-pasting steps alternate
+  // about the boundary and then away from it (with 13 nodes and damping 0.8 the first case was
+  // priced at its intrinsic value, 0.05 low). QuantLib 1.44's QdFp high-precision values.
+  struct Case {
+    double s, days, r, q, sigma, want;
+  };
+  for (const Case& c : {Case{70, 29, 0.1, 0.12000000000000001, 0.6, 30.05004244086992},
+                        Case{90, 29, 0.1, 0.11, 0.3, 10.402186590032176},
+                        Case{70, 29, 0.04, 0.05, 0.6, 30.07472799983156},
+                        Case{80, 29, 0.08, 0.09, 0.4, 20.066669174952818},
+                        Case{97, 7, 0.03, 0.031, 0.15, 3.0648225717529005},
+                        Case{97, 14, 0.001, 0.00101, 0.05, 3.0002186706620018}}) {
+    const double t = c.days / 365.0;
+    const std::string where = "s=" + std::to_string(c.s) + " days=" + std::to_string(c.days) +
+                              " q-r=" + std::to_string(c.q - c.r);
+    EXPECT_NEAR(price<AmericanFast>(true, c.s, 100, t, c.r, c.q, c.sigma), c.want, 5e-4) << where;
+    EXPECT_NEAR(price<AmericanAccurate>(true, c.s, 100, t, c.r, c.q, c.sigma), c.want, 1e-5)
+        << where;
+  }
+}
+
 }  // namespace
