@@ -131,14 +131,21 @@ def main():
     print("|---|---|---|---|")
     builds = [x.split("=", 1) for x in args.ext] or [("karvex", None)]
     modules = [(label, load_ext(path) if path else ext) for label, path in builds]
-    for mode in ("fast", "accurate"):
-        best = {label: (float("inf"), None) for label, _ in modules}
+    functions = {
+        "fast": "american_fast_price",
+        "accurate": "american_price",
+        "precise": "american_precise_price",
+    }
+    for mode, name in functions.items():
+        # (a build from before a mode was added has no function for it)
+        having = [(label, module) for label, module in modules if hasattr(module, name)]
+        best = {label: (float("inf"), None) for label, _ in having}
         for _ in range(args.repeat):  # the builds in turn, so that they see the same load
-            for label, module in modules:
-                fn = module.american_fast_price if mode == "fast" else module.american_price
+            for label, module in having:
+                fn = getattr(module, name)
                 seconds, got = best_of(1, lambda fn=fn: fn(flag, *cols))
                 best[label] = (min(seconds, best[label][0]), got)
-        for label, _ in modules:
+        for label, _ in having:
             seconds, got = best[label]
             rmse, worst = errors(got, want)
             print(f"| {label} {mode} | {seconds / n * 1e6:.2f} | {rmse:.2g} | {worst:.2g} |")

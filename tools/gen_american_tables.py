@@ -19,7 +19,7 @@ import numpy as np
 
 # (n, l, p): n + 1 Chebyshev nodes for the boundary, l Gauss-Legendre points for its integrals,
 # p for the price's.
-RULES = ((6, 5, 15), (12, 11, 41))
+RULES = ((6, 5, 15), (12, 11, 41), (16, 15, 51))
 MAP, PRICE_MAP = "sine", "cubic"  # the points of the boundary's and the price's rules
 POWER = 2  # xi = 2 (tau/T)^(1/POWER) - 1
 OUT = pathlib.Path(__file__).resolve().parent.parent / "core" / "kernels" / "american_tables.hpp"

@@ -21,13 +21,28 @@
 
 namespace karvex::bindings {
 
-// american and american_fast: BSM inputs with American exercise, in the accurate and the fast
-// mode (kernels/american.hpp); they offer price, greeks and iv. normal: the normal (Bachelier)
-// model (kernels/bachelier.hpp), on the Black-76 parameters with an absolute sigma.
-enum class Model : unsigned char { bsm, black76, american, american_fast, normal };
+// american, american_fast and american_precise: BSM inputs with American exercise, in the
+// accurate, the fast and the precise mode (kernels/american.hpp); they offer price, greeks and
+// iv. normal: the normal (Bachelier) model (kernels/bachelier.hpp), on the Black-76 parameters
+// with an absolute sigma.
+enum class Model : unsigned char {
+  bsm,
+  black76,
+  american,
+  american_fast,
+  normal,
+  american_precise
+};
 
 constexpr bool is_american(Model m) {
-  return m == Model::american || m == Model::american_fast;
+  return m == Model::american || m == Model::american_fast || m == Model::american_precise;
+}
+
+// The accuracy mode of an American model.
+constexpr AmericanMode american_mode(Model m) {
+  return m == Model::american_precise ? AmericanMode::precise
+         : m == Model::american_fast  ? AmericanMode::fast
+                                      : AmericanMode::accurate;
 }
 
 // Whether the model takes BSM's parameters (a spot s and a dividend yield q) rather than
@@ -167,16 +182,18 @@ inline auto evaluate(bool is_put, const double* x) noexcept {
   const double sigma = x[at.sigma];
   constexpr SecondSet kSecond = second_set(M, Q);
   if constexpr (is_american(M)) {
-    using Mode = std::conditional_t<M == Model::american, AmericanAccurate, AmericanFast>;
-    AmericanStatus status;
-    if constexpr (Q == Quantity::price)
-      return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
-    if constexpr (Q == Quantity::greeks)
-      return american_greeks_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
-    if constexpr (Q == Quantity::iv) {
-      AmericanIvStatus iv_status;
-      return american_iv_kernel<Mode>(is_put, sigma, s, k, t, r, q, iv_status);
-    }
+    return with_american_mode(american_mode(M), [&](auto mode) {
+      using Mode = decltype(mode);
+      AmericanStatus status;
+      if constexpr (Q == Quantity::price) {
+        return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
+      } else if constexpr (Q == Quantity::greeks) {
+        return american_greeks_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
+      } else {
+        AmericanIvStatus iv_status;
+        return american_iv_kernel<Mode>(is_put, sigma, s, k, t, r, q, iv_status);
+      }
+    });
   } else if constexpr (M == Model::normal) {
     // the normal model's own kernels, on the same columns as Black-76 (q = r is not read)
     if constexpr (Q == Quantity::iv) return bachelier_iv_kernel(is_put, sigma, s, k, t, r);
@@ -257,8 +274,8 @@ struct Function {
 
   template <class Sink>
   static constexpr void emit_name(Sink&& sink) {
-    constexpr std::array<std::string_view, 5> prefixes{"bsm_", "black76_", "american_",
-                                                       "american_fast_", "normal_"};
+    constexpr std::array<std::string_view, 6> prefixes{
+        "bsm_", "black76_", "american_", "american_fast_", "normal_", "american_precise_"};
     sink(prefixes[static_cast<std::size_t>(M)]);
     sink(quantity_name(Q));
     if (F == Form::scalar) sink("_scalar");

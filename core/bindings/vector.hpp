@@ -201,8 +201,7 @@ struct Fill {
   std::size_t operator()(std::size_t begin, std::size_t end) const noexcept {
     const simd::Path path = simd::active_path();
     if constexpr (is_american(M)) {
-      constexpr AmericanMode mode =
-          M == Model::american ? AmericanMode::accurate : AmericanMode::fast;
+      constexpr AmericanMode mode = american_mode(M);
       if constexpr (Q == Quantity::price) {
         simd::american_price_range(path, mode, in, out[0], nullptr, begin, end);
       } else if constexpr (Q == Quantity::greeks) {

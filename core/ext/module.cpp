@@ -92,8 +92,9 @@ constexpr Literal kNormalScalarDoc =
 constexpr Literal kAmericanPriceDoc =
     "The American price under BSM with a continuous dividend yield (Andersen, Lake and\n"
     "Offengenden's integral equation for the exercise boundary), in the accurate mode; the\n"
-    "american_fast functions take the fast one. NaN for invalid inputs and where a put has\n"
-    "r < 0 and q < r (a call q < 0 and r < q: two exercise boundaries, not covered).";
+    "american_fast and american_precise functions take the fast and the precise one. NaN\n"
+    "for invalid inputs and where a put has r < 0 and q < r (a call q < 0 and r < q: two\n"
+    "exercise boundaries, not covered).";
 constexpr Literal kAmericanGreeksDoc =
     "The American delta, gamma, vega, theta and rho as a tuple of five arrays: delta, gamma\n"
     "and theta from the method, vega and rho by central differences of the price.";
@@ -178,6 +179,12 @@ PyMethodDef g_functions[] = {
     row<american_fast, price, scalar, "Scalar twin of `american_fast_price`.">(),
     row<american_fast, greeks, scalar, "Scalar twin of `american_fast_greeks`.">(),
     row<american_fast, iv, scalar, "Scalar twin of `american_fast_iv`.">(),
+    row<american_precise, price, vectorised, kAmericanPriceDoc>(),
+    row<american_precise, greeks, vectorised, kAmericanGreeksDoc>(),
+    row<american_precise, iv, vectorised, kAmericanIvDoc>(),
+    row<american_precise, price, scalar, "Scalar twin of `american_precise_price`.">(),
+    row<american_precise, greeks, scalar, "Scalar twin of `american_precise_greeks`.">(),
+    row<american_precise, iv, scalar, "Scalar twin of `american_precise_iv`.">(),
     row<normal, price, into, kNormalPriceDoc>(),
     row<normal, delta, into, kNormalDeltaDoc>(),
     row<normal, gamma, into, kNormalGammaDoc>(),

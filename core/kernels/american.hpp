@@ -78,19 +78,39 @@ enum class AmericanStatus : std::int8_t {
   two_boundaries = -2,  // r < 0 and q < r for a put (q < 0 and r < q for a call): NaN
 };
 
+enum class AmericanMode : std::int8_t { fast = 0, accurate = 1, precise = 2 };
+
 // The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points, m
 // Jacobi-Newton steps, and the damping of the smooth-pasting steps where r < q
 // (american_damping).
 struct AmericanFast {
+  static constexpr AmericanMode mode = AmericanMode::fast;
   static constexpr int n = 6, l = 5, p = 15, m = 7;
   static constexpr double pasting_damping = 0x1.999999999999ap-1;  // 0.8
 };
 struct AmericanAccurate {
+  static constexpr AmericanMode mode = AmericanMode::accurate;
   static constexpr int n = 12, l = 11, p = 41, m = 16;
   static constexpr double pasting_damping = 0x1.199999999999ap-1;  // 0.55
 };
+struct AmericanPrecise {
+  static constexpr AmericanMode mode = AmericanMode::precise;
+  static constexpr int n = 16, l = 15, p = 51, m = 20;
+  static constexpr double pasting_damping = 0x1.199999999999ap-1;  // 0.55
+};
 
-enum class AmericanMode : std::int8_t { fast = 0, accurate = 1 };
+// f(Mode{}) for the mode named by `mode`: where a run-time mode picks a compiled one.
+template <class F>
+inline decltype(auto) with_american_mode(AmericanMode mode, F&& f) {
+  switch (mode) {
+    case AmericanMode::precise:
+      return f(AmericanPrecise{});
+    case AmericanMode::accurate:
+      return f(AmericanAccurate{});
+    default:
+      return f(AmericanFast{});
+  }
+}
 
 namespace detail {
 

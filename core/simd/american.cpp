@@ -50,16 +50,12 @@ void american_iv_loop(const OptionColumns& in, double* out, std::size_t begin,
 
 void american_greeks_range(AmericanMode mode, const OptionColumns& in, double* const* out,
                            std::size_t begin, std::size_t end) noexcept {
-  if (mode == AmericanMode::accurate)
-    return american_greeks_loop<AmericanAccurate>(in, out, begin, end);
-  american_greeks_loop<AmericanFast>(in, out, begin, end);
+  with_american_mode(mode, [&](auto m) { american_greeks_loop<decltype(m)>(in, out, begin, end); });
 }
 
 void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
                        std::size_t end) noexcept {
-  if (mode == AmericanMode::accurate)
-    return american_iv_loop<AmericanAccurate>(in, out, begin, end);
-  american_iv_loop<AmericanFast>(in, out, begin, end);
+  with_american_mode(mode, [&](auto m) { american_iv_loop<decltype(m)>(in, out, begin, end); });
 }
 
 detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
@@ -71,12 +67,10 @@ detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size
 
 double american_scalar_price(AmericanMode mode, const OptionColumns& in, std::size_t i,
                              AmericanStatus& status) noexcept {
-  const bool is_put = put_at(in, i);
-  if (mode == AmericanMode::accurate)
-    return american_price_kernel<AmericanAccurate>(is_put, in.s[i], in.k[i], in.t[i], in.r[i],
-                                                   in.q[i], in.sigma[i], status);
-  return american_price_kernel<AmericanFast>(is_put, in.s[i], in.k[i], in.t[i], in.r[i], in.q[i],
-                                             in.sigma[i], status);
+  return with_american_mode(mode, [&](auto m) {
+    return american_price_kernel<decltype(m)>(put_at(in, i), in.s[i], in.k[i], in.t[i], in.r[i],
+                                              in.q[i], in.sigma[i], status);
+  });
 }
 
 double american_scalar_european_put(double s, double k, double t, double r, double q,
@@ -94,9 +88,8 @@ void american_price_range(Path path, AmericanMode mode, const OptionColumns& in,
       return american_price_range_avx2(mode, in, out, status, begin, end);
 #endif
     default:
-      if (mode == AmericanMode::accurate)
-        return american_range_scalar<AmericanAccurate>(in, out, status, begin, end);
-      return american_range_scalar<AmericanFast>(in, out, status, begin, end);
+      return with_american_mode(
+          mode, [&](auto m) { american_range_scalar<decltype(m)>(in, out, status, begin, end); });
   }
 }
 

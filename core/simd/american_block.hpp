@@ -63,8 +63,7 @@ void american_blocks(const OptionColumns& in, double* out, std::int8_t* status, 
   using D = typename L::D;
   using I = typename L::I;
   constexpr std::size_t N = L::size;
-  constexpr AmericanMode mode =
-      Mode::n == AmericanAccurate::n ? AmericanMode::accurate : AmericanMode::fast;
+  constexpr AmericanMode mode = Mode::mode;
   alignas(64) double lane[6][N];
   std::size_t index[N];
   std::size_t pending = 0;
@@ -114,9 +113,8 @@ void american_blocks(const OptionColumns& in, double* out, std::int8_t* status, 
 template <class L>
 void american_range(AmericanMode mode, const OptionColumns& in, double* out, std::int8_t* status,
                     std::size_t begin, std::size_t end) noexcept {
-  if (mode == AmericanMode::accurate)
-    return american_blocks<L, AmericanAccurate>(in, out, status, begin, end);
-  american_blocks<L, AmericanFast>(in, out, status, begin, end);
+  with_american_mode(mode,
+                     [&](auto m) { american_blocks<L, decltype(m)>(in, out, status, begin, end); });
 }
 
 }  // namespace karvex::simd

@@ -42,7 +42,7 @@ from ._types import Black76SecondOrder, F64Array, Greeks, SecondOrder
 
 QUANTITIES = ("price", "delta", "gamma", "vega", "theta", "rho", "greeks", "iv")
 # American exercise (karvex.american): the accurate and the fast mode, in karvex._ext.
-AMERICAN_MODELS = ("american", "american_fast")
+AMERICAN_MODELS = ("american", "american_fast", "american_precise")
 AMERICAN_QUANTITIES = ("price", "greeks", "iv", "iv_status")
 # The models of the generated modules karvex.bsm, karvex.black76 and karvex.normal.
 MODELS = ("bsm", "black76", "normal")
@@ -1492,6 +1492,7 @@ _MODEL_NAMES = {
     "black76": "Black-76",
     "american": "American exercise, Black-Scholes-Merton, accurate mode",
     "american_fast": "American exercise, Black-Scholes-Merton, fast mode",
+    "american_precise": "American exercise, Black-Scholes-Merton, precise mode",
     "normal": "normal model",
 }
 

@@ -91,6 +91,12 @@ __all__ = [
     "american_fast_price_scalar",
     "american_fast_greeks_scalar",
     "american_fast_iv_scalar",
+    "american_precise_price",
+    "american_precise_greeks",
+    "american_precise_iv",
+    "american_precise_price_scalar",
+    "american_precise_greeks_scalar",
+    "american_precise_iv_scalar",
     "normal_price",
     "normal_delta",
     "normal_gamma",
@@ -282,7 +288,8 @@ def black76_second_order_scalar(
     flag: int, f: float, k: float, t: float, r: float, sigma: float
 ) -> _ScalarBlack76Second: ...
 
-# American exercise: american_* in the accurate mode, american_fast_* in the fast one.
+# American exercise: american_* in the accurate mode, american_fast_* in the fast one,
+# american_precise_* in the precise one.
 def american_price(flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64) -> _F64: ...
 def american_greeks(
     flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
@@ -315,6 +322,24 @@ def american_fast_greeks_scalar(
     flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
 ) -> tuple[float, float, float, float, float]: ...
 def american_fast_iv_scalar(
+    target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
+) -> float: ...
+def american_precise_price(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
+) -> _F64: ...
+def american_precise_greeks(
+    flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64, sigma: _F64
+) -> _Greeks: ...
+def american_precise_iv(
+    target_price: _F64, flag: _I8, s: _F64, k: _F64, t: _F64, r: _F64, q: _F64
+) -> _F64: ...
+def american_precise_price_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> float: ...
+def american_precise_greeks_scalar(
+    flag: int, s: float, k: float, t: float, r: float, q: float, sigma: float
+) -> tuple[float, float, float, float, float]: ...
+def american_precise_iv_scalar(
     target_price: float, flag: int, s: float, k: float, t: float, r: float, q: float
 ) -> float: ...
 

@@ -11,8 +11,8 @@ for r and q; durations for t) and broadcast them the same way::
 
 The price solves the integral equation of the exercise boundary (Andersen,
 Lake and Offengenden, 2016) with a fixed amount of work per option:
-``mode="accurate"`` or ``mode="fast"`` (README, "American exercise", for their
-measured accuracy and speed).  Delta, gamma and theta come from the method,
+``mode="accurate"``, ``mode="fast"`` or ``mode="precise"`` (README, "American
+exercise", for their measured accuracy and speed).  Delta, gamma and theta come from the method,
 vega and rho from central differences of the price.  Where early exercise never
 pays (a call with q <= 0 <= r, a put with r <= 0 <= q, ...) the values are
 those of ``karvex.bsm`` to the bit.  A put with r < 0 and q < r, or a call with
@@ -34,7 +34,7 @@ from ._array import call as _call
 from ._array import docstring as _docstring
 from ._array import entry_of as _entry_of
 
-MODES = {"accurate": "american", "fast": "american_fast"}
+MODES = {"accurate": "american", "fast": "american_fast", "precise": "american_precise"}
 
 _ENTRIES = {
     (mode, quantity): _entry_of(model, quantity)
@@ -48,7 +48,8 @@ def _entry(quantity: str, mode: Any) -> Any:
         return _ENTRIES[(mode, quantity)]
     except (KeyError, TypeError):
         raise ValueError(
-            f"karvex.american.{quantity}(): mode must be 'accurate' or 'fast', not {mode!r}"
+            f"karvex.american.{quantity}(): mode must be 'accurate', 'fast' or 'precise', "
+            f"not {mode!r}"
         ) from None
 
 

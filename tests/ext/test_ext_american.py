@@ -1,5 +1,5 @@
 """The American functions of karvex._ext: the vectorised functions give the scalar twins' bits
-serially and on the worker pool, the modes agree to their accuracy, NaN and the statuses'
+serially and on the worker pool, the three modes agree to their accuracy, NaN and the statuses'
 conventions reach Python, Greeks and implied volatilities round-trip."""
 
 import math
@@ -36,12 +36,15 @@ def test_vectorised_prices_and_greeks_are_the_scalar_twins_bits(n):
         )
 
 
-def test_fast_and_accurate_agree_to_the_fast_modes_accuracy():
+@pytest.mark.parametrize(
+    ("mode", "bound"), [("american_fast_price", 5e-3), ("american_precise_price", 5e-5)]
+)
+def test_the_modes_agree_with_the_accurate_one_to_the_coarser_ones_accuracy(mode, bound):
     args = book(500)
-    fast, accurate = ext.american_fast_price(*args), ext.american_price(*args)
+    other, accurate = getattr(ext, mode)(*args), ext.american_price(*args)
     both = ~np.isnan(accurate)
-    assert np.array_equal(both, ~np.isnan(fast))
-    assert np.max(np.abs(fast[both] - accurate[both])) < 5e-3
+    assert np.array_equal(both, ~np.isnan(other))
+    assert np.max(np.abs(other[both] - accurate[both])) < bound
 
 
 def test_uncovered_regimes_and_invalid_inputs_are_nan_and_calls_without_early_exercise_european():

@@ -33,10 +33,13 @@ def test_broadcasts_flag_words_and_gives_the_ext_functions_bits():
 
 
 def test_modes_and_a_wrong_mode():
-    fast = karvex.american.price("c", 110, 100, 0.5, 0.03, 0.06, 0.25, mode="fast")
-    assert fast == ext.american_fast_price_scalar(1, 110, 100, 0.5, 0.03, 0.06, 0.25)
-    with pytest.raises(ValueError, match="mode must be 'accurate' or 'fast'"):
-        karvex.american.price("c", 110, 100, 0.5, 0.03, 0.06, 0.25, mode="precise")
+    args = (110, 100, 0.5, 0.03, 0.06, 0.25)
+    fast = karvex.american.price("c", *args, mode="fast")
+    assert fast == ext.american_fast_price_scalar(1, *args)
+    precise = karvex.american.price("c", *args, mode="precise")
+    assert precise == ext.american_precise_price_scalar(1, *args)
+    with pytest.raises(ValueError, match="mode must be 'accurate', 'fast' or 'precise'"):
+        karvex.american.price("c", *args, mode="exact")
 
 
 def test_out_receives_the_prices():

@@ -56,7 +56,10 @@ class AmericanPaths : public ::testing::TestWithParam<std::tuple<Path, AmericanM
 TEST_P(AmericanPaths, EqualTheScalarKernelBitForBit) {
   const auto [path, mode] = GetParam();
   if (!simd::supported(path)) GTEST_SKIP() << simd::path_name(path) << " not supported here";
-  const Book b = random_book(mode == AmericanMode::fast ? 3001 : 1001, 7);
+  const Book b = random_book(mode == AmericanMode::fast       ? 3001
+                             : mode == AmericanMode::accurate ? 1001
+                                                              : 401,
+                             7);
   const simd::OptionColumns in{b.flag.data(), b.s.data(), b.k.data(),    b.t.data(),
                                b.r.data(),    b.q.data(), b.sigma.data()};
   const std::size_t n = b.s.size();
@@ -70,11 +73,10 @@ TEST_P(AmericanPaths, EqualTheScalarKernelBitForBit) {
     }
     AmericanStatus st;
     const bool is_put = b.flag[i] < 0;
-    const double want = mode == AmericanMode::fast
-                            ? american_price_kernel<AmericanFast>(is_put, b.s[i], b.k[i], b.t[i],
-                                                                  b.r[i], b.q[i], b.sigma[i], st)
-                            : american_price_kernel<AmericanAccurate>(
-                                  is_put, b.s[i], b.k[i], b.t[i], b.r[i], b.q[i], b.sigma[i], st);
+    const double want = with_american_mode(mode, [&](auto m) {
+      return american_price_kernel<decltype(m)>(is_put, b.s[i], b.k[i], b.t[i], b.r[i], b.q[i],
+                                                b.sigma[i], st);
+    });
     ASSERT_TRUE(same_bits(out[i], want))
         << i << std::hexfloat << " s=" << b.s[i] << " k=" << b.k[i] << " t=" << b.t[i]
         << " r=" << b.r[i] << " q=" << b.q[i] << " sigma=" << b.sigma[i] << " got " << out[i]
@@ -86,10 +88,14 @@ TEST_P(AmericanPaths, EqualTheScalarKernelBitForBit) {
 INSTANTIATE_TEST_SUITE_P(
     AllPaths, AmericanPaths,
     ::testing::Combine(::testing::Values(Path::scalar, Path::avx2, Path::avx512),
-                       ::testing::Values(AmericanMode::fast, AmericanMode::accurate)),
+                       ::testing::Values(AmericanMode::fast, AmericanMode::accurate,
+                                         AmericanMode::precise)),
     [](const auto& info) {
+      const AmericanMode mode = std::get<1>(info.param);
       return std::string(simd::path_name(std::get<0>(info.param))) +
-             (std::get<1>(info.param) == AmericanMode::fast ? "_fast" : "_accurate");
+             (mode == AmericanMode::fast       ? "_fast"
+              : mode == AmericanMode::accurate ? "_accurate"
+                                               : "_precise");
     });
 
 }  // namespace
