@@ -8,12 +8,12 @@
 //   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
 //   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
 // d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
-// K min(1, r/q) (K when q <= 0), and, where r < q, the one of its smooth pasting (delta -1 at
-// B; their FP-B, AmericanLanes::iterate). The boundary is carried as H(xi) = ln(B/X)^2 on
-// xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on n + 1 Chebyshev nodes; the
-// integrals are Gauss-Legendre sums in c = sqrt((tau - u)/tau) mapped from the rule's points
-// so that both the square-root behaviour at u = tau (in c) and the boundary's at u = 0 (in
-// sqrt(1 - c^2)) are smooth (american_tables.hpp: the rules and the interpolation weights at
+// K min(1, r/q) (K when q <= 0), and, where r < q or r is small against a negative q, the one
+// of its smooth pasting (delta -1 at B; their FP-B, AmericanLanes::iterate). The boundary is
+// carried as H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on n + 1
+// Chebyshev nodes; the integrals are Gauss-Legendre sums in c = sqrt((tau - u)/tau) mapped from the
+// rule's points so that both the square-root behaviour at u = tau (in c) and the boundary's at u =
+// 0 (in sqrt(1 - c^2)) are smooth (american_tables.hpp: the rules and the interpolation weights at
 // every quadrature point, all constants). m damped Jacobi-Newton steps
 //   B <- B + eta (B - f)/(f' - 1),  f = K exp(-(r - q) tau) N/D
 // (f' from the derivatives of the terms outside the integrals) move every node at once, from
@@ -81,8 +81,7 @@ enum class AmericanStatus : std::int8_t {
 enum class AmericanMode : std::int8_t { fast = 0, accurate = 1, precise = 2 };
 
 // The accuracy modes: n + 1 Chebyshev nodes, l and p Gauss-Legendre points, m
-// Jacobi-Newton steps, and the damping of the smooth-pasting steps where r < q
-// (american_damping).
+// Jacobi-Newton steps, and the damping of the smooth-pasting steps (american_damping).
 struct AmericanFast {
   static constexpr AmericanMode mode = AmericanMode::fast;
   static constexpr int n = 6, l = 5, p = 15, m = 7;
@@ -230,7 +229,9 @@ inline typename L::D american_cdf_argument(typename L::D d) noexcept {
 // The Jacobi-Newton step at a node: f = kappa N/D (kappa = K exp(-(r - q) tau)),
 // f' = f (N'/N - D'/D) from the derivatives N', D' in B, and B + eta (B - f)/(f' - 1), or f
 // where that is not in (0, X) or f' >= 0.9 (a step of more than ten times the fixed point's,
-// which with r = 0 and a small yield throws the nodes about); at most X.
+// which with r = 0 and a small yield throws the nodes about); at most X. Where f is not
+// positive either (D <= 0: with q < 0, B has gone too deep for its Phi(d+) to outweigh the
+// yield's integral), the geometric mean sqrt(B X), a move back up.
 template <class L>
 inline typename L::D american_newton(typename L::D B, typename L::D X, typename L::D kappa,
                                      typename L::D N, typename L::D D, typename L::D Nd,
@@ -240,18 +241,29 @@ inline typename L::D american_newton(typename L::D B, typename L::D X, typename 
   const Dv fp = f * (Nd / N - Dd / D);
   const Dv next = B + eta * ((B - f) / (fp - 1.0));
   const Dv chosen = L::select((next > 0.0) & (next < X) & (fp < 0.9), next, f);
-  return L::select(chosen < X, chosen, X);
+  const Dv kept = L::select(chosen > 0.0, chosen, L::sqrt(B * X));
+  return L::select(kept < X, kept, X);
 }
 
-// The damping eta of the Jacobi-Newton step: 1, and the mode's `pasting` where r < q. There the
-// boundary falls from X = K r/q and the full step overshoots, alternating about the fixed point
-// and, with more nodes, away from it, most readily where q - r is small and t short (with 13
-// nodes and 0.8, a 29-day put off by 0.05 and one of 14 days with q - r = 1e-5 by 4e-5). The
-// more nodes, the stronger the damping must be; each mode's keeps a margin on the grids of
-// bench/frontier, at the cost of slower convergence.
+// The lanes whose steps take the smooth-pasting form: r < q, and q < 0 with r < 2|q|. In the
+// second, the value-matching D = Phi(d+) + q int ... is a difference of two small, nearly equal
+// terms wherever the boundary lies deep, and its steps left (0, X) or wandered: with r = 5e-4
+// and q = -2.5e-3 prices were off by up to 16, and by 1e-4 at r = 0.7 |q|; with the
+// smooth-pasting form, within each mode's accuracy (tests/data/american_stress.csv, low_rate).
 template <class L>
-inline typename L::D american_damping(typename L::D r, typename L::D q, double pasting) noexcept {
-  return L::select(r < q, L::splat(pasting), L::splat(1.0));
+inline typename L::I american_pasting(typename L::D r, typename L::D q) noexcept {
+  return (r < q) | ((q < 0.0) & (r < -(2.0 * q)));
+}
+
+// The damping eta of the Jacobi-Newton step: 1, and the mode's `pasting` on the smooth-pasting
+// lanes. Where r < q the boundary falls from X = K r/q and the full step overshoots, alternating
+// about the fixed point and, with more nodes, away from it, most readily where q - r is small and t
+// short (with 13 nodes and 0.8, a 29-day put off by 0.05 and one of 14 days with q - r = 1e-5 by
+// 4e-5). The more nodes, the stronger the damping must be; each mode's keeps a margin on the grids
+// of bench/frontier, at the cost of slower convergence.
+template <class L>
+inline typename L::D american_damping(typename L::I on_pasting, double pasting) noexcept {
+  return L::select(on_pasting, L::splat(pasting), L::splat(1.0));
 }
 
 // The start of the iteration at each node: the seed of Li's QD+ approximation, the boundary
@@ -373,9 +385,10 @@ struct AmericanLanes {
     for (int i = 1; i <= n; ++i) H[i] = american_H(H[i]);
   }
 
-  // One Jacobi-Newton step at every node. Where r >= q, on the value-matching form above, with
+  // One Jacobi-Newton step at every node. In general on the value-matching form above, with
   // the derivatives in B of the terms outside the integrals N' = phi(d-)/(B v) and
-  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, on the smooth-pasting form
+  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, or q < 0 with r < 2|q|
+  // (american_pasting), on the smooth-pasting form
   //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
   //   D = Phi(d+) + phi(d+)/v
   //       + q int_0^tau exp(q u) [Phi(d+(tau - u, .)) + phi(d+(tau - u, .))/(sigma sqrt(tau - u))]
@@ -407,9 +420,9 @@ struct AmericanLanes {
       }
     }
     constexpr int count = 2 * n * (l + 1);
-    // The densities at the points serve only the smooth-pasting steps: without a lane r < q,
+    // The densities at the points serve only the smooth-pasting steps: without such a lane,
     // those at the nodes alone.
-    const typename L::I pasting = r < q;
+    const typename L::I pasting = american_pasting<L>(r, q);
     const bool any_pasting = L::any(pasting);
     if (any_pasting) {
       for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
@@ -427,7 +440,7 @@ struct AmericanLanes {
       }
     }
     C::cdf(z, count);
-    const D eta = american_damping<L>(r, q, Mode::pasting_damping);
+    const D eta = american_damping<L>(pasting, Mode::pasting_damping);
     for (int i = 1; i <= n; ++i) {
       const D* ei = e + 2 * (i - 1) * (l + 1);
       const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];
