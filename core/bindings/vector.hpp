@@ -208,7 +208,7 @@ struct Fill {
       } else if constexpr (Q == Quantity::greeks) {
         simd::american_greeks_range(path, mode, in, out.data(), begin, end);
       } else {
-        simd::american_iv_range(mode, in, out[0], begin, end);
+        simd::american_iv_range(path, mode, in, out[0], begin, end);
       }
     } else if constexpr (M == Model::normal) {
       static_assert(static_cast<int>(simd::NormalQuantity::iv) == static_cast<int>(Quantity::iv));

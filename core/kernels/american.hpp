@@ -748,6 +748,110 @@ enum class AmericanIvStatus : std::int8_t {
   two_boundaries = -5,   // the price itself is not covered
 };
 
+// The search of american_iv_kernel (below) as a state machine, one option per object: start()
+// settles the options that need no search, or asks for the first price; then, until done, the
+// caller prices the option at `sigma` (american_price_kernel) and hands the price to take(), which
+// asks for the next one or settles `result` and `status`. The scalar kernel drives it with one
+// price at a time, the vector blocks with the lanes of many options.
+struct AmericanIvSearch {
+  bool is_put;
+  double target, s, k, t, r, q;
+  double sigma;  // the volatility to price next (until done)
+  bool done;
+  double result;  // the implied volatility (once done)
+  AmericanIvStatus status;
+  // The bracket [lo, hi] in x = ln sigma with f(lo) <= 0 <= f(hi) (f: the price less the
+  // target), the secant point x priced and the one before, the side of the root the last two
+  // fell on (Illinois), and the prices taken so far.
+  enum class Stage : std::int8_t { floor, bracket, secant } stage;
+  double lo, f_lo, hi, f_hi, x, previous;
+  int side, evaluations;
+
+  void start(bool is_put_, double target_, double s_, double k_, double t_, double r_,
+             double q_) noexcept {
+    using detail::AmericanRegime;
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    is_put = is_put_, target = target_, s = s_, k = k_, t = t_, r = r_, q = q_;
+    done = false;
+    const AmericanRegime regime =
+        detail::american_regime(detail::american_as_put(is_put, s, k, t, r, q, 0.2));
+    if (!OneLane::finite(target) || !(target >= 0.0) || !(t > 0.0) ||
+        regime == AmericanRegime::invalid || !(s > 0.0) || !(k > 0.0))
+      return settle(nan, AmericanIvStatus::invalid);
+    if (regime == AmericanRegime::two_boundaries)
+      return settle(nan, AmericanIvStatus::two_boundaries);
+    if (regime == AmericanRegime::european)
+      return settle(bsm_iv_kernel(is_put, target, s, k, t, r, q), AmericanIvStatus::european);
+    constexpr double price_tolerance = 1e-12;
+    if (target < detail::intrinsic(is_put, s, k) - price_tolerance)
+      return settle(nan, AmericanIvStatus::below_intrinsic);
+    if (target >= (is_put ? k : s)) return settle(nan, AmericanIvStatus::above_bound);
+    evaluations = side = 0;
+    stage = Stage::floor;
+    lo = std::log(1e-4);
+    sigma = 1e-4;
+    f_lo = hi = f_hi = x = previous = 0.0;  // (set before use; for the compiler's flow analysis)
+  }
+
+  void take(double price) noexcept {
+    ++evaluations;
+    const double f = price - target;
+    switch (stage) {
+      case Stage::floor: {
+        f_lo = f;
+        if (f_lo >= 0.0)  // no time value at the smallest volatility searched
+          return settle(0.0, AmericanIvStatus::no_time_value);
+        const double european = bsm_iv_kernel(is_put, target, s, k, t, r, q);
+        hi = european > 1e-4 && OneLane::finite(european) ? std::log(european) : 0.0;
+        stage = Stage::bracket;
+        sigma = std::exp(hi);
+        return;
+      }
+      case Stage::bracket:
+        f_hi = f;
+        if (f_hi < 0.0 && evaluations < kAmericanIvEvaluations) {
+          lo = hi, f_lo = f_hi;
+          hi = hi + 1.0;
+          sigma = std::exp(hi);
+          return;
+        }
+        side = 0;
+        previous = hi;
+        return secant_step();
+      case Stage::secant:
+        if (std::fabs(f) <= 1e-13 * target || std::fabs(x - previous) <= 1e-11)
+          return settle(sigma, AmericanIvStatus::ok);
+        previous = x;
+        if (f > 0.0) {
+          hi = x, f_hi = f;
+          if (side == 1) f_lo = 0.5 * f_lo;
+          side = 1;
+        } else {
+          lo = x, f_lo = f;
+          if (side == -1) f_hi = 0.5 * f_hi;
+          side = -1;
+        }
+        return secant_step();
+    }
+  }
+
+ private:
+  void settle(double value, AmericanIvStatus why) noexcept {
+    result = value;
+    status = why;
+    done = true;
+  }
+  // The next secant point, within the evaluations allowed.
+  void secant_step() noexcept {
+    if (evaluations >= kAmericanIvEvaluations) {
+      return settle(std::numeric_limits<double>::quiet_NaN(), AmericanIvStatus::no_solution);
+    }
+    x = hi - f_hi * ((hi - lo) / (f_hi - f_lo));
+    stage = Stage::secant;
+    sigma = std::exp(x);
+  }
+};
+
 // The volatility sigma whose American price (mode Mode) is target_price.
 //
 // Method: without early exercise, the European inversion (bsm_iv_kernel). Otherwise the price
@@ -764,76 +868,14 @@ enum class AmericanIvStatus : std::int8_t {
 template <class Mode>
 inline double american_iv_kernel(bool is_put, double target_price, double s, double k, double t,
                                  double r, double q, AmericanIvStatus& status) noexcept {
-  using detail::AmericanRegime;
-  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-  const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, 0.2);
-  const AmericanRegime regime = detail::american_regime(p);
-  if (!OneLane::finite(target_price) || !(target_price >= 0.0) || !(t > 0.0) ||
-      regime == AmericanRegime::invalid || !(s > 0.0) || !(k > 0.0)) {
-    status = AmericanIvStatus::invalid;
-    return nan;
-  }
-  if (regime == AmericanRegime::two_boundaries) {
-    status = AmericanIvStatus::two_boundaries;
-    return nan;
-  }
-  if (regime == AmericanRegime::european) {
-    status = AmericanIvStatus::european;
-    return bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
-  }
-  constexpr double price_tolerance = 1e-12;
-  const double intrinsic = detail::intrinsic(is_put, s, k);
-  const double bound = is_put ? k : s;
-  if (target_price < intrinsic - price_tolerance) {
-    status = AmericanIvStatus::below_intrinsic;
-    return nan;
-  }
-  if (target_price >= bound) {
-    status = AmericanIvStatus::above_bound;
-    return nan;
-  }
-  int evaluations = 0;
-  const auto price = [&](double sigma) {
+  AmericanIvSearch search;
+  search.start(is_put, target_price, s, k, t, r, q);
+  while (!search.done) {
     AmericanStatus ignored;
-    ++evaluations;
-    return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, ignored) - target_price;
-  };
-  // The bracket [lo, hi] in x = ln sigma with f(lo) <= 0 <= f(hi).
-  double lo = std::log(1e-4), f_lo = price(1e-4);
-  if (f_lo >= 0.0) {  // no time value at the smallest volatility searched
-    status = AmericanIvStatus::no_time_value;
-    return 0.0;
+    search.take(american_price_kernel<Mode>(is_put, s, k, t, r, q, search.sigma, ignored));
   }
-  const double european = bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
-  double hi = european > 1e-4 && OneLane::finite(european) ? std::log(european) : 0.0;
-  double f_hi = price(std::exp(hi));
-  while (f_hi < 0.0 && evaluations < kAmericanIvEvaluations) {
-    lo = hi, f_lo = f_hi;
-    hi = hi + 1.0;
-    f_hi = price(std::exp(hi));
-  }
-  int side = 0;
-  double previous = hi;
-  while (evaluations < kAmericanIvEvaluations) {
-    const double x = hi - f_hi * ((hi - lo) / (f_hi - f_lo));
-    const double f = price(std::exp(x));
-    if (std::fabs(f) <= 1e-13 * target_price || std::fabs(x - previous) <= 1e-11) {
-      status = AmericanIvStatus::ok;
-      return std::exp(x);
-    }
-    previous = x;
-    if (f > 0.0) {
-      hi = x, f_hi = f;
-      if (side == 1) f_lo = 0.5 * f_lo;
-      side = 1;
-    } else {
-      lo = x, f_lo = f;
-      if (side == -1) f_hi = 0.5 * f_hi;
-      side = -1;
-    }
-  }
-  status = AmericanIvStatus::no_solution;
-  return nan;
+  status = search.status;
+  return search.result;
 }
 
 }  // namespace karvex

@@ -67,11 +67,20 @@ void american_greeks_range(Path path, AmericanMode mode, const OptionColumns& in
   }
 }
 
-void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
-                       std::size_t end) noexcept {
-  if (mode == AmericanMode::accurate)
-    return american_iv_loop<AmericanAccurate>(in, out, begin, end);
-  american_iv_loop<AmericanFast>(in, out, begin, end);
+void american_iv_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
+                       std::size_t begin, std::size_t end) noexcept {
+  switch (path) {
+#ifdef KARVEX_SIMD_VARIANTS
+    case Path::avx512:
+      return american_iv_range_avx512(mode, in, out, begin, end);
+    case Path::avx2:
+      return american_iv_range_avx2(mode, in, out, begin, end);
+#endif
+    default:
+      if (mode == AmericanMode::accurate)
+        return american_iv_loop<AmericanAccurate>(in, out, begin, end);
+      american_iv_loop<AmericanFast>(in, out, begin, end);
+  }
 }
 
 detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
@@ -109,6 +118,31 @@ void american_scalar_greeks(AmericanMode mode, const OptionColumns& in, std::siz
 void american_scalar_european_put_greeks(double s, double k, double t, double r, double q,
                                          double sigma, double& delta, double& gamma) noexcept {
   AmericanScalarCalls::european_put_greeks(s, k, t, r, q, sigma, delta, gamma);
+}
+
+void american_scalar_iv_start(const OptionColumns& in, std::size_t i,
+                              AmericanIvSearch& search) noexcept {
+  search.start(put_at(in, i), in.sigma[i], in.s[i], in.k[i], in.t[i], in.r[i], in.q[i]);
+}
+
+detail::AmericanRegime american_scalar_iv_put(const AmericanIvSearch& search,
+                                              detail::AmericanPut& put) noexcept {
+  put = detail::american_as_put(search.is_put, search.s, search.k, search.t, search.r, search.q,
+                                search.sigma);
+  return detail::american_regime(put);
+}
+
+double american_scalar_iv_price(AmericanMode mode, const AmericanIvSearch& search) noexcept {
+  const auto& x = search;
+  AmericanStatus ignored;
+  if (mode == AmericanMode::accurate)
+    return american_price_kernel<AmericanAccurate>(x.is_put, x.s, x.k, x.t, x.r, x.q, x.sigma,
+                                                   ignored);
+  return american_price_kernel<AmericanFast>(x.is_put, x.s, x.k, x.t, x.r, x.q, x.sigma, ignored);
+}
+
+void american_scalar_iv_take(AmericanIvSearch& search, double price) noexcept {
+  search.take(price);
 }
 
 void american_price_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,

@@ -22,10 +22,9 @@ void american_greeks_range(Path path, AmericanMode mode, const OptionColumns& in
                            double* const* out, std::size_t begin, std::size_t end) noexcept;
 
 // The American implied volatilities (the target prices as sigma; american_iv_kernel) of options
-// [begin, end): the scalar kernel on every path (the search's work per option is not fixed), so
-// every path gives its bits.
-void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
-                       std::size_t end) noexcept;
+// [begin, end), on the given path (which must be supported).
+void american_iv_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
+                       std::size_t begin, std::size_t end) noexcept;
 
 // The scalar side the vector variants call (compiled for the baseline processor): the regime of
 // option i with the put it is, the price and status of an option the lanes do not take (or whose
@@ -43,6 +42,15 @@ void american_scalar_greeks(AmericanMode mode, const OptionColumns& in, std::siz
                             double* const* out) noexcept;
 void american_scalar_european_put_greeks(double s, double k, double t, double r, double q,
                                          double sigma, double& delta, double& gamma) noexcept;
+// For the implied volatility: the search's start for option i (its target price as sigma), the
+// regime of the put the option is at the search's volatility, the price there by the scalar
+// kernel, and the search's step with a price.
+void american_scalar_iv_start(const OptionColumns& in, std::size_t i,
+                              AmericanIvSearch& search) noexcept;
+detail::AmericanRegime american_scalar_iv_put(const AmericanIvSearch& search,
+                                              detail::AmericanPut& put) noexcept;
+double american_scalar_iv_price(AmericanMode mode, const AmericanIvSearch& search) noexcept;
+void american_scalar_iv_take(AmericanIvSearch& search, double price) noexcept;
 
 // The vector variants.
 void american_price_range_avx2(AmericanMode mode, const OptionColumns& in, double* out,
@@ -53,5 +61,9 @@ void american_greeks_range_avx2(AmericanMode mode, const OptionColumns& in, doub
                                 std::size_t begin, std::size_t end) noexcept;
 void american_greeks_range_avx512(AmericanMode mode, const OptionColumns& in, double* const* out,
                                   std::size_t begin, std::size_t end) noexcept;
+void american_iv_range_avx2(AmericanMode mode, const OptionColumns& in, double* out,
+                            std::size_t begin, std::size_t end) noexcept;
+void american_iv_range_avx512(AmericanMode mode, const OptionColumns& in, double* out,
+                              std::size_t begin, std::size_t end) noexcept;
 
 }  // namespace karvex::simd

@@ -13,4 +13,9 @@ void american_greeks_range_avx512(AmericanMode mode, const OptionColumns& in, do
   american_greeks_range<Lanes<8>>(mode, in, out, begin, end);
 }
 
+void american_iv_range_avx512(AmericanMode mode, const OptionColumns& in, double* out,
+                              std::size_t begin, std::size_t end) noexcept {
+  american_iv_range<Lanes<8>>(mode, in, out, begin, end);
+}
+
 }  // namespace karvex::simd

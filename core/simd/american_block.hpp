@@ -1,5 +1,5 @@
-// American prices and Greeks of many options on vectors of N doubles, lane for lane the bits of
-// american_price_kernel and american_greeks_kernel.
+// American prices, Greeks and implied volatilities of many options on vectors of N doubles, lane
+// for lane the bits of american_price_kernel, american_greeks_kernel and american_iv_kernel.
 //
 // Method: the options in the boundary regime are gathered, as the puts they are, N at a time
 // into the lanes of kernels/american.hpp's AmericanLanes, which does the same fixed work on
@@ -269,6 +269,69 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
   if (shifted.size != 0) run_shifted();
 }
 
+// The implied volatilities of options [begin, end) in `mode` (the target prices as sigma). Each
+// of N slots runs the search of one option (AmericanIvSearch); every round prices the volatility
+// each slot asks for on the lanes, and a slot whose search ends takes the next option. A price
+// outside the boundary regime, or a NaN, comes from the scalar kernel.
+template <class L, class Mode>
+void american_iv_blocks(const OptionColumns& in, double* out, std::size_t begin,
+                        std::size_t end) noexcept {
+  using Calls = AmericanVectorCalls<L>;
+  constexpr std::size_t N = L::size;
+  constexpr AmericanMode mode = kAmericanModeOf<Mode>;
+  AmericanIvSearch search[N];
+  AmericanQueue<N, 6> lanes_of;  // the puts the slots ask about, lane j for slot slot[j]
+  std::size_t slot[N];
+  bool busy[N] = {};
+  std::size_t index[N];
+  std::size_t next = begin;
+
+  // Moves slot j on until its search asks for a price the lanes give: settles finished searches,
+  // starts the next options, and prices outside the boundary regime by the scalar kernel. False
+  // when the range is done for the slot.
+  const auto advance = [&](std::size_t j, detail::AmericanPut& put) {
+    for (;;) {
+      if (!busy[j]) {
+        if (next == end) return false;
+        index[j] = next++;
+        american_scalar_iv_start(in, index[j], search[j]);
+        busy[j] = true;
+      }
+      if (search[j].done) {
+        out[index[j]] = search[j].result;
+        busy[j] = false;
+        continue;
+      }
+      if (american_scalar_iv_put(search[j], put) == detail::AmericanRegime::boundary) return true;
+      american_scalar_iv_take(search[j], american_scalar_iv_price(mode, search[j]));
+    }
+  };
+
+  for (;;) {
+    lanes_of.size = 0;
+    for (std::size_t j = 0; j < N; ++j) {
+      detail::AmericanPut put;
+      if (!advance(j, put)) continue;
+      const double row[6] = {put.s, put.k, put.t, put.r, put.q, put.sigma};
+      for (int c = 0; c < 6; ++c) lanes_of.column[c][lanes_of.size] = row[c];
+      slot[lanes_of.size] = j;
+      lanes_of.push(index[j], false);
+    }
+    if (lanes_of.size == 0) break;
+    lanes_of.pad();
+    const auto at = [&](int c) { return L::load(lanes_of.column[c]); };
+    AmericanLanes<L, Mode> lanes;
+    lanes.template solve<Calls>(at(0), at(1), at(2), at(3), at(4), at(5));
+    typename L::I exercised;
+    const typename L::D price = lanes.template price<Calls>(exercised);
+    for (std::size_t j = 0; j < lanes_of.size; ++j) {
+      AmericanIvSearch& x = search[slot[j]];
+      american_scalar_iv_take(x,
+                              price[j] == price[j] ? price[j] : american_scalar_iv_price(mode, x));
+    }
+  }
+}
+
 template <class L>
 void american_range(AmericanMode mode, const OptionColumns& in, double* out, std::int8_t* status,
                     std::size_t begin, std::size_t end) noexcept {
@@ -283,6 +346,14 @@ void american_greeks_range(AmericanMode mode, const OptionColumns& in, double* c
   if (mode == AmericanMode::accurate)
     return american_greeks_blocks<L, AmericanAccurate>(in, out, begin, end);
   american_greeks_blocks<L, AmericanFast>(in, out, begin, end);
+}
+
+template <class L>
+void american_iv_range(AmericanMode mode, const OptionColumns& in, double* out, std::size_t begin,
+                       std::size_t end) noexcept {
+  if (mode == AmericanMode::accurate)
+    return american_iv_blocks<L, AmericanAccurate>(in, out, begin, end);
+  american_iv_blocks<L, AmericanFast>(in, out, begin, end);
 }
 
 }  // namespace karvex::simd
