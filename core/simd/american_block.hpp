@@ -76,7 +76,10 @@ struct AmericanQueue {
   std::size_t index[N];
   std::size_t size = 0;
 
-  void push(std::size_t i, bool is_put) noexcept {
+  // Option i: its put's inputs (the other columns filled beforehand), its kind.
+  void push(const detail::AmericanPut& p, std::size_t i, bool is_put) noexcept {
+    const double row[6] = {p.s, p.k, p.t, p.r, p.q, p.sigma};
+    for (int c = 0; c < 6; ++c) column[c][size] = row[c];
     put[size] = is_put ? -1 : 0;
     index[size++] = i;
   }
@@ -244,11 +247,10 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
       out[0][i] = delta[j];
       out[1][i] = gamma[j];
       out[3][i] = theta[j];
-      const double row[kColumns] = {
-          S[j],          K[j],    base.column[2][j], r[j],      q[j],      sigma[j], sigma_up[j],
-          sigma_down[j], r_up[j], q_up[j],           r_down[j], q_down[j], step[j]};
-      for (int c = 0; c < kColumns; ++c) shifted.column[c][shifted.size] = row[c];
-      shifted.push(i, base.put[j] != 0);
+      const double row[kColumns - 6] = {sigma_up[j], sigma_down[j], r_up[j], q_up[j],
+                                        r_down[j],   q_down[j],     step[j]};
+      for (int c = 6; c < kColumns; ++c) shifted.column[c][shifted.size] = row[c - 6];
+      shifted.push({S[j], K[j], base.column[2][j], r[j], q[j], sigma[j]}, i, base.put[j] != 0);
       if (shifted.size == N) run_shifted();
     }
     base.size = 0;
@@ -260,9 +262,7 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
       american_scalar_greeks(mode, in, i, out);
       continue;
     }
-    const double row[6] = {put.s, put.k, put.t, put.r, put.q, put.sigma};
-    for (int c = 0; c < 6; ++c) base.column[c][base.size] = row[c];
-    base.push(i, in.flag != nullptr && in.flag[i] < 0);
+    base.push(put, i, in.flag != nullptr && in.flag[i] < 0);
     if (base.size == N) run_base();
   }
   if (base.size != 0) run_base();
@@ -280,8 +280,7 @@ void american_iv_blocks(const OptionColumns& in, double* out, std::size_t begin,
   constexpr std::size_t N = L::size;
   constexpr AmericanMode mode = kAmericanModeOf<Mode>;
   AmericanIvSearch search[N];
-  AmericanQueue<N, 6> lanes_of;  // the puts the slots ask about, lane j for slot slot[j]
-  std::size_t slot[N];
+  AmericanQueue<N, 6> asked;  // the puts the slots ask about (index: the slot)
   bool busy[N] = {};
   std::size_t index[N];
   std::size_t next = begin;
@@ -308,24 +307,21 @@ void american_iv_blocks(const OptionColumns& in, double* out, std::size_t begin,
   };
 
   for (;;) {
-    lanes_of.size = 0;
+    asked.size = 0;
     for (std::size_t j = 0; j < N; ++j) {
       detail::AmericanPut put;
       if (!advance(j, put)) continue;
-      const double row[6] = {put.s, put.k, put.t, put.r, put.q, put.sigma};
-      for (int c = 0; c < 6; ++c) lanes_of.column[c][lanes_of.size] = row[c];
-      slot[lanes_of.size] = j;
-      lanes_of.push(index[j], false);
+      asked.push(put, j, search[j].is_put);
     }
-    if (lanes_of.size == 0) break;
-    lanes_of.pad();
-    const auto at = [&](int c) { return L::load(lanes_of.column[c]); };
+    if (asked.size == 0) break;
+    asked.pad();
+    const auto at = [&](int c) { return L::load(asked.column[c]); };
     AmericanLanes<L, Mode> lanes;
     lanes.template solve<Calls>(at(0), at(1), at(2), at(3), at(4), at(5));
     typename L::I exercised;
     const typename L::D price = lanes.template price<Calls>(exercised);
-    for (std::size_t j = 0; j < lanes_of.size; ++j) {
-      AmericanIvSearch& x = search[slot[j]];
+    for (std::size_t j = 0; j < asked.size; ++j) {
+      AmericanIvSearch& x = search[asked.index[j]];
       american_scalar_iv_take(x,
                               price[j] == price[j] ? price[j] : american_scalar_iv_price(mode, x));
     }
