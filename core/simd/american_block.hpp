@@ -67,10 +67,12 @@ template <class Mode>
 inline constexpr AmericanMode kAmericanModeOf =
     Mode::n == AmericanAccurate::n ? AmericanMode::accurate : AmericanMode::fast;
 
-// Options waiting for a block of lanes, as the puts they are: `columns` inputs each (the first six
-// S, K, T, r, q, sigma), the put mask and the option's index.
-template <std::size_t N, int columns>
+// Options waiting for a block of lanes L, as the puts they are: `columns` inputs each (the first
+// six S, K, T, r, q, sigma), the put mask and the option's index. (A template over L, as all code
+// of the vector variants: no symbol shared with another unit.)
+template <class L, int columns>
 struct AmericanQueue {
+  static constexpr std::size_t N = L::size;
   alignas(64) double column[columns][N];
   alignas(64) std::int64_t put[N];
   std::size_t index[N];
@@ -163,8 +165,8 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
   // The shifted queue's columns after the put's six: sigma up and down, the put's rate and yield
   // with the option's rate up and down, and the step of sigma.
   enum { kSigmaUp = 6, kSigmaDown, kRateUp, kYieldUp, kRateDown, kYieldDown, kStep, kColumns };
-  AmericanQueue<N, 6> base;
-  AmericanQueue<N, kColumns> shifted;
+  AmericanQueue<L, 6> base;
+  AmericanQueue<L, kColumns> shifted;
 
   // The four prices of the differences, then vega and rho.
   const auto run_shifted = [&]() {
@@ -280,7 +282,7 @@ void american_iv_blocks(const OptionColumns& in, double* out, std::size_t begin,
   constexpr std::size_t N = L::size;
   constexpr AmericanMode mode = kAmericanModeOf<Mode>;
   AmericanIvSearch search[N];
-  AmericanQueue<N, 6> asked;  // the puts the slots ask about (index: the slot)
+  AmericanQueue<L, 6> asked;  // the puts the slots ask about (index: the slot)
   bool busy[N] = {};
   std::size_t index[N];
   std::size_t next = begin;
