@@ -205,9 +205,9 @@ struct Fill {
       if constexpr (Q == Quantity::price) {
         simd::american_price_range(path, mode, in, out[0], nullptr, begin, end);
       } else if constexpr (Q == Quantity::greeks) {
-        simd::american_greeks_range(mode, in, out.data(), begin, end);
+        simd::american_greeks_range(path, mode, in, out.data(), begin, end);
       } else {
-        simd::american_iv_range(mode, in, out[0], begin, end);
+        simd::american_iv_range(path, mode, in, out[0], begin, end);
       }
     } else if constexpr (M == Model::normal) {
       static_assert(static_cast<int>(simd::NormalQuantity::iv) == static_cast<int>(Quantity::iv));

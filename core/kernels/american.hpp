@@ -556,6 +556,11 @@ struct AmericanScalarCalls {
                              double sigma) noexcept {
     return bsm_price_kernel(true, S, K, T, r, q, sigma);
   }
+  static void european_put_greeks(double S, double K, double T, double r, double q, double sigma,
+                                  double& delta, double& gamma) noexcept {
+    delta = bsm_delta_kernel(true, S, K, T, r, q, sigma);
+    gamma = bsm_gamma_kernel(S, K, T, r, q, sigma);
+  }
 };
 
 namespace detail {
@@ -625,6 +630,100 @@ inline double american_price_kernel(bool is_put, double s, double k, double t, d
   return value;
 }
 
+namespace detail {
+
+// The pieces of the Greeks, templates over the lane type, on the put an option is (S, K, r, q as
+// american_as_put gives them) and the mask of the puts.
+
+// Delta, gamma and theta of the option from the put's terms: the premium's derivatives in S
+// (first, second) added to the European put's delta and gamma; a call is the put P(K, S), so
+// dC/dS = dP/dK = (P - K dP/dK')/S and d2C/dS2 = (K/S)^2 d2P/dK'2 (s, k the call's own spot and
+// strike); theta from the pricing equation r V - (r - q) s delta - sigma^2 s^2 gamma/2 in the
+// option's own rate and yield.
+template <class L>
+inline void american_greeks_from_terms(typename L::I is_put, typename L::D S, typename L::D K,
+                                       typename L::D r, typename L::D q, typename L::D sigma,
+                                       typename L::D value, typename L::D european_delta,
+                                       typename L::D european_gamma, typename L::D first,
+                                       typename L::D second, typename L::D& delta,
+                                       typename L::D& gamma, typename L::D& theta) noexcept {
+  using Dv = typename L::D;
+  const Dv put_delta = european_delta + first;
+  const Dv put_gamma = european_gamma + second;
+  const Dv s = L::select(is_put, S, K), k = L::select(is_put, K, S);
+  const Dv rate = L::select(is_put, r, q), yield = L::select(is_put, q, r);
+  delta = L::select(is_put, put_delta, (value - k * put_delta) / s);
+  gamma = L::select(is_put, put_gamma, ((k / s) * (k / s)) * put_gamma);
+  theta = rate * value - ((rate - yield) * s) * delta - ((0.5 * sigma) * sigma) * ((s * s) * gamma);
+}
+
+// The delta of the intrinsic value (at or beyond the boundary, or without time value): -1 for a
+// put in the money (S < K), 1 for a call in the money (its put's S < K), 0 otherwise.
+template <class L>
+inline typename L::D american_intrinsic_delta(typename L::I is_put, typename L::D S,
+                                              typename L::D K) noexcept {
+  return L::select(S < K, L::select(is_put, L::splat(-1.0), L::splat(1.0)), L::splat(0.0));
+}
+
+// The steps of the central differences: 1e-4 sigma (1e-4 = 0x1.a36e2eb1c432dp-14) for vega and
+// 1e-5 (0x1.4f8b588e368f1p-17) for rho.
+template <class V>
+inline V american_vega_step(V sigma) noexcept {
+  return 1e-4 * sigma;
+}
+
+inline constexpr double kAmericanRhoStep = 1e-5;
+
+// x + h and x - h, the inputs of a central difference.
+template <class V>
+inline V american_step_up(V x, V h) noexcept {
+  return x + h;
+}
+
+template <class V>
+inline V american_step_down(V x, V h) noexcept {
+  return x - h;
+}
+
+// The option's own rate from its put's rate and yield (a call's rate is its put's yield), and
+// the put's rate and yield with the option's own rate moved to `rate`.
+template <class L>
+inline typename L::D american_own_rate(typename L::I is_put, typename L::D r,
+                                       typename L::D q) noexcept {
+  return L::select(is_put, r, q);
+}
+
+template <class L>
+inline void american_with_rate(typename L::I is_put, typename L::D rate, typename L::D& r,
+                               typename L::D& q) noexcept {
+  r = L::select(is_put, rate, r);
+  q = L::select(is_put, q, rate);
+}
+
+// (up - down)/(2 h).
+template <class V>
+inline V american_central_difference(V up, V down, V h) noexcept {
+  return (up - down) / (2.0 * h);
+}
+
+}  // namespace detail
+
+// Delta, gamma and theta of solved lanes, after price() (which gave `value`): the premium's
+// derivatives, the European put's delta and gamma (C::european_put_greeks), and
+// american_greeks_from_terms.
+template <class C, class L, class Mode>
+inline void american_lanes_greeks(AmericanLanes<L, Mode>& lanes, typename L::I is_put,
+                                  typename L::D value, typename L::D& delta, typename L::D& gamma,
+                                  typename L::D& theta) noexcept {
+  typename L::D first, second, european_delta, european_gamma;
+  lanes.template premium_derivatives<C>(first, second);
+  C::european_put_greeks(lanes.S, lanes.K, lanes.T, lanes.r, lanes.q, lanes.sigma, european_delta,
+                         european_gamma);
+  detail::american_greeks_from_terms<L>(is_put, lanes.S, lanes.K, lanes.r, lanes.q, lanes.sigma,
+                                        value, european_delta, european_gamma, first, second, delta,
+                                        gamma, theta);
+}
+
 // The Greeks of an American option: delta, gamma and theta from the method (the premium's
 // derivatives in S added to the European put's, a call's through the homogeneity of the put in
 // spot and strike, theta from the pricing equation r V - (r - q) S delta - sigma^2 S^2 gamma/2,
@@ -640,31 +739,36 @@ inline Greeks american_greeks_kernel(bool is_put, double s, double k, double t, 
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, sigma);
   const AmericanRegime regime = detail::american_regime(p);
-  const double value = american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, status);
-  if (regime == AmericanRegime::european) return bsm_greeks_kernel(is_put, s, k, t, r, q, sigma);
-  if (std::isnan(value)) return {nan, nan, nan, nan, nan};
-  const double in_the_money = is_put ? (s < k ? -1.0 : 0.0) : (s > k ? 1.0 : 0.0);
-  if (regime != AmericanRegime::boundary || status == AmericanStatus::exercised)
+  const double in_the_money = detail::american_intrinsic_delta<OneLane>(is_put, p.s, p.k);
+  if (regime == AmericanRegime::european) {
+    status = AmericanStatus::european;
+    return bsm_greeks_kernel(is_put, s, k, t, r, q, sigma);
+  }
+  if (regime != AmericanRegime::boundary) {
+    const double value = american_settled_price(regime, is_put, s, k, t, r, q, sigma, p, status);
+    if (std::isnan(value)) return {nan, nan, nan, nan, nan};
     return {in_the_money, 0.0, 0.0, 0.0, 0.0};
-
+  }
+  // One solve for the price and the premium's derivatives.
   AmericanLanes<OneLane, Mode> lanes;
   lanes.template solve<AmericanScalarCalls>(p.s, p.k, p.t, p.r, p.q, p.sigma);
-  double first, second;
-  lanes.template premium_derivatives<AmericanScalarCalls>(first, second);
-  const double put_delta = bsm_delta_kernel(true, p.s, p.k, p.t, p.r, p.q, p.sigma) + first;
-  const double put_gamma = bsm_gamma_kernel(p.s, p.k, p.t, p.r, p.q, p.sigma) + second;
-  // A call is the put P(K, S): dC/dS = dP/dK = (P - K dP/dK')/S and d2C/dS2 = (K/S)^2 d2P/dK'2.
-  const double delta = is_put ? put_delta : (value - k * put_delta) / s;
-  const double gamma = is_put ? put_gamma : ((k / s) * (k / s)) * put_gamma;
-  const double theta =
-      r * value - ((r - q) * s) * delta - ((0.5 * sigma) * sigma) * ((s * s) * gamma);
+  bool exercised;
+  const double value = lanes.template price<AmericanScalarCalls>(exercised);
+  status = exercised ? AmericanStatus::exercised : AmericanStatus::ok;
+  if (std::isnan(value)) return {nan, nan, nan, nan, nan};
+  if (exercised) return {in_the_money, 0.0, 0.0, 0.0, 0.0};
+  double delta, gamma, theta;
+  american_lanes_greeks<AmericanScalarCalls>(lanes, is_put, value, delta, gamma, theta);
   const auto at = [&](double r_, double sigma_) {
     AmericanStatus ignored;
     return american_price_kernel<Mode>(is_put, s, k, t, r_, q, sigma_, ignored);
   };
-  const double hs = 1e-4 * sigma, hr = 1e-5;
-  const double vega = (at(r, sigma + hs) - at(r, sigma - hs)) / (2.0 * hs);
-  const double rho = (at(r + hr, sigma) - at(r - hr, sigma)) / (2.0 * hr);
+  using detail::american_step_down, detail::american_step_up;
+  const double hs = detail::american_vega_step(sigma), hr = detail::kAmericanRhoStep;
+  const double vega = detail::american_central_difference(at(r, american_step_up(sigma, hs)),
+                                                          at(r, american_step_down(sigma, hs)), hs);
+  const double rho = detail::american_central_difference(at(american_step_up(r, hr), sigma),
+                                                         at(american_step_down(r, hr), sigma), hr);
   return {delta, gamma, vega, theta, rho};
 }
 
@@ -683,6 +787,110 @@ enum class AmericanIvStatus : std::int8_t {
   two_boundaries = -5,   // the price itself is not covered
 };
 
+// The search of american_iv_kernel (below) as a state machine, one option per object: start()
+// settles the options that need no search, or asks for the first price; then, until done, the
+// caller prices the option at `sigma` (american_price_kernel) and hands the price to take(), which
+// asks for the next one or settles `result` and `status`. The scalar kernel drives it with one
+// price at a time, the vector blocks with the lanes of many options.
+struct AmericanIvSearch {
+  bool is_put;
+  double target, s, k, t, r, q;
+  double sigma;  // the volatility to price next (until done)
+  bool done;
+  double result;  // the implied volatility (once done)
+  AmericanIvStatus status;
+  // The bracket [lo, hi] in x = ln sigma with f(lo) <= 0 <= f(hi) (f: the price less the
+  // target), the secant point x priced and the one before, the side of the root the last two
+  // fell on (Illinois), and the prices taken so far.
+  enum class Stage : std::int8_t { floor, bracket, secant } stage;
+  double lo, f_lo, hi, f_hi, x, previous;
+  int side, evaluations;
+
+  void start(bool is_put_, double target_, double s_, double k_, double t_, double r_,
+             double q_) noexcept {
+    using detail::AmericanRegime;
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    is_put = is_put_, target = target_, s = s_, k = k_, t = t_, r = r_, q = q_;
+    done = false;
+    const AmericanRegime regime =
+        detail::american_regime(detail::american_as_put(is_put, s, k, t, r, q, 0.2));
+    if (!OneLane::finite(target) || !(target >= 0.0) || !(t > 0.0) ||
+        regime == AmericanRegime::invalid || !(s > 0.0) || !(k > 0.0))
+      return settle(nan, AmericanIvStatus::invalid);
+    if (regime == AmericanRegime::two_boundaries)
+      return settle(nan, AmericanIvStatus::two_boundaries);
+    if (regime == AmericanRegime::european)
+      return settle(bsm_iv_kernel(is_put, target, s, k, t, r, q), AmericanIvStatus::european);
+    constexpr double price_tolerance = 1e-12;
+    if (target < detail::intrinsic(is_put, s, k) - price_tolerance)
+      return settle(nan, AmericanIvStatus::below_intrinsic);
+    if (target >= (is_put ? k : s)) return settle(nan, AmericanIvStatus::above_bound);
+    evaluations = side = 0;
+    stage = Stage::floor;
+    lo = std::log(1e-4);
+    sigma = 1e-4;
+    f_lo = hi = f_hi = x = previous = 0.0;  // (set before use; for the compiler's flow analysis)
+  }
+
+  void take(double price) noexcept {
+    ++evaluations;
+    const double f = price - target;
+    switch (stage) {
+      case Stage::floor: {
+        f_lo = f;
+        if (f_lo >= 0.0)  // no time value at the smallest volatility searched
+          return settle(0.0, AmericanIvStatus::no_time_value);
+        const double european = bsm_iv_kernel(is_put, target, s, k, t, r, q);
+        hi = european > 1e-4 && OneLane::finite(european) ? std::log(european) : 0.0;
+        stage = Stage::bracket;
+        sigma = std::exp(hi);
+        return;
+      }
+      case Stage::bracket:
+        f_hi = f;
+        if (f_hi < 0.0 && evaluations < kAmericanIvEvaluations) {
+          lo = hi, f_lo = f_hi;
+          hi = hi + 1.0;
+          sigma = std::exp(hi);
+          return;
+        }
+        side = 0;
+        previous = hi;
+        return secant_step();
+      case Stage::secant:
+        if (std::fabs(f) <= 1e-13 * target || std::fabs(x - previous) <= 1e-11)
+          return settle(sigma, AmericanIvStatus::ok);
+        previous = x;
+        if (f > 0.0) {
+          hi = x, f_hi = f;
+          if (side == 1) f_lo = 0.5 * f_lo;
+          side = 1;
+        } else {
+          lo = x, f_lo = f;
+          if (side == -1) f_hi = 0.5 * f_hi;
+          side = -1;
+        }
+        return secant_step();
+    }
+  }
+
+ private:
+  void settle(double value, AmericanIvStatus why) noexcept {
+    result = value;
+    status = why;
+    done = true;
+  }
+  // The next secant point, within the evaluations allowed.
+  void secant_step() noexcept {
+    if (evaluations >= kAmericanIvEvaluations) {
+      return settle(std::numeric_limits<double>::quiet_NaN(), AmericanIvStatus::no_solution);
+    }
+    x = hi - f_hi * ((hi - lo) / (f_hi - f_lo));
+    stage = Stage::secant;
+    sigma = std::exp(x);
+  }
+};
+
 // The volatility sigma whose American price (mode Mode) is target_price.
 //
 // Method: without early exercise, the European inversion (bsm_iv_kernel). Otherwise the price
@@ -699,76 +907,14 @@ enum class AmericanIvStatus : std::int8_t {
 template <class Mode>
 inline double american_iv_kernel(bool is_put, double target_price, double s, double k, double t,
                                  double r, double q, AmericanIvStatus& status) noexcept {
-  using detail::AmericanRegime;
-  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-  const detail::AmericanPut p = detail::american_as_put(is_put, s, k, t, r, q, 0.2);
-  const AmericanRegime regime = detail::american_regime(p);
-  if (!OneLane::finite(target_price) || !(target_price >= 0.0) || !(t > 0.0) ||
-      regime == AmericanRegime::invalid || !(s > 0.0) || !(k > 0.0)) {
-    status = AmericanIvStatus::invalid;
-    return nan;
-  }
-  if (regime == AmericanRegime::two_boundaries) {
-    status = AmericanIvStatus::two_boundaries;
-    return nan;
-  }
-  if (regime == AmericanRegime::european) {
-    status = AmericanIvStatus::european;
-    return bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
-  }
-  constexpr double price_tolerance = 1e-12;
-  const double intrinsic = detail::intrinsic(is_put, s, k);
-  const double bound = is_put ? k : s;
-  if (target_price < intrinsic - price_tolerance) {
-    status = AmericanIvStatus::below_intrinsic;
-    return nan;
-  }
-  if (target_price >= bound) {
-    status = AmericanIvStatus::above_bound;
-    return nan;
-  }
-  int evaluations = 0;
-  const auto price = [&](double sigma) {
+  AmericanIvSearch search;
+  search.start(is_put, target_price, s, k, t, r, q);
+  while (!search.done) {
     AmericanStatus ignored;
-    ++evaluations;
-    return american_price_kernel<Mode>(is_put, s, k, t, r, q, sigma, ignored) - target_price;
-  };
-  // The bracket [lo, hi] in x = ln sigma with f(lo) <= 0 <= f(hi).
-  double lo = std::log(1e-4), f_lo = price(1e-4);
-  if (f_lo >= 0.0) {  // no time value at the smallest volatility searched
-    status = AmericanIvStatus::no_time_value;
-    return 0.0;
+    search.take(american_price_kernel<Mode>(is_put, s, k, t, r, q, search.sigma, ignored));
   }
-  const double european = bsm_iv_kernel(is_put, target_price, s, k, t, r, q);
-  double hi = european > 1e-4 && OneLane::finite(european) ? std::log(european) : 0.0;
-  double f_hi = price(std::exp(hi));
-  while (f_hi < 0.0 && evaluations < kAmericanIvEvaluations) {
-    lo = hi, f_lo = f_hi;
-    hi = hi + 1.0;
-    f_hi = price(std::exp(hi));
-  }
-  int side = 0;
-  double previous = hi;
-  while (evaluations < kAmericanIvEvaluations) {
-    const double x = hi - f_hi * ((hi - lo) / (f_hi - f_lo));
-    const double f = price(std::exp(x));
-    if (std::fabs(f) <= 1e-13 * target_price || std::fabs(x - previous) <= 1e-11) {
-      status = AmericanIvStatus::ok;
-      return std::exp(x);
-    }
-    previous = x;
-    if (f > 0.0) {
-      hi = x, f_hi = f;
-      if (side == 1) f_lo = 0.5 * f_lo;
-      side = 1;
-    } else {
-      lo = x, f_lo = f;
-      if (side == -1) f_hi = 0.5 * f_hi;
-      side = -1;
-    }
-  }
-  status = AmericanIvStatus::no_solution;
-  return nan;
+  status = search.status;
+  return search.result;
 }
 
 }  // namespace karvex
