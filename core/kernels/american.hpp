@@ -245,14 +245,17 @@ inline typename L::D american_newton(typename L::D B, typename L::D X, typename 
   return L::select(kept < X, kept, X);
 }
 
-// The lanes whose steps take the smooth-pasting form: r < q, and q < 0 with r < 2|q|. In the
-// second, the value-matching D = Phi(d+) + q int ... is a difference of two small, nearly equal
-// terms wherever the boundary lies deep, and its steps left (0, X) or wandered: with r = 5e-4
-// and q = -2.5e-3 prices were off by up to 16, and by 1e-4 at r = 0.7 |q|; with the
-// smooth-pasting form, within each mode's accuracy (tests/data/american_stress.csv, low_rate).
+// The lanes whose steps take the smooth-pasting form: r < q, and q < 0 with r < 2|q| and
+// r < sigma^2/20. In the second, the value-matching D = Phi(d+) + q int ... is a difference of
+// two small, nearly equal terms wherever the boundary lies deep, and its steps left (0, X) or
+// wandered: with r = 5e-4, q = -2.5e-3 and sigma = 0.8 prices were off by up to 16. Where
+// sigma^2 is small against r, the smooth-pasting steps swing instead (r = 0.04, q = -0.07,
+// sigma = 0.1: a 3-year put at the money priced at 0 against 1.67), and the value-matching ones
+// hold (tests/data/american_stress.csv, low_rate and long_dated).
 template <class L>
-inline typename L::I american_pasting(typename L::D r, typename L::D q) noexcept {
-  return (r < q) | ((q < 0.0) & (r < -(2.0 * q)));
+inline typename L::I american_pasting(typename L::D r, typename L::D q,
+                                      typename L::D sigma) noexcept {
+  return (r < q) | ((q < 0.0) & (r < -(2.0 * q)) & (r < 0.05 * (sigma * sigma)));
 }
 
 // The damping eta of the Jacobi-Newton step: 1, and the mode's `pasting` on the smooth-pasting
@@ -387,7 +390,7 @@ struct AmericanLanes {
 
   // One Jacobi-Newton step at every node. In general on the value-matching form above, with
   // the derivatives in B of the terms outside the integrals N' = phi(d-)/(B v) and
-  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, or q < 0 with r < 2|q|
+  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, or q < 0 with r small
   // (american_pasting), on the smooth-pasting form
   //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
   //   D = Phi(d+) + phi(d+)/v
@@ -422,7 +425,7 @@ struct AmericanLanes {
     constexpr int count = 2 * n * (l + 1);
     // The densities at the points serve only the smooth-pasting steps: without such a lane,
     // those at the nodes alone.
-    const typename L::I pasting = american_pasting<L>(r, q);
+    const typename L::I pasting = american_pasting<L>(r, q, sigma);
     const bool any_pasting = L::any(pasting);
     if (any_pasting) {
       for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
