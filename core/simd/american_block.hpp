@@ -147,7 +147,8 @@ void american_blocks(const OptionColumns& in, double* out, std::int8_t* status, 
 // Options in the boundary regime are solved N at a time once, for the price and delta, gamma and
 // theta (american_lanes_greeks); those neither exercised nor NaN there, whose four shifted inputs
 // (sigma +- 1e-4 sigma, the option's rate +- 1e-5) are in the boundary regime too, are queued
-// for the shifted prices, N options at a time in four solves, and vega and rho. Every other
+// for the shifted prices, N options at a time in four solves, and vega and rho
+// (american_difference, with the price). Every other
 // option, and any with a NaN Greek (a NaN shifted price among them), takes the scalar kernel.
 template <class L, class Mode>
 void american_greeks_blocks(const OptionColumns& in, double* const* out, std::size_t begin,
@@ -159,7 +160,17 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
   constexpr AmericanMode mode = Mode::mode;
   // The shifted queue's columns after the put's six: sigma up and down, the put's rate and yield
   // with the option's rate up and down, and the step of sigma.
-  enum { kSigmaUp = 6, kSigmaDown, kRateUp, kYieldUp, kRateDown, kYieldDown, kStep, kColumns };
+  enum {
+    kSigmaUp = 6,
+    kSigmaDown,
+    kRateUp,
+    kYieldUp,
+    kRateDown,
+    kYieldDown,
+    kStep,
+    kValue,
+    kColumns
+  };
   AmericanQueue<L, 6> base;
   AmericanQueue<L, kColumns> shifted;
 
@@ -177,10 +188,16 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
       I exercised;
       L::store(price[d], lanes.template price<Calls>(exercised));
     }
+    const D r = at(3), q = at(4), sigma = at(5), value = at(kValue);
+    const auto same = [&](int r_, int q_, int sigma_) {
+      return detail::american_same_form<L>(r, q, sigma, at(r_), at(q_), at(sigma_));
+    };
     const D vega =
-        detail::american_central_difference(L::load(price[0]), L::load(price[1]), at(kStep));
-    const D rho = detail::american_central_difference(L::load(price[2]), L::load(price[3]),
-                                                      L::splat(detail::kAmericanRhoStep));
+        detail::american_difference<L>(L::load(price[0]), value, L::load(price[1]), at(kStep),
+                                       same(3, 4, kSigmaUp), same(3, 4, kSigmaDown));
+    const D rho = detail::american_difference<L>(
+        L::load(price[2]), value, L::load(price[3]), L::splat(detail::kAmericanRhoStep),
+        same(kRateUp, kYieldUp, 5), same(kRateDown, kYieldDown, 5));
     for (std::size_t j = 0; j < shifted.size; ++j) {
       const std::size_t i = shifted.index[j];
       if (vega[j] != vega[j] || rho[j] != rho[j]) {  // (a NaN price among them too)
@@ -245,7 +262,7 @@ void american_greeks_blocks(const OptionColumns& in, double* const* out, std::si
       out[1][i] = gamma[j];
       out[3][i] = theta[j];
       const double row[kColumns - 6] = {sigma_up[j], sigma_down[j], r_up[j], q_up[j],
-                                        r_down[j],   q_down[j],     step[j]};
+                                        r_down[j],   q_down[j],     step[j], value[j]};
       for (int c = 6; c < kColumns; ++c) shifted.column[c][shifted.size] = row[c - 6];
       shifted.push({S[j], K[j], base.column[2][j], r[j], q[j], sigma[j]}, i, base.put[j] != 0);
       if (shifted.size == N) run_shifted();
