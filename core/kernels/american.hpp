@@ -8,8 +8,8 @@
 //   N = Phi(d-(tau, B/K)) + r int_0^tau exp(r u) Phi(d-(tau - u, B(tau)/B(u))) du,
 //   D = Phi(d+(tau, B/K)) + q int_0^tau exp(q u) Phi(d+(tau - u, B(tau)/B(u))) du,
 // d+-(s, z) = (ln z + (r - q) s +- sigma^2 s/2)/(sigma sqrt(s)), and B(0+) = X =
-// K min(1, r/q) (K when q <= 0), and, where r < q or r is small against a negative q, the one
-// of its smooth pasting (delta -1 at B; their FP-B, AmericanLanes::iterate). The boundary is
+// K min(1, r/q) (K when q <= 0), and, where r < q + 0.005 or r is small against a negative q, the
+// one of its smooth pasting (delta -1 at B; their FP-B, AmericanLanes::iterate). The boundary is
 // carried as H(xi) = ln(B/X)^2 on xi = 2 sqrt(tau/T) - 1, which is smooth, and collocated on n + 1
 // Chebyshev nodes; the integrals are Gauss-Legendre sums in c = sqrt((tau - u)/tau) mapped from the
 // rule's points so that both the square-root behaviour at u = tau (in c) and the boundary's at u =
@@ -245,17 +245,22 @@ inline typename L::D american_newton(typename L::D B, typename L::D X, typename 
   return L::select(kept < X, kept, X);
 }
 
-// The lanes whose steps take the smooth-pasting form: r < q, and q < 0 with r < 2|q| and
-// r < sigma^2/20. In the second, the value-matching D = Phi(d+) + q int ... is a difference of
-// two small, nearly equal terms wherever the boundary lies deep, and its steps left (0, X) or
-// wandered: with r = 5e-4, q = -2.5e-3 and sigma = 0.8 prices were off by up to 16. Where
-// sigma^2 is small against r, the smooth-pasting steps swing instead (r = 0.04, q = -0.07,
-// sigma = 0.1: a 3-year put at the money priced at 0 against 1.67), and the value-matching ones
-// hold (tests/data/american_stress.csv, low_rate and long_dated).
+// The lanes whose steps take the smooth-pasting form: r < q + 0.005, and q < 0 with r < 2|q| and
+// r < sigma^2/20.
+// - Where r < q the boundary falls from X = K r/q, and the value-matching steps converge too
+//   slowly for a fixed count; just above q they still converge slowly, to an error that jumps
+//   from one r to the next by up to 1e-5 (rho, a difference quotient over 1e-5, off by 5 in the
+//   accurate mode), where the smooth-pasting steps are smooth in r.
+// - With q < 0 and r small, the value-matching D = Phi(d+) + q int ... is a difference of two
+//   small, nearly equal terms wherever the boundary lies deep, and its steps left (0, X) or
+//   wandered (r = 5e-4, q = -2.5e-3, sigma = 0.8: prices off by up to 16). Where sigma^2 is small
+//   against r the smooth-pasting steps swing instead (r = 0.04, q = -0.07, sigma = 0.1: a 3-year
+//   put at the money priced at 0 against 1.67), and the value-matching ones hold.
+// (tests/data/american_stress.csv: near_equal_rates, low_rate and long_dated.)
 template <class L>
 inline typename L::I american_pasting(typename L::D r, typename L::D q,
                                       typename L::D sigma) noexcept {
-  return (r < q) | ((q < 0.0) & (r < -(2.0 * q)) & (r < 0.05 * (sigma * sigma)));
+  return (r < q + 0.005) | ((q < 0.0) & (r < -(2.0 * q)) & (r < 0.05 * (sigma * sigma)));
 }
 
 // The damping eta of the Jacobi-Newton step: 1, and the mode's `pasting` on the smooth-pasting
@@ -390,7 +395,7 @@ struct AmericanLanes {
 
   // One Jacobi-Newton step at every node. In general on the value-matching form above, with
   // the derivatives in B of the terms outside the integrals N' = phi(d-)/(B v) and
-  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q, or q < 0 with r small
+  // D' = phi(d+)/(B v) (v = sigma sqrt(tau)). Where r < q + 0.005, or q < 0 with r small
   // (american_pasting), on the smooth-pasting form
   //   N = phi(d-)/v + r int_0^tau exp(r u) phi(d-(tau - u, .))/(sigma sqrt(tau - u)) du,
   //   D = Phi(d+) + phi(d+)/v
@@ -398,9 +403,9 @@ struct AmericanLanes {
   //       du
   // (the densities' 1/(sigma sqrt(tau - u)) is 1/(v c) in c, whose singularity the weight's c
   // cancels), N' = -d- phi(d-)/(B v^2) and D' = (1 - d+/v) phi(d+)/(B v), damped. The
-  // smooth-pasting steps converge faster where r >= q too, but to a fixed point further from
-  // the boundary where r = q, and where sigma^2 T is small against r T (sigma 0.05, T = 2) they
-  // swing the nodes far from the boundary, step after step.
+  // smooth-pasting steps converge faster where r >= q too, but where sigma^2 T is small against
+  // r T (sigma 0.05, T = 2) they swing the nodes far from the boundary, step after step; so they
+  // serve only where american_pasting says.
   template <class C>
   void iterate() noexcept {
     using namespace detail;
@@ -720,10 +725,10 @@ inline typename L::I american_same_form(typename L::D r, typename L::D q, typena
 
 // Vega or rho from the prices at x + h (up) and x - h (down) and at x (mid): the central
 // difference where both shifted inputs take the option's form of the iteration, else the
-// one-sided difference on the side that does. Across r = q, or r = sigma^2/20 with q < 0, the
-// two forms' fixed points differ by up to the mode's error, which the central quotient would
-// divide by 2h (rho off by 1.6 % at r = q in the fast mode); the one-sided quotient errs by
-// h/2 times the second derivative instead.
+// one-sided difference on the side that does. Across r = q + 0.005, or r = sigma^2/20 with q < 0,
+// the two forms' fixed points differ by up to the mode's error, which the central quotient would
+// divide by 2h (rho off by 1.6 % in the fast mode); the one-sided quotient errs by h/2 times the
+// second derivative instead.
 template <class L>
 inline typename L::D american_difference(typename L::D up, typename L::D mid, typename L::D down,
                                          typename L::D h, typename L::I up_same,

@@ -90,7 +90,7 @@ TEST(AmericanAccuracy, EveryModeOffThePortfolioWhereTheIterationIsLeastStable) {
   const char* file = KARVEX_TEST_DATA_DIR "/american_stress.csv";
   for (const Bounds& b :
        {Bounds{"rates", 1.5e-3, 3e-5, 3e-6}, Bounds{"yield_above_rate", 1.5e-3, 3e-5, 3e-6},
-        Bounds{"near_equal_rates", 1.5e-3, 3e-5, 4e-6}, Bounds{"low_rate", 1.5e-3, 6e-5, 1.5e-5},
+        Bounds{"near_equal_rates", 1.5e-5, 2e-7, 2e-8}, Bounds{"low_rate", 1.5e-3, 3e-5, 4e-6},
         Bounds{"long_dated", 0.2, 7e-3, 3.5e-4}}) {
     EXPECT_LE(errors_on<AmericanFast>(b.set, file).max, b.fast) << b.set;
     EXPECT_LE(errors_on<AmericanAccurate>(b.set, file).max, b.accurate) << b.set;
