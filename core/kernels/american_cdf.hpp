@@ -78,8 +78,8 @@ inline AmericanCdfTerms<L> american_cdf_terms(typename L::D z) noexcept {
   t.lower = cdf_lower<L>(z);
   t.saturated = !range.below_28();
   t.small = range.small();
-  t.near = !t.small & range.near();
-  t.far = !range.near() & !t.saturated;
+  t.near = (!t.small) & range.near();
+  t.far = (!range.near()) & (!t.saturated);
   const I band_a = t.far & range.band_a();
   t.y = L::splat(0.0);
   if (L::any(t.small)) t.y = erf_small_ratio(t.x);
