@@ -55,6 +55,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "kernels/american_cdf.hpp"
 #include "kernels/american_tables.hpp"
 #include "kernels/combined_greeks.hpp"
 #include "kernels/fdlibm_exp.hpp"
@@ -218,8 +219,8 @@ inline V american_d_minus(V d_plus, V v) noexcept {
 }
 
 // An argument of Phi at a quadrature point, kept within [-37, 37]: beyond, Phi is 1 or below
-// 6e-300, which no sum here can tell from 0, and the cdf would take its slow continued fraction
-// (|z| from about 37.5 on). NaN stays NaN.
+// 6e-300, which no sum here can tell from 0, and american_cdf's exponentials would leave the
+// normal range. NaN stays NaN.
 template <class L>
 inline typename L::D american_cdf_argument(typename L::D d) noexcept {
   const typename L::D bound = L::splat(37.0);
@@ -552,7 +553,7 @@ struct AmericanLanes {
 // The transcendental functions of AmericanLanes on the scalar lane.
 struct AmericanScalarCalls {
   static void cdf(double* z, int count) noexcept {
-    for (int i = 0; i < count; ++i) z[i] = karvex::cdf(z[i]);
+    for (int i = 0; i < count; ++i) z[i] = karvex::american_cdf(z[i]);
   }
   static void exp(double* x, int count) noexcept {
     for (int i = 0; i < count; ++i) x[i] = karvex::fdlibm_exp(x[i]);

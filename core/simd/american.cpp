@@ -81,6 +81,19 @@ void american_iv_range(Path path, AmericanMode mode, const OptionColumns& in, do
   }
 }
 
+void american_cdf_range(Path path, const double* z, double* out, std::size_t n) noexcept {
+  switch (path) {
+#ifdef KARVEX_SIMD_VARIANTS
+    case Path::avx512:
+      return american_cdf_range_avx512(z, out, n);
+    case Path::avx2:
+      return american_cdf_range_avx2(z, out, n);
+#endif
+    default:
+      for (std::size_t i = 0; i < n; ++i) out[i] = american_cdf(z[i]);
+  }
+}
+
 detail::AmericanRegime american_scalar_regime(const OptionColumns& in, std::size_t i,
                                               detail::AmericanPut& put) noexcept {
   put = detail::american_as_put(put_at(in, i), in.s[i], in.k[i], in.t[i], in.r[i], in.q[i],

@@ -26,6 +26,10 @@ void american_greeks_range(Path path, AmericanMode mode, const OptionColumns& in
 void american_iv_range(Path path, AmericanMode mode, const OptionColumns& in, double* out,
                        std::size_t begin, std::size_t end) noexcept;
 
+// out[i] = american_cdf(z[i]) for i in [0, n), on the given path (which must be supported): the
+// normal cdf of the American kernels as their vector calls evaluate it.
+void american_cdf_range(Path path, const double* z, double* out, std::size_t n) noexcept;
+
 // The scalar side the vector variants call (compiled for the baseline processor): the regime of
 // option i with the put it is, the price and status of an option the lanes do not take (or whose
 // lane gave NaN), and the European put of a lane.
@@ -65,5 +69,7 @@ void american_iv_range_avx2(AmericanMode mode, const OptionColumns& in, double* 
                             std::size_t begin, std::size_t end) noexcept;
 void american_iv_range_avx512(AmericanMode mode, const OptionColumns& in, double* out,
                               std::size_t begin, std::size_t end) noexcept;
+void american_cdf_range_avx2(const double* z, double* out, std::size_t n) noexcept;
+void american_cdf_range_avx512(const double* z, double* out, std::size_t n) noexcept;
 
 }  // namespace karvex::simd

@@ -18,4 +18,8 @@ void american_iv_range_avx512(AmericanMode mode, const OptionColumns& in, double
   american_iv_range<Lanes<8>>(mode, in, out, begin, end);
 }
 
+void american_cdf_range_avx512(const double* z, double* out, std::size_t n) noexcept {
+  american_cdf_lanes<Lanes<8>>(z, out, n);
+}
+
 }  // namespace karvex::simd

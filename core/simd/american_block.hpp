@@ -4,8 +4,9 @@
 // Method: the options in the boundary regime are gathered, as the puts they are, N at a time
 // into the lanes of kernels/american.hpp's AmericanLanes, which does the same fixed work on
 // every lane; the transcendental functions it asks for run here over its arrays of lanes: the
-// normal cdf on vectors (CdfBlock, the bits of karvex::cdf), exp on vectors (fdlibm_exp_lanes,
-// the bits of karvex::fdlibm_exp), log as the platform's in a tight scalar loop, the European
+// normal cdf on vectors (kernels/american_cdf.hpp's terms and formula around two
+// fdlibm_exp_lanes, the bits of karvex::american_cdf), exp on vectors (fdlibm_exp_lanes, the
+// bits of karvex::fdlibm_exp), log as the platform's in a tight scalar loop, the European
 // put as the scalar kernel. Options in another regime, and any
 // lane whose price is NaN (the sign and payload of a NaN follow each compiled copy's operand
 // order; only the scalar kernel's are the definition), take the scalar kernel.
@@ -17,7 +18,6 @@
 #include "kernels/american.hpp"
 #include "kernels/platform.hpp"
 #include "simd/american.hpp"
-#include "simd/block.hpp"
 #include "simd/lanes.hpp"
 #include "simd/normal_lanes.hpp"
 
@@ -32,12 +32,14 @@ struct AmericanVectorCalls {
   static double* doubles(D* v) noexcept { return reinterpret_cast<double*>(v); }
 
   static void cdf(D* z, int count) noexcept {
-    CdfBlock<L> block;
-    double* x = doubles(z);
-    const std::size_t total = static_cast<std::size_t>(count) * N;
-    for (std::size_t base = 0; base < total; base += kBlockSize) {
-      const std::size_t n = total - base < kBlockSize ? total - base : kBlockSize;
-      block.evaluate(x + base, x + base, n, n);
+    for (int i = 0; i < count; ++i) {
+      const detail::AmericanCdfTerms<L> t = detail::american_cdf_terms<L>(z[i]);
+      D exp_e1 = L::splat(1.0), exp_e2 = L::splat(1.0);
+      if (L::any(t.far)) {
+        exp_e1 = fdlibm_exp_lanes<L>(t.e1);
+        exp_e2 = fdlibm_exp_lanes<L>(t.e2);
+      }
+      z[i] = detail::american_cdf_from_exp<L>(t, exp_e1, exp_e2);
     }
   }
   static void exp(D* v, int count) noexcept {
@@ -61,6 +63,22 @@ struct AmericanVectorCalls {
     }
   }
 };
+
+// out[i] = american_cdf(z[i]) for i in [0, n), N lanes at a time (the last vector padded with
+// copies of the last argument).
+template <class L>
+void american_cdf_lanes(const double* z, double* out, std::size_t n) noexcept {
+  constexpr std::size_t N = L::size;
+  for (std::size_t i = 0; i < n; i += N) {
+    const std::size_t m = n - i < N ? n - i : N;
+    alignas(64) double lane[N];
+    for (std::size_t j = 0; j < N; ++j) lane[j] = z[i + (j < m ? j : m - 1)];
+    typename L::D v = L::load(lane);
+    AmericanVectorCalls<L>::cdf(&v, 1);
+    L::store(lane, v);
+    for (std::size_t j = 0; j < m; ++j) out[i + j] = lane[j];
+  }
+}
 
 // Options waiting for a block of lanes L, as the puts they are: `columns` inputs each (the first
 // six S, K, T, r, q, sigma), the put mask and the option's index. (A template over L, as all code

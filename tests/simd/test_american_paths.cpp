@@ -3,6 +3,7 @@
 // every regime, degenerate inputs among them, in both modes, with ranges that end inside a vector.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -178,6 +179,34 @@ TEST_P(AmericanPaths, ImpliedVolatilitiesEqualTheScalarKernelBitForBit) {
         << option(i) << " target " << target[i] << " got " << out[i] << " want " << want;
   }
 }
+
+class AmericanCdfPaths : public ::testing::TestWithParam<Path> {};
+
+TEST_P(AmericanCdfPaths, CdfEqualsTheScalarFunctionBitForBit) {
+  const Path path = GetParam();
+  if (!simd::supported(path)) GTEST_SKIP() << simd::path_name(path) << " not supported here";
+  // A dense grid across every range of the evaluation and beyond, then special values (NaN
+  // payloads and signs among them); the count leaves a partial vector.
+  std::vector<double> z;
+  for (int i = -400000; i <= 400000; ++i) z.push_back(i * 1e-4);
+  const double special[] = {
+      nan,   -nan,      std::bit_cast<double>(std::uint64_t{0x7ff0000000000123}),
+      inf,   -inf,      0.0,
+      -0.0,  0x1p-1074, -0x1p-1074,
+      1e300, -1e300,    37.0,
+      -37.0, 39.6,      -39.6};
+  z.insert(z.end(), std::begin(special), std::end(special));
+  std::vector<double> out(z.size());
+  simd::american_cdf_range(path, z.data(), out.data(), z.size());
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    ASSERT_TRUE(same_bits(out[i], american_cdf(z[i])))
+        << std::hexfloat << "Phi(" << z[i] << ") = " << out[i] << ", want " << american_cdf(z[i]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, AmericanCdfPaths,
+                         ::testing::Values(Path::scalar, Path::avx2, Path::avx512),
+                         [](const auto& info) { return std::string(simd::path_name(info.param)); });
 
 INSTANTIATE_TEST_SUITE_P(
     AllPaths, AmericanPaths,
