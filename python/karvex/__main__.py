@@ -120,6 +120,11 @@ def _parser() -> argparse.ArgumentParser:
         "columns, --rate/--dividend or curves: put-call parity does not hold)",
     )
     chain.add_argument(
+        "--american-mode",
+        choices=("fast", "accurate", "precise"),
+        help="karvex.american's accuracy mode under --exercise american (default: accurate)",
+    )
+    chain.add_argument(
         "-o", "--output", metavar="FILE", help="write the result to FILE (default: standard output)"
     )
     chain.add_argument(
@@ -345,6 +350,7 @@ def _options(args: argparse.Namespace) -> Options:
         quiet=args.quiet,
         model=args.model,
         exercise=args.exercise,
+        american_mode=args.american_mode,
         valuation_date=args.valuation_date,
         rate=args.rate,
         dividend=args.dividend,

@@ -316,6 +316,8 @@ def _curve(
 
 
 def _rates(names: _Header, columns: Columns, options: Options) -> None:
+    if options.american_mode is not None and options.exercise != "american":
+        raise ChainError("--american-mode: takes --exercise american")
     if options.exercise == "american":
         if options.parity:
             raise ChainError(

@@ -103,13 +103,13 @@ def compute(
     audit: bool = False,
     units: str = "raw",
     second_order: bool = False,
-    american: bool = False,
+    american: str | None = None,
 ) -> Result:
     """Volatility, Greeks and status of a chunk's options; with `parity`,
     x.forward holds the parity forwards and is returned beside them; the
     Greeks in `units` (GREEK_COLUMNS); with `second_order`, the second-order
-    Greeks too (SECOND_ORDER_COLUMNS); with `american`, under American
-    exercise (karvex.american's accurate mode, BSM)."""
+    Greeks too (SECOND_ORDER_COLUMNS); with `american` (a mode of
+    karvex.american: fast, accurate or precise), under American exercise, BSM."""
     # The core itself, once per chunk: the arrays are already what it reads
     # (contiguous float64, int8 flags), and its results are the array API's
     # bit for bit wherever the volatility exists -- the only rows whose
@@ -120,8 +120,10 @@ def compute(
         for a in (x.price, x.underlying, x.strike, x.t, x.rate, x.dividend)
     )
     start = time.perf_counter()
+    # the _ext functions of the American mode: american_, american_fast_, american_precise_
+    american_prefix = "american_" if american == "accurate" else f"american_{american}_"
     if american:
-        iv = _ext.american_iv(price, flag, s, k, t, r, q)
+        iv = getattr(_ext, american_prefix + "iv")(price, flag, s, k, t, r, q)
     else:
         iv = implied(x.model, price, flag, s, k, t, r, q)
     core_seconds = time.perf_counter() - start
@@ -147,7 +149,7 @@ def compute(
         status[(status == CODES["invalid_input"]) & np.isnan(x.forward)] = CODES["no_forward"]
     start = time.perf_counter()
     if american:
-        greeks = _ext.american_greeks(flag, s, k, t, r, q, iv)
+        greeks = getattr(_ext, american_prefix + "greeks")(flag, s, k, t, r, q, iv)
     elif x.model == "bsm":
         greeks = _core.bsm_greeks(flag, s, k, t, r, q, iv)
     elif x.model == "normal":

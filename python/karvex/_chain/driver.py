@@ -207,7 +207,9 @@ class _Run:
                         options.audit,
                         options.units,
                         options.second_order,
-                        options.exercise == "american",
+                        options.american_mode or "accurate"
+                        if options.exercise == "american"
+                        else None,
                     )
                     for x in xs
                 ]

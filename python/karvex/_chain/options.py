@@ -61,7 +61,8 @@ class Options:
     engine: str = "auto"  # auto, arrow or builtin: who reads and writes the table
     quiet: bool = False  # errors and warnings only
     model: str = "bsm"
-    exercise: str = "european"  # or american: karvex.american's accurate mode (bsm only)
+    exercise: str = "european"  # or american: karvex.american (bsm only)
+    american_mode: str | None = None  # karvex.american's mode: None is accurate; fast, precise
     valuation_date: str | None = None
     rate: float | None = None
     dividend: float | None = None
@@ -96,5 +97,5 @@ class Options:
     def model_name(self) -> str:
         """The model as the summary names it."""
         if self.exercise == "american":
-            return f"{self.model}, American exercise"
+            return f"{self.model}, American exercise ({self.american_mode or 'accurate'} mode)"
         return "black76 on parity forwards" if self.parity else self.model

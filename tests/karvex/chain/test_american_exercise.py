@@ -1,5 +1,6 @@
 """--exercise american: the American kernels' volatilities and Greeks with their own statuses,
-and the settings it refuses (parity forwards, Black-76, a yield left unsaid)."""
+in the mode --american-mode names, and the settings it refuses (parity forwards, Black-76, a
+yield left unsaid, a mode without American exercise)."""
 
 import pytest
 from chain_support import chain, read_rows, write_chain
@@ -39,7 +40,23 @@ def test_volatilities_invert_american_prices_with_american_statuses(capsys, tmp_
     ]
     greeks = american.greeks("p", s, 130, t, r, q, float(got[0]["iv"]))
     assert float(got[0]["delta"]) == greeks.delta
-    assert "American exercise" in err
+    assert "American exercise (accurate mode)" in err
+
+
+@pytest.mark.parametrize("mode", ["fast", "precise"])
+def test_the_mode_named_is_the_one_inverted(capsys, tmp_path, mode):
+    s, t, r, q = 100.0, 0.5, 0.05, 0.01
+    price = american.price("p", s, 130, t, r, q, 0.3, mode=mode)
+    out = tmp_path / "out.csv"
+    argv = ("--exercise", "american", "--american-mode", mode, "-o", out)
+    status, _, err = chain(capsys, rows_of(tmp_path, [("P", 130, price)]), *argv)
+    assert status == 0, err
+    row = read_rows(out)[0]
+    assert float(row["iv"]) == american.iv(price, "p", s, 130, t, r, q, mode=mode)
+    assert (
+        float(row["rho"]) == american.greeks("p", s, 130, t, r, q, float(row["iv"]), mode=mode).rho
+    )
+    assert f"American exercise ({mode} mode)" in err
 
 
 def test_two_boundaries_have_their_own_status(capsys, tmp_path):
@@ -55,6 +72,7 @@ def test_two_boundaries_have_their_own_status(capsys, tmp_path):
     [
         (("--forward", "parity"), "put-call parity does not hold for American options"),
         (("--model", "black76"), "takes --model bsm"),
+        (("--exercise", "european", "--american-mode", "fast"), "takes --exercise american"),
     ],
 )
 def test_refused_settings_say_why(capsys, tmp_path, argv, message):
