@@ -16,44 +16,24 @@ Needs QuantLib (pip install QuantLib); about 7 high-precision prices per option,
 """
 
 import argparse
-import csv
-import pathlib
 
 import numpy as np
 import QuantLib as ql
 
 import karvex
+from bench_american import QuantLibPricer, errors, portfolio
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
 NAMES = ("delta", "gamma", "vega", "theta", "rho")
 
 
-def portfolio(stride):
-    with open(ROOT / "tests" / "data" / "american.csv") as f:
-        rows = [
-            r
-            for r in csv.DictReader(line for line in f if not line.startswith("#"))
-            if r["set"] == "portfolio" and float(r["error_estimate"]) <= 1e-6
-        ]
-    rows = rows[::stride]
-    return {c: np.array([float(r[c]) for r in rows]) for c in ("s", "k", "t", "r", "q", "sigma")}
-
-
-class Reference:
-    """High-precision prices of a put, with quotes moved in place."""
+class Reference(QuantLibPricer):
+    """High-precision prices of a put, with the pricer's quotes moved in place."""
 
     def __init__(self):
-        self.today = ql.Date(1, 1, 2025)
-        ql.Settings.instance().evaluationDate = self.today
-        dc = ql.Actual365Fixed()
-        self.spot, self.r, self.q, self.vol = (ql.SimpleQuote(x) for x in (100.0, 0.05, 0.0, 0.2))
-        rt = ql.YieldTermStructureHandle(ql.FlatForward(self.today, ql.QuoteHandle(self.r), dc))
-        qt = ql.YieldTermStructureHandle(ql.FlatForward(self.today, ql.QuoteHandle(self.q), dc))
-        vt = ql.BlackVolTermStructureHandle(
-            ql.BlackConstantVol(self.today, ql.NullCalendar(), ql.QuoteHandle(self.vol), dc)
+        super().__init__()
+        self.engine = ql.QdFpAmericanEngine(
+            self.process, ql.QdFpAmericanEngine.highPrecisionScheme()
         )
-        process = ql.BlackScholesMertonProcess(ql.QuoteHandle(self.spot), qt, rt, vt)
-        self.engine = ql.QdFpAmericanEngine(process, ql.QdFpAmericanEngine.highPrecisionScheme())
 
     def greeks(self, s, k, t, r, q, sigma):
         option = ql.VanillaOption(
@@ -85,7 +65,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--stride", type=int, default=10, help="every N-th put of the portfolio")
     args = parser.parse_args()
-    c = portfolio(args.stride)
+    _, columns, _ = portfolio(0)
+    c = {name: column[:: args.stride] for name, column in columns.items()}
     n = len(c["s"])
     reference = Reference()
     want = np.array(
@@ -100,8 +81,8 @@ def main():
         )
         cells = []
         for j, name in enumerate(NAMES):
-            e = np.abs(np.asarray(getattr(got, name)) - want[:, j])
-            cells.append(f"{np.sqrt(np.mean(e * e)):.1e} / {np.max(e):.1e}")
+            rmse, worst = errors(np.asarray(getattr(got, name)), want[:, j])
+            cells.append(f"{rmse:.1e} / {worst:.1e}")
         print(f"| {mode} | " + " | ".join(cells) + " |")
 
 

@@ -334,6 +334,9 @@ struct AmericanLanes {
 
   D S, K, T, r, q, sigma;
   D X, log_XK, mu, vol_T;
+  typename L::I pasting;  // the lanes of the smooth-pasting form (american_pasting)
+  bool any_pasting;
+  D eta;  // the damping of the steps (american_damping)
   D tau[n + 1], vol[n + 1], kappa[n + 1];
   D B[n + 1], H[n + 1];    // the boundary at the nodes and H = ln(B/X)^2
   D wr[n * l], wq[n * l];  // the weights of Phi in N and D
@@ -346,6 +349,9 @@ struct AmericanLanes {
   void solve(D S_, D K_, D T_, D r_, D q_, D sigma_) noexcept {
     using namespace detail;
     S = S_, K = K_, T = T_, r = r_, q = q_, sigma = sigma_;
+    pasting = american_pasting<L>(r, q, sigma);
+    any_pasting = L::any(pasting);
+    eta = american_damping<L>(pasting, Mode::pasting_damping);
     const D ratio = american_boundary_start<L>(r, q);
     X = K * ratio;
     log_XK = ratio;
@@ -431,8 +437,6 @@ struct AmericanLanes {
     constexpr int count = 2 * n * (l + 1);
     // The densities at the points serve only the smooth-pasting steps: without such a lane,
     // those at the nodes alone.
-    const typename L::I pasting = american_pasting<L>(r, q, sigma);
-    const bool any_pasting = L::any(pasting);
     if (any_pasting) {
       for (int j = 0; j < count; ++j) e[j] = pdf_exponent(z[j]);
       C::exp(e, count);
@@ -449,7 +453,6 @@ struct AmericanLanes {
       }
     }
     C::cdf(z, count);
-    const D eta = american_damping<L>(pasting, Mode::pasting_damping);
     for (int i = 1; i <= n; ++i) {
       const D* ei = e + 2 * (i - 1) * (l + 1);
       const D pm = pdf_from_exp(ei[0]) / vol[i], pp = pdf_from_exp(ei[1]) / vol[i];
